@@ -1,0 +1,50 @@
+# The two commands: `make demo` runs the simulator's built-in tour, `make test` runs every test,
+# plain and under AddressSanitizer and UndefinedBehaviorSanitizer. Both install what they need.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev \
+              nlohmann-json3-dev libcli11-dev libpugixml-dev clang-format
+SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps build build-asan demo test test-plain test-asan bench format clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:" $$missing; \
+	  $(SUDO) apt-get update -q && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+build-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEXORI_SANITIZE=ON -DVEXORI_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+
+demo: build
+	./$(BUILD)/vexori-sim demo
+
+test-plain: build
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+test-asan: build-asan
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+test: test-plain test-asan
+
+bench: build
+	./$(BUILD)/bench/vexori-bench
+
+format:
+	git ls-files '*.cpp' '*.h' '*.hpp' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,95 @@
+// The gesture engine: one object per process, a plain record of fixed layout with no base class
+// and no virtual operations. The same definition is built into the touch driver proxy and into
+// the broker, because the broker reads the proxy's object in place through a handed-over address.
+#pragma once
+
+#include <windows.h>
+#include <regext.h>
+
+// One direction code with its length; also the layout of each of the engine's ten code slots.
+struct cGesture {
+  WCHAR code;  // U D L R, Q E Z C for the diagonals, X for a free slot
+  int length;
+};
+
+// The one-entry buffer of AddMsg and FlushMsg.
+struct GestureMsg {
+  UINT message;
+  UINT wParam;
+  LONG lParam;
+};
+
+const int kCodeSlots = 10;
+const WCHAR kFreeCode = TEXT('X');
+const UINT kGestureTimer = 5;
+const UINT kGestureTimerPeriodMs = 80;
+const int kTargetClassChars = 50;
+
+class Gestures {
+ public:
+  Gestures();
+  explicit Gestures(HWND timerWnd);
+  ~Gestures();
+  Gestures& operator=(const Gestures& other);
+
+  void SetMsgBroker(HWND broker);
+  void SetSndInstance(HINSTANCE instance);
+  HINSTANCE GetSndInstance();
+  bool ResetData();
+  bool IsPanning();
+
+  // State of the current stroke and gesture.
+  bool Panning;
+  bool CodeAdded;
+  bool GestureReady;
+  bool FirstMovePending;
+  bool SegmentOpen;
+  BOOL GestureScrolling;
+  int SegStartX, SegStartY;
+  int CurX, CurY;
+  int DownX, DownY;
+  int CodeCount;
+  DWORD DownTick;
+  DWORD UpTick;
+  int TravelSum;
+  HANDLE ScrollStateEvent;
+  GestureMsg MsgBuffer;
+  HWND MsgBroker;
+  HINSTANCE SndInstance;
+  WCHAR GestureString[kCodeSlots];
+
+  // Settings, each named after its registry value.
+  int PGRIDSIZE;
+  int GRIDSIZE;
+  int NOISESIZE;
+  int Sound;
+  int Bound1;
+  int Bound2;
+  int FilterValue;
+  int FilterDistance;
+  int Amp;
+  int PanTime;
+  int LenThres;
+  int IgnoreCount;
+  int LastUpCount;
+  int Rotation;
+
+  bool GestureAwareTarget;
+  int ScrollLimit;
+  HWND TargetWnd;
+  WCHAR TargetClass[kTargetClassChars];
+  bool TargetIsPIEHTML;
+  cGesture CodeSlots[kCodeSlots];
+
+ private:
+  void Initialise();
+};
+
+// The most recently constructed engine of this process; the settings loader writes into it.
+extern Gestures* CurrentGestures;
+
+bool LoadSettings();
+bool WatchSettings();
+// Closes every registration that WatchSettings made.
+void CloseSettingsWatch();
+void OnSettingsChanged(HREGNOTIFY notify, DWORD userData, const PBYTE data, const UINT size);

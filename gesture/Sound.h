@@ -1,0 +1,21 @@
+// Sound effects of momentum scrolling: the requests that the engine raises, read by the sound
+// thread. Module-wide state, one instance per loaded module.
+#pragma once
+
+#include "gesture/Gestures.h"
+
+struct SoundState {
+  bool sndActive;    // a ticking sequence has been started and not yet stopped
+  bool sndStop;      // end the ticking after the current pause
+  bool sndRestart;   // start again from the shortest pause
+  bool noAttenuate;  // when the ticking ends, do not play the fading sound
+  HANDLE sndWakeEvent;
+  HANDLE sndThread;
+  DWORD sndThreadId;
+  int tickStep;
+};
+
+extern SoundState Snd;
+
+// Asks the sound thread to end the ticking; nothing while panning or with the sound off.
+void SoundStopRequest(const Gestures& engine);

@@ -1,0 +1,50 @@
+// Boot, the touch panel's sample queue, and the window system's process.
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "device/hardware.hpp"
+#include "kernel.hpp"
+
+namespace dev {
+
+void Device::boot() {
+  Impl& d = *impl_;
+  log_event("boot", {{"tick", d.config.boot_tick},
+                     {"screen", fmt::format("{}x{}", d.config.screen.width, d.config.screen.height)},
+                     {"dpi", d.config.screen.dpi}});
+  for (const auto& file : d.config.reg_files) load_reg_file(file);
+  d.hw_deadlines.push_back([&d] { return d.panel.empty() ? kNever : d.panel.front().time; });
+  if (d.config.start_window_system) {
+    Process* gwes = d.create_process("gwes.exe");
+    log_event("process-start", {{"process", gwes->name}, {"id", hex(gwes->id)}});
+    d.create_thread(gwes, gwes_main, "main");
+  }
+  settle();
+}
+
+void Device::queue_samples(const std::vector<PanelSample>& samples) {
+  auto& panel = impl_->panel;
+  for (const auto& s : samples) {
+    auto at = std::upper_bound(panel.begin(), panel.end(), s.time,
+                               [](uint64_t t, const PanelSample& p) { return t < p.time; });
+    panel.insert(at, s);
+  }
+}
+
+size_t Device::pending_samples() const { return impl_->panel.size(); }
+
+const std::vector<ReceivedSample>& Device::received_samples() const { return impl_->received; }
+
+namespace hw {
+
+PanelSample panel_next() {
+  auto& d = impl();
+  d.block([&d] { return !d.panel.empty() && d.panel.front().time <= d.clock; }, kNever);
+  PanelSample s = d.panel.front();
+  d.panel.pop_front();
+  return s;
+}
+
+}  // namespace hw
+}  // namespace dev

@@ -1,0 +1,227 @@
+// Internals of the simulated device: scheduler, processes, threads, kernel objects, registry,
+// loader. Only the core library's own sources include this.
+#pragma once
+
+#include <windows.h>
+#include <regext.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "device/device.hpp"
+
+namespace dev {
+
+constexpr uint64_t kNever = UINT64_MAX;
+
+struct Process;
+struct Thread;
+
+// ---- Kernel objects and handles ---------------------------------------------------------------
+
+enum class ObjType { Event, Thread, Process };
+
+struct KObject {
+  explicit KObject(ObjType t) : type(t) {}
+  virtual ~KObject() = default;
+  ObjType type;
+};
+
+struct EventObj : KObject {
+  EventObj() : KObject(ObjType::Event) {}
+  std::u16string name;
+  bool manual = false;
+  bool signalled = false;
+  DWORD data = 0;
+};
+
+struct ThreadObj : KObject {
+  ThreadObj() : KObject(ObjType::Thread) {}
+  Thread* thread = nullptr;  // owned by the scheduler; valid for the device's life
+};
+
+// ---- Threads and processes ----------------------------------------------------------------
+
+struct Thread {
+  DWORD id = 0;
+  Process* process = nullptr;
+  std::string name;
+  bool is_host = false;
+  bool started = false;
+  bool finished = false;
+  DWORD exit_code = STILL_ACTIVE;
+  DWORD last_error = 0;
+
+  // Waiting.
+  std::condition_variable cv;
+  std::function<bool()> wait_pred;
+  uint64_t deadline = kNever;
+  bool timed_out = false;
+  bool wake_when_idle = false;
+
+  std::deque<MSG> queue;  // the thread's message queue
+  std::shared_ptr<ThreadObj> object;
+  std::thread os;
+  std::function<DWORD()> body;
+};
+
+struct PendingNotification {
+  uint32_t notify_id;
+  std::vector<BYTE> data;
+  bool deleted = false;
+};
+
+struct Module;
+
+struct Process {
+  DWORD id = 0;
+  std::string name;
+  std::vector<Module*> modules;  // in load order
+  Thread* notify_thread = nullptr;
+  std::deque<PendingNotification> notifications;
+};
+
+struct Module {
+  std::u16string name;  // as found in \Windows
+  std::string host_path;
+  void* dl = nullptr;
+  int refs = 0;
+  Process* process = nullptr;
+  bool thread_calls = true;
+  bool detached = false;  // its DllMain has seen the process detach
+  uintptr_t handle = 0;
+};
+
+// ---- Registry -------------------------------------------------------------------------------
+
+struct RegValue {
+  std::u16string name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+struct RegKey {
+  std::u16string name;
+  std::string path;  // canonical, folded: "hklm\software\quob"
+  RegKey* parent = nullptr;
+  std::map<std::u16string, RegValue> values;                  // by folded name
+  std::map<std::u16string, std::unique_ptr<RegKey>> subkeys;  // by folded name
+};
+
+struct Notification {
+  uint32_t id = 0;
+  Process* process = nullptr;
+  std::string key_path;      // canonical, folded
+  std::u16string value;      // folded
+  REGISTRYNOTIFYCALLBACK callback = nullptr;
+  DWORD user_data = 0;
+  bool open = true;
+};
+
+// ---- The device ---------------------------------------------------------------------------
+
+struct Device::Impl {
+  explicit Impl(DeviceConfig c);
+
+  DeviceConfig config;
+  EventLog log;
+
+  // Scheduler. `m` guards hand-over of the CPU; device state is touched only by the thread that
+  // holds the CPU (`running`).
+  mutable std::mutex m;
+  Thread* running = nullptr;
+  std::deque<Thread*> ready;
+  std::vector<Thread*> blocked;  // in the order they blocked
+  std::vector<std::unique_ptr<Thread>> threads;
+  uint64_t clock = 0;
+  bool halting = false;
+  std::chrono::steady_clock::time_point wall_start;
+  Thread* host = nullptr;
+  // Hardware that raises interrupts at known times (the touch panel, timers): each reports the
+  // time of its next event, so the clock can jump there.
+  std::vector<std::function<uint64_t()>> hw_deadlines;
+
+  std::vector<std::unique_ptr<Process>> processes;
+  Process* host_process = nullptr;
+  DWORD next_thread_id = 0x100;
+  DWORD next_process_id = 0x10;
+
+  // Handles: never reused, so a closed handle is always recognised.
+  std::unordered_map<uintptr_t, std::shared_ptr<KObject>> handles;
+  uintptr_t next_handle = 0x1000;
+  std::map<std::u16string, std::weak_ptr<EventObj>> named_events;
+
+  // Registry.
+  std::map<std::string, std::unique_ptr<RegKey>> roots;  // "hklm", "hkcu", ...
+  std::unordered_map<uintptr_t, RegKey*> open_keys;
+  std::map<uint32_t, Notification> notifications;
+  uint32_t next_notify = 1;
+
+  // Loader.
+  std::vector<std::unique_ptr<Module>> modules;
+  std::string module_dir;  // host folder for this device's copies of loaded modules
+  int module_copies = 0;
+
+  // Power, panel, window system.
+  std::u16string power_name = u"on";
+  DWORD power_flags = 0x00010000u;
+  DWORD power_error = 0;
+  std::deque<PanelSample> panel;
+  std::vector<ReceivedSample> received;
+  int display_angle = 0;
+
+  // -- scheduler --
+  Thread* current() const;
+  Thread* create_thread(Process* p, std::function<DWORD()> body, const std::string& name);
+  // Gives up the CPU until pred() holds or the deadline passes; true if pred held.
+  bool block(std::function<bool()> pred, uint64_t deadline);
+  void host_wait(uint64_t deadline, bool until_idle);
+  void switch_away(Thread* self, std::unique_lock<std::mutex>& lk);
+  Thread* pick_next();
+  void thread_main(Thread* t);
+  void halt_all();
+
+  // -- handles --
+  HANDLE add_handle(std::shared_ptr<KObject> obj);
+  std::shared_ptr<KObject> lookup(HANDLE h, const char* call);
+  void bad_handle(const char* call, uintptr_t h);
+
+  // -- processes --
+  Process* create_process(const std::string& name);
+  Process* find_process(const std::string& name);
+
+  // -- registry --
+  RegKey* reg_root(HKEY h);
+  RegKey* reg_resolve(HKEY h, LPCWSTR subkey, bool create, const char* call);
+  RegKey* reg_walk(RegKey* base, const std::u16string& path, bool create);
+  void reg_write(RegKey* key, const std::u16string& value, DWORD type, std::vector<BYTE> data,
+                 bool quiet = false);
+  bool reg_delete(RegKey* key, const std::u16string& value);
+  void reg_notify(RegKey* key, const std::u16string& value, const RegValue* now);
+  RegKey* reg_host_key(const std::string& path, bool create) const;
+
+  // -- loader --
+  void unload_all();
+  void detach(Module* mod, bool process_exit);
+};
+
+Device::Impl& impl();  // the current device; aborts if none
+bool have_device();
+std::u16string fold(const std::u16string& s);
+std::u16string fold(const WCHAR* s);
+
+// The window system's boot routine (gwes.exe main thread).
+DWORD gwes_main();
+// Delivers pending registry notifications of the calling thread's process.
+DWORD notify_thread_main(Process* p);
+
+}  // namespace dev

@@ -1,0 +1,210 @@
+// The loader: LoadLibraryW of real shared objects from the device's \Windows folder.
+//
+// Every process gets its own instance of a library, as on the phone: the loader copies the file
+// to a name of its own before it maps it, so two processes (or two devices in a row) never share
+// a library's module-wide state. Libraries are mapped with local binding, so two libraries that
+// define the same class never bind to each other's symbols.
+#include <dlfcn.h>
+#include <fmt/format.h>
+
+#include <filesystem>
+
+#include "device/hardware.hpp"
+#include "kernel.hpp"
+
+namespace dev {
+namespace {
+
+using DllMainFn = BOOL (*)(HANDLE, DWORD, LPVOID);
+
+// The file part of a device path: "\Windows\touch.dll" -> "touch.dll".
+std::u16string file_part(const std::u16string& name) {
+  auto pos = name.find_last_of(u"\\/");
+  return pos == std::u16string::npos ? name : name.substr(pos + 1);
+}
+
+Module* module_of(HMODULE h) {
+  auto raw = reinterpret_cast<uintptr_t>(h);
+  for (auto& m : impl().modules) {
+    if (m->handle == raw && m->refs > 0) return m.get();
+  }
+  return nullptr;
+}
+
+BOOL call_main(Module* mod, DWORD reason, LPVOID reserved) {
+  auto fn = reinterpret_cast<DllMainFn>(dlsym(mod->dl, "DllMain"));
+  if (fn == nullptr) return TRUE;
+  return fn(reinterpret_cast<HANDLE>(mod->handle), reason, reserved);
+}
+
+void unmap(Module* mod) {
+  auto& procs = mod->process->modules;
+  procs.erase(std::remove(procs.begin(), procs.end(), mod), procs.end());
+  dlclose(mod->dl);
+  mod->dl = nullptr;
+  mod->refs = 0;
+  std::error_code ec;
+  std::filesystem::remove(mod->host_path, ec);
+}
+
+}  // namespace
+
+void Device::Impl::detach(Module* mod, bool process_exit) {
+  log_event("module-unload", {{"module", to_utf8(mod->name)}});
+  mod->detached = true;
+  // The reserved argument tells a library whether its process is ending (non-null) or it is
+  // being unloaded while the process goes on (null).
+  call_main(mod, DLL_PROCESS_DETACH, process_exit ? reinterpret_cast<LPVOID>(1) : nullptr);
+  if (!process_exit) unmap(mod);
+}
+
+void Device::Impl::unload_all() {
+  // Processes end in the reverse order of their start. Each tells its libraries, newest first,
+  // that it ends (a library may still free others then).
+  for (auto it = processes.rbegin(); it != processes.rend(); ++it) {
+    Process* p = it->get();
+    host->process = p;
+    for (size_t i = p->modules.size(); i-- > 0;) {
+      if (i < p->modules.size() && !p->modules[i]->detached) detach(p->modules[i], true);
+    }
+    // The process's libraries stay mapped for the life of the host program, so that what they
+    // kept for their process's lifetime stays reachable; a later load maps a fresh copy.
+    for (Module* m : p->modules) m->refs = 0;
+    p->modules.clear();
+  }
+  host->process = host_process;
+}
+
+namespace hw {
+
+std::string module_of_address(const void* address) {
+  Dl_info info{};
+  if (address == nullptr) return "none";
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return "unknown";
+  for (auto& m : impl().modules) {
+    if (m->host_path == info.dli_fname) return to_utf8(m->name);
+  }
+  return "core";
+}
+
+}  // namespace hw
+}  // namespace dev
+
+using dev::impl;
+
+extern "C" {
+
+HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
+  auto& d = impl();
+  if (name == nullptr || name[0] == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  dev::Process* p = d.current()->process;
+  std::u16string wanted = dev::fold(dev::file_part(name));
+  for (dev::Module* m : p->modules) {
+    if (dev::fold(m->name) == wanted) {
+      ++m->refs;
+      return reinterpret_cast<HINSTANCE>(m->handle);
+    }
+  }
+  // Look the file up in \Windows without regard to case.
+  std::filesystem::path found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(d.config.windows_dir, ec)) {
+    if (dev::fold(dev::to_utf16(entry.path().filename().string())) == wanted) found = entry.path();
+  }
+  if (found.empty()) {
+    dev::log_event("module-missing", {{"module", dev::to_utf8(dev::file_part(name))}});
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  auto mod = std::make_unique<dev::Module>();
+  mod->name = dev::to_utf16(found.filename().string());
+  mod->process = p;
+  mod->handle = 0x10000000u + static_cast<uintptr_t>(d.modules.size()) * 0x10000u;
+  std::filesystem::create_directories(d.module_dir, ec);
+  mod->host_path = fmt::format("{}/{}-{}", d.module_dir, ++d.module_copies,
+                               found.filename().string());
+  std::filesystem::copy_file(found, mod->host_path, ec);
+  mod->dl = ec ? nullptr : dlopen(mod->host_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (mod->dl == nullptr) {
+    const char* why = ec ? "cannot copy" : dlerror();
+    dev::log_event("module-bad", {{"module", dev::to_utf8(mod->name)}, {"error", why ? why : ""}});
+    std::filesystem::remove(mod->host_path, ec);
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  mod->refs = 1;
+  dev::Module* m = mod.get();
+  d.modules.push_back(std::move(mod));
+  p->modules.push_back(m);
+  dev::log_event("module-load", {{"module", dev::to_utf8(m->name)}, {"handle", dev::hex(m->handle)}});
+  if (!dev::call_main(m, DLL_PROCESS_ATTACH, nullptr)) {
+    dev::log_event("module-attach-failed", {{"module", dev::to_utf8(m->name)}});
+    d.detach(m, false);
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<HINSTANCE>(m->handle);
+}
+
+FARPROC WINAPI GetProcAddressW(HMODULE h, LPCWSTR name) {
+  dev::Module* m = dev::module_of(h);
+  if (m == nullptr) {
+    impl().bad_handle("GetProcAddressW", reinterpret_cast<uintptr_t>(h));
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (name == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  void* sym = dlsym(m->dl, dev::to_utf8(name).c_str());
+  if (sym == nullptr) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<FARPROC>(sym);
+}
+
+BOOL WINAPI FreeLibrary(HMODULE h) {
+  dev::Module* m = dev::module_of(h);
+  if (m == nullptr) {
+    impl().bad_handle("FreeLibrary", reinterpret_cast<uintptr_t>(h));
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (m->refs == 1 && !m->detached) {
+    impl().detach(m, false);  // still counted while its DllMain runs
+  } else if (m->refs > 1) {
+    --m->refs;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE h) {
+  dev::Module* m = dev::module_of(h);
+  dev::log_event("kernel", {{"call", "DisableThreadLibraryCalls"}, {"module", dev::hex(reinterpret_cast<uintptr_t>(h))}});
+  if (m == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  m->thread_calls = false;
+  return TRUE;
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE h, LPWSTR out, DWORD size) {
+  dev::Module* m = dev::module_of(h);
+  if (m == nullptr || out == nullptr || size == 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  std::u16string path = u"\\Windows\\" + m->name;
+  size_t n = std::min<size_t>(path.size(), size - 1);
+  std::copy(path.begin(), path.begin() + static_cast<long>(n), out);
+  out[n] = 0;
+  return static_cast<DWORD>(n);
+}
+
+}  // extern "C"

@@ -1,0 +1,347 @@
+// Power manager, screen metrics, the kernel debug print, 16-bit string routines, and the log.
+#include <fmt/format.h>
+#include <pm.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "kernel.hpp"
+
+namespace dev {
+
+std::string to_utf8(const std::u16string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    uint32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string to_utf8(const WCHAR* s) { return s ? to_utf8(std::u16string(s)) : std::string(); }
+
+std::u16string to_utf16(const std::string& s) {
+  std::u16string out;
+  for (size_t i = 0; i < s.size();) {
+    auto b = static_cast<unsigned char>(s[i]);
+    uint32_t c;
+    size_t len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 1;
+    if (len == 1) {
+      c = b < 0x80 ? b : 0xFFFD;
+    } else if (i + len > s.size()) {
+      c = 0xFFFD;
+      len = 1;
+    } else {
+      c = b & (0xFF >> (len + 1));
+      for (size_t k = 1; k < len; ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    i += len;
+  }
+  return out;
+}
+
+// ---- Log ------------------------------------------------------------------------------------
+
+namespace {
+std::string field_text(const Fields& v) {
+  if (v.is_string()) {
+    auto s = v.get<std::string>();
+    return s.find_first_of(" \"=") == std::string::npos && !s.empty() ? s : Fields(s).dump();
+  }
+  return v.dump();
+}
+}  // namespace
+
+std::string LogEntry::text() const {
+  std::string out = fmt::format("[{:>8} ms] {:<11} {:<10} {:<14}", time, process, thread, kind);
+  for (auto& [k, v] : fields.items()) out += fmt::format(" {}={}", k, field_text(v));
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+std::string LogEntry::json() const {
+  Fields j;
+  j["t"] = time;
+  j["tick"] = tick;
+  j["process"] = process;
+  j["thread"] = thread;
+  j["kind"] = kind;
+  for (auto& [k, v] : fields.items()) j[k] = v;
+  return j.dump();
+}
+
+std::string LogEntry::str(const std::string& key) const {
+  if (!fields.contains(key)) return "";
+  return fields[key].is_string() ? fields[key].get<std::string>() : fields[key].dump();
+}
+
+int64_t LogEntry::num(const std::string& key) const {
+  if (!fields.contains(key) || !fields[key].is_number()) return 0;
+  return fields[key].get<int64_t>();
+}
+
+void EventLog::add(LogEntry entry) {
+  entry.seq = next_seq_++;
+  entries_.push_back(std::move(entry));
+  if (on_entry) on_entry(entries_.back());
+}
+
+std::vector<LogEntry> EventLog::of_kind(const std::string& kind) const {
+  std::vector<LogEntry> out;
+  for (const auto& e : entries_) {
+    if (e.kind == kind) out.push_back(e);
+  }
+  return out;
+}
+
+size_t EventLog::count(const std::string& kind) const {
+  size_t n = 0;
+  for (const auto& e : entries_) n += e.kind == kind;
+  return n;
+}
+
+std::string EventLog::text() const {
+  std::string out;
+  for (const auto& e : entries_) out += e.text() + "\n";
+  return out;
+}
+
+std::string EventLog::jsonl() const {
+  std::string out;
+  for (const auto& e : entries_) out += e.json() + "\n";
+  return out;
+}
+
+void log_event(const std::string& kind, Fields fields) {
+  auto& d = impl();
+  Thread* t = d.current();
+  LogEntry e;
+  e.time = d.clock;
+  e.tick = static_cast<uint32_t>(d.config.boot_tick + d.clock);
+  e.process = t->process->name;
+  e.thread = t->name;
+  e.kind = kind;
+  e.fields = std::move(fields);
+  d.log.add(std::move(e));
+}
+
+// ---- Power and panel ------------------------------------------------------------------------
+
+void Device::set_power_state(const std::u16string& name, uint32_t flags, uint32_t error) {
+  impl_->power_name = name;
+  impl_->power_flags = flags;
+  impl_->power_error = error;
+  log_event("power-state", {{"name", to_utf8(name)}, {"flags", hex(flags)}, {"error", error}});
+}
+
+}  // namespace dev
+
+using dev::impl;
+
+// ---- 16-bit string routines ---------------------------------------------------------------
+
+size_t wcslen(const WCHAR* s) {
+  size_t n = 0;
+  while (s[n] != 0) ++n;
+  return n;
+}
+
+int wcscmp(const WCHAR* a, const WCHAR* b) { return wcsncmp(a, b, SIZE_MAX); }
+
+int wcsncmp(const WCHAR* a, const WCHAR* b, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+    if (a[i] == 0) return 0;
+  }
+  return 0;
+}
+
+static WCHAR lower(WCHAR c) { return c >= u'A' && c <= u'Z' ? static_cast<WCHAR>(c + 32) : c; }
+
+int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    WCHAR x = lower(a[i]);
+    WCHAR y = lower(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+    if (x == 0) return 0;
+  }
+  return 0;
+}
+
+int _wcsicmp(const WCHAR* a, const WCHAR* b) { return _wcsnicmp(a, b, SIZE_MAX); }
+
+WCHAR* wcscpy(WCHAR* dst, const WCHAR* src) {
+  size_t i = 0;
+  do {
+    dst[i] = src[i];
+  } while (src[i++] != 0);
+  return dst;
+}
+
+WCHAR* wcsncpy(WCHAR* dst, const WCHAR* src, size_t n) {
+  size_t i = 0;
+  for (; i < n && src[i] != 0; ++i) dst[i] = src[i];
+  for (; i < n; ++i) dst[i] = 0;
+  return dst;
+}
+
+WCHAR* wcscat(WCHAR* dst, const WCHAR* src) {
+  wcscpy(dst + wcslen(dst), src);
+  return dst;
+}
+
+const WCHAR* wcsstr(const WCHAR* hay, const WCHAR* needle) {
+  size_t n = wcslen(needle);
+  for (; *hay != 0; ++hay) {
+    if (wcsncmp(hay, needle, n) == 0) return hay;
+  }
+  return n == 0 ? hay : nullptr;
+}
+
+// ---- Platform calls -------------------------------------------------------------------------
+
+namespace {
+
+// Formats a debug-print format of 16-bit text; %s and %ls take 16-bit strings, %hs and %S
+// 8-bit ones; numeric conversions follow printf.
+std::string format_debug(LPCWSTR fmt, va_list ap) {
+  std::string f = dev::to_utf8(fmt);
+  std::string out;
+  for (size_t i = 0; i < f.size(); ++i) {
+    if (f[i] != '%') {
+      out += f[i];
+      continue;
+    }
+    size_t start = i++;
+    while (i < f.size() && std::strchr("-+ #0123456789.", f[i])) ++i;
+    std::string mods;
+    while (i < f.size() && std::strchr("hlI", f[i])) mods += f[i++];
+    if (i >= f.size()) break;
+    char conv = f[i];
+    std::string spec = f.substr(start, i - start - mods.size());
+    char buf[128];
+    switch (conv) {
+      case '%':
+        out += '%';
+        break;
+      case 's':
+        if (mods == "h") {
+          const char* s = va_arg(ap, const char*);
+          out += s ? s : "(null)";
+        } else {
+          const WCHAR* s = va_arg(ap, const WCHAR*);
+          out += s ? dev::to_utf8(s) : "(null)";
+        }
+        break;
+      case 'S': {
+        const char* s = va_arg(ap, const char*);
+        out += s ? s : "(null)";
+        break;
+      }
+      case 'c':
+        out += static_cast<char>(va_arg(ap, int));
+        break;
+      case 'p':
+        std::snprintf(buf, sizeof buf, "%p", va_arg(ap, void*));
+        out += buf;
+        break;
+      case 'd':
+      case 'i':
+      case 'u':
+      case 'x':
+      case 'X':
+        if (mods == "ll" || mods == "I64") {
+          std::snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), va_arg(ap, long long));
+        } else {
+          std::snprintf(buf, sizeof buf, (spec + conv).c_str(), va_arg(ap, int));
+        }
+        out += buf;
+        break;
+      default:
+        out += f.substr(start, i - start + 1);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" {
+
+void NKDbgPrintfW(LPCWSTR fmt, ...) {
+  if (fmt == nullptr) return;
+  va_list ap;
+  va_start(ap, fmt);
+  std::string text = format_debug(fmt, ap);
+  va_end(ap);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  dev::log_event("debug", {{"text", text}});
+}
+
+BOOL RegisterDbgZones(HMODULE, LPDBGPARAM p) {
+  if (p == nullptr) return FALSE;
+  dev::log_event("debug-zones", {{"name", dev::to_utf8(p->lpszName)}, {"mask", dev::hex(p->ulZoneMask)}});
+  return TRUE;
+}
+
+DWORD WINAPI GetSystemPowerState(LPWSTR buf, DWORD chars, PDWORD flags) {
+  auto& d = impl();
+  if (d.power_error != 0) return d.power_error;
+  if (buf != nullptr && chars > 0) {
+    size_t n = std::min<size_t>(d.power_name.size(), chars - 1);
+    std::copy(d.power_name.begin(), d.power_name.begin() + static_cast<long>(n), buf);
+    buf[n] = 0;
+  }
+  if (flags != nullptr) *flags = d.power_flags;
+  return ERROR_SUCCESS;
+}
+
+BOOL WINAPI PowerPolicyNotify(DWORD message, DWORD data) {
+  dev::log_event("power-notify", {{"message", message}, {"data", data}});
+  return TRUE;
+}
+
+int WINAPI GetSystemMetrics(int index) {
+  auto& d = impl();
+  bool turned = d.display_angle == 90 || d.display_angle == 270;
+  int w = turned ? d.config.screen.height : d.config.screen.width;
+  int h = turned ? d.config.screen.width : d.config.screen.height;
+  switch (index) {
+    case SM_CXSCREEN:
+      return w;
+    case SM_CYSCREEN:
+      return h;
+    case SM_CXVSCROLL:
+    case SM_CYHSCROLL:
+      return d.config.screen.dpi * 13 / 96;
+    default:
+      return 0;
+  }
+}
+
+}  // extern "C"

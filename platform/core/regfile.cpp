@@ -1,0 +1,168 @@
+// Registry files in the format platform builders use:
+//
+//   REGEDIT4                                  (optional header)
+//   ; comment
+//   [HKEY_LOCAL_MACHINE\Software\Quob\Gesture]
+//   "Activate"=dword:00000001
+//   "DriverName"="Pallux.dll"
+//   "Obsolete"=-                              (deletes the value)
+//   @="default value"
+//
+// A file is checked whole before any of it is applied; an error names the file and the line.
+#include <fmt/format.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "kernel.hpp"
+
+namespace dev {
+namespace {
+
+struct RegLine {
+  int line;
+  std::string key;    // set for key lines
+  bool has_value = false;
+  std::string name;
+  bool remove = false;
+  DWORD type = REG_NONE;
+  uint32_t dword = 0;
+  std::string text;
+};
+
+std::string trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+// Reads a quoted string starting at s[pos] == '"'; advances pos past the closing quote.
+bool read_quoted(const std::string& s, size_t& pos, std::string& out) {
+  out.clear();
+  for (++pos; pos < s.size(); ++pos) {
+    char c = s[pos];
+    if (c == '\\') {
+      if (++pos >= s.size()) return false;
+      char e = s[pos];
+      if (e == 'n') {
+        out += '\n';
+      } else if (e == '\\' || e == '"') {
+        out += e;
+      } else {
+        return false;
+      }
+    } else if (c == '"') {
+      ++pos;
+      return true;
+    } else {
+      out += c;
+    }
+  }
+  return false;
+}
+
+RegLine parse_value(const std::string& file, int n, const std::string& s) {
+  RegLine r;
+  r.line = n;
+  r.has_value = true;
+  size_t pos = 0;
+  if (s[0] == '@') {
+    pos = 1;
+  } else if (!read_quoted(s, pos, r.name)) {
+    throw InputError(file, n, "unterminated value name");
+  }
+  std::string rest = trim(s.substr(pos));
+  if (rest.empty() || rest[0] != '=') throw InputError(file, n, "expected '=' after the value name");
+  rest = trim(rest.substr(1));
+  if (rest == "-") {
+    r.remove = true;
+  } else if (!rest.empty() && rest[0] == '"') {
+    size_t p = 0;
+    if (!read_quoted(rest, p, r.text)) throw InputError(file, n, "unterminated string value");
+    if (!trim(rest.substr(p)).empty()) throw InputError(file, n, "text after the string value");
+    r.type = REG_SZ;
+  } else if (rest.rfind("dword:", 0) == 0) {
+    std::string digits = trim(rest.substr(6));
+    if (digits.empty() || digits.size() > 8 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      throw InputError(file, n, "dword needs 1 to 8 hexadecimal digits: " + digits);
+    }
+    r.dword = static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
+    r.type = REG_DWORD;
+  } else {
+    throw InputError(file, n, "unsupported value data (use \"text\", dword:XXXXXXXX or -): " + rest);
+  }
+  return r;
+}
+
+std::vector<RegLine> parse(const std::string& file, std::istream& in) {
+  std::vector<RegLine> lines;
+  std::string raw;
+  int n = 0;
+  bool have_key = false;
+  while (std::getline(in, raw)) {
+    ++n;
+    if (n == 1 && raw.rfind("\xEF\xBB\xBF", 0) == 0) raw = raw.substr(3);
+    std::string s = trim(raw);
+    if (s.empty() || s[0] == ';') continue;
+    if (n == 1 && (s == "REGEDIT4" || s.rfind("Windows Registry Editor", 0) == 0)) continue;
+    if (s[0] == '[') {
+      if (s.back() != ']') throw InputError(file, n, "key line must end with ']'");
+      RegLine r;
+      r.line = n;
+      r.key = trim(s.substr(1, s.size() - 2));
+      if (r.key.empty() || r.key[0] == '-') throw InputError(file, n, "empty or deleted key");
+      auto root = r.key.substr(0, r.key.find('\\'));
+      static const char* roots[] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_CLASSES_ROOT",
+                                    "HKEY_USERS", "HKLM", "HKCU", "HKCR", "HKU"};
+      bool known = false;
+      for (const char* k : roots) known = known || strcasecmp(root.c_str(), k) == 0;
+      if (!known) throw InputError(file, n, "unknown registry root: " + root);
+      lines.push_back(r);
+      have_key = true;
+      continue;
+    }
+    if (s[0] != '"' && s[0] != '@') throw InputError(file, n, "expected [key], \"name\"=data or ;");
+    if (!have_key) throw InputError(file, n, "value before any [key] line");
+    lines.push_back(parse_value(file, n, s));
+  }
+  return lines;
+}
+
+}  // namespace
+
+void Device::load_reg_file(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw InputError(path, 0, "cannot open the file");
+  auto lines = parse(path, in);
+  Impl& d = *impl_;
+  RegKey* key = nullptr;
+  bool quiet = d.processes.size() <= 1;  // before boot the registry is only being laid down
+  size_t values = 0;
+  for (const auto& r : lines) {
+    if (!r.has_value) {
+      key = d.reg_host_key(r.key, true);
+      continue;
+    }
+    auto name = to_utf16(r.name);
+    if (r.remove) {
+      d.reg_delete(key, name);
+    } else if (r.type == REG_DWORD) {
+      std::vector<BYTE> bytes(4);
+      std::memcpy(bytes.data(), &r.dword, 4);
+      d.reg_write(key, name, REG_DWORD, std::move(bytes), quiet);
+    } else {
+      auto wide = to_utf16(r.text);
+      std::vector<BYTE> bytes((wide.size() + 1) * 2);
+      std::memcpy(bytes.data(), wide.c_str(), bytes.size());
+      d.reg_write(key, name, REG_SZ, std::move(bytes), quiet);
+    }
+    ++values;
+  }
+  log_event("reg-load", {{"file", std::filesystem::path(path).filename().string()}, {"values", values}});
+}
+
+}  // namespace dev

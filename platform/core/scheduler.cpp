@@ -1,0 +1,367 @@
+// The device CPU: one device thread runs at a time; the clock moves only when every thread waits.
+//
+// Each device thread is a host thread that runs only while it holds the CPU (`running`). A thread
+// gives the CPU up only by blocking; the scheduler then wakes, in the order they blocked, the
+// threads whose wait is satisfied, and when none is, jumps the clock to the next deadline. The
+// host (simulator, test or benchmark) is a device thread too: while it runs, the device stands
+// still, and its run_for() is simply a Sleep.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include <unistd.h>
+
+#include "kernel.hpp"
+
+namespace dev {
+namespace {
+
+Device* g_device = nullptr;
+Device::Impl* g_impl = nullptr;
+thread_local Thread* tls_thread = nullptr;
+
+struct ThreadExit {
+  DWORD code;
+};
+
+}  // namespace
+
+Device::Impl& impl() {
+  if (g_impl == nullptr) {
+    std::fprintf(stderr, "vexori device: platform call with no device running\n");
+    std::abort();
+  }
+  return *g_impl;
+}
+
+bool have_device() { return g_impl != nullptr; }
+
+Device* current_device() { return g_device; }
+
+Thread* Device::Impl::current() const {
+  if (tls_thread == nullptr) {
+    std::fprintf(stderr, "vexori device: platform call from a thread outside the device\n");
+    std::abort();
+  }
+  return tls_thread;
+}
+
+void set_thread_name(const std::string& name) { impl().current()->name = name; }
+
+Device::Impl::Impl(DeviceConfig c) : config(std::move(c)) {}
+
+Thread* Device::Impl::create_thread(Process* p, std::function<DWORD()> body,
+                                    const std::string& name) {
+  auto owned = std::make_unique<Thread>();
+  Thread* t = owned.get();
+  t->id = next_thread_id;
+  next_thread_id += 4;
+  t->process = p;
+  t->name = name.empty() ? fmt::format("{:#x}", t->id) : name;
+  t->body = std::move(body);
+  t->object = std::make_shared<ThreadObj>();
+  t->object->thread = t;
+  threads.push_back(std::move(owned));
+  ready.push_back(t);
+  t->os = std::thread([this, t] { thread_main(t); });
+  return t;
+}
+
+void Device::Impl::thread_main(Thread* t) {
+  {
+    std::unique_lock<std::mutex> lk(m);
+    t->cv.wait(lk, [&] { return running == t; });
+  }
+  tls_thread = t;
+  t->started = true;
+  DWORD code = 0;
+  if (!halting) {
+    try {
+      code = t->body();
+    } catch (const ThreadExit& e) {
+      code = e.code;
+    } catch (const DeviceHalt&) {
+      code = 0;
+    }
+  }
+  t->exit_code = code;
+  t->finished = true;
+  if (!halting) log_event("thread-exit", {{"id", hex(t->id)}, {"code", code}});
+  tls_thread = nullptr;
+  std::unique_lock<std::mutex> lk(m);
+  Thread* next = pick_next();
+  running = next;
+  next->cv.notify_one();
+}
+
+bool Device::Impl::block(std::function<bool()> pred, uint64_t deadline) {
+  Thread* self = current();
+  if (pred && pred()) return true;
+  self->wait_pred = std::move(pred);
+  self->deadline = deadline;
+  self->timed_out = false;
+  blocked.push_back(self);
+  {
+    std::unique_lock<std::mutex> lk(m);
+    switch_away(self, lk);
+  }
+  self->wait_pred = nullptr;
+  self->deadline = kNever;
+  self->wake_when_idle = false;
+  if (halting && !self->is_host) throw DeviceHalt{};
+  return !self->timed_out;
+}
+
+void Device::Impl::host_wait(uint64_t deadline, bool until_idle) {
+  Thread* self = current();
+  if (!self->is_host) {
+    std::fprintf(stderr, "vexori device: only the host may run the device\n");
+    std::abort();
+  }
+  self->wake_when_idle = until_idle;
+  block(nullptr, deadline);
+}
+
+void Device::Impl::switch_away(Thread* self, std::unique_lock<std::mutex>& lk) {
+  Thread* next = pick_next();
+  if (next == self) return;
+  running = next;
+  next->cv.notify_one();
+  self->cv.wait(lk, [&] { return running == self; });
+}
+
+Thread* Device::Impl::pick_next() {
+  auto take = [&](Thread* t, bool timed_out) {
+    t->timed_out = timed_out;
+    blocked.erase(std::find(blocked.begin(), blocked.end(), t));
+  };
+  for (;;) {
+    // Waits that are satisfied, in the order the threads blocked.
+    for (size_t i = 0; i < blocked.size();) {
+      Thread* t = blocked[i];
+      bool halt_it = halting && !t->is_host;
+      if (halt_it || (t->wait_pred && t->wait_pred())) {
+        take(t, halt_it);
+        ready.push_back(t);
+      } else {
+        ++i;
+      }
+    }
+    // Deadlines that are due now (Sleep(0) and the like), the host's last.
+    if (ready.empty()) {
+      for (size_t i = 0; i < blocked.size();) {
+        Thread* t = blocked[i];
+        if (!t->is_host && t->deadline <= clock) {
+          take(t, true);
+          ready.push_back(t);
+        } else {
+          ++i;
+        }
+      }
+    }
+    if (!ready.empty()) {
+      Thread* t = ready.front();
+      ready.pop_front();
+      return t;
+    }
+    bool host_blocked = std::find(blocked.begin(), blocked.end(), host) != blocked.end();
+    if (host_blocked && (host->wake_when_idle || host->deadline <= clock)) {
+      take(host, !host->wake_when_idle);
+      return host;
+    }
+    uint64_t next = kNever;
+    for (Thread* t : blocked) next = std::min(next, t->deadline);
+    for (auto& source : hw_deadlines) {
+      uint64_t due = source();
+      if (due > clock) next = std::min(next, due);
+    }
+    if (next == kNever) {
+      // Nothing can ever run again: give the CPU back to the host.
+      if (host_blocked) {
+        take(host, true);
+        return host;
+      }
+      std::fprintf(stderr, "vexori device: every thread waits forever\n");
+      std::abort();
+    }
+    if (next > clock) {
+      if (config.realtime) {
+        auto wake = wall_start + std::chrono::milliseconds(next);
+        m.unlock();
+        std::this_thread::sleep_until(wake);
+        m.lock();
+      }
+      clock = next;
+    }
+  }
+}
+
+void Device::Impl::halt_all() {
+  halting = true;
+  block(
+      [this] {
+        return std::all_of(threads.begin(), threads.end(),
+                           [](const std::unique_ptr<Thread>& t) { return t->is_host || t->finished; });
+      },
+      kNever);
+  for (auto& t : threads) {
+    if (t->os.joinable()) t->os.join();
+  }
+}
+
+// ---- Device ---------------------------------------------------------------------------------
+
+InputError::InputError(const std::string& f, int l, const std::string& r)
+    : std::runtime_error(l > 0 ? fmt::format("{}:{}: {}", f, l, r) : fmt::format("{}: {}", f, r)),
+      file(f),
+      line(l),
+      reason(r) {}
+
+Device::Device(DeviceConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {
+  if (g_impl != nullptr) throw std::logic_error("only one simulated device runs at a time");
+  g_impl = impl_.get();
+  g_device = this;
+  Impl& d = *impl_;
+  d.wall_start = std::chrono::steady_clock::now();
+  d.host_process = d.create_process("host");
+  auto host = std::make_unique<Thread>();
+  host->id = d.next_thread_id;
+  d.next_thread_id += 4;
+  host->process = d.host_process;
+  host->name = "host";
+  host->is_host = true;
+  host->started = true;
+  host->object = std::make_shared<ThreadObj>();
+  host->object->thread = host.get();
+  d.host = host.get();
+  d.running = host.get();
+  d.threads.push_back(std::move(host));
+  tls_thread = d.host;
+  static int device_count = 0;
+  d.module_dir = (std::filesystem::temp_directory_path() /
+                  fmt::format("vexori-{}-{}", static_cast<long>(getpid()), ++device_count))
+                     .string();
+}
+
+Device::~Device() {
+  Impl& d = *impl_;
+  d.host->process = d.host_process;
+  d.halt_all();
+  d.unload_all();
+  std::error_code ec;
+  std::filesystem::remove_all(d.module_dir, ec);
+  tls_thread = nullptr;
+  g_impl = nullptr;
+  g_device = nullptr;
+}
+
+void Device::run_for(uint32_t ms) { impl_->host_wait(impl_->clock + ms, false); }
+
+void Device::run_until(uint64_t t) {
+  if (t > impl_->clock) impl_->host_wait(t, false);
+}
+
+void Device::settle() { impl_->host_wait(kNever, true); }
+
+uint64_t Device::now() const { return impl_->clock; }
+
+uint32_t Device::tick() const {
+  return static_cast<uint32_t>(impl_->config.boot_tick + impl_->clock);
+}
+
+const DeviceConfig& Device::config() const { return impl_->config; }
+
+EventLog& Device::log() { return impl_->log; }
+
+void Device::as_process(const std::string& process, const std::function<void()>& fn) {
+  Process* p = impl_->find_process(process);
+  if (p == nullptr) throw std::invalid_argument("no device process named " + process);
+  Process* saved = impl_->host->process;
+  impl_->host->process = p;
+  try {
+    fn();
+  } catch (...) {
+    impl_->host->process = saved;
+    throw;
+  }
+  impl_->host->process = saved;
+}
+
+Process* Device::Impl::create_process(const std::string& name) {
+  auto p = std::make_unique<Process>();
+  p->id = next_process_id++;
+  p->name = name;
+  processes.push_back(std::move(p));
+  return processes.back().get();
+}
+
+Process* Device::Impl::find_process(const std::string& name) {
+  for (auto& p : processes) {
+    if (p->name == name) return p.get();
+  }
+  return nullptr;
+}
+
+}  // namespace dev
+
+// ---- Platform calls: threads and time ---------------------------------------------------------
+
+using dev::impl;
+
+extern "C" {
+
+DWORD WINAPI GetTickCount(void) {
+  return static_cast<DWORD>(impl().config.boot_tick + impl().clock);
+}
+
+void WINAPI Sleep(DWORD ms) {
+  auto& d = impl();
+  uint64_t deadline = ms == INFINITE ? dev::kNever : d.clock + ms;
+  d.block(nullptr, deadline);
+}
+
+DWORD WINAPI GetLastError(void) { return impl().current()->last_error; }
+
+void WINAPI SetLastError(DWORD e) { impl().current()->last_error = e; }
+
+DWORD WINAPI GetCurrentThreadId(void) { return impl().current()->id; }
+
+HANDLE WINAPI GetCurrentThread(void) { return reinterpret_cast<HANDLE>(0x41); }
+
+HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(0x42); }
+
+DWORD WINAPI GetCurrentProcessId(void) { return impl().current()->process->id; }
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE start,
+                           LPVOID param, DWORD flags, LPDWORD id_out) {
+  auto& d = impl();
+  if (start == nullptr || flags != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  dev::Process* p = d.current()->process;
+  dev::Thread* t = d.create_thread(p, [start, param] { return start(param); }, "");
+  dev::log_event("thread-start", {{"id", dev::hex(t->id)}, {"process", p->name}});
+  if (id_out != nullptr) *id_out = t->id;
+  return d.add_handle(t->object);
+}
+
+void WINAPI ExitThread(DWORD code) {
+  if (impl().current()->is_host) std::abort();
+  throw dev::ThreadExit{code};
+}
+
+BOOL WINAPI GetExitCodeThread(HANDLE h, LPDWORD code) {
+  auto obj = impl().lookup(h, "GetExitCodeThread");
+  if (!obj || obj->type != dev::ObjType::Thread || code == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  *code = static_cast<dev::ThreadObj*>(obj.get())->thread->exit_code;
+  return TRUE;
+}
+
+}  // extern "C"

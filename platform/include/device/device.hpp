@@ -1,0 +1,128 @@
+// Host side of the simulated device: boot it, move its clock, feed its touch panel, read its log.
+//
+// None of this is platform API; the system never includes it. The simulator, the tests, the
+// benchmarks and the device's own stand-in drivers use it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "device/log.hpp"
+
+namespace dev {
+
+// A screen profile: the panel's native size in pixels (portrait) and its dots per inch.
+struct Screen {
+  int width = 240;
+  int height = 320;
+  int dpi = 96;
+};
+
+struct DeviceConfig {
+  Screen screen;
+  uint32_t boot_tick = 0;          // GetTickCount at boot; may sit just below the wrap
+  bool realtime = false;           // clock follows the wall clock instead of jumping
+  std::string windows_dir;         // host folder that plays the device's \Windows folder
+  std::vector<std::string> reg_files;  // .reg files loaded at boot, in order
+  bool start_window_system = true;     // boot gwes.exe, which loads the touch driver
+};
+
+// A raw touch sample as the panel reports it: flags, x and y in quarter pixels.
+struct PanelSample {
+  uint64_t time = 0;  // device time in ms since boot
+  uint32_t flags = 0;
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+// A sample as the window system received it from its touch driver.
+struct ReceivedSample {
+  uint64_t time = 0;
+  uint32_t flags = 0;
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+// Thrown by blocking calls on device threads while the device halts; the thread start routine
+// catches it. Never seen by the host.
+struct DeviceHalt {};
+
+// A registry, .reg or scenario error: file, line and reason.
+class InputError : public std::runtime_error {
+ public:
+  InputError(const std::string& file, int line, const std::string& reason);
+  std::string file;
+  int line;
+  std::string reason;
+};
+
+class Device {
+ public:
+  explicit Device(DeviceConfig config);
+  ~Device();  // halts every device thread, detaches and unloads every module
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  // Loads the registry files and starts the device's processes; runs until the device settles.
+  void boot();
+
+  // Runs the device for a span of device time (the host's own Sleep).
+  void run_for(uint32_t ms);
+  // Runs until device time reaches t (ms since boot); no-op if already past.
+  void run_until(uint64_t t);
+  // Runs until no device thread can make progress without the clock moving.
+  void settle();
+
+  uint64_t now() const;  // ms since boot
+  uint32_t tick() const;  // GetTickCount
+  const DeviceConfig& config() const;
+  EventLog& log();
+
+  // Touch panel: queue samples; the stock driver's sample thread plays them at their times.
+  void queue_samples(const std::vector<PanelSample>& samples);
+  size_t pending_samples() const;
+  // What the window system has received from its touch driver so far.
+  const std::vector<ReceivedSample>& received_samples() const;
+
+  // Power manager state reported by GetSystemPowerState; error != 0 makes the call fail.
+  void set_power_state(const std::u16string& name, uint32_t flags, uint32_t error = 0);
+
+  // Registry access from outside the device (notifications fire as for any writer).
+  void reg_set_dword(const std::string& key, const std::string& value, uint32_t data);
+  void reg_set_string(const std::string& key, const std::string& value, const std::string& data);
+  void reg_delete_value(const std::string& key, const std::string& value);
+  bool reg_get_dword(const std::string& key, const std::string& value, uint32_t* data) const;
+  void load_reg_file(const std::string& path);
+
+  // Number of live kernel handles (events, threads, registry keys, notifications).
+  size_t open_handles() const;
+
+  // Runs fn on the host thread as if it ran in the named device process (for tests that call
+  // a module's exports the way that process would).
+  void as_process(const std::string& process, const std::function<void()>& fn);
+
+  struct Impl;
+  Impl& impl() { return *impl_; }
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// The device that the calling thread belongs to; null when none is running.
+Device* current_device();
+
+// Names the calling device thread in the log.
+void set_thread_name(const std::string& name);
+
+// UTF-16 <-> UTF-8 helpers used across the device.
+std::string to_utf8(const std::u16string& s);
+std::string to_utf8(const WCHAR* s);
+std::u16string to_utf16(const std::string& s);
+
+}  // namespace dev

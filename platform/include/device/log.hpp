@@ -1,0 +1,57 @@
+// The device's event log: everything the outside world would see, with device time, process and
+// thread, in the order it happened.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace dev {
+
+using Fields = nlohmann::ordered_json;
+
+struct LogEntry {
+  uint64_t seq = 0;
+  uint64_t time = 0;   // ms since boot
+  uint32_t tick = 0;   // GetTickCount at that moment
+  std::string process;
+  std::string thread;
+  std::string kind;
+  Fields fields = Fields::object();
+
+  // One line of text: time, process/thread, kind, then key=value pairs.
+  std::string text() const;
+  // One JSON object, for JSON Lines output.
+  std::string json() const;
+  // A field as text ("" when absent), and as a number (0 when absent or not a number).
+  std::string str(const std::string& key) const;
+  int64_t num(const std::string& key) const;
+};
+
+class EventLog {
+ public:
+  void add(LogEntry entry);
+  const std::vector<LogEntry>& entries() const { return entries_; }
+  std::vector<LogEntry> of_kind(const std::string& kind) const;
+  size_t count(const std::string& kind) const;
+  std::string text() const;
+  std::string jsonl() const;
+  void clear() { entries_.clear(); }
+  // Called for each entry as it is added (the simulator prints live with it).
+  std::function<void(const LogEntry&)> on_entry;
+
+ private:
+  std::vector<LogEntry> entries_;
+  uint64_t next_seq_ = 0;
+};
+
+// A number in hexadecimal with 0x, as the log shows flags and handles.
+std::string hex(uint64_t v);
+
+// Adds an entry stamped with the calling device thread's time, process and thread.
+void log_event(const std::string& kind, Fields fields = Fields::object());
+
+}  // namespace dev

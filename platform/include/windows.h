@@ -1,0 +1,337 @@
+// Core library SDK for the simulated device.
+//
+// Declares the types, constants and calls of the phone's core library with the platform's own
+// names and widths, so that the system's sources build here exactly as they build for the phone:
+// WCHAR is 16 bits, LONG/DWORD/UINT/BOOL are 32 bits, every handle is its own opaque type.
+// Pointer-sized types (WPARAM, LPARAM, UINT_PTR) follow the host's pointer width, as they do on
+// the platform's 64-bit builds.
+#ifndef VEXORI_SDK_WINDOWS_H
+#define VEXORI_SDK_WINDOWS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// ---- Basic types ----------------------------------------------------------------------------
+
+typedef void VOID;
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef char CHAR;
+typedef uint8_t BYTE;
+typedef BYTE* PBYTE;
+typedef BYTE* LPBYTE;
+typedef uint16_t WORD;
+typedef int16_t SHORT;
+typedef uint16_t USHORT;
+typedef int32_t INT;
+typedef int32_t INT32;
+typedef uint32_t UINT;
+typedef uint32_t UINT32;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef uint32_t DWORD;
+typedef int32_t BOOL;
+typedef BYTE BOOLEAN;
+typedef DWORD* PDWORD;
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
+typedef INT* PINT;
+typedef INT32* PINT32;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t INT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef LONG HRESULT;
+typedef DWORD REGSAM;
+typedef WORD ATOM;
+
+// 16-bit characters; text literals are written TEXT("...") and come out as 16-bit strings.
+typedef char16_t WCHAR;
+typedef WCHAR TCHAR;
+typedef WCHAR* PWSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef const WCHAR* PCWSTR;
+typedef LPWSTR LPTSTR;
+typedef LPCWSTR LPCTSTR;
+typedef CHAR* LPSTR;
+typedef const CHAR* LPCSTR;
+
+#define VEXORI_WIDEN2(s) u##s
+#define TEXT(s) VEXORI_WIDEN2(s)
+#define _T(s) TEXT(s)
+#define __TEXT(s) TEXT(s)
+
+#define TRUE 1
+#define FALSE 0
+#ifndef NULL
+#define NULL 0
+#endif
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+#define IN
+#define OUT
+#define OPTIONAL
+#define MAX_PATH 260
+#define INFINITE 0xFFFFFFFFu
+
+// Every handle is a pointer to its own incomplete type, so that one cannot be passed for another.
+#define DECLARE_HANDLE(name) \
+  struct name##__ {          \
+    int unused;              \
+  };                         \
+  typedef struct name##__* name
+
+typedef void* HANDLE;
+typedef HANDLE* PHANDLE;
+typedef HANDLE* LPHANDLE;
+DECLARE_HANDLE(HWND);
+DECLARE_HANDLE(HINSTANCE);
+DECLARE_HANDLE(HKEY);
+DECLARE_HANDLE(HDC);
+DECLARE_HANDLE(HMENU);
+DECLARE_HANDLE(HICON);
+DECLARE_HANDLE(HBRUSH);
+DECLARE_HANDLE(HRSRC);
+typedef HINSTANCE HMODULE;
+typedef HICON HCURSOR;
+typedef HANDLE HGLOBAL;
+typedef HKEY* PHKEY;
+
+typedef struct tagPOINT {
+  LONG x;
+  LONG y;
+} POINT, *PPOINT, *LPPOINT;
+
+typedef struct tagRECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+} RECT, *PRECT, *LPRECT;
+
+typedef struct tagMSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+} MSG, *PMSG, *LPMSG;
+
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
+typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
+typedef INT_PTR(WINAPI* FARPROC)();
+
+// ---- Word helpers ---------------------------------------------------------------------------
+
+#define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
+#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+#define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define E_INVALIDARG ((HRESULT)0x80070057L)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
+#define HRESULT_FROM_WIN32(x) \
+  ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x)&0x0000FFFF) | (7 << 16) | 0x80000000)))
+
+// ---- Error codes ----------------------------------------------------------------------------
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_BADKEY 1010L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_INVALID_THREAD_ID 1444L
+
+// ---- Waits ----------------------------------------------------------------------------------
+
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+
+// ---- Window messages ------------------------------------------------------------------------
+
+#define WM_NULL 0x0000
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_CLOSE 0x0010
+#define WM_QUIT 0x0012
+#define WM_TIMER 0x0113
+#define WM_HSCROLL 0x0114
+#define WM_VSCROLL 0x0115
+#define WM_MOUSEMOVE 0x0200
+#define WM_LBUTTONDOWN 0x0201
+#define WM_LBUTTONUP 0x0202
+#define WM_USER 0x0400
+#define MK_LBUTTON 0x0001
+
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+
+// ---- System metrics -------------------------------------------------------------------------
+
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#define SM_CXVSCROLL 2
+#define SM_CYHSCROLL 3
+
+// ---- Libraries ------------------------------------------------------------------------------
+
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+// ---- Registry -------------------------------------------------------------------------------
+
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_NOTIFY 0x0010
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+#define REG_OPTION_NON_VOLATILE 0
+#define REG_CREATED_NEW_KEY 1
+#define REG_OPENED_EXISTING_KEY 2
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Errors, processes and threads.
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);
+HANDLE WINAPI GetCurrentProcess(void);
+DWORD WINAPI GetCurrentProcessId(void);
+HANDLE WINAPI GetCurrentThread(void);
+DWORD WINAPI GetCurrentThreadId(void);
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpsa, DWORD cbStack,
+                           LPTHREAD_START_ROUTINE lpStartAddr, LPVOID lpvThreadParam,
+                           DWORD fdwCreate, LPDWORD lpIDThread);
+void WINAPI ExitThread(DWORD dwExitCode);
+BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+#define STILL_ACTIVE 0x00000103u
+
+// Time.
+DWORD WINAPI GetTickCount(void);
+void WINAPI Sleep(DWORD dwMilliseconds);
+
+// Events and waits.
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                           BOOL bInitialState, LPCWSTR lpName);
+BOOL WINAPI SetEvent(HANDLE hEvent);
+BOOL WINAPI ResetEvent(HANDLE hEvent);
+BOOL WINAPI SetEventData(HANDLE hEvent, DWORD dwData);
+DWORD WINAPI GetEventData(HANDLE hEvent);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+#define CreateEvent CreateEventW
+
+// Memory shared between processes.
+LPVOID WINAPI MapPtrToProcess(LPVOID lpv, HANDLE hProc);
+DWORD WINAPI SetProcPermissions(DWORD newperms);
+DWORD WINAPI GetCurrentPermissions(void);
+BOOL WINAPI SetKMode(BOOL fMode);
+
+// Thread message queues.
+BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
+BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
+                         UINT wRemoveMsg);
+void WINAPI PostQuitMessage(int nExitCode);
+#define PostThreadMessage PostThreadMessageW
+#define GetMessage GetMessageW
+#define PeekMessage PeekMessageW
+
+// Libraries.
+HINSTANCE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
+FARPROC WINAPI GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule);
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+#define LoadLibrary LoadLibraryW
+#define GetProcAddress GetProcAddressW
+
+// Registry.
+LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                          PHKEY phkResult);
+LONG WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
+                            DWORD dwOptions, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                            LPDWORD lpdwDisposition);
+LONG WINAPI RegCloseKey(HKEY hKey);
+LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData);
+LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                           const BYTE* lpData, DWORD cbData);
+LONG WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
+LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+#define RegOpenKeyEx RegOpenKeyExW
+#define RegCreateKeyEx RegCreateKeyExW
+#define RegQueryValueEx RegQueryValueExW
+#define RegSetValueEx RegSetValueExW
+
+// Screen.
+int WINAPI GetSystemMetrics(int nIndex);
+
+// Timers.
+typedef VOID(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
+BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
+
+// The core library's string routines for 16-bit text.
+size_t wcslen(const WCHAR* s);
+int wcscmp(const WCHAR* a, const WCHAR* b);
+int wcsncmp(const WCHAR* a, const WCHAR* b, size_t n);
+int _wcsicmp(const WCHAR* a, const WCHAR* b);
+int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t n);
+WCHAR* wcscpy(WCHAR* dst, const WCHAR* src);
+WCHAR* wcsncpy(WCHAR* dst, const WCHAR* src, size_t n);
+WCHAR* wcscat(WCHAR* dst, const WCHAR* src);
+const WCHAR* wcsstr(const WCHAR* haystack, const WCHAR* needle);
+
+#include <dbgapi.h>
+
+#endif  // VEXORI_SDK_WINDOWS_H

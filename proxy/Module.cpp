@@ -1,0 +1,63 @@
+// Pallux.dll: loaded by the window system as its touch driver, in place of the stock driver that
+// "DriverName.bk" names.
+#include <regext.h>
+#include <new>
+
+#include "gesture/DebugZones.h"
+#include "proxy/Driver.h"
+#include "proxy/ProxySettings.h"
+
+DBGPARAM dpCurSettings = QUOB_DEBUG_ZONES(0x8000);
+
+ProxyDriver Driver;
+
+static const WCHAR kStockDriver[] = TEXT("touch.dll");
+static const WCHAR kTouchKey[] = TEXT("HARDWARE\\DEVICEMAP\\TOUCH");
+static const WCHAR kStockNameValue[] = TEXT("DriverName.bk");
+const UINT kFileNameChars = MAX_PATH;
+
+BOOL LoadProxy() {
+  Driver.ProxyEngine = new (std::nothrow) Gestures();
+  if (Driver.ProxyEngine == nullptr) return FALSE;  // the pipeline relies on the engine
+
+  WCHAR fileName[kFileNameChars] = {0};
+  wcscpy(fileName, kStockDriver);
+  Driver.TouchModule = LoadLibraryW(fileName);
+  if (Driver.TouchModule == nullptr) return FALSE;
+  ResolveStockEntries();
+
+  RegistryGetString(HKEY_LOCAL_MACHINE, kTouchKey, kStockNameValue, fileName, kFileNameChars);
+  if (fileName[0] == 0) wcscpy(fileName, kStockDriver);
+  Driver.EnableModule = LoadLibraryW(fileName);
+  if (Driver.EnableModule == nullptr) return FALSE;
+  ResolveEnableEntry();
+
+  LoadProxySettings(nullptr, kInitialSettingsLoad, nullptr, 0);
+  return Driver.StockTouchPanelEnable != nullptr ? TRUE : FALSE;
+}
+
+void UnloadProxy() {
+  // The module goes while its process stays: nothing may call back into it afterwards.
+  CloseProxySettingsWatch();
+  delete Driver.ProxyEngine;
+  Driver.ProxyEngine = nullptr;
+}
+
+extern "C" BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      SetProcPermissions(0xFFFFFFFF);
+      SetKMode(TRUE);
+      DisableThreadLibraryCalls(static_cast<HMODULE>(module));
+      return LoadProxy();
+    case DLL_PROCESS_DETACH:
+      if (Driver.TouchModule != nullptr) FreeLibrary(Driver.TouchModule);
+      if (Driver.EnableModule != nullptr) FreeLibrary(Driver.EnableModule);
+      Driver.TouchModule = nullptr;
+      Driver.EnableModule = nullptr;
+      if (reserved == nullptr) UnloadProxy();
+      return TRUE;
+    default:
+      return TRUE;
+  }
+}

@@ -1,0 +1,17 @@
+// Stages of the sample pipeline that classify the target window and decide what reaches the
+// window system.
+#pragma once
+
+#include <windows.h>
+
+#include "gesture/Gestures.h"
+
+// Sets the engine's target window and whether it is gesture-aware, from the pen-down point.
+void SearchTarget(Gestures& engine, POINT penDown);
+// May move the target to the browser's HTML view under the finger.
+void RefineBrowserTarget(Gestures& engine, const MSG& record);
+// True when the record was replayed to the window system and the pipeline stops.
+bool OperaStage(Gestures& engine, const MSG& record);
+bool InputPanelStage(Gestures& engine, const MSG& record);
+// True when the stroke passes through to the window system.
+bool PassThroughDecision(Gestures& engine, const MSG& record, HWND target);

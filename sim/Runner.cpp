@@ -1,0 +1,156 @@
+#include "Runner.h"
+
+#include <fmt/format.h>
+
+#include <filesystem>
+
+#include "Replay.h"
+
+namespace sim {
+namespace {
+
+const uint32_t kDefaultRateHz = 100;
+const uint32_t kDefaultTapMs = 80;
+const uint32_t kSettleMs = 500;  // run on after the last command, so that late work shows
+
+std::string resolve(const Scenario& s, const std::string& path) {
+  std::filesystem::path p(path);
+  if (p.is_relative() && !s.dir.empty()) p = std::filesystem::path(s.dir) / p;
+  return p.string();
+}
+
+uint32_t period_of(uint32_t rate) { return std::max<uint32_t>(1, 1000 / std::max<uint32_t>(1, rate)); }
+
+// Samples the panel reported and the window system received, compared in order.
+void count_samples(RunResult& r) {
+  std::vector<const dev::LogEntry*> panel, received;
+  for (const auto& e : r.log) {
+    if (e.kind == "panel") panel.push_back(&e);
+    if (e.kind == "sample") received.push_back(&e);
+  }
+  r.panel_samples = panel.size();
+  r.received_samples = received.size();
+  size_t n = std::min(panel.size(), received.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (panel[i]->str("flags") != received[i]->str("flags") || panel[i]->num("x") != received[i]->num("x") ||
+        panel[i]->num("y") != received[i]->num("y")) {
+      break;
+    }
+    ++r.unchanged_samples;
+  }
+}
+
+}  // namespace
+
+RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
+  dev::DeviceConfig config;
+  config.screen = s.screen;
+  config.boot_tick = s.boot_tick;
+  config.realtime = opt.realtime;
+  config.windows_dir = opt.windows_dir;
+  config.reg_files.push_back(opt.source_dir + "/platform/registry/device.reg");
+  if (s.install) config.reg_files.push_back(opt.source_dir + "/install/vexori.reg");
+
+  RunResult result;
+  dev::Device device(config);
+  device.log().on_entry = opt.live;
+  device.boot();
+  uint64_t cursor = device.now();
+
+  for (const Command& c : s.commands) {
+    const auto& a = c.args;
+    auto num = [&](size_t i) { return number(c, i, -(1LL << 40), 1LL << 40, s.file); };
+    if (c.verb == "wait") {
+      cursor += static_cast<uint64_t>(num(0));
+      continue;
+    }
+    if (c.verb == "sample") {
+      device.queue_samples({{cursor, static_cast<uint32_t>(num(0)), static_cast<int32_t>(num(1)),
+                             static_cast<int32_t>(num(2))}});
+      continue;
+    }
+    if (c.verb == "tap" || c.verb == "drag" || c.verb == "flick" || c.verb == "replay") {
+      std::vector<StrokePoint> pts;
+      uint32_t rate = kDefaultRateHz;
+      if (c.verb == "tap") {
+        auto o = options(c, 2, {"hold", "rate"}, s.file);
+        if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
+        uint32_t hold = o.count("hold") ? static_cast<uint32_t>(o["hold"]) : kDefaultTapMs;
+        int x = static_cast<int>(num(0)), y = static_cast<int>(num(1));
+        pts = straight_stroke(x, y, x, y, hold, 0, rate);
+      } else if (c.verb == "replay") {
+        auto o = options(c, 1, {"rate", "native"}, s.file);
+        RecordedStroke stroke = load_recorded_stroke(resolve(s, a[0]));
+        if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
+        pts = o.count("native") && o["native"] ? stroke.points : resample(stroke, rate);
+      } else {
+        auto o = options(c, 5, {"rest", "rate"}, s.file);
+        if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
+        uint32_t rest = o.count("rest") ? static_cast<uint32_t>(o["rest"]) : 0;
+        pts = straight_stroke(static_cast<int>(num(0)), static_cast<int>(num(1)),
+                              static_cast<int>(num(2)), static_cast<int>(num(3)),
+                              static_cast<uint32_t>(num(4)), rest, rate);
+      }
+      auto samples = to_panel(pts, cursor, period_of(rate));
+      device.queue_samples(samples);
+      cursor = samples.back().time;
+      continue;
+    }
+    // Everything else acts at the cursor's time.
+    device.run_until(cursor);
+    if (c.verb == "regfile") {
+      device.load_reg_file(resolve(s, a[0]));
+    } else if (c.verb == "reg") {
+      if (a[2] == "dword") {
+        device.reg_set_dword(a[0], a[1], static_cast<uint32_t>(num(3)));
+      } else {
+        device.reg_set_string(a[0], a[1], a[3]);
+      }
+    } else if (c.verb == "reg-delete") {
+      device.reg_delete_value(a[0], a[1]);
+    } else if (c.verb == "power") {
+      auto o = options(c, 2, {"fail"}, s.file);
+      device.set_power_state(dev::to_utf16(a[0]), static_cast<uint32_t>(num(1)),
+                             o.count("fail") ? static_cast<uint32_t>(o["fail"]) : 0);
+    } else if (c.verb == "note") {
+      std::string text;
+      for (const auto& w : a) text += (text.empty() ? "" : " ") + w;
+      dev::log_event("note", {{"text", text}});
+    } else if (c.verb == "expect") {
+      device.settle();
+      size_t seen = device.log().count(a[0]);
+      if (seen != static_cast<size_t>(num(1))) {
+        result.failures.push_back(fmt::format("{}:{}: expected {} '{}' entries, saw {}", s.file,
+                                              c.line, a[1], a[0], seen));
+      }
+    }
+  }
+  device.run_until(cursor + kSettleMs);
+  device.settle();
+  result.log = device.log().entries();
+  count_samples(result);
+  return result;
+}
+
+std::string RunResult::text() const {
+  std::string out;
+  for (const auto& e : log) out += e.text() + "\n";
+  return out;
+}
+
+std::string RunResult::jsonl() const {
+  std::string out;
+  for (const auto& e : log) out += e.json() + "\n";
+  return out;
+}
+
+std::string RunResult::summary() const {
+  std::string out = fmt::format(
+      "{} samples from the touch panel, {} reached the window system, {} of them unchanged and in "
+      "order\n",
+      panel_samples, received_samples, unchanged_samples);
+  for (const auto& f : failures) out += "FAILED " + f + "\n";
+  return out;
+}
+
+}  // namespace sim

@@ -1,0 +1,35 @@
+// Plays a scenario on a freshly booted device.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Scenario.h"
+
+namespace sim {
+
+struct RunOptions {
+  std::string windows_dir = VEXORI_WINDOWS_DIR;
+  std::string source_dir = VEXORI_SOURCE_DIR;
+  bool realtime = false;
+  std::function<void(const dev::LogEntry&)> live;  // sees each log entry as it is made
+};
+
+struct RunResult {
+  std::vector<dev::LogEntry> log;
+  std::vector<std::string> failures;  // unmet expectations, "file:line: what"
+  size_t panel_samples = 0;           // samples the stock driver reported
+  size_t received_samples = 0;        // samples the window system received
+  size_t unchanged_samples = 0;       // received exactly as the panel reported them, in order
+  std::string text() const;
+  std::string jsonl() const;
+  std::string summary() const;
+};
+
+RunResult run_scenario(const Scenario& scenario, const RunOptions& options = {});
+
+// The built-in tour of `vexori-sim demo`.
+Scenario tour_scenario(const std::string& source_dir);
+
+}  // namespace sim

@@ -1,0 +1,225 @@
+// Scenario parsing and stroke generation.
+//
+// A scenario is a text file, one command a line, '#' starts a comment. Setup commands come
+// before anything happens on the device; the rest run in order against a time cursor that starts
+// at boot and moves with `wait` and with each stroke. See docs/scenarios.md.
+#include "Scenario.h"
+
+#include <tchddi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace sim {
+namespace {
+
+struct Shape {
+  size_t min_args;
+  size_t max_args;
+  bool setup;  // only before the device does anything
+};
+
+const std::map<std::string, Shape> kVerbs = {
+    {"screen", {2, 4, true}},      {"boot-tick", {1, 1, true}}, {"install", {1, 1, true}},
+    {"boot", {0, 0, false}},       {"regfile", {1, 1, false}},  {"reg", {4, 4, false}},
+    {"reg-delete", {2, 2, false}}, {"power", {2, 4, false}},    {"wait", {1, 1, false}},
+    {"sample", {3, 3, false}},     {"tap", {2, 6, false}},      {"drag", {5, 9, false}},
+    {"flick", {5, 7, false}},      {"replay", {1, 5, false}},   {"expect", {2, 2, false}},
+    {"note", {1, 64, false}},
+};
+
+std::vector<std::string> tokens(const std::string& line, const std::string& file, int n) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i < line.size()) {
+    char c = line[i];
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++i;
+    } else if (c == '#') {
+      break;
+    } else if (c == '"') {
+      size_t end = line.find('"', i + 1);
+      if (end == std::string::npos) throw dev::InputError(file, n, "unterminated quoted text");
+      out.push_back(line.substr(i + 1, end - i - 1));
+      i = end + 1;
+    } else {
+      size_t end = line.find_first_of(" \t\r#", i);
+      if (end == std::string::npos) end = line.size();
+      out.push_back(line.substr(i, end - i));
+      i = end;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+long long number(const Command& c, size_t i, long long lo, long long hi, const std::string& file) {
+  const std::string& s = c.args.at(i);
+  size_t used = 0;
+  long long v = 0;
+  try {
+    v = std::stoll(s, &used, 0);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != s.size() || s.empty()) {
+    throw dev::InputError(file, c.line, "'" + s + "' is not a number (argument " +
+                                            std::to_string(i + 1) + " of " + c.verb + ")");
+  }
+  if (v < lo || v > hi) {
+    throw dev::InputError(file, c.line, "'" + s + "' is out of range for " + c.verb + " (" +
+                                            std::to_string(lo) + " to " + std::to_string(hi) + ")");
+  }
+  return v;
+}
+
+// Options after the fixed arguments: "rest 600 rate 100".
+std::map<std::string, long long> options(const Command& c, size_t from,
+                                         const std::vector<std::string>& allowed,
+                                         const std::string& file) {
+  std::map<std::string, long long> out;
+  for (size_t i = from; i < c.args.size(); i += 2) {
+    const std::string& key = c.args[i];
+    if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
+      throw dev::InputError(file, c.line, "unknown option '" + key + "' for " + c.verb);
+    }
+    if (i + 1 >= c.args.size()) throw dev::InputError(file, c.line, "option '" + key + "' needs a value");
+    out[key] = number(c, i + 1, 0, 1000000, file);
+  }
+  return out;
+}
+
+void check_command(const Command& c, const std::string& file) {
+  const auto& a = c.args;
+  const int kMaxCoord = 8191;  // a quarter-pixel coordinate still fits the sample's 16 bits
+  auto coords = [&](size_t first, size_t count) {
+    for (size_t i = first; i < first + count; ++i) number(c, i, -kMaxCoord, kMaxCoord, file);
+  };
+  if (c.verb == "screen") {
+    number(c, 0, 16, 4096, file);
+    number(c, 1, 16, 4096, file);
+    options(c, 2, {"dpi"}, file);
+  } else if (c.verb == "boot-tick") {
+    number(c, 0, 0, 0xFFFFFFFFLL, file);
+  } else if (c.verb == "install") {
+    if (a[0] != "on" && a[0] != "off") throw dev::InputError(file, c.line, "install takes on or off");
+  } else if (c.verb == "reg") {
+    if (a[2] == "dword") {
+      number(c, 3, -2147483648LL, 0xFFFFFFFFLL, file);
+    } else if (a[2] != "string") {
+      throw dev::InputError(file, c.line, "reg takes KEY NAME dword N or KEY NAME string TEXT");
+    }
+  } else if (c.verb == "power") {
+    number(c, 1, 0, 0xFFFFFFFFLL, file);
+    options(c, 2, {"fail"}, file);
+  } else if (c.verb == "wait") {
+    number(c, 0, 0, 86400000, file);
+  } else if (c.verb == "sample") {
+    number(c, 0, 0, 0xFFFFFFFFLL, file);
+    coords(1, 2);
+  } else if (c.verb == "tap") {
+    coords(0, 2);
+    options(c, 2, {"hold", "rate"}, file);
+  } else if (c.verb == "drag" || c.verb == "flick") {
+    coords(0, 4);
+    number(c, 4, 1, 600000, file);
+    options(c, 5, c.verb == "drag" ? std::vector<std::string>{"rest", "rate"}
+                                   : std::vector<std::string>{"rate"},
+            file);
+  } else if (c.verb == "replay") {
+    if (a.size() != 1 && a.size() != 3 && a.size() != 5) {
+      throw dev::InputError(file, c.line, "replay takes FILE [rate HZ] [native 1]");
+    }
+    options(c, 1, {"rate", "native"}, file);
+  } else if (c.verb == "expect") {
+    number(c, 1, 0, 100000000, file);
+  }
+}
+
+Scenario parse_scenario(const std::string& text, const std::string& file, const std::string& dir) {
+  Scenario s;
+  s.file = file;
+  s.dir = dir;
+  std::istringstream in(text);
+  std::string line;
+  int n = 0;
+  bool started = false;
+  while (std::getline(in, line)) {
+    ++n;
+    auto words = tokens(line, file, n);
+    if (words.empty()) continue;
+    Command c;
+    c.line = n;
+    c.verb = words[0];
+    c.args.assign(words.begin() + 1, words.end());
+    auto shape = kVerbs.find(c.verb);
+    if (shape == kVerbs.end()) throw dev::InputError(file, n, "unknown command '" + c.verb + "'");
+    if (c.args.size() < shape->second.min_args || c.args.size() > shape->second.max_args) {
+      throw dev::InputError(file, n, "wrong number of arguments for " + c.verb);
+    }
+    if (shape->second.setup && started) {
+      throw dev::InputError(file, n, c.verb + " must come before the device starts");
+    }
+    check_command(c, file);
+    if (c.verb == "screen") {
+      s.screen.width = static_cast<int>(number(c, 0, 16, 4096, file));
+      s.screen.height = static_cast<int>(number(c, 1, 16, 4096, file));
+      auto opt = options(c, 2, {"dpi"}, file);
+      if (opt.count("dpi")) s.screen.dpi = static_cast<int>(opt["dpi"]);
+    } else if (c.verb == "boot-tick") {
+      s.boot_tick = static_cast<uint32_t>(number(c, 0, 0, 0xFFFFFFFFLL, file));
+    } else if (c.verb == "install") {
+      s.install = c.args[0] == "on";
+    } else {
+      started = true;
+      s.commands.push_back(c);
+    }
+  }
+  return s;
+}
+
+Scenario load_scenario(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw dev::InputError(path, 0, "cannot open the scenario");
+  std::stringstream text;
+  text << in.rdbuf();
+  return parse_scenario(text.str(), path, std::filesystem::path(path).parent_path().string());
+}
+
+std::vector<StrokePoint> straight_stroke(int x1, int y1, int x2, int y2, uint32_t move_ms,
+                                         uint32_t rest_ms, uint32_t rate_hz) {
+  uint32_t period = std::max<uint32_t>(1, 1000 / std::max<uint32_t>(1, rate_hz));
+  std::vector<StrokePoint> pts;
+  uint32_t t = 0;
+  for (; t < rest_ms; t += period) pts.push_back({t, x1, y1});
+  uint32_t steps = std::max<uint32_t>(1, move_ms / period);
+  for (uint32_t k = 0; k <= steps; ++k) {
+    double f = static_cast<double>(k) / steps;
+    pts.push_back({rest_ms + k * move_ms / steps, x1 + static_cast<int>(std::lround((x2 - x1) * f)),
+                   y1 + static_cast<int>(std::lround((y2 - y1) * f))});
+  }
+  return pts;
+}
+
+std::vector<dev::PanelSample> to_panel(const std::vector<StrokePoint>& points, uint64_t start,
+                                       uint32_t up_after_ms) {
+  std::vector<dev::PanelSample> out;
+  for (size_t i = 0; i < points.size(); ++i) {
+    uint32_t flags = TouchSampleValidFlag | TouchSampleDownFlag;
+    if (i > 0) flags |= TouchSamplePreviousDownFlag;
+    out.push_back({start + points[i].t, flags, points[i].x * 4, points[i].y * 4});
+  }
+  if (!points.empty()) {
+    const StrokePoint& last = points.back();
+    out.push_back({start + last.t + up_after_ms, TouchSampleValidFlag | TouchSamplePreviousDownFlag,
+                   last.x * 4, last.y * 4});
+  }
+  return out;
+}
+
+}  // namespace sim

@@ -1,0 +1,56 @@
+// Scenarios: what happens on the device, line by line, in a small text format.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "device/device.hpp"
+
+namespace sim {
+
+struct Command {
+  int line = 0;
+  std::string verb;
+  std::vector<std::string> args;
+};
+
+struct Scenario {
+  std::string file;  // for messages
+  std::string dir;   // relative paths in the scenario are taken from here
+  dev::Screen screen;
+  uint32_t boot_tick = 0;
+  bool install = true;  // boot with the gesture system installed
+  std::vector<Command> commands;
+};
+
+// Parses and checks a scenario; throws dev::InputError naming file and line.
+Scenario parse_scenario(const std::string& text, const std::string& file, const std::string& dir);
+Scenario load_scenario(const std::string& path);
+
+// Argument i of a command as a number in [lo, hi]; throws dev::InputError otherwise.
+long long number(const Command& c, size_t i, long long lo, long long hi, const std::string& file);
+// "key value" options after the fixed arguments, each key one of `allowed`.
+std::map<std::string, long long> options(const Command& c, size_t from,
+                                         const std::vector<std::string>& allowed,
+                                         const std::string& file);
+
+// Touch samples of generated strokes, in pixels; times in ms from the stroke's start.
+struct StrokePoint {
+  uint32_t t;
+  int x;
+  int y;
+};
+
+// A straight stroke from (x1, y1) to (x2, y2): pen-down, an optional rest in place, a move of
+// `move_ms`, then pen-up, sampled at `rate_hz`.
+std::vector<StrokePoint> straight_stroke(int x1, int y1, int x2, int y2, uint32_t move_ms,
+                                         uint32_t rest_ms, uint32_t rate_hz);
+
+// Turns stroke points into panel samples (quarter pixels) starting at device time `start`; the
+// first point is the pen-down and the pen-up follows the last point one sample period later.
+std::vector<dev::PanelSample> to_panel(const std::vector<StrokePoint>& points, uint64_t start,
+                                       uint32_t up_after_ms);
+
+}  // namespace sim
