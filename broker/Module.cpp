@@ -14,7 +14,8 @@ extern "C" BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved) {
     DisableThreadLibraryCalls(Broker.Module);
     Broker.BrokerEngine = new (std::nothrow) Gestures();
     if (Broker.BrokerEngine != nullptr) Broker.BrokerEngine->SetSndInstance(Broker.Module);
-  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr && Broker.BrokerEngine != nullptr) {
+  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr &&
+             Broker.BrokerEngine != nullptr) {
     // Unloaded while the process goes on: no registry notification may reach this module again.
     delete Broker.BrokerEngine;
     Broker.BrokerEngine = nullptr;

@@ -4,13 +4,13 @@
 
 #include <windows.h>
 
-#define QUOB_DEBUG_ZONES(mask)                                                                   \
-  {                                                                                              \
-    TEXT("QUOBUpdater"),                                                                         \
-        {TEXT("Init"), TEXT("Except"), TEXT("Verbose"), TEXT(""), TEXT(""), TEXT(""), TEXT(""), \
-         TEXT(""), TEXT(""), TEXT(""), TEXT(""), TEXT(""), TEXT(""), TEXT(""), TEXT("Warnings"), \
-         TEXT("Errors")},                                                                        \
-        (mask)                                                                                   \
+#define QUOB_DEBUG_ZONES(mask)                                                              \
+  {                                                                                         \
+    TEXT("QUOBUpdater"),                                                                    \
+        {TEXT("Init"), TEXT("Except"), TEXT("Verbose"),  TEXT(""),      TEXT(""), TEXT(""), \
+         TEXT(""),     TEXT(""),       TEXT(""),         TEXT(""),      TEXT(""), TEXT(""), \
+         TEXT(""),     TEXT(""),       TEXT("Warnings"), TEXT("Errors")},                   \
+        (mask)                                                                              \
   }
 
 #define ZONE_INIT DEBUGZONE(0)

@@ -10,7 +10,9 @@ Gestures* CurrentGestures = nullptr;
 
 static const WCHAR kScrollStateEventName[] = TEXT("InGestureScrolling");
 
-Gestures::Gestures() { Initialise(); }
+Gestures::Gestures() {
+  Initialise();
+}
 
 Gestures::Gestures(HWND timerWnd) {
   SetTimer(timerWnd, kGestureTimer, kGestureTimerPeriodMs, nullptr);
@@ -81,13 +83,21 @@ Gestures& Gestures::operator=(const Gestures& other) {
   return *this;
 }
 
-void Gestures::SetMsgBroker(HWND broker) { StoreWord(MsgBroker, broker); }
+void Gestures::SetMsgBroker(HWND broker) {
+  StoreWord(MsgBroker, broker);
+}
 
-void Gestures::SetSndInstance(HINSTANCE instance) { SndInstance = instance; }
+void Gestures::SetSndInstance(HINSTANCE instance) {
+  SndInstance = instance;
+}
 
-HINSTANCE Gestures::GetSndInstance() { return SndInstance; }
+HINSTANCE Gestures::GetSndInstance() {
+  return SndInstance;
+}
 
-bool Gestures::IsPanning() { return Panning; }
+bool Gestures::IsPanning() {
+  return Panning;
+}
 
 bool Gestures::ResetData() {
   if (!Panning && LoadWord(Sound)) SoundStopRequest(*this);

@@ -34,10 +34,10 @@ static const SettingValue kSettings[] = {
 
 // Registration order.
 static const WCHAR* const kWatched[] = {
-    TEXT("Sound"),     TEXT("GRIDSIZE"),    TEXT("PGRIDSIZE"),   TEXT("NOISESIZE"),
-    TEXT("Bound1"),    TEXT("Bound2"),      TEXT("FilterValue"), TEXT("FilterDistance"),
-    TEXT("Amp"),       TEXT("PanTime"),     TEXT("LenThres"),    TEXT("IgnoreCount"),
-    TEXT("LastUpCount"), TEXT("Rotation"),  TEXT("ScrollLimit"),
+    TEXT("Sound"),       TEXT("GRIDSIZE"), TEXT("PGRIDSIZE"),   TEXT("NOISESIZE"),
+    TEXT("Bound1"),      TEXT("Bound2"),   TEXT("FilterValue"), TEXT("FilterDistance"),
+    TEXT("Amp"),         TEXT("PanTime"),  TEXT("LenThres"),    TEXT("IgnoreCount"),
+    TEXT("LastUpCount"), TEXT("Rotation"), TEXT("ScrollLimit"),
 };
 
 const int kWatchedCount = sizeof(kWatched) / sizeof(kWatched[0]);
@@ -69,7 +69,9 @@ bool LoadSettings() {
   return true;
 }
 
-void OnSettingsChanged(HREGNOTIFY, DWORD, const PBYTE, const UINT) { LoadSettings(); }
+void OnSettingsChanged(HREGNOTIFY, DWORD, const PBYTE, const UINT) {
+  LoadSettings();
+}
 
 bool WatchSettings() {
   for (int i = 0; i < kWatchedCount; ++i) {

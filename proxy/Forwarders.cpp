@@ -19,8 +19,11 @@ struct EntryRow {
   void (*store)(FARPROC address);
 };
 
-#define ROW(entry) \
-  {TEXT(#entry), [](FARPROC a) { Driver.Stock.entry = EntryFrom<decltype(Driver.Stock.entry)>(a); }}
+#define ROW(entry)                                                                         \
+  {                                                                                        \
+    TEXT(#entry),                                                                          \
+        [](FARPROC a) { Driver.Stock.entry = EntryFrom<decltype(Driver.Stock.entry)>(a); } \
+  }
 
 static const EntryRow kEntryTable[] = {
     ROW(TouchCreateEvent),
@@ -51,13 +54,13 @@ void ResolveEnableEntry() {
       EntryFrom<EnableEntry>(GetProcAddressW(Driver.EnableModule, TEXT("TouchPanelEnable")));
 }
 
-#define FORWARD_VOID2(entry)                                 \
-  PROXY_EXPORT void entry(EntryWord a, EntryWord b) {        \
+#define FORWARD_VOID2(entry)                                     \
+  PROXY_EXPORT void entry(EntryWord a, EntryWord b) {            \
     if (Driver.Stock.entry != nullptr) Driver.Stock.entry(a, b); \
   }
 
-#define FORWARD_VALUE2(entry)                                           \
-  PROXY_EXPORT EntryWord entry(EntryWord a, EntryWord b) {              \
+#define FORWARD_VALUE2(entry)                                            \
+  PROXY_EXPORT EntryWord entry(EntryWord a, EntryWord b) {               \
     return Driver.Stock.entry != nullptr ? Driver.Stock.entry(a, b) : 0; \
   }
 
@@ -83,14 +86,13 @@ PROXY_EXPORT void TouchPanelCalibrateAPoint(EntryWord a, EntryWord b, EntryWord 
   }
 }
 
-PROXY_EXPORT EntryWord TouchPanelSetCalibration(EntryWord a, EntryWord b, EntryWord c,
-                                                EntryWord d, EntryWord e) {
+PROXY_EXPORT EntryWord TouchPanelSetCalibration(EntryWord a, EntryWord b, EntryWord c, EntryWord d,
+                                                EntryWord e) {
   if (Driver.Stock.TouchPanelSetCalibration == nullptr) return 0;
   return Driver.Stock.TouchPanelSetCalibration(a, b, c, d, e);
 }
 
-PROXY_EXPORT EntryWord TouchPanelEnable(PFN_TOUCH_PANEL_CALLBACK systemCallback,
-                                        EntryWord second) {
+PROXY_EXPORT EntryWord TouchPanelEnable(PFN_TOUCH_PANEL_CALLBACK systemCallback, EntryWord second) {
   // Kept first, whether or not the stock entry exists, so that samples find their way out as
   // soon as the stock driver starts delivering them.
   StoreWord(Driver.SystemCallback, systemCallback);

@@ -1,6 +1,8 @@
 // Pallux.dll: loaded by the window system as its touch driver, in place of the stock driver that
 // "DriverName.bk" names.
 #include <regext.h>
+#include <wchar.h>
+
 #include <new>
 
 #include "gesture/DebugZones.h"

@@ -82,8 +82,8 @@ static bool BuildRecord(TOUCH_PANEL_SAMPLE_FLAGS flags, int px, int py) {
       return false;
   }
   // Packed in unsigned arithmetic: each coordinate keeps its low 16 bits.
-  LPARAM lParam = static_cast<LPARAM>(static_cast<DWORD>(sx & 0xFFFF) |
-                                      (static_cast<DWORD>(sy) << 16));
+  LPARAM lParam =
+      static_cast<LPARAM>(static_cast<DWORD>(sx & 0xFFFF) | (static_cast<DWORD>(sy) << 16));
   if (message == WM_LBUTTONUP) {
     lParam = Pipeline.LastLParam;
   } else {

@@ -12,7 +12,7 @@ static const DWORD kActivateUnread = 0xFFFFFFFF;
 
 static const WCHAR* const kWatchedRotationValues[] = {kAngleValue};
 static const WCHAR* const kWatchedGestureValues[] = {
-    TEXT("LongPressTime"), TEXT("LongTappingMax"), TEXT("ShortPressTime"),
+    TEXT("LongPressTime"),   TEXT("LongTappingMax"), TEXT("ShortPressTime"),
     TEXT("ShortTappingMax"), TEXT("Activate"),
 };
 
@@ -21,7 +21,8 @@ static HREGNOTIFY SettingsNotify[6];
 
 static void ReadInt(HKEY root, const WCHAR* key, const WCHAR* value, int& setting) {
   DWORD data = 0;
-  if (SUCCEEDED(RegistryGetDWORD(root, key, value, &data))) StoreWord(setting, static_cast<int>(data));
+  if (SUCCEEDED(RegistryGetDWORD(root, key, value, &data)))
+    StoreWord(setting, static_cast<int>(data));
 }
 
 // Width and height as the current orientation has them: portrait for 0, landscape for 90, 270.

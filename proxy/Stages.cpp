@@ -14,9 +14,13 @@ void SearchTarget(Gestures& engine, POINT) {
 
 void RefineBrowserTarget(Gestures&, const MSG&) {}
 
-bool OperaStage(Gestures&, const MSG&) { return false; }
+bool OperaStage(Gestures&, const MSG&) {
+  return false;
+}
 
-bool InputPanelStage(Gestures&, const MSG&) { return false; }
+bool InputPanelStage(Gestures&, const MSG&) {
+  return false;
+}
 
 bool PassThroughDecision(Gestures&, const MSG& record, HWND) {
   ReplayRecord(record);

@@ -21,11 +21,12 @@ RecordedStroke load_recorded_stroke(const std::string& path) {
     if (first) t0 = t;
     first = false;
     long long rel = t - t0;
-    if (rel < 0 || (!stroke.points.empty() && static_cast<uint32_t>(rel) < stroke.points.back().t)) {
+    if (rel < 0 ||
+        (!stroke.points.empty() && static_cast<uint32_t>(rel) < stroke.points.back().t)) {
       throw dev::InputError(path, 0, "point times go backwards");
     }
-    stroke.points.push_back({static_cast<uint32_t>(rel), p.attribute("X").as_int(),
-                             p.attribute("Y").as_int()});
+    stroke.points.push_back(
+        {static_cast<uint32_t>(rel), p.attribute("X").as_int(), p.attribute("Y").as_int()});
   }
   if (stroke.points.empty()) throw dev::InputError(path, 0, "the stroke has no points");
   return stroke;

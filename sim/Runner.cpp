@@ -19,7 +19,9 @@ std::string resolve(const Scenario& s, const std::string& path) {
   return p.string();
 }
 
-uint32_t period_of(uint32_t rate) { return std::max<uint32_t>(1, 1000 / std::max<uint32_t>(1, rate)); }
+uint32_t period_of(uint32_t rate) {
+  return std::max<uint32_t>(1, 1000 / std::max<uint32_t>(1, rate));
+}
 
 // Samples the panel reported and the window system received, compared in order.
 void count_samples(RunResult& r) {
@@ -32,7 +34,8 @@ void count_samples(RunResult& r) {
   r.received_samples = received.size();
   size_t n = std::min(panel.size(), received.size());
   for (size_t i = 0; i < n; ++i) {
-    if (panel[i]->str("flags") != received[i]->str("flags") || panel[i]->num("x") != received[i]->num("x") ||
+    if (panel[i]->str("flags") != received[i]->str("flags") ||
+        panel[i]->num("x") != received[i]->num("x") ||
         panel[i]->num("y") != received[i]->num("y")) {
       break;
     }

@@ -68,12 +68,14 @@ long long number(const Command& c, size_t i, long long lo, long long hi, const s
     used = 0;
   }
   if (used != s.size() || s.empty()) {
-    throw dev::InputError(file, c.line, "'" + s + "' is not a number (argument " +
-                                            std::to_string(i + 1) + " of " + c.verb + ")");
+    throw dev::InputError(
+        file, c.line,
+        "'" + s + "' is not a number (argument " + std::to_string(i + 1) + " of " + c.verb + ")");
   }
   if (v < lo || v > hi) {
-    throw dev::InputError(file, c.line, "'" + s + "' is out of range for " + c.verb + " (" +
-                                            std::to_string(lo) + " to " + std::to_string(hi) + ")");
+    throw dev::InputError(file, c.line,
+                          "'" + s + "' is out of range for " + c.verb + " (" + std::to_string(lo) +
+                              " to " + std::to_string(hi) + ")");
   }
   return v;
 }
@@ -88,7 +90,8 @@ std::map<std::string, long long> options(const Command& c, size_t from,
     if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
       throw dev::InputError(file, c.line, "unknown option '" + key + "' for " + c.verb);
     }
-    if (i + 1 >= c.args.size()) throw dev::InputError(file, c.line, "option '" + key + "' needs a value");
+    if (i + 1 >= c.args.size())
+      throw dev::InputError(file, c.line, "option '" + key + "' needs a value");
     out[key] = number(c, i + 1, 0, 1000000, file);
   }
   return out;
@@ -107,7 +110,8 @@ void check_command(const Command& c, const std::string& file) {
   } else if (c.verb == "boot-tick") {
     number(c, 0, 0, 0xFFFFFFFFLL, file);
   } else if (c.verb == "install") {
-    if (a[0] != "on" && a[0] != "off") throw dev::InputError(file, c.line, "install takes on or off");
+    if (a[0] != "on" && a[0] != "off")
+      throw dev::InputError(file, c.line, "install takes on or off");
   } else if (c.verb == "reg") {
     if (a[2] == "dword") {
       number(c, 3, -2147483648LL, 0xFFFFFFFFLL, file);
@@ -128,8 +132,9 @@ void check_command(const Command& c, const std::string& file) {
   } else if (c.verb == "drag" || c.verb == "flick") {
     coords(0, 4);
     number(c, 4, 1, 600000, file);
-    options(c, 5, c.verb == "drag" ? std::vector<std::string>{"rest", "rate"}
-                                   : std::vector<std::string>{"rate"},
+    options(c, 5,
+            c.verb == "drag" ? std::vector<std::string>{"rest", "rate"}
+                             : std::vector<std::string>{"rate"},
             file);
   } else if (c.verb == "replay") {
     if (a.size() != 1 && a.size() != 3 && a.size() != 5) {

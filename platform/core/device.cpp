@@ -10,9 +10,10 @@ namespace dev {
 
 void Device::boot() {
   Impl& d = *impl_;
-  log_event("boot", {{"tick", d.config.boot_tick},
-                     {"screen", fmt::format("{}x{}", d.config.screen.width, d.config.screen.height)},
-                     {"dpi", d.config.screen.dpi}});
+  log_event("boot",
+            {{"tick", d.config.boot_tick},
+             {"screen", fmt::format("{}x{}", d.config.screen.width, d.config.screen.height)},
+             {"dpi", d.config.screen.dpi}});
   for (const auto& file : d.config.reg_files) load_reg_file(file);
   d.hw_deadlines.push_back([&d] { return d.panel.empty() ? kNever : d.panel.front().time; });
   if (d.config.start_window_system) {
@@ -32,9 +33,13 @@ void Device::queue_samples(const std::vector<PanelSample>& samples) {
   }
 }
 
-size_t Device::pending_samples() const { return impl_->panel.size(); }
+size_t Device::pending_samples() const {
+  return impl_->panel.size();
+}
 
-const std::vector<ReceivedSample>& Device::received_samples() const { return impl_->received; }
+const std::vector<ReceivedSample>& Device::received_samples() const {
+  return impl_->received;
+}
 
 namespace hw {
 

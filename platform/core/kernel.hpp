@@ -120,8 +120,8 @@ struct RegKey {
 struct Notification {
   uint32_t id = 0;
   Process* process = nullptr;
-  std::string key_path;      // canonical, folded
-  std::u16string value;      // folded
+  std::string key_path;  // canonical, folded
+  std::u16string value;  // folded
   REGISTRYNOTIFYCALLBACK callback = nullptr;
   DWORD user_data = 0;
   bool open = true;

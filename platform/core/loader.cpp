@@ -124,8 +124,8 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
   mod->process = p;
   mod->handle = 0x10000000u + static_cast<uintptr_t>(d.modules.size()) * 0x10000u;
   std::filesystem::create_directories(d.module_dir, ec);
-  mod->host_path = fmt::format("{}/{}-{}", d.module_dir, ++d.module_copies,
-                               found.filename().string());
+  mod->host_path =
+      fmt::format("{}/{}-{}", d.module_dir, ++d.module_copies, found.filename().string());
   std::filesystem::copy_file(found, mod->host_path, ec);
   mod->dl = ec ? nullptr : dlopen(mod->host_path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (mod->dl == nullptr) {
@@ -139,7 +139,8 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
   dev::Module* m = mod.get();
   d.modules.push_back(std::move(mod));
   p->modules.push_back(m);
-  dev::log_event("module-load", {{"module", dev::to_utf8(m->name)}, {"handle", dev::hex(m->handle)}});
+  dev::log_event("module-load",
+                 {{"module", dev::to_utf8(m->name)}, {"handle", dev::hex(m->handle)}});
   if (!dev::call_main(m, DLL_PROCESS_ATTACH, nullptr)) {
     dev::log_event("module-attach-failed", {{"module", dev::to_utf8(m->name)}});
     d.detach(m, false);
@@ -185,7 +186,8 @@ BOOL WINAPI FreeLibrary(HMODULE h) {
 
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE h) {
   dev::Module* m = dev::module_of(h);
-  dev::log_event("kernel", {{"call", "DisableThreadLibraryCalls"}, {"module", dev::hex(reinterpret_cast<uintptr_t>(h))}});
+  dev::log_event("kernel", {{"call", "DisableThreadLibraryCalls"},
+                            {"module", dev::hex(reinterpret_cast<uintptr_t>(h))}});
   if (m == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -14,7 +14,8 @@ std::string to_utf8(const std::u16string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
     uint32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+        s[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
     }
     if (c < 0x80) {
@@ -36,7 +37,9 @@ std::string to_utf8(const std::u16string& s) {
   return out;
 }
 
-std::string to_utf8(const WCHAR* s) { return s ? to_utf8(std::u16string(s)) : std::string(); }
+std::string to_utf8(const WCHAR* s) {
+  return s ? to_utf8(std::u16string(s)) : std::string();
+}
 
 std::u16string to_utf16(const std::string& s) {
   std::u16string out;
@@ -106,6 +109,7 @@ int64_t LogEntry::num(const std::string& key) const {
 }
 
 void EventLog::add(LogEntry entry) {
+  if (!enabled) return;
   entry.seq = next_seq_++;
   entries_.push_back(std::move(entry));
   if (on_entry) on_entry(entries_.back());
@@ -171,7 +175,9 @@ size_t wcslen(const WCHAR* s) {
   return n;
 }
 
-int wcscmp(const WCHAR* a, const WCHAR* b) { return wcsncmp(a, b, SIZE_MAX); }
+int wcscmp(const WCHAR* a, const WCHAR* b) {
+  return wcsncmp(a, b, SIZE_MAX);
+}
 
 int wcsncmp(const WCHAR* a, const WCHAR* b, size_t n) {
   for (size_t i = 0; i < n; ++i) {
@@ -181,7 +187,9 @@ int wcsncmp(const WCHAR* a, const WCHAR* b, size_t n) {
   return 0;
 }
 
-static WCHAR lower(WCHAR c) { return c >= u'A' && c <= u'Z' ? static_cast<WCHAR>(c + 32) : c; }
+static WCHAR lower(WCHAR c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<WCHAR>(c + 32) : c;
+}
 
 int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t n) {
   for (size_t i = 0; i < n; ++i) {
@@ -193,7 +201,9 @@ int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t n) {
   return 0;
 }
 
-int _wcsicmp(const WCHAR* a, const WCHAR* b) { return _wcsnicmp(a, b, SIZE_MAX); }
+int _wcsicmp(const WCHAR* a, const WCHAR* b) {
+  return _wcsnicmp(a, b, SIZE_MAX);
+}
 
 WCHAR* wcscpy(WCHAR* dst, const WCHAR* src) {
   size_t i = 0;
@@ -305,7 +315,8 @@ void NKDbgPrintfW(LPCWSTR fmt, ...) {
 
 BOOL RegisterDbgZones(HMODULE, LPDBGPARAM p) {
   if (p == nullptr) return FALSE;
-  dev::log_event("debug-zones", {{"name", dev::to_utf8(p->lpszName)}, {"mask", dev::hex(p->ulZoneMask)}});
+  dev::log_event("debug-zones",
+                 {{"name", dev::to_utf8(p->lpszName)}, {"mask", dev::hex(p->ulZoneMask)}});
   return TRUE;
 }
 

@@ -30,7 +30,9 @@ size_t Device::open_handles() const {
   return impl_->handles.size() + impl_->open_keys.size() + impl_->notifications.size();
 }
 
-std::string hex(uint64_t v) { return fmt::format("{:#x}", v); }
+std::string hex(uint64_t v) {
+  return fmt::format("{:#x}", v);
+}
 
 namespace {
 
@@ -184,7 +186,9 @@ DWORD WINAPI SetProcPermissions(DWORD perms) {
   return 1;
 }
 
-DWORD WINAPI GetCurrentPermissions(void) { return 0xFFFFFFFFu; }
+DWORD WINAPI GetCurrentPermissions(void) {
+  return 0xFFFFFFFFu;
+}
 
 BOOL WINAPI SetKMode(BOOL mode) {
   dev::log_event("kernel", {{"call", "SetKMode"}, {"mode", mode}});

@@ -23,7 +23,7 @@ namespace {
 
 struct RegLine {
   int line;
-  std::string key;    // set for key lines
+  std::string key;  // set for key lines
   bool has_value = false;
   std::string name;
   bool remove = false;
@@ -75,7 +75,8 @@ RegLine parse_value(const std::string& file, int n, const std::string& s) {
     throw InputError(file, n, "unterminated value name");
   }
   std::string rest = trim(s.substr(pos));
-  if (rest.empty() || rest[0] != '=') throw InputError(file, n, "expected '=' after the value name");
+  if (rest.empty() || rest[0] != '=')
+    throw InputError(file, n, "expected '=' after the value name");
   rest = trim(rest.substr(1));
   if (rest == "-") {
     r.remove = true;
@@ -93,7 +94,8 @@ RegLine parse_value(const std::string& file, int n, const std::string& s) {
     r.dword = static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
     r.type = REG_DWORD;
   } else {
-    throw InputError(file, n, "unsupported value data (use \"text\", dword:XXXXXXXX or -): " + rest);
+    throw InputError(file, n,
+                     "unsupported value data (use \"text\", dword:XXXXXXXX or -): " + rest);
   }
   return r;
 }
@@ -116,8 +118,14 @@ std::vector<RegLine> parse(const std::string& file, std::istream& in) {
       r.key = trim(s.substr(1, s.size() - 2));
       if (r.key.empty() || r.key[0] == '-') throw InputError(file, n, "empty or deleted key");
       auto root = r.key.substr(0, r.key.find('\\'));
-      static const char* roots[] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_CLASSES_ROOT",
-                                    "HKEY_USERS", "HKLM", "HKCU", "HKCR", "HKU"};
+      static const char* roots[] = {"HKEY_LOCAL_MACHINE",
+                                    "HKEY_CURRENT_USER",
+                                    "HKEY_CLASSES_ROOT",
+                                    "HKEY_USERS",
+                                    "HKLM",
+                                    "HKCU",
+                                    "HKCR",
+                                    "HKU"};
       bool known = false;
       for (const char* k : roots) known = known || strcasecmp(root.c_str(), k) == 0;
       if (!known) throw InputError(file, n, "unknown registry root: " + root);
@@ -162,7 +170,8 @@ void Device::load_reg_file(const std::string& path) {
     }
     ++values;
   }
-  log_event("reg-load", {{"file", std::filesystem::path(path).filename().string()}, {"values", values}});
+  log_event("reg-load",
+            {{"file", std::filesystem::path(path).filename().string()}, {"values", values}});
 }
 
 }  // namespace dev

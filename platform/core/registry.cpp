@@ -16,7 +16,9 @@ std::u16string fold(const std::u16string& s) {
   return r;
 }
 
-std::u16string fold(const WCHAR* s) { return fold(std::u16string(s ? s : u"")); }
+std::u16string fold(const WCHAR* s) {
+  return fold(std::u16string(s ? s : u""));
+}
 
 namespace {
 
@@ -49,7 +51,9 @@ std::vector<std::u16string> split_path(const std::u16string& path) {
   return parts;
 }
 
-HRESULT hr_from(LONG err) { return err == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(err); }
+HRESULT hr_from(LONG err) {
+  return err == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(err);
+}
 
 std::vector<BYTE> wide_bytes(const WCHAR* s) {
   size_t n = (wcslen(s) + 1) * sizeof(WCHAR);
@@ -218,8 +222,7 @@ void Device::reg_delete_value(const std::string& key, const std::string& value) 
   if (RegKey* k = impl_->reg_host_key(key, false)) impl_->reg_delete(k, to_utf16(value));
 }
 
-bool Device::reg_get_dword(const std::string& key, const std::string& value,
-                           uint32_t* data) const {
+bool Device::reg_get_dword(const std::string& key, const std::string& value, uint32_t* data) const {
   RegKey* k = impl_->reg_host_key(key, false);
   if (k == nullptr) return false;
   const RegValue* v = find_value(k, to_utf16(value).c_str());
@@ -297,8 +300,7 @@ LONG WINAPI RegQueryValueExW(HKEY h, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE
   return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegSetValueExW(HKEY h, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
-                           DWORD size) {
+LONG WINAPI RegSetValueExW(HKEY h, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, nullptr, false, "RegSetValueExW");
   if (k == nullptr) return ERROR_INVALID_HANDLE;
@@ -401,7 +403,8 @@ HRESULT WINAPI RegistryNotifyCallback(HKEY h, LPCTSTR subkey, LPCTSTR name,
   n.user_data = user;
   d.notifications[n.id] = n;
   if (p->notify_thread == nullptr) {
-    p->notify_thread = d.create_thread(p, [p] { return dev::notify_thread_main(p); }, "");
+    p->notify_thread = d.create_thread(
+        p, [p] { return dev::notify_thread_main(p); }, "");
   }
   *out = reinterpret_cast<HREGNOTIFY>(static_cast<uintptr_t>(0x30000 + n.id * 4));
   return S_OK;

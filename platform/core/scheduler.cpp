@@ -37,9 +37,13 @@ Device::Impl& impl() {
   return *g_impl;
 }
 
-bool have_device() { return g_impl != nullptr; }
+bool have_device() {
+  return g_impl != nullptr;
+}
 
-Device* current_device() { return g_device; }
+Device* current_device() {
+  return g_device;
+}
 
 Thread* Device::Impl::current() const {
   if (tls_thread == nullptr) {
@@ -49,7 +53,9 @@ Thread* Device::Impl::current() const {
   return tls_thread;
 }
 
-void set_thread_name(const std::string& name) { impl().current()->name = name; }
+void set_thread_name(const std::string& name) {
+  impl().current()->name = name;
+}
 
 Device::Impl::Impl(DeviceConfig c) : config(std::move(c)) {}
 
@@ -203,8 +209,9 @@ void Device::Impl::halt_all() {
   halting = true;
   block(
       [this] {
-        return std::all_of(threads.begin(), threads.end(),
-                           [](const std::unique_ptr<Thread>& t) { return t->is_host || t->finished; });
+        return std::all_of(threads.begin(), threads.end(), [](const std::unique_ptr<Thread>& t) {
+          return t->is_host || t->finished;
+        });
       },
       kNever);
   for (auto& t : threads) {
@@ -258,23 +265,33 @@ Device::~Device() {
   g_device = nullptr;
 }
 
-void Device::run_for(uint32_t ms) { impl_->host_wait(impl_->clock + ms, false); }
+void Device::run_for(uint32_t ms) {
+  impl_->host_wait(impl_->clock + ms, false);
+}
 
 void Device::run_until(uint64_t t) {
   if (t > impl_->clock) impl_->host_wait(t, false);
 }
 
-void Device::settle() { impl_->host_wait(kNever, true); }
+void Device::settle() {
+  impl_->host_wait(kNever, true);
+}
 
-uint64_t Device::now() const { return impl_->clock; }
+uint64_t Device::now() const {
+  return impl_->clock;
+}
 
 uint32_t Device::tick() const {
   return static_cast<uint32_t>(impl_->config.boot_tick + impl_->clock);
 }
 
-const DeviceConfig& Device::config() const { return impl_->config; }
+const DeviceConfig& Device::config() const {
+  return impl_->config;
+}
 
-EventLog& Device::log() { return impl_->log; }
+EventLog& Device::log() {
+  return impl_->log;
+}
 
 void Device::as_process(const std::string& process, const std::function<void()>& fn) {
   Process* p = impl_->find_process(process);
@@ -323,27 +340,40 @@ void WINAPI Sleep(DWORD ms) {
   d.block(nullptr, deadline);
 }
 
-DWORD WINAPI GetLastError(void) { return impl().current()->last_error; }
+DWORD WINAPI GetLastError(void) {
+  return impl().current()->last_error;
+}
 
-void WINAPI SetLastError(DWORD e) { impl().current()->last_error = e; }
+void WINAPI SetLastError(DWORD e) {
+  impl().current()->last_error = e;
+}
 
-DWORD WINAPI GetCurrentThreadId(void) { return impl().current()->id; }
+DWORD WINAPI GetCurrentThreadId(void) {
+  return impl().current()->id;
+}
 
-HANDLE WINAPI GetCurrentThread(void) { return reinterpret_cast<HANDLE>(0x41); }
+HANDLE WINAPI GetCurrentThread(void) {
+  return reinterpret_cast<HANDLE>(0x41);
+}
 
-HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(0x42); }
+HANDLE WINAPI GetCurrentProcess(void) {
+  return reinterpret_cast<HANDLE>(0x42);
+}
 
-DWORD WINAPI GetCurrentProcessId(void) { return impl().current()->process->id; }
+DWORD WINAPI GetCurrentProcessId(void) {
+  return impl().current()->process->id;
+}
 
-HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE start,
-                           LPVOID param, DWORD flags, LPDWORD id_out) {
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE start, LPVOID param,
+                           DWORD flags, LPDWORD id_out) {
   auto& d = impl();
   if (start == nullptr || flags != 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   dev::Process* p = d.current()->process;
-  dev::Thread* t = d.create_thread(p, [start, param] { return start(param); }, "");
+  dev::Thread* t = d.create_thread(
+      p, [start, param] { return start(param); }, "");
   dev::log_event("thread-start", {{"id", dev::hex(t->id)}, {"process", p->name}});
   if (id_out != nullptr) *id_out = t->id;
   return d.add_handle(t->object);

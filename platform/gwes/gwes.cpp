@@ -27,8 +27,8 @@ DWORD gwes_main() {
   HMODULE module = LoadLibraryW(driver);
   if (module == nullptr) {
     log_event("touch-driver-failed", {{"name", to_utf8(driver)}, {"error", GetLastError()}});
-  } else if (auto enable = reinterpret_cast<TouchPanelEnableFn>(reinterpret_cast<void (*)()>(
-                 GetProcAddressW(module, u"TouchPanelEnable")))) {
+  } else if (auto enable = reinterpret_cast<TouchPanelEnableFn>(
+                 reinterpret_cast<void (*)()>(GetProcAddressW(module, u"TouchPanelEnable")))) {
     UINT_PTR result = enable(window_system_sample, 0);
     log_event("touch-enabled", {{"name", to_utf8(driver)}, {"result", result}});
   } else {

@@ -21,10 +21,10 @@ WindowsFiles standard_files();
 
 struct BootOptions {
   WindowsFiles files = standard_files();
-  bool install = true;             // the system's registry entries
-  std::string reg;                 // more .reg text, loaded after the others
+  bool install = true;  // the system's registry entries
+  std::string reg;      // more .reg text, loaded after the others
   uint32_t boot_tick = 0;
-  bool window_system = true;       // boot gwes.exe, which loads the touch driver
+  bool window_system = true;  // boot gwes.exe, which loads the touch driver
   dev::Screen screen;
 };
 

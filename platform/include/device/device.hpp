@@ -26,9 +26,9 @@ struct Screen {
 
 struct DeviceConfig {
   Screen screen;
-  uint32_t boot_tick = 0;          // GetTickCount at boot; may sit just below the wrap
-  bool realtime = false;           // clock follows the wall clock instead of jumping
-  std::string windows_dir;         // host folder that plays the device's \Windows folder
+  uint32_t boot_tick = 0;              // GetTickCount at boot; may sit just below the wrap
+  bool realtime = false;               // clock follows the wall clock instead of jumping
+  std::string windows_dir;             // host folder that plays the device's \Windows folder
   std::vector<std::string> reg_files;  // .reg files loaded at boot, in order
   bool start_window_system = true;     // boot gwes.exe, which loads the touch driver
 };
@@ -79,7 +79,7 @@ class Device {
   // Runs until no device thread can make progress without the clock moving.
   void settle();
 
-  uint64_t now() const;  // ms since boot
+  uint64_t now() const;   // ms since boot
   uint32_t tick() const;  // GetTickCount
   const DeviceConfig& config() const;
   EventLog& log();

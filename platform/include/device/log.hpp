@@ -15,8 +15,8 @@ using Fields = nlohmann::ordered_json;
 
 struct LogEntry {
   uint64_t seq = 0;
-  uint64_t time = 0;   // ms since boot
-  uint32_t tick = 0;   // GetTickCount at that moment
+  uint64_t time = 0;  // ms since boot
+  uint32_t tick = 0;  // GetTickCount at that moment
   std::string process;
   std::string thread;
   std::string kind;
@@ -40,6 +40,8 @@ class EventLog {
   std::string text() const;
   std::string jsonl() const;
   void clear() { entries_.clear(); }
+  // While false, entries are dropped (benchmarks switch the log off).
+  bool enabled = true;
   // Called for each entry as it is added (the simulator prints live with it).
   std::function<void(const LogEntry&)> on_entry;
 
