@@ -25,6 +25,10 @@ const UINT kGestureTimer = 5;
 const UINT kGestureTimerPeriodMs = 80;
 const int kTargetClassChars = 50;
 
+// Messages to the broker window.
+const UINT kHandOverMsg = WM_USER + 250;
+const UINT kResetMsg = WM_USER + 252;
+
 class Gestures {
  public:
   Gestures();
@@ -36,7 +40,21 @@ class Gestures {
   void SetSndInstance(HINSTANCE instance);
   HINSTANCE GetSndInstance();
   bool ResetData();
+
+  // Stroke capture: pointer messages of one stroke become a pan or direction codes.
+  bool ProcessMouseMsg(UINT message, UINT wParam, LONG lParam, HWND broker);
+  bool MsgToBehavior(HWND target, UINT message, UINT wParam, LONG lParam, HWND broker);
+  bool AddGesture(WCHAR code, int length);
+  bool CheckIsPanning(int distance);
+  bool CheckIsPanningT(int distance);
   bool IsPanning();
+  bool AddMsg(UINT message, UINT wParam, LONG lParam);
+  bool FlushMsg(HWND window);
+
+  // Content scrolling.
+  bool ScrollContent(HWND window, int bar, int distance);
+  int GetScrollPos(HWND window, int bar, int* position);
+  bool IsScrollableWnd(HWND window);
 
   // State of the current stroke and gesture.
   bool Panning;
@@ -81,8 +99,14 @@ class Gestures {
   bool TargetIsPIEHTML;
   cGesture CodeSlots[kCodeSlots];
 
+ protected:
+  int GetGesLength();
+  int GetMsgLength();
+
  private:
   void Initialise();
+  bool ScrollBrowserView(HWND window, int bar, int distance);
+  bool ScrollWithLines(HWND window, int bar, int distance);
 };
 
 // The most recently constructed engine of this process; the settings loader writes into it.

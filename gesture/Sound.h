@@ -17,5 +17,12 @@ struct SoundState {
 
 extern SoundState Snd;
 
+// Starts the sound thread, once.
+void StartSoundThread();
+bool SoundThreadStarted();
+// Starts a ticking sequence unless one runs; nothing with the sound off.
+void SoundStartRequest(const Gestures& engine);
+// Asks for the fading sound when the ticking ends; nothing with the sound off.
+void SoundFadeRequest(const Gestures& engine);
 // Asks the sound thread to end the ticking; nothing while panning or with the sound off.
 void SoundStopRequest(const Gestures& engine);

@@ -51,6 +51,18 @@ struct ThreadObj : KObject {
 
 // ---- Threads and processes ----------------------------------------------------------------
 
+struct Window;
+
+// A message sent to a window of another thread; the sender waits until it is handled.
+struct SentMessage {
+  Window* window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  LRESULT result = 0;
+  bool done = false;
+};
+
 struct Thread {
   DWORD id = 0;
   Process* process = nullptr;
@@ -68,7 +80,8 @@ struct Thread {
   bool timed_out = false;
   bool wake_when_idle = false;
 
-  std::deque<MSG> queue;  // the thread's message queue
+  std::deque<MSG> queue;             // the thread's message queue
+  std::deque<SentMessage*> sent_in;  // sent to its windows by other threads, not yet handled
   std::shared_ptr<ThreadObj> object;
   std::thread os;
   std::function<DWORD()> body;
@@ -99,6 +112,30 @@ struct Module {
   bool thread_calls = true;
   bool detached = false;  // its DllMain has seen the process detach
   uintptr_t handle = 0;
+};
+
+// ---- Windows -------------------------------------------------------------------------------
+
+struct WindowClass {
+  std::u16string name;
+  WNDPROC proc = nullptr;
+  Process* process = nullptr;
+};
+
+struct Window {
+  uintptr_t handle = 0;
+  std::u16string cls;
+  std::u16string title;
+  DWORD style = 0;
+  DWORD ex_style = 0;
+  LONG user_data = 0;
+  LONG id = 0;
+  WNDPROC proc = nullptr;
+  Window* parent = nullptr;
+  std::vector<Window*> children;  // front first
+  RECT rect{};                    // screen coordinates
+  Thread* thread = nullptr;       // the thread that created it and handles its messages
+  SCROLLINFO bars[2]{};           // horizontal, vertical
 };
 
 // ---- Registry -------------------------------------------------------------------------------
@@ -179,6 +216,13 @@ struct Device::Impl {
   std::vector<ReceivedSample> received;
   int display_angle = 0;
 
+  // Window system.
+  std::map<uintptr_t, std::unique_ptr<Window>> windows;
+  std::vector<Window*> top_levels;  // front first
+  std::vector<WindowClass> classes;
+  Window* foreground = nullptr;
+  uintptr_t next_window = 0x20000;
+
   // -- scheduler --
   Thread* current() const;
   Thread* create_thread(Process* p, std::function<DWORD()> body, const std::string& name);
@@ -218,6 +262,13 @@ Device::Impl& impl();  // the current device; aborts if none
 bool have_device();
 std::u16string fold(const std::u16string& s);
 std::u16string fold(const WCHAR* s);
+
+// The window of a handle, or null (with a bad-handle entry naming the call when `call` is set).
+Window* window_of(HWND h, const char* call = nullptr);
+// Handles messages sent to the calling thread's windows by other threads.
+void handle_sent_messages(Thread* self);
+// A window as the log names it: its class and handle.
+std::string window_name(const Window* w);
 
 // The window system's boot routine (gwes.exe main thread).
 DWORD gwes_main();

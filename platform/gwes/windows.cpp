@@ -1,21 +1,539 @@
-// Windows of the window system. The device has no windows yet: every window handle is invalid.
+// Windows of the window system: classes, the window tree, messages posted and sent, scroll bars,
+// device contexts and timers.
+//
+// Every window belongs to the thread that created it; posted messages go to that thread's queue,
+// and a message sent from another thread waits in the receiving thread until it next looks at
+// its queue, while the sender waits. Window handles are never reused.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstring>
+
 #include "../core/kernel.hpp"
 
+namespace dev {
+
+Window* window_of(HWND h, const char* call) {
+  auto& d = impl();
+  auto it = d.windows.find(reinterpret_cast<uintptr_t>(h));
+  if (it == d.windows.end()) {
+    if (call != nullptr) d.bad_handle(call, reinterpret_cast<uintptr_t>(h));
+    if (have_device()) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  return it->second.get();
+}
+
+std::string window_name(const Window* w) {
+  return w == nullptr ? "none" : fmt::format("{}:{:#x}", to_utf8(w->cls), w->handle);
+}
+
+namespace {
+
+const char* message_name(UINT m) {
+  switch (m) {
+    case WM_CREATE:
+      return "WM_CREATE";
+    case WM_DESTROY:
+      return "WM_DESTROY";
+    case WM_CLOSE:
+      return "WM_CLOSE";
+    case WM_TIMER:
+      return "WM_TIMER";
+    case WM_COMMAND:
+      return "WM_COMMAND";
+    case WM_HSCROLL:
+      return "WM_HSCROLL";
+    case WM_VSCROLL:
+      return "WM_VSCROLL";
+    default:
+      return nullptr;
+  }
+}
+
+Fields message_fields(const Window* w, UINT m, WPARAM wp, LPARAM lp) {
+  const char* name = message_name(m);
+  return {{"window", window_name(w)},
+          {"msg", name ? Fields(name) : Fields(m)},
+          {"wParam", hex(wp)},
+          {"lParam", hex(static_cast<uint64_t>(lp))}};
+}
+
+bool contains(const RECT& r, POINT p) {
+  return p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom;
+}
+
+bool visible(const Window* w) {
+  for (; w != nullptr; w = w->parent) {
+    if (!(w->style & WS_VISIBLE)) return false;
+  }
+  return true;
+}
+
+std::vector<Window*>& siblings(Window* w) {
+  return w->parent ? w->parent->children : impl().top_levels;
+}
+
+// Calls a window's procedure on the calling thread.
+LRESULT call_proc(Window* w, UINT m, WPARAM wp, LPARAM lp) {
+  if (w->proc == nullptr) return DefWindowProcW(reinterpret_cast<HWND>(w->handle), m, wp, lp);
+  return w->proc(reinterpret_cast<HWND>(w->handle), m, wp, lp);
+}
+
+// The deepest visible window under a screen point, searching from the front.
+Window* deepest_at(std::vector<Window*>& list, POINT p) {
+  for (Window* w : list) {
+    if (visible(w) && contains(w->rect, p)) {
+      Window* inner = deepest_at(w->children, p);
+      return inner ? inner : w;
+    }
+  }
+  return nullptr;
+}
+
+void destroy(Window* w) {
+  auto& d = impl();
+  SendMessageW(reinterpret_cast<HWND>(w->handle), WM_DESTROY, 0, 0);
+  while (!w->children.empty()) destroy(w->children.front());
+  auto& list = siblings(w);
+  list.erase(std::remove(list.begin(), list.end(), w), list.end());
+  if (d.foreground == w) d.foreground = nullptr;
+  log_event("window-destroyed", {{"window", window_name(w)}});
+  d.windows.erase(w->handle);
+}
+
+// The highest position the bar can take: the range less the page.
+int clamp_pos(const SCROLLINFO& s, int pos) {
+  long long top = static_cast<long long>(s.nMax) - (s.nPage > 0 ? s.nPage - 1 : 0);
+  if (top < s.nMin) top = s.nMin;
+  if (pos < s.nMin) return s.nMin;
+  if (pos > top) return static_cast<int>(top);
+  return pos;
+}
+
+bool has_bar(const Window* w, int bar) {
+  return (bar == SB_VERT && (w->style & WS_VSCROLL)) || (bar == SB_HORZ && (w->style & WS_HSCROLL));
+}
+
+}  // namespace
+
+void handle_sent_messages(Thread* self) {
+  while (!self->sent_in.empty()) {
+    SentMessage* s = self->sent_in.front();
+    self->sent_in.pop_front();
+    s->result = call_proc(s->window, s->message, s->wParam, s->lParam);
+    s->done = true;
+  }
+}
+
+}  // namespace dev
+
 using dev::impl;
+using dev::Window;
 
 extern "C" {
 
-UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT, TIMERPROC) {
-  impl().bad_handle("SetTimer", reinterpret_cast<uintptr_t>(hwnd));
-  (void)id;
-  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+ATOM WINAPI RegisterClassW(const WNDCLASSW* wc) {
+  auto& d = impl();
+  if (wc == nullptr || wc->lpszClassName == nullptr || wc->lpszClassName[0] == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  dev::Process* p = d.current()->process;
+  for (const auto& c : d.classes) {
+    if (c.process == p && c.name == wc->lpszClassName) {
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return 0;
+    }
+  }
+  d.classes.push_back({wc->lpszClassName, wc->lpfnWndProc, p});
+  return static_cast<ATOM>(0xC000 + d.classes.size());
+}
+
+BOOL WINAPI UnregisterClassW(LPCWSTR name, HINSTANCE) {
+  auto& d = impl();
+  if (name == nullptr) return FALSE;
+  dev::Process* p = d.current()->process;
+  for (const auto& [h, w] : d.windows) {
+    if (w->cls == name && w->thread->process == p) return FALSE;  // still in use
+  }
+  auto it = std::find_if(d.classes.begin(), d.classes.end(), [&](const dev::WindowClass& c) {
+    return c.process == p && c.name == name;
+  });
+  if (it == d.classes.end()) return FALSE;
+  d.classes.erase(it);
+  return TRUE;
+}
+
+HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR cls, LPCWSTR title, DWORD style, int x, int y,
+                            int w, int h, HWND parent_handle, HMENU menu, HINSTANCE, LPVOID param) {
+  auto& d = impl();
+  if (cls == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // A process's own classes come first, then those of every other process (the system's).
+  dev::Thread* self = d.current();
+  const dev::WindowClass* wc = nullptr;
+  for (const auto& c : d.classes) {
+    if (c.name == cls && (wc == nullptr || c.process == self->process)) wc = &c;
+  }
+  Window* parent = nullptr;
+  if (parent_handle != nullptr) {
+    parent = dev::window_of(parent_handle, "CreateWindowExW");
+    if (parent == nullptr) return nullptr;
+  }
+  if (wc == nullptr) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  auto win = std::make_unique<Window>();
+  Window* win_ptr = win.get();
+  win->handle = d.next_window;
+  d.next_window += 4;
+  win->cls = cls;
+  win->title = title ? title : u"";
+  win->style = style;
+  win->ex_style = ex_style;
+  win->proc = wc->proc;
+  win->parent = parent;
+  win->thread = self;
+  win->id = static_cast<LONG>(reinterpret_cast<uintptr_t>(menu));
+  if (x == CW_USEDEFAULT) x = y = 0;
+  if (w == CW_USEDEFAULT) {
+    w = GetSystemMetrics(SM_CXSCREEN);
+    h = GetSystemMetrics(SM_CYSCREEN);
+  }
+  LONG ox = parent ? parent->rect.left : 0;
+  LONG oy = parent ? parent->rect.top : 0;
+  win->rect = {ox + x, oy + y, ox + x + w, oy + y + h};
+  for (auto& bar : win->bars) {
+    bar.cbSize = sizeof(SCROLLINFO);
+    bar.nMax = 100;
+  }
+  d.windows.emplace(win->handle, std::move(win));
+  auto& list = parent ? parent->children : d.top_levels;
+  list.insert(list.begin(), win_ptr);
+  dev::log_event("window-created",
+                 {{"window", dev::window_name(win_ptr)},
+                  {"parent", dev::window_name(parent)},
+                  {"rect", fmt::format("{},{},{},{}", win_ptr->rect.left, win_ptr->rect.top,
+                                       win_ptr->rect.right, win_ptr->rect.bottom)}});
+  CREATESTRUCTW create{param, nullptr, menu,    parent_handle, h, w, y, x, static_cast<LONG>(style),
+                       title, cls,     ex_style};
+  HWND handle = reinterpret_cast<HWND>(win_ptr->handle);
+  if (dev::call_proc(win_ptr, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
+    dev::destroy(win_ptr);
+    return nullptr;
+  }
+  return handle;
+}
+
+BOOL WINAPI DestroyWindow(HWND h) {
+  Window* w = dev::window_of(h, "DestroyWindow");
+  if (w == nullptr) return FALSE;
+  dev::destroy(w);
+  return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND h) {
+  return dev::window_of(h) != nullptr;
+}
+
+BOOL WINAPI IsWindowVisible(HWND h) {
+  Window* w = dev::window_of(h);
+  return w != nullptr && dev::visible(w);
+}
+
+BOOL WINAPI ShowWindow(HWND h, int cmd) {
+  Window* w = dev::window_of(h, "ShowWindow");
+  if (w == nullptr) return FALSE;
+  BOOL was = (w->style & WS_VISIBLE) != 0;
+  if (cmd == SW_HIDE) {
+    w->style &= ~static_cast<DWORD>(WS_VISIBLE);
+  } else {
+    w->style |= WS_VISIBLE;
+  }
+  if (was != ((w->style & WS_VISIBLE) != 0)) {
+    dev::log_event("window-shown", {{"window", dev::window_name(w)}, {"visible", cmd != SW_HIDE}});
+  }
+  return was;
+}
+
+HWND WINAPI FindWindowW(LPCWSTR cls, LPCWSTR title) {
+  for (Window* w : impl().top_levels) {
+    if ((cls == nullptr || w->cls == cls) && (title == nullptr || w->title == title)) {
+      return reinterpret_cast<HWND>(w->handle);
+    }
+  }
+  return nullptr;
+}
+
+int WINAPI GetClassNameW(HWND h, LPWSTR out, int max) {
+  Window* w = dev::window_of(h);
+  if (w == nullptr || out == nullptr || max <= 0) return 0;
+  size_t n = std::min<size_t>(w->cls.size(), static_cast<size_t>(max) - 1);
+  std::copy(w->cls.begin(), w->cls.begin() + static_cast<long>(n), out);
+  out[n] = 0;
+  return static_cast<int>(n);
+}
+
+HWND WINAPI GetParent(HWND h) {
+  Window* w = dev::window_of(h);
+  return w && w->parent ? reinterpret_cast<HWND>(w->parent->handle) : nullptr;
+}
+
+HWND WINAPI GetWindow(HWND h, UINT cmd) {
+  Window* w = dev::window_of(h);
+  if (w == nullptr) return nullptr;
+  Window* found = nullptr;
+  if (cmd == GW_CHILD) {
+    found = w->children.empty() ? nullptr : w->children.front();
+  } else if (cmd == GW_HWNDNEXT || cmd == GW_HWNDPREV || cmd == GW_HWNDFIRST ||
+             cmd == GW_HWNDLAST) {
+    auto& list = dev::siblings(w);
+    auto it = std::find(list.begin(), list.end(), w);
+    if (cmd == GW_HWNDNEXT && it + 1 < list.end()) found = *(it + 1);
+    if (cmd == GW_HWNDPREV && it != list.begin()) found = *(it - 1);
+    if (cmd == GW_HWNDFIRST) found = list.front();
+    if (cmd == GW_HWNDLAST) found = list.back();
+  }
+  return found ? reinterpret_cast<HWND>(found->handle) : nullptr;
+}
+
+HWND WINAPI GetForegroundWindow(void) {
+  Window* w = impl().foreground;
+  return w ? reinterpret_cast<HWND>(w->handle) : nullptr;
+}
+
+BOOL WINAPI SetForegroundWindow(HWND h) {
+  auto& d = impl();
+  Window* w = dev::window_of(h, "SetForegroundWindow");
+  if (w == nullptr) return FALSE;
+  while (w->parent != nullptr) w = w->parent;
+  d.foreground = w;
+  auto& list = d.top_levels;
+  list.erase(std::remove(list.begin(), list.end(), w), list.end());
+  list.insert(list.begin(), w);
+  dev::log_event("foreground", {{"window", dev::window_name(w)}});
+  return TRUE;
+}
+
+HWND WINAPI WindowFromPoint(POINT p) {
+  Window* w = dev::deepest_at(impl().top_levels, p);
+  return w ? reinterpret_cast<HWND>(w->handle) : nullptr;
+}
+
+HWND WINAPI ChildWindowFromPoint(HWND parent, POINT p) {
+  Window* w = dev::window_of(parent);
+  if (w == nullptr) return nullptr;
+  POINT screen{p.x + w->rect.left, p.y + w->rect.top};
+  if (!dev::contains(w->rect, screen)) return nullptr;
+  for (Window* c : w->children) {
+    if (dev::contains(c->rect, screen)) return reinterpret_cast<HWND>(c->handle);
+  }
+  return parent;
+}
+
+BOOL WINAPI ScreenToClient(HWND h, LPPOINT p) {
+  Window* w = dev::window_of(h);
+  if (w == nullptr || p == nullptr) return FALSE;
+  p->x -= w->rect.left;
+  p->y -= w->rect.top;
+  return TRUE;
+}
+
+BOOL WINAPI ClientToScreen(HWND h, LPPOINT p) {
+  Window* w = dev::window_of(h);
+  if (w == nullptr || p == nullptr) return FALSE;
+  p->x += w->rect.left;
+  p->y += w->rect.top;
+  return TRUE;
+}
+
+BOOL WINAPI GetWindowRect(HWND h, LPRECT r) {
+  Window* w = dev::window_of(h);
+  if (w == nullptr || r == nullptr) return FALSE;
+  *r = w->rect;
+  return TRUE;
+}
+
+BOOL WINAPI GetClientRect(HWND h, LPRECT r) {
+  Window* w = dev::window_of(h);
+  if (w == nullptr || r == nullptr) return FALSE;
+  *r = {0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
+  return TRUE;
+}
+
+LONG WINAPI GetWindowLongW(HWND h, int index) {
+  Window* w = dev::window_of(h);
+  if (w == nullptr) return 0;
+  switch (index) {
+    case GWL_STYLE:
+      return static_cast<LONG>(w->style);
+    case GWL_EXSTYLE:
+      return static_cast<LONG>(w->ex_style);
+    case GWL_USERDATA:
+      return w->user_data;
+    case GWL_ID:
+      return w->id;
+    default:
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+  }
+}
+
+LONG WINAPI SetWindowLongW(HWND h, int index, LONG value) {
+  Window* w = dev::window_of(h, "SetWindowLongW");
+  if (w == nullptr) return 0;
+  LONG old = GetWindowLongW(h, index);
+  switch (index) {
+    case GWL_STYLE:
+      w->style = static_cast<DWORD>(value);
+      break;
+    case GWL_EXSTYLE:
+      w->ex_style = static_cast<DWORD>(value);
+      break;
+    case GWL_USERDATA:
+      w->user_data = value;
+      break;
+    case GWL_ID:
+      w->id = value;
+      break;
+    default:
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+  }
+  return old;
+}
+
+DWORD WINAPI GetWindowThreadProcessId(HWND h, LPDWORD process) {
+  Window* w = dev::window_of(h);
+  if (w == nullptr) return 0;
+  if (process != nullptr) *process = w->thread->process->id;
+  return w->thread->id;
+}
+
+BOOL WINAPI PostMessageW(HWND h, UINT m, WPARAM wp, LPARAM lp) {
+  auto& d = impl();
+  if (h == nullptr) return PostThreadMessageW(GetCurrentThreadId(), m, wp, lp);
+  Window* w = dev::window_of(h, nullptr);
+  if (w == nullptr || w->thread->finished) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  MSG msg{};
+  msg.hwnd = h;
+  msg.message = m;
+  msg.wParam = wp;
+  msg.lParam = lp;
+  msg.time = GetTickCount();
+  w->thread->queue.push_back(msg);
+  (void)d;
+  dev::log_event("post", dev::message_fields(w, m, wp, lp));
+  return TRUE;
+}
+
+LRESULT WINAPI SendMessageW(HWND h, UINT m, WPARAM wp, LPARAM lp) {
+  auto& d = impl();
+  Window* w = dev::window_of(h, "SendMessageW");
+  if (w == nullptr) return 0;
+  dev::Thread* self = d.current();
+  if (m != WM_DESTROY) dev::log_event("send", dev::message_fields(w, m, wp, lp));
+  if (w->thread == self) return dev::call_proc(w, m, wp, lp);
+  if (w->thread->finished) return 0;
+  dev::SentMessage sent{w, m, wp, lp};
+  w->thread->sent_in.push_back(&sent);
+  // While it waits, the sender still answers what is sent to its own windows.
+  while (!sent.done) {
+    d.block([&sent, self] { return sent.done || !self->sent_in.empty(); }, dev::kNever);
+    dev::handle_sent_messages(self);
+  }
+  return sent.result;
+}
+
+LRESULT WINAPI DispatchMessageW(const MSG* msg) {
+  if (msg == nullptr || msg->hwnd == nullptr) return 0;
+  Window* w = dev::window_of(msg->hwnd);
+  if (w == nullptr) return 0;
+  return dev::call_proc(w, msg->message, msg->wParam, msg->lParam);
+}
+
+BOOL WINAPI TranslateMessage(const MSG*) {
+  return FALSE;
+}
+
+LRESULT WINAPI DefWindowProcW(HWND h, UINT m, WPARAM, LPARAM) {
+  if (m == WM_CLOSE) DestroyWindow(h);
   return 0;
 }
 
+int WINAPI GetScrollInfo(HWND h, int bar, LPSCROLLINFO si) {
+  Window* w = dev::window_of(h);
+  if (w == nullptr || si == nullptr || si->cbSize != sizeof(SCROLLINFO)) return FALSE;
+  if ((bar == SB_VERT && !(w->style & WS_VSCROLL)) ||
+      (bar == SB_HORZ && !(w->style & WS_HSCROLL)) || (bar != SB_VERT && bar != SB_HORZ)) {
+    return FALSE;
+  }
+  const SCROLLINFO& s = w->bars[bar];
+  if (si->fMask & SIF_RANGE) {
+    si->nMin = s.nMin;
+    si->nMax = s.nMax;
+  }
+  if (si->fMask & SIF_PAGE) si->nPage = s.nPage;
+  if (si->fMask & SIF_POS) si->nPos = s.nPos;
+  if (si->fMask & SIF_TRACKPOS) si->nTrackPos = s.nPos;
+  return TRUE;
+}
+
+int WINAPI SetScrollInfo(HWND h, int bar, LPCSCROLLINFO si, BOOL) {
+  Window* w = dev::window_of(h, "SetScrollInfo");
+  if (w == nullptr || si == nullptr || (bar != SB_VERT && bar != SB_HORZ)) return 0;
+  SCROLLINFO& s = w->bars[bar];
+  if (si->fMask & SIF_RANGE) {
+    s.nMin = si->nMin;
+    s.nMax = std::max(si->nMin, si->nMax);
+  }
+  if (si->fMask & SIF_PAGE) s.nPage = si->nPage;
+  if (si->fMask & SIF_POS) s.nPos = si->nPos;
+  s.nPos = dev::clamp_pos(s, s.nPos);
+  return s.nPos;
+}
+
+int WINAPI SetScrollPos(HWND h, int bar, int pos, BOOL) {
+  Window* w = dev::window_of(h, "SetScrollPos");
+  if (w == nullptr || !dev::has_bar(w, bar)) return 0;
+  SCROLLINFO& s = w->bars[bar];
+  int old = s.nPos;
+  s.nPos = dev::clamp_pos(s, pos);
+  dev::log_event("scroll-pos", {{"window", dev::window_name(w)},
+                                {"bar", bar == SB_VERT ? "vert" : "horz"},
+                                {"pos", s.nPos}});
+  return old;
+}
+
+HDC WINAPI GetDC(HWND h) {
+  if (h != nullptr && dev::window_of(h, "GetDC") == nullptr) return nullptr;
+  return reinterpret_cast<HDC>(0x5D0);
+}
+
+int WINAPI ReleaseDC(HWND, HDC dc) {
+  return dc == reinterpret_cast<HDC>(0x5D0) ? 1 : 0;
+}
+
+int WINAPI GetDeviceCaps(HDC dc, int index) {
+  if (dc != reinterpret_cast<HDC>(0x5D0)) return 0;
+  if (index == LOGPIXELSX || index == LOGPIXELSY) return impl().config.screen.dpi;
+  return 0;
+}
+
+UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT, TIMERPROC) {
+  if (dev::window_of(hwnd, "SetTimer") == nullptr) return 0;
+  return id;
+}
+
 BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR) {
-  impl().bad_handle("KillTimer", reinterpret_cast<uintptr_t>(hwnd));
-  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-  return FALSE;
+  return dev::window_of(hwnd, "KillTimer") != nullptr;
 }
 
 }  // extern "C"
