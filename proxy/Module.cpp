@@ -7,7 +7,9 @@
 
 #include "gesture/DebugZones.h"
 #include "proxy/Driver.h"
+#include "gesture/PathLength.h"
 #include "proxy/ProxySettings.h"
+#include "proxy/Stages.h"
 
 DBGPARAM dpCurSettings = QUOB_DEBUG_ZONES(0x8000);
 
@@ -21,6 +23,7 @@ const UINT kFileNameChars = MAX_PATH;
 BOOL LoadProxy() {
   Driver.ProxyEngine = new (std::nothrow) Gestures();
   if (Driver.ProxyEngine == nullptr) return FALSE;  // the pipeline relies on the engine
+  PanTravelWord = &PathLength;
 
   WCHAR fileName[kFileNameChars] = {0};
   wcscpy(fileName, kStockDriver);
@@ -43,6 +46,7 @@ void UnloadProxy() {
   CloseProxySettingsWatch();
   delete Driver.ProxyEngine;
   Driver.ProxyEngine = nullptr;
+  PanTravelWord = nullptr;
 }
 
 extern "C" BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved) {

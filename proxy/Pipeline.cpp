@@ -9,6 +9,7 @@
 #include "proxy/Driver.h"
 #include "proxy/ProxySettings.h"
 #include "proxy/Stages.h"
+#include "proxy/Worker.h"
 
 PipelineState Pipeline;
 
@@ -100,17 +101,10 @@ static bool BuildRecord(TOUCH_PANEL_SAMPLE_FLAGS flags, int px, int py) {
   return true;
 }
 
-static DWORD WINAPI WorkerSeam(LPVOID) {
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0)) {
-  }
-  return 1;
-}
-
 static void PostToWorker(const MSG& record) {
   if (Pipeline.WorkerStarted == nullptr) {
     Pipeline.WorkerStarted =
-        CreateThread(nullptr, 0, WorkerSeam, nullptr, 0, &Pipeline.WorkerThreadId);
+        CreateThread(nullptr, 0, WorkerRoutine, nullptr, 0, &Pipeline.WorkerThreadId);
     if (Pipeline.WorkerStarted != nullptr) CloseHandle(Pipeline.WorkerStarted);
   }
   if (Pipeline.WorkerThreadId != 0) {

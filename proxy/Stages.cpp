@@ -1,28 +1,144 @@
-// Target classification and the pass-through decision.
-//
-// Until windows and the engine's stroke capture exist, every stroke has no target and passes
-// through: its records go back to the window system one by one, in order.
+// Target-window classification: which window a stroke acts on, whether it takes gestures as
+// messages, and the strokes that go to the window system as ordinary input because the Opera
+// browser is in front or the soft input panel is on screen.
 #include "proxy/Stages.h"
+
+#include <wchar.h>
 
 #include "gesture/Word.h"
 #include "proxy/Pipeline.h"
 
-void SearchTarget(Gestures& engine, POINT) {
-  StoreWord(engine.TargetWnd, static_cast<HWND>(nullptr));
-  StoreWord(engine.GestureAwareTarget, false);
+static const WCHAR kInputPanelClass[] = TEXT("SipWndClass");
+static const WCHAR kBrowserFrameClass[] = TEXT("IExplore");
+static const WCHAR kBrowserViewClass[] = TEXT("PIEHTML");
+static const WCHAR kOperaMark[] = TEXT("Opera");
+static const WCHAR kGestureAwarePrefix[] = TEXT("GST_");
+const int kGestureAwarePrefixChars = 4;
+const int kAwareClassChars = 128;
+const int kOperaClassChars = 100;
+const int kClassChars = 50;
+
+struct TargetState {
+  bool MoveSeen;         // the refinement has run for the first move of this stroke
+  bool OperaForeground;  // decided at the pen-down
+  bool InputPanelShown;  // decided at the pen-down
+};
+
+static TargetState Targets = {false, false, false};
+
+static bool IsGestureAware(HWND window) {
+  if (window == nullptr) return false;
+  WCHAR cls[kAwareClassChars] = {0};
+  GetClassNameW(window, cls, kAwareClassChars);
+  return wcsncmp(cls, kGestureAwarePrefix, kGestureAwarePrefixChars) == 0;
 }
 
-void RefineBrowserTarget(Gestures&, const MSG&) {}
-
-bool OperaStage(Gestures&, const MSG&) {
-  return false;
+static bool ClassIs(HWND window, const WCHAR* name) {
+  WCHAR cls[kClassChars] = {0};
+  GetClassNameW(window, cls, kClassChars);
+  return wcscmp(cls, name) == 0;
 }
 
-bool InputPanelStage(Gestures&, const MSG&) {
-  return false;
+static bool InputPanelVisible() {
+  HWND panel = FindWindowW(kInputPanelClass, nullptr);
+  return panel != nullptr && IsWindowVisible(panel);
 }
 
-bool PassThroughDecision(Gestures&, const MSG& record, HWND) {
+static POINT RecordPoint(const MSG& record) {
+  POINT p;
+  p.x = LOWORD(record.lParam);
+  p.y = HIWORD(record.lParam);
+  return p;
+}
+
+void SearchTarget(Gestures& engine, POINT penDown) {
+  if (InputPanelVisible()) {
+    // Upward from the window under the finger.
+    for (HWND w = WindowFromPoint(penDown);; w = GetParent(w)) {
+      StoreWord(engine.TargetWnd, w);
+      if (w == nullptr) return;
+      bool aware = IsGestureAware(w);
+      StoreWord(engine.GestureAwareTarget, aware);
+      if (aware) return;
+    }
+  }
+  // Downward from the foreground window, with the point passed unchanged at every level.
+  for (HWND w = GetForegroundWindow();;) {
+    StoreWord(engine.TargetWnd, w);
+    if (w == nullptr) return;
+    bool aware = IsGestureAware(w);
+    StoreWord(engine.GestureAwareTarget, aware);
+    if (aware) return;
+    HWND child = ChildWindowFromPoint(w, penDown);
+    w = child == w ? nullptr : child;
+  }
+}
+
+// The HTML view directly under the point inside a view, if there is one.
+static HWND NestedView(HWND view, POINT screen) {
+  POINT p = screen;
+  ScreenToClient(view, &p);
+  HWND child = ChildWindowFromPoint(view, p);
+  if (child == nullptr || child == view || !ClassIs(child, kBrowserViewClass)) return nullptr;
+  return child;
+}
+
+void RefineBrowserTarget(Gestures& engine, const MSG& record) {
+  if (LoadWord(engine.GestureAwareTarget) || record.message == WM_LBUTTONUP) return;
+  if (record.message == WM_MOUSEMOVE) {
+    if (Targets.MoveSeen) return;
+    Targets.MoveSeen = true;
+  } else if (record.message == WM_LBUTTONDOWN) {
+    Targets.MoveSeen = false;
+  }
+
+  POINT screen = RecordPoint(record);
+  HWND w = WindowFromPoint(screen);
+  if (w == nullptr) return;
+  // The deepest window under the finger.
+  for (;;) {
+    POINT p = screen;
+    ScreenToClient(w, &p);
+    HWND child = ChildWindowFromPoint(w, p);
+    StoreWord(engine.TargetWnd, child);
+    if (child == nullptr || child == w) break;
+    w = child;
+  }
+  if (engine.IsScrollableWnd(LoadWord(engine.TargetWnd))) return;
+
+  HWND frame = GetForegroundWindow();
+  if (frame == nullptr || !ClassIs(frame, kBrowserFrameClass)) return;
+  // The browser's HTML view among the frame's children, then the innermost view under the finger.
+  HWND view = GetWindow(frame, GW_CHILD);
+  for (;; view = GetWindow(view, GW_HWNDNEXT)) {
+    StoreWord(engine.TargetWnd, view);
+    if (view == nullptr) return;
+    if (ClassIs(view, kBrowserViewClass)) break;
+  }
+  for (HWND inner; (inner = NestedView(LoadWord(engine.TargetWnd), screen)) != nullptr;) {
+    StoreWord(engine.TargetWnd, inner);
+  }
+}
+
+bool OperaStage(Gestures&, const MSG& record) {
+  if (record.message == WM_LBUTTONDOWN) {
+    HWND front = GetForegroundWindow();
+    bool opera = false;
+    if (front != nullptr) {
+      WCHAR cls[kOperaClassChars] = {0};
+      GetClassNameW(front, cls, kOperaClassChars);
+      opera = wcsstr(cls, kOperaMark) != nullptr;
+    }
+    Targets.OperaForeground = opera;
+  }
+  if (!Targets.OperaForeground) return false;
+  ReplayRecord(record);
+  return true;
+}
+
+bool InputPanelStage(Gestures&, const MSG& record) {
+  if (record.message == WM_LBUTTONDOWN) Targets.InputPanelShown = InputPanelVisible();
+  if (!Targets.InputPanelShown) return false;
   ReplayRecord(record);
   return true;
 }

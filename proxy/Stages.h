@@ -13,5 +13,9 @@ void RefineBrowserTarget(Gestures& engine, const MSG& record);
 // True when the record was replayed to the window system and the pipeline stops.
 bool OperaStage(Gestures& engine, const MSG& record);
 bool InputPanelStage(Gestures& engine, const MSG& record);
+// Travel of the current stroke as the pass-through decision sees it; a pan sets it to show that
+// the finger moved far.
+extern int PathLength;
+
 // True when the stroke passes through to the window system.
 bool PassThroughDecision(Gestures& engine, const MSG& record, HWND target);
