@@ -2,14 +2,27 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 
 namespace sim {
 
 RecordedStroke load_recorded_stroke(const std::string& path) {
   pugi::xml_document doc;
   pugi::xml_parse_result ok = doc.load_file(path.c_str());
-  if (!ok) throw dev::InputError(path, 0, std::string("not a stroke file: ") + ok.description());
+  if (!ok) {
+    // The parser tells where in the file it stopped; an error names the line.
+    int line = 0;
+    std::ifstream in(path, std::ios::binary);
+    if (in && ok.offset >= 0) {
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      size_t end = std::min(text.size(), static_cast<size_t>(ok.offset));
+      line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + end, '\n'));
+    }
+    throw dev::InputError(path, line, std::string("not a stroke file: ") + ok.description());
+  }
   pugi::xml_node gesture = doc.child("Gesture");
   if (!gesture) throw dev::InputError(path, 0, "no <Gesture> element");
   RecordedStroke stroke;
@@ -39,7 +52,8 @@ std::vector<StrokePoint> resample(const RecordedStroke& stroke, uint32_t rate_hz
   uint32_t period = 1000 / (rate_hz == 0 ? 100 : rate_hz);
   if (period == 0) period = 1;
   size_t i = 0;
-  for (uint32_t t = 0; t <= pts.back().t; t += period) {
+  // The last sample falls on or after the last recorded point, so the stroke ends where it did.
+  for (uint32_t t = 0;; t += period) {
     while (i + 1 < pts.size() && pts[i + 1].t <= t) ++i;
     const StrokePoint& a = pts[i];
     StrokePoint p{t, a.x, a.y};
@@ -53,6 +67,7 @@ std::vector<StrokePoint> resample(const RecordedStroke& stroke, uint32_t rate_hz
       }
     }
     out.push_back(p);
+    if (t >= pts.back().t) break;
   }
   return out;
 }

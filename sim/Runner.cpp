@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "Replay.h"
+#include "Windows.h"
 
 namespace sim {
 namespace {
@@ -32,14 +33,16 @@ void count_samples(RunResult& r) {
   }
   r.panel_samples = panel.size();
   r.received_samples = received.size();
-  size_t n = std::min(panel.size(), received.size());
-  for (size_t i = 0; i < n; ++i) {
-    if (panel[i]->str("flags") != received[i]->str("flags") ||
-        panel[i]->num("x") != received[i]->num("x") ||
-        panel[i]->num("y") != received[i]->num("y")) {
-      break;
+  // Received samples are matched, in order, against the samples the panel reported; those the
+  // system kept back as gestures are skipped over.
+  size_t j = 0;
+  for (size_t i = 0; i < panel.size() && j < received.size(); ++i) {
+    if (panel[i]->str("flags") == received[j]->str("flags") &&
+        panel[i]->num("x") == received[j]->num("x") &&
+        panel[i]->num("y") == received[j]->num("y")) {
+      ++r.unchanged_samples;
+      ++j;
     }
-    ++r.unchanged_samples;
   }
 }
 
@@ -59,6 +62,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   device.log().on_entry = opt.live;
   device.boot();
   uint64_t cursor = device.now();
+  std::map<std::string, HWND> windows;  // placed by the scenario, by label
 
   for (const Command& c : s.commands) {
     const auto& a = c.args;
@@ -101,6 +105,11 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
     }
     // Everything else acts at the cursor's time.
     device.run_until(cursor);
+    if (is_window_verb(c.verb)) {
+      std::string failure = run_window_command(c, s.file, device, windows);
+      if (!failure.empty()) result.failures.push_back(failure);
+      continue;
+    }
     if (c.verb == "regfile") {
       device.load_reg_file(resolve(s, a[0]));
     } else if (c.verb == "reg") {
@@ -149,9 +158,10 @@ std::string RunResult::jsonl() const {
 
 std::string RunResult::summary() const {
   std::string out = fmt::format(
-      "{} samples from the touch panel, {} reached the window system, {} of them unchanged and in "
-      "order\n",
-      panel_samples, received_samples, unchanged_samples);
+      "{} samples from the touch panel: {} reached the window system ({} of them unchanged and in "
+      "order), {} were taken as gestures\n",
+      panel_samples, received_samples, unchanged_samples,
+      panel_samples - std::min(panel_samples, received_samples));
   for (const auto& f : failures) out += "FAILED " + f + "\n";
   return out;
 }

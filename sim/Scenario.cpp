@@ -5,9 +5,14 @@
 // at boot and moves with `wait` and with each stroke. See docs/scenarios.md.
 #include "Scenario.h"
 
+#include <set>
+
+#include "Windows.h"
+
 #include <tchddi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -62,8 +67,11 @@ long long number(const Command& c, size_t i, long long lo, long long hi, const s
   const std::string& s = c.args.at(i);
   size_t used = 0;
   long long v = 0;
+  // Decimal, or hexadecimal with 0x; a leading zero does not make a number octal.
+  size_t sign = !s.empty() && (s[0] == '-' || s[0] == '+') ? 1 : 0;
+  bool hex = s.compare(sign, 2, "0x") == 0 || s.compare(sign, 2, "0X") == 0;
   try {
-    v = std::stoll(s, &used, 0);
+    v = std::stoll(s, &used, hex ? 16 : 10);
   } catch (const std::exception&) {
     used = 0;
   }
@@ -97,6 +105,18 @@ std::map<std::string, long long> options(const Command& c, size_t from,
   return out;
 }
 
+// The KEY argument of reg and reg-delete must start with a root the device knows.
+void check_root(const Command& c, const std::string& file) {
+  std::string root = c.args[0].substr(0, c.args[0].find('\\'));
+  std::transform(root.begin(), root.end(), root.begin(),
+                 [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+  for (const char* known : {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_CLASSES_ROOT",
+                            "HKEY_USERS", "HKLM", "HKCU", "HKCR", "HKU"}) {
+    if (root == known) return;
+  }
+  throw dev::InputError(file, c.line, "unknown registry root: " + root);
+}
+
 void check_command(const Command& c, const std::string& file) {
   const auto& a = c.args;
   const int kMaxCoord = 8191;  // a quarter-pixel coordinate still fits the sample's 16 bits
@@ -112,7 +132,10 @@ void check_command(const Command& c, const std::string& file) {
   } else if (c.verb == "install") {
     if (a[0] != "on" && a[0] != "off")
       throw dev::InputError(file, c.line, "install takes on or off");
+  } else if (c.verb == "reg-delete") {
+    check_root(c, file);
   } else if (c.verb == "reg") {
+    check_root(c, file);
     if (a[2] == "dword") {
       number(c, 3, -2147483648LL, 0xFFFFFFFFLL, file);
     } else if (a[2] != "string") {
@@ -154,6 +177,7 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
   std::string line;
   int n = 0;
   bool started = false;
+  std::set<std::string> labels;  // windows placed so far
   while (std::getline(in, line)) {
     ++n;
     auto words = tokens(line, file, n);
@@ -162,6 +186,12 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
     c.line = n;
     c.verb = words[0];
     c.args.assign(words.begin() + 1, words.end());
+    if (is_window_verb(c.verb)) {
+      check_window_command(c, file, labels);
+      started = true;
+      s.commands.push_back(c);
+      continue;
+    }
     auto shape = kVerbs.find(c.verb);
     if (shape == kVerbs.end()) throw dev::InputError(file, n, "unknown command '" + c.verb + "'");
     if (c.args.size() < shape->second.min_args || c.args.size() > shape->second.max_args) {

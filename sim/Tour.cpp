@@ -28,7 +28,26 @@ wait 300
 note "Switching the gesture function on reloads the proxy settings"
 reg HKLM\Software\Quob\Gesture Activate dword 1
 wait 100
+note "No window under the finger takes gestures: the stroke reaches the window system unchanged"
 drag 200 100 40 100 200
+wait 300
+note "A rest then a drag on a list pans it, a line for every 10 pixels"
+window broker plain 0 0 1 1 class MSGBROKER hidden 1
+window list list 0 26 240 268 lines 200 page 12
+foreground list
+wait 100
+drag 120 250 120 100 300 rest 600
+wait 300
+note "The same drag in the browser moves its HTML view by position"
+window ie browser 0 0 240 320
+window page view 0 26 240 268 parent ie lines 2000
+foreground ie
+drag 120 250 120 100 300 rest 600
+wait 300
+note "A window without scroll bars is no place for gestures: a tap on it reaches it unchanged"
+window label plain 20 60 200 40
+foreground label
+tap 100 80
 wait 300
 reg HKLM\Software\Quob\Gesture Activate dword 0
 wait 100
