@@ -21,6 +21,7 @@ static bool MappedSelfKnown = false;
 
 static const WCHAR kBrowserViewClass[] = TEXT("PIEHTML");
 const float kThousandth = 0.001f;
+const DWORD kTickBeforeZero = 0xFFFFFFFF;
 
 static int PointX(LONG lParam) {
   return LOWORD(lParam);
@@ -105,7 +106,10 @@ bool Gestures::ProcessMouseMsg(UINT message, UINT wParam, LONG lParam, HWND brok
         }
         PostMessageW(broker, kHandOverMsg, reinterpret_cast<WPARAM>(MappedSelf), 0);
       }
+      // 0 means "consumed": a button-up at tick 0 is taken as one a millisecond earlier, or the
+      // next stroke would keep this stroke's pan or code.
       UpTick = GetTickCount();
+      if (UpTick == 0) UpTick = kTickBeforeZero;
       GestureReady = true;
       break;
     default:

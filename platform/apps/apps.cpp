@@ -68,9 +68,15 @@ void scroll(HWND w, int bar, WPARAM wp) {
       pos -= static_cast<int>(si.nPage);
       break;
     case SB_THUMBPOSITION:
-    case SB_THUMBTRACK:
-      pos = HIWORD(wp);
+    case SB_THUMBTRACK: {
+      // The message carries only the low 16 bits: take the position with those bits that lies
+      // nearest the current one, so that long pages do not snap back.
+      int low = HIWORD(wp);
+      pos = (si.nPos & ~0xFFFF) | low;
+      if (pos - si.nPos > 0x8000) pos -= 0x10000;
+      if (si.nPos - pos > 0x8000) pos += 0x10000;
       break;
+    }
     default:
       return;
   }
