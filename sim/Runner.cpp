@@ -145,15 +145,11 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
 }
 
 std::string RunResult::text() const {
-  std::string out;
-  for (const auto& e : log) out += e.text() + "\n";
-  return out;
+  return dev::to_text(log);
 }
 
 std::string RunResult::jsonl() const {
-  std::string out;
-  for (const auto& e : log) out += e.json() + "\n";
-  return out;
+  return dev::to_jsonl(log);
 }
 
 std::string RunResult::summary() const {

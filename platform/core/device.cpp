@@ -15,6 +15,7 @@ void Device::boot() {
              {"screen", fmt::format("{}x{}", d.config.screen.width, d.config.screen.height)},
              {"dpi", d.config.screen.dpi}});
   for (const auto& file : d.config.reg_files) load_reg_file(file);
+  d.booted = true;
   d.hw_deadlines.push_back([&d] { return d.panel.empty() ? kNever : d.panel.front().time; });
   if (d.config.start_window_system) {
     Process* gwes = d.create_process("gwes.exe");
@@ -45,7 +46,9 @@ namespace hw {
 
 PanelSample panel_next() {
   auto& d = impl();
-  d.block([&d] { return !d.panel.empty() && d.panel.front().time <= d.clock; }, kNever);
+  auto due = [&d] { return !d.panel.empty() && d.panel.front().time <= d.clock; };
+  // Another driver's sample thread woken by the same sample may have taken it first.
+  while (!due()) d.block(due, kNever);
   PanelSample s = d.panel.front();
   d.panel.pop_front();
   return s;

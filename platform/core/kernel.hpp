@@ -181,6 +181,7 @@ struct Device::Impl {
   std::vector<std::unique_ptr<Thread>> threads;
   uint64_t clock = 0;
   bool halting = false;
+  bool booted = false;  // the boot registry has been laid down
   std::chrono::steady_clock::time_point wall_start;
   Thread* host = nullptr;
   // Hardware that raises interrupts at known times (the touch panel, timers): each reports the

@@ -94,7 +94,9 @@ std::string LogEntry::json() const {
   j["process"] = process;
   j["thread"] = thread;
   j["kind"] = kind;
-  for (auto& [k, v] : fields.items()) j[k] = v;
+  // A field named like one of the entry's columns ("process" of process-start) must not replace
+  // the column: it keeps its value under "field_<name>".
+  for (auto& [k, v] : fields.items()) j[j.contains(k) ? "field_" + k : k] = v;
   return j.dump();
 }
 
@@ -129,16 +131,24 @@ size_t EventLog::count(const std::string& kind) const {
   return n;
 }
 
-std::string EventLog::text() const {
+std::string to_text(const std::vector<LogEntry>& entries) {
   std::string out;
-  for (const auto& e : entries_) out += e.text() + "\n";
+  for (const auto& e : entries) out += e.text() + "\n";
   return out;
 }
 
-std::string EventLog::jsonl() const {
+std::string to_jsonl(const std::vector<LogEntry>& entries) {
   std::string out;
-  for (const auto& e : entries_) out += e.json() + "\n";
+  for (const auto& e : entries) out += e.json() + "\n";
   return out;
+}
+
+std::string EventLog::text() const {
+  return to_text(entries_);
+}
+
+std::string EventLog::jsonl() const {
+  return to_jsonl(entries_);
 }
 
 void log_event(const std::string& kind, Fields fields) {
@@ -253,7 +263,7 @@ std::string format_debug(LPCWSTR fmt, va_list ap) {
     while (i < f.size() && std::strchr("hlI", f[i])) mods += f[i++];
     if (i >= f.size()) break;
     char conv = f[i];
-    std::string spec = f.substr(start, i - start - mods.size());
+    std::string head = f.substr(start, i - start - mods.size());
     char buf[128];
     switch (conv) {
       case '%':
@@ -286,9 +296,9 @@ std::string format_debug(LPCWSTR fmt, va_list ap) {
       case 'x':
       case 'X':
         if (mods == "ll" || mods == "I64") {
-          std::snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), va_arg(ap, long long));
+          std::snprintf(buf, sizeof buf, (head + "ll" + conv).c_str(), va_arg(ap, long long));
         } else {
-          std::snprintf(buf, sizeof buf, (spec + conv).c_str(), va_arg(ap, int));
+          std::snprintf(buf, sizeof buf, (head + conv).c_str(), va_arg(ap, int));
         }
         out += buf;
         break;

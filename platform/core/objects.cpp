@@ -214,8 +214,12 @@ BOOL WINAPI GetMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi) {
   auto& d = impl();
   dev::Thread* self = d.current();
   int i;
-  while ((i = dev::find_msg(self, hwnd, lo, hi)) < 0) {
-    d.block([self, hwnd, lo, hi] { return dev::find_msg(self, hwnd, lo, hi) >= 0; }, dev::kNever);
+  for (;;) {
+    dev::handle_sent_messages(self);
+    if ((i = dev::find_msg(self, hwnd, lo, hi)) >= 0) break;
+    d.block([self, hwnd, lo,
+             hi] { return !self->sent_in.empty() || dev::find_msg(self, hwnd, lo, hi) >= 0; },
+            dev::kNever);
   }
   MSG m = self->queue[i];
   self->queue.erase(self->queue.begin() + i);
@@ -225,6 +229,7 @@ BOOL WINAPI GetMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi) {
 
 BOOL WINAPI PeekMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi, UINT remove) {
   dev::Thread* self = impl().current();
+  dev::handle_sent_messages(self);
   int i = dev::find_msg(self, hwnd, lo, hi);
   if (i < 0) return FALSE;
   if (out != nullptr) *out = self->queue[i];

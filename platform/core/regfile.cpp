@@ -148,7 +148,7 @@ void Device::load_reg_file(const std::string& path) {
   auto lines = parse(path, in);
   Impl& d = *impl_;
   RegKey* key = nullptr;
-  bool quiet = d.processes.size() <= 1;  // before boot the registry is only being laid down
+  bool quiet = !d.booted;  // before boot the registry is only being laid down
   size_t values = 0;
   for (const auto& r : lines) {
     if (!r.has_value) {

@@ -386,6 +386,9 @@ void WINAPI ExitThread(DWORD code) {
 
 BOOL WINAPI GetExitCodeThread(HANDLE h, LPDWORD code) {
   auto obj = impl().lookup(h, "GetExitCodeThread");
+  if (obj && obj->type != dev::ObjType::Thread) {
+    impl().bad_handle("GetExitCodeThread", reinterpret_cast<uintptr_t>(h));
+  }
   if (!obj || obj->type != dev::ObjType::Thread || code == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -50,6 +50,10 @@ class EventLog {
   uint64_t next_seq_ = 0;
 };
 
+// Entries as text, one line each, and as JSON Lines.
+std::string to_text(const std::vector<LogEntry>& entries);
+std::string to_jsonl(const std::vector<LogEntry>& entries);
+
 // A number in hexadecimal with 0x, as the log shows flags and handles.
 std::string hex(uint64_t v);
 

@@ -1,0 +1,302 @@
+// The simulator: scenario parsing and running, the log's determinism across runs and across the
+// tick-count wrap, recorded strokes, and the vexori-sim program's exit codes.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "Replay.h"
+#include "Runner.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+const char* kRecorded = VEXORI_DATA_DIR "/touch/dollar1-unistroke/xml_logs/s02/fast/arrow01.xml";
+const uint32_t kNearWrap = 0xFFFFFF00u;
+
+// A scratch folder per test.
+class SimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ =
+        fs::temp_directory_path() / ("vexori-sim-" + std::to_string(getpid()) + "-" + info->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+    return (dir_ / name).string();
+  }
+
+  fs::path dir_;
+};
+
+// What a scenario does besides the tour: the gesture function switched on and off, a drag that
+// crosses the wrap when the device boots near it.
+sim::Scenario OwnScenario() {
+  return sim::parse_scenario(
+      "reg HKLM\\Software\\Quob\\Gesture Activate dword 1\n"
+      "wait 120\n"
+      "drag 20 300 200 40 250 rest 60\n"
+      "power idle 0x00100000\n"
+      "tap 30 30 hold 200 rate 50\n"
+      "reg-delete HKLM\\Software\\Quob\\Gesture Activate\n"
+      "sample 0x3 80 80\n",
+      "own.scn", "");
+}
+
+TEST(SimLog, SameScenarioSameLogByteForByte) {
+  for (const auto& scenario : {sim::tour_scenario(VEXORI_SOURCE_DIR), OwnScenario()}) {
+    auto first = sim::run_scenario(scenario);
+    auto second = sim::run_scenario(scenario);
+    EXPECT_EQ(first.text(), second.text()) << scenario.file;
+    EXPECT_EQ(first.jsonl(), second.jsonl()) << scenario.file;
+    EXPECT_GT(first.panel_samples, 20u);
+
+    // Every JSON line carries the entry's own time, tick, process, thread and kind.
+    std::istringstream lines(first.jsonl());
+    std::string line;
+    size_t n = 0;
+    for (; std::getline(lines, line); ++n) {
+      ASSERT_LT(n, first.log.size());
+      const auto& e = first.log[n];
+      auto j = nlohmann::json::parse(line);
+      EXPECT_EQ(j.at("t").get<uint64_t>(), e.time) << line;
+      EXPECT_EQ(j.at("tick").get<uint32_t>(), e.tick) << line;
+      EXPECT_EQ(j.at("process").get<std::string>(), e.process) << line;
+      EXPECT_EQ(j.at("thread").get<std::string>(), e.thread) << line;
+      EXPECT_EQ(j.at("kind").get<std::string>(), e.kind) << line;
+    }
+    EXPECT_EQ(n, first.log.size());
+  }
+}
+
+TEST(SimLog, BootTickNearTheWrapChangesOnlyTheTicks) {
+  for (auto scenario : {sim::tour_scenario(VEXORI_SOURCE_DIR), OwnScenario()}) {
+    scenario.boot_tick = 1000;
+    auto normal = sim::run_scenario(scenario);
+    scenario.boot_tick = kNearWrap;
+    auto wrapped = sim::run_scenario(scenario);
+    ASSERT_EQ(normal.log.size(), wrapped.log.size()) << scenario.file;
+    bool crossed = false;
+    for (size_t i = 0; i < normal.log.size(); ++i) {
+      auto a = normal.log[i], b = wrapped.log[i];
+      EXPECT_EQ(b.tick, static_cast<uint32_t>(kNearWrap + b.time));
+      crossed = crossed || b.tick < kNearWrap;
+      if (a.kind == "boot") {
+        a.fields.erase("tick");
+        b.fields.erase("tick");
+      }
+      EXPECT_EQ(a.text(), b.text()) << "entry " << i;
+    }
+    EXPECT_TRUE(crossed) << "the run should cross the wrap";
+    EXPECT_EQ(normal.summary(), wrapped.summary());
+  }
+}
+
+TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
+  struct Case {
+    std::string text;
+    int line;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"wait 10\n\njump 3 4\n", 3, "unknown command"},
+      {"# comment\nwait\n", 2, "wrong number of arguments"},
+      {"tap 1 2 3 4 5 6 7\n", 1, "wrong number of arguments"},
+      {"wait ten\n", 1, "not a number"},
+      {"wait 10ms\n", 1, "not a number"},
+      {"tap 9000 10\n", 1, "out of range"},
+      {"drag 0 0 10 -8200 100\n", 1, "out of range"},
+      {"screen 240 320\nwait 5\nscreen 480 640\n", 3, "before the device starts"},
+      {"boot\nboot-tick 5\n", 2, "before the device starts"},
+      {"note \"open quote\n", 1, "unterminated"},
+      {"tap 10 10 hold\n", 1, "needs a value"},
+      {"flick 1 1 2 2 100 rest 5\n", 1, "unknown option"},
+      {"reg HKLM\\Software\\Quob Activate qword 1\n", 1, "reg takes"},
+      {"reg HKEY_NOWHERE\\Software Activate dword 1\n", 1, "registry root"},
+      {"reg-delete HKNOPE\\Software Activate\n", 1, "registry root"},
+      {"window l list 0 0 10 10\ndestroy m\n", 2, "no window named"},
+  };
+  for (const auto& c : cases) {
+    try {
+      sim::parse_scenario(c.text, "dir/case.scn", "dir");
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const dev::InputError& e) {
+      std::string where = "dir/case.scn:" + std::to_string(c.line) + ": ";
+      EXPECT_EQ(std::string(e.what()).rfind(where, 0), 0u) << e.what() << " for " << c.text;
+      EXPECT_NE(e.reason.find(c.reason), std::string::npos) << e.what();
+    }
+  }
+  // Numbers are decimal, or hexadecimal with 0x; a leading zero does not make them octal.
+  auto s = sim::parse_scenario("boot-tick 0xFFFFFF00\nwait 010\ntap 080 0x20\n", "n.scn", "");
+  EXPECT_EQ(s.boot_tick, 0xFFFFFF00u);
+  EXPECT_EQ(sim::number(s.commands[0], 0, 0, 100, "n.scn"), 10);
+  EXPECT_EQ(sim::number(s.commands[1], 0, 0, 100, "n.scn"), 80);
+  EXPECT_EQ(sim::number(s.commands[1], 1, 0, 100, "n.scn"), 32);
+}
+
+TEST_F(SimTest, EveryCommandRunsAndExpectationsReportTheirLine) {
+  Write("extra.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Quob]\n\"FromFile\"=dword:2\n");
+  Write("stroke.xml",
+        "<Gesture Name=\"mini\"><Point X=\"50\" Y=\"60\" T=\"1000\"/>"
+        "<Point X=\"70\" Y=\"60\" T=\"1030\"/><Point X=\"90\" Y=\"80\" T=\"1055\"/></Gesture>");
+  auto s = sim::parse_scenario(
+      "screen 480 640 dpi 192\n"
+      "boot-tick 0xFFFFFFF0\n"
+      "install off\n"
+      "boot\n"
+      "regfile extra.reg\n"
+      "reg HKCU\\Software\\Quob Text string \"two words\"\n"
+      "reg HKCU\\Software\\Quob Level dword 3\n"
+      "reg-delete HKCU\\Software\\Quob FromFile\n"
+      "power idle 0x00100000 fail 50\n"
+      "note \"all commands\" here\n"
+      "window l list 0 0 240 160 lines 40 page 8\n"
+      "window v plain 10 10 50 50 parent l hidden 1\n"
+      "foreground l\n"
+      "hide l\n"
+      "show l\n"
+      "destroy v\n"
+      "expect-scroll l 0\n"
+      "wait 40\n"
+      "sample 0x3 400 400\n"
+      "tap 100 100 hold 50 rate 50\n"
+      "drag 10 10 50 50 100 rest 30 rate 100\n"
+      "flick 10 10 200 10 60\n"
+      "replay stroke.xml rate 100\n"
+      "replay stroke.xml native 1\n"
+      "expect note 1\n"
+      "expect sample 999\n",
+      (dir_ / "all.scn").string(), dir_.string());
+  auto r = sim::run_scenario(s);
+  ASSERT_EQ(r.failures.size(), 1u);
+  EXPECT_EQ(r.failures[0].rfind(s.file + ":26: ", 0), 0u) << r.failures[0];
+
+  std::map<std::string, std::vector<dev::LogEntry>> log;
+  for (const auto& e : r.log) log[e.kind].push_back(e);
+  EXPECT_EQ(log["boot"].at(0).str("screen"), "480x640");
+  EXPECT_EQ(log["boot"].at(0).num("tick"), 0xFFFFFFF0);
+  EXPECT_EQ(log["touch-driver"].at(0).str("name"), "touch.dll") << "install off";
+  EXPECT_EQ(log["reg-load"].back().str("file"), "extra.reg");
+  ASSERT_EQ(log["reg-write"].size(), 3u);
+  EXPECT_EQ(log["reg-write"][1].str("data"), "two words");
+  EXPECT_EQ(log["reg-write"][2].num("data"), 3);
+  EXPECT_EQ(log["reg-delete"].size(), 1u);
+  EXPECT_EQ(log["power-state"].at(0).num("error"), 50);
+  EXPECT_EQ(log["note"].at(0).str("text"), "all commands here");
+  EXPECT_EQ(log["note"].at(0).time, 0u);
+  EXPECT_EQ(log["window-created"].size(), 2u);
+  EXPECT_EQ(log["foreground"].size(), 1u);
+  EXPECT_EQ(log["window-shown"].size(), 2u);
+  EXPECT_EQ(log["window-destroyed"].size(), 1u);
+  // sample, tap (3 + up), drag (3 at rest + 11 + up), flick (7 + up), replay resampled to
+  // 0..60 ms (7 + up), replay at its own times (3 + up)
+  EXPECT_EQ(r.panel_samples, 1u + 4u + 15u + 8u + 8u + 4u);
+  EXPECT_EQ(r.received_samples, r.panel_samples);
+  EXPECT_EQ(log["panel"].at(0).time, 40u);
+  EXPECT_EQ(log["panel"].at(0).num("x"), 400);
+}
+
+TEST_F(SimTest, RecordedStrokesAndResampling) {
+  // Gaps longer than the limit hold the position; the last point is always reached.
+  sim::RecordedStroke gap{"gap", {{0, 0, 0}, {20, 20, 0}, {505, 100, 40}}};
+  auto pts = sim::resample(gap, 100, 100);
+  ASSERT_GE(pts.size(), 3u);
+  EXPECT_EQ(pts[1].t, 10u);
+  EXPECT_EQ(pts[1].x, 10) << "a short gap is interpolated";
+  for (const auto& p : pts) {
+    if (p.t >= 20 && p.t < 505) {
+      EXPECT_EQ(p.x, 20) << "at " << p.t;
+    }
+  }
+  EXPECT_EQ(pts.back().x, 100);
+  EXPECT_EQ(pts.back().y, 40);
+  for (size_t i = 1; i < pts.size(); ++i) EXPECT_EQ(pts[i].t - pts[i - 1].t, 10u);
+
+  for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
+           {"broken.xml", "<Gesture Name=\"x\"><Point X=\"1\" Y=\"2\" T=\"3\">\n</Gesture>"},
+           {"empty.xml", "<Gesture Name=\"x\"></Gesture>"},
+           {"other.xml", "<Stroke/>"},
+           {"backwards.xml",
+            "<Gesture><Point X=\"1\" Y=\"1\" T=\"50\"/><Point X=\"1\" Y=\"1\" "
+            "T=\"40\"/></Gesture>"},
+       }) {
+    std::string path = Write(name, text);
+    try {
+      sim::load_recorded_stroke(path);
+      ADD_FAILURE() << name << " accepted";
+    } catch (const dev::InputError& e) {
+      EXPECT_EQ(e.file, path);
+      if (name == "broken.xml") {
+        EXPECT_EQ(e.line, 2) << e.what();
+      }
+    }
+  }
+
+  if (!fs::exists(kRecorded)) GTEST_SKIP() << "no recorded strokes at " << kRecorded;
+  auto arrow = sim::load_recorded_stroke(kRecorded);
+  EXPECT_EQ(arrow.name, "arrow01");
+  ASSERT_EQ(arrow.points.size(), 66u);
+  EXPECT_EQ(arrow.points[0].t, 0u);
+  EXPECT_EQ(arrow.points[0].x, 66);
+  EXPECT_EQ(arrow.points[0].y, 252);
+  auto even = sim::resample(arrow, 100);
+  EXPECT_EQ(even.front().x, 66);
+  EXPECT_EQ(even.back().x, arrow.points.back().x);
+  EXPECT_EQ(even.back().y, arrow.points.back().y);
+  EXPECT_GE(even.back().t, arrow.points.back().t);
+
+  auto s = sim::parse_scenario(
+      std::string("replay ") + kRecorded + "\nreplay " + kRecorded + " native 1\n", "replay.scn",
+      "");
+  auto r = sim::run_scenario(s);
+  EXPECT_EQ(r.panel_samples, even.size() + 1 + arrow.points.size() + 1);
+  EXPECT_EQ(r.unchanged_samples, r.panel_samples);
+}
+
+// Runs a command and returns its exit code; stderr goes to `err`.
+int ExitCode(const std::string& command, const std::string& err) {
+  int status = std::system((command + " >/dev/null 2>" + err).c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST_F(SimTest, ProgramExitCodes) {
+  std::string sim = VEXORI_WINDOWS_DIR "/../vexori-sim";
+  if (!fs::exists(sim)) GTEST_SKIP() << "vexori-sim is not built";
+  std::string err = (dir_ / "stderr.txt").string();
+  EXPECT_EQ(ExitCode(sim + " demo", err), 0);
+
+  std::string bad = Write("bad.scn", "wait 10\ntap 10 10\nsmudge 4\n");
+  EXPECT_EQ(ExitCode(sim + " run " + bad, err), 2);
+  EXPECT_NE(Slurp(err).find(bad + ":3: "), std::string::npos) << Slurp(err);
+
+  std::string root = Write("root.scn", "wait 10\nreg HKXX\\Software A dword 1\n");
+  EXPECT_EQ(ExitCode(sim + " run " + root, err), 2);
+  EXPECT_NE(Slurp(err).find(root + ":2: "), std::string::npos) << Slurp(err);
+
+  Write("bad.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software]\n\"A\"=dword:xyz\n");
+  std::string regfile = Write("regfile.scn", "regfile bad.reg\n");
+  EXPECT_EQ(ExitCode(sim + " run " + regfile, err), 2);
+  EXPECT_NE(Slurp(err).find((dir_ / "bad.reg").string() + ":3: "), std::string::npos) << Slurp(err);
+
+  std::string unmet = Write("unmet.scn", "tap 10 10\nexpect sample 1\n");
+  EXPECT_EQ(ExitCode(sim + " run " + unmet, err), 1);
+}
+
+}  // namespace
