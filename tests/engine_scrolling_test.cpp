@@ -1,7 +1,5 @@
-// Content scrolling: one step of a pan or of a momentum on windows of the stand-in applications,
-// line by line on a list and by position on the browser's HTML view, with the end-of-content test
-// of each; then pans played end to end through the touch driver proxy.
-#include <algorithm>
+// Content scrolling: one step of a pan or a momentum, line by line on a list and by position on
+// the browser's HTML view, with the end-of-content test of each.
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,30 +13,39 @@ namespace {
 
 using dev::apps::Kind;
 
-const std::string kLineDown = "0x1";
-const std::string kLineUp = "0x0";
-
-dev::apps::WindowSpec Spec(Kind kind, int x, int y, int w, int h, HWND parent = nullptr) {
-  dev::apps::WindowSpec spec;
-  spec.kind = kind;
-  spec.x = x, spec.y = y, spec.width = w, spec.height = h;
-  spec.parent = parent;
-  return spec;
+dev::apps::WindowSpec Win(Kind kind, int lines = 100, HWND parent = nullptr, int y = 0,
+                          int height = 320) {
+  dev::apps::WindowSpec win;
+  win.kind = kind;
+  win.y = y, win.height = height, win.lines = lines;
+  win.parent = parent;
+  return win;
 }
 
-std::string ThumbTo(int position) {
-  return dev::hex(MAKEWPARAM(SB_THUMBPOSITION, position & 0xFFFF));
-}
-
-// Messages posted to one window, from the log.
-std::vector<dev::LogEntry> PostsTo(dev::Device& device, HWND window, const std::string& msg) {
-  const std::string suffix = ":" + dev::hex(reinterpret_cast<uintptr_t>(window));
+// Messages posted to one window (any message if `msg` is empty); the log names it "class:handle".
+std::vector<dev::LogEntry> PostsTo(dev::Device& device, HWND window, const std::string& msg = "") {
   std::vector<dev::LogEntry> out;
   for (const auto& e : device.log().of_kind("post")) {
     const std::string name = e.str("window");
-    bool same = name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix;
-    if (same && (msg.empty() || e.str("msg") == msg)) out.push_back(e);
+    if (name.substr(name.rfind(':') + 1) == dev::hex(reinterpret_cast<uintptr_t>(window)) &&
+        (msg.empty() || e.str("msg") == msg))
+      out.push_back(e);
   }
+  return out;
+}
+
+// The messages posted to a window as "msg wParam lParam;" each.
+std::string Posted(dev::Device& device, HWND window) {
+  std::string out;
+  for (const auto& e : PostsTo(device, window)) {
+    out += e.str("msg") + " " + e.str("wParam") + " " + e.str("lParam") + ";";
+  }
+  return out;
+}
+
+std::string Lines(const std::string& wParams) {
+  std::string out;
+  for (char c : wParams) out += std::string("WM_VSCROLL 0x") + c + " 0x0;";
   return out;
 }
 
@@ -58,23 +65,14 @@ class EngineScrollTest : public vt::DeviceTest {
     DeviceTest::TearDown();
   }
 
-  HWND Place(const dev::apps::WindowSpec& spec) { return dev::apps::place(*device, spec); }
-  HWND List(int lines = 100) {
-    auto spec = Spec(Kind::List, 0, 0, 240, 320);
-    spec.lines = lines;
-    return Place(spec);
-  }
-  HWND View(int pageHeight, HWND parent = nullptr, int y = 0, int height = 300) {
-    auto spec = Spec(Kind::BrowserView, 0, y, 240, height, parent);
-    spec.lines = pageHeight;
-    return Place(spec);
-  }
+  HWND Place(const dev::apps::WindowSpec& win) { return dev::apps::place(*device, win); }
+  HWND View(int pageHeight) { return Place(Win(Kind::BrowserView, pageHeight, nullptr, 0, 300)); }
 
   // The module keeps its end-of-content readings and the remembered browser parent from gesture
-  // to gesture; earlier tests leave them anywhere. Bring them to a known start: no reading kept,
-  // no first strike, and a remembered parent that no window of the test can be.
+  // to gesture. Bring them to a known start: no reading kept, no first strike, and a remembered
+  // parent that no window of the test can be.
   void ForgetEndOfContent() {
-    auto hidden = Spec(Kind::BrowserView, 0, 0, 10, 10);
+    auto hidden = Win(Kind::BrowserView, 100, nullptr, 0, 10);
     hidden.visible = false;
     HWND view = Place(hidden);
     hidden.kind = Kind::List;
@@ -99,103 +97,72 @@ class EngineScrollTest : public vt::DeviceTest {
     g->CodeSlots[0].length = count;
     return g->ScrollContent(window, SB_VERT, count / 3);
   }
-
-  std::vector<dev::LogEntry> Posts(HWND window, const std::string& msg = "") {
-    return PostsTo(*device, window, msg);
-  }
   int Pos(HWND window) { return dev::apps::scroll_pos(*device, window); }
 
   std::unique_ptr<Gestures> g;
 };
 
 TEST_F(EngineScrollTest, OnlyWindowsWithAScrollBarAndNoInkAreScrollable) {
-  HWND list = List();
-  HWND view = View(1000);
-  auto inkSpec = Spec(Kind::List, 0, 0, 240, 320);
-  inkSpec.ink = true;
-  HWND ink = Place(inkSpec);
-  HWND plain = Place(Spec(Kind::Plain, 0, 0, 240, 320));
-  HWND sideways = Place(Spec(Kind::Plain, 0, 0, 240, 320));
+  auto inked = Win(Kind::List);
+  inked.ink = true;
+  HWND ink = Place(inked);
+  HWND plain = Place(Win(Kind::Plain));
+  HWND sideways = Place(Win(Kind::Plain));
   SetWindowLongW(sideways, GWL_STYLE, WS_POPUP | WS_VISIBLE | WS_HSCROLL);
-  HWND gone = List();
+  HWND gone = Place(Win(Kind::List));
   dev::apps::destroy(*device, gone);
-
-  EXPECT_TRUE(g->IsScrollableWnd(list));
-  EXPECT_TRUE(g->IsScrollableWnd(view));
-  EXPECT_TRUE(g->IsScrollableWnd(sideways));
-  EXPECT_FALSE(g->IsScrollableWnd(ink));
-  EXPECT_FALSE(g->IsScrollableWnd(plain));
-  EXPECT_FALSE(g->IsScrollableWnd(gone));
-  EXPECT_FALSE(g->IsScrollableWnd(nullptr));
+  for (HWND w : {Place(Win(Kind::List)), View(1000), sideways}) EXPECT_TRUE(g->IsScrollableWnd(w));
+  for (HWND w : {ink, plain, gone, HWND{}}) EXPECT_FALSE(g->IsScrollableWnd(w));
 
   // Nothing to scroll: no message, no end, whether panning or not.
   ClearLog();
   for (bool panning : {true, false}) {
     g->Panning = panning;
     for (HWND w : {ink, plain, gone}) {
-      for (int count : {25, 2, 0}) {
-        EXPECT_TRUE(Momentum(w, count));
-        EXPECT_TRUE(Momentum(w, count));
-      }
+      for (int count : {25, 2, 0, 0}) EXPECT_TRUE(Momentum(w, count));
     }
   }
   EXPECT_TRUE(Log("post").empty());
 }
 
 TEST_F(EngineScrollTest, APanPostsOneVerticalLinePerStepAndNeverEnds) {
-  HWND list = List(10);  // already at its end
+  HWND list = Place(Win(Kind::List, 10));  // already at its end
   g->Panning = true;
   g->CodeSlots[0].length = 1500;
   EXPECT_TRUE(g->ScrollContent(list, SB_HORZ, 40));
   EXPECT_TRUE(g->ScrollContent(list, 2, 40));
-  EXPECT_TRUE(Posts(list).empty()) << "a pan moves a list only vertically";
   for (int distance : {0, 9, -9, 1, 0}) {
     EXPECT_TRUE(g->ScrollContent(list, SB_VERT, distance));
     device->settle();
   }
-  auto lines = Posts(list);
-  ASSERT_EQ(lines.size(), 5u);
-  const std::string want[] = {kLineUp, kLineDown, kLineUp, kLineDown, kLineUp};
-  for (size_t i = 0; i < lines.size(); ++i) {
-    EXPECT_EQ(lines[i].str("msg"), "WM_VSCROLL");
-    EXPECT_EQ(lines[i].str("wParam"), want[i]) << "line " << i;
-    EXPECT_EQ(lines[i].str("lParam"), "0x0");
-  }
+  EXPECT_EQ(Posted(*device, list), Lines("01010")) << "a pan moves a list only vertically";
   EXPECT_EQ(g->CodeSlots[0].length, 1500) << "a pan leaves the momentum alone";
 }
 
+// Every count from 25 down: a line at each count of 20 and above, then at every other count, the
+// last one (at 2) backwards; the ticking fades from 10 down to 1.
 TEST_F(EngineScrollTest, MomentumThinsOutTheLinesAsTheCountRunsDown) {
-  HWND list = List();
+  HWND list = Place(Win(Kind::List));
   g->Sound = 1;
-  const std::vector<int> posted = {25, 24, 23, 22, 21, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2};
+  std::string lines;
   for (int count = 25; count >= -1; --count) {
     Snd.sndActive = true;  // a ticking runs: the start request leaves the flags alone
     Snd.sndStop = false;
-    size_t before = Posts(list).size();
     EXPECT_TRUE(Momentum(list, count)) << "count " << count;
-    bool fade = Snd.sndStop;
+    EXPECT_EQ(Snd.sndStop, count >= 1 && count <= 10) << "fade request at count " << count;
+    if (count >= 20 || (count > 0 && count % 2 == 0)) lines += count == 2 ? "0" : "1";
     device->settle();
-    auto lines = Posts(list);
-    bool line = std::find(posted.begin(), posted.end(), count) != posted.end();
-    ASSERT_EQ(lines.size(), before + (line ? 1 : 0)) << "count " << count;
-    if (line) {
-      EXPECT_EQ(lines.back().str("msg"), "WM_VSCROLL");
-      EXPECT_EQ(lines.back().str("wParam"), count == 2 ? kLineUp : kLineDown) << "count " << count;
-    }
-    EXPECT_EQ(fade, count >= 1 && count <= 10) << "fade request at count " << count;
+    ASSERT_EQ(Posted(*device, list), Lines(lines)) << "count " << count;
   }
   EXPECT_EQ(Pos(list), 13);
   Snd.sndActive = Snd.sndStop = false;
   Snd.noAttenuate = true;
 
-  // The horizontal bar gets the horizontal message.
   g->CodeSlots[0].length = 30;
   g->ScrollContent(list, SB_HORZ, -4);
-  EXPECT_EQ(Posts(list, "WM_HSCROLL").size(), 1u);
-}
+  EXPECT_EQ(PostsTo(*device, list, "WM_HSCROLL").size(), 1u) << "the horizontal bar";
 
-TEST_F(EngineScrollTest, ScrollLimitCapsTheMomentumOfListsOnly) {
-  HWND list = List();
+  // ScrollLimit caps the momentum of lists only.
   HWND view = View(100000);
   g->CodeSlots[0].length = 1500;
   g->ScrollContent(list, SB_VERT, 500);
@@ -203,73 +170,27 @@ TEST_F(EngineScrollTest, ScrollLimitCapsTheMomentumOfListsOnly) {
   g->ScrollLimit = 30;
   g->ScrollContent(list, SB_VERT, 300);
   EXPECT_EQ(g->CodeSlots[0].length, 30);
-
   g->TargetIsPIEHTML = true;
   g->CodeSlots[0].length = 1500;
   g->ScrollContent(view, SB_VERT, 500);
   EXPECT_EQ(g->CodeSlots[0].length, 1500);
 }
 
-TEST_F(EngineScrollTest, AListAtItsEndStopsAtTheSecondUnchangedReading) {
-  HWND list = List(10);  // ten lines on a page of ten: it cannot move
-  EXPECT_TRUE(Momentum(list, 30));
-  device->settle();
-  EXPECT_TRUE(Momentum(list, 29)) << "the first unchanged reading may still be a line in flight";
-  device->settle();
-  EXPECT_FALSE(Momentum(list, 28));
-  EXPECT_EQ(Posts(list).size(), 3u);
-  device->settle();
-  EXPECT_TRUE(Momentum(list, 30)) << "the next gesture starts its end test afresh";
-}
-
-TEST_F(EngineScrollTest, BrowserViewIsMovedByPositionAndHalvesItsLastSteps) {
-  HWND view = View(3000);
-  SetScrollPos(view, SB_VERT, 100, TRUE);
-  g->TargetIsPIEHTML = true;
-  struct Step {
-    bool panning;
-    int count, distance, position;
-  };
-  const Step steps[] = {
-      {false, 20, 6, 103}, {false, 21, 7, 110}, {false, 1, -7, 107},
-      {false, 0, 6, 113},  {true, 5, 6, 119},   {false, 900, -19, 100},
-  };
-  for (const Step& s : steps) {
-    SCOPED_TRACE("count " + std::to_string(s.count) + ", distance " + std::to_string(s.distance));
-    g->Panning = s.panning;
-    g->CodeSlots[0].length = s.count;
-    ClearLog();
-    EXPECT_TRUE(g->ScrollContent(view, SB_VERT, s.distance));
-    auto posts = Posts(view);
-    ASSERT_EQ(posts.size(), 1u);
-    EXPECT_EQ(posts[0].str("msg"), "WM_VSCROLL");
-    EXPECT_EQ(posts[0].str("wParam"), ThumbTo(s.position));
-    EXPECT_EQ(posts[0].str("lParam"), "0x0");
-    auto set = Log("scroll-pos");
-    ASSERT_EQ(set.size(), 1u);
-    EXPECT_EQ(set[0].num("pos"), s.position);
-    EXPECT_EQ(set[0].str("bar"), "vert");
+// A list ends at the second unchanged reading (the first may be a line still in flight), a
+// browser view at the first; the next gesture starts its end test afresh.
+TEST_F(EngineScrollTest, ContentAtItsEndStopsTheMomentum) {
+  HWND list = Place(Win(Kind::List, 10));  // ten lines on a page of ten: it cannot move
+  for (auto [count, more] : {std::pair{30, true}, {29, true}, {28, false}}) {
+    EXPECT_EQ(Momentum(list, count), more) << count;
     device->settle();
-    EXPECT_EQ(Pos(view), s.position);
   }
+  EXPECT_EQ(PostsTo(*device, list).size(), 3u);
+  EXPECT_TRUE(Momentum(list, 30));
 
-  // Beyond 16 bits: the message carries the low word, the position is set whole.
-  HWND tall = View(200000);
-  SetScrollPos(tall, SB_VERT, 65530, TRUE);
-  ClearLog();
-  g->ScrollContent(tall, SB_VERT, 10);
-  ASSERT_EQ(Posts(tall).size(), 1u);
-  EXPECT_EQ(Posts(tall)[0].str("wParam"), ThumbTo(65540));
-  ASSERT_EQ(Log("scroll-pos").size(), 1u);
-  EXPECT_EQ(Log("scroll-pos")[0].num("pos"), 65540);
-}
-
-TEST_F(EngineScrollTest, BrowserViewEndsAtTheFirstUnchangedReading) {
+  ForgetEndOfContent();
   HWND view = View(300);  // a page as high as the view
   g->TargetIsPIEHTML = true;
-  EXPECT_TRUE(Momentum(view, 30));
-  EXPECT_FALSE(Momentum(view, 29));
-  EXPECT_TRUE(Momentum(view, 30)) << "the next gesture starts its end test afresh";
+  for (bool more : {true, false, true}) EXPECT_EQ(Momentum(view, more ? 30 : 29), more);
 
   // A view that is gone reads position 0 every time: the second step ends.
   HWND gone = View(3000);
@@ -278,56 +199,35 @@ TEST_F(EngineScrollTest, BrowserViewEndsAtTheFirstUnchangedReading) {
   ClearLog();
   EXPECT_TRUE(Momentum(gone, 30));
   EXPECT_FALSE(Momentum(gone, 29));
-  EXPECT_TRUE(Posts(gone).empty());
+  EXPECT_TRUE(PostsTo(*device, gone).empty());
 }
 
-// End to end: the proxy's engine pans the window under the finger as the finger drags.
-class EngineScrollDeviceTest : public vt::DeviceTest {
- protected:
-  void SetUp() override {
-    vt::BootOptions options;
-    options.reg = "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=dword:00000001\n";
-    Boot(options);
-    auto broker = Spec(Kind::Plain, 0, 0, 1, 1);
-    broker.cls = u"MSGBROKER";
-    broker.visible = false;
-    dev::apps::place(*device, broker);
+TEST_F(EngineScrollTest, BrowserViewIsMovedByPositionAndHalvesItsLastSteps) {
+  HWND view = View(200000);
+  SetScrollPos(view, SB_VERT, 100, TRUE);
+  g->TargetIsPIEHTML = true;
+  // Beyond 16 bits the message carries the low word and the position is set whole.
+  const struct {
+    bool panning;
+    int count, distance, position;
+  } steps[] = {{false, 20, 6, 103},     {false, 21, 7, 110},    {false, 1, -7, 107},
+               {false, 0, 6, 113},      {true, 5, 6, 119},      {false, 900, -19, 100},
+               {true, 0, 65430, 65530}, {false, 900, 10, 65540}};
+  for (const auto& s : steps) {
+    SCOPED_TRACE("count " + std::to_string(s.count) + ", distance " + std::to_string(s.distance));
+    g->Panning = s.panning;
+    g->CodeSlots[0].length = s.count;
+    ClearLog();
+    EXPECT_TRUE(g->ScrollContent(view, SB_VERT, s.distance));
+    EXPECT_EQ(
+        Posted(*device, view),
+        "WM_VSCROLL " + dev::hex(MAKEWPARAM(SB_THUMBPOSITION, s.position & 0xFFFF)) + " 0x0;");
+    auto set = Log("scroll-pos");
+    ASSERT_EQ(set.size(), 1u);
+    EXPECT_TRUE(set[0].num("pos") == s.position && set[0].str("bar") == "vert");
+    device->settle();
+    EXPECT_EQ(Pos(view), s.position);
   }
-};
-
-TEST_F(EngineScrollDeviceTest, ARestThenADragPansAListLineByLine) {
-  HWND list = dev::apps::place(*device, Spec(Kind::List, 0, 0, 240, 320));
-  dev::apps::set_foreground(*device, list);
-  ClearLog();
-  // 600 ms still, then 160 pixels up in steps of 4: a line for every 8 pixels.
-  Stroke(120, 250, 120, 90, 400, 600);
-  auto lines = PostsTo(*device, list, "WM_VSCROLL");
-  EXPECT_EQ(lines.size(), 20u);
-  for (const auto& line : lines) EXPECT_EQ(line.str("wParam"), kLineDown);
-  size_t handled = 0;
-  for (const auto& e : Log("scroll-pos")) handled += e.process == "apps.exe" ? 1 : 0;
-  EXPECT_EQ(handled, 20u) << "each line is handled by the list on the applications' thread";
-  EXPECT_EQ(dev::apps::scroll_pos(*device, list), 20);
-  EXPECT_TRUE(Log("sample").empty()) << "the window system sees nothing of a pan";
-  for (const auto& post : Log("post"))
-    EXPECT_NE(post.num("msg"), 1274) << "a pan is not handed over";
-}
-
-TEST_F(EngineScrollDeviceTest, ADragOnANestedBrowserViewMovesTheInnerView) {
-  HWND frame = dev::apps::place(*device, Spec(Kind::Browser, 0, 0, 240, 320));
-  auto outerSpec = Spec(Kind::BrowserView, 0, 0, 240, 320, frame);
-  outerSpec.lines = 2000;
-  HWND outer = dev::apps::place(*device, outerSpec);
-  auto innerSpec = Spec(Kind::BrowserView, 20, 60, 200, 200, outer);
-  innerSpec.lines = 2000;
-  HWND inner = dev::apps::place(*device, innerSpec);
-  dev::apps::set_foreground(*device, frame);
-  // 155 pixels up in steps of 5: fifteen steps of 10 pixels; the last 5 stay under the noise size.
-  Stroke(120, 240, 120, 85, 310, 600);
-  EXPECT_EQ(dev::apps::scroll_pos(*device, inner), 150);
-  EXPECT_EQ(dev::apps::scroll_pos(*device, outer), 0);
-  EXPECT_FALSE(PostsTo(*device, inner, "WM_VSCROLL").empty());
-  EXPECT_TRUE(PostsTo(*device, outer, "").empty());
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The engine object: its settings as the registry gives them and as they follow registry
-// changes, the reset between gestures, copying and destruction, and the engines of the two
-// libraries side by side in one process.
+// The engine object: its settings as the registry gives them and as they follow changes, the reset
+// between gestures, copying and destruction, and the engines of the two libraries in one process.
 #include <map>
 #include <string>
 #include <vector>
@@ -12,7 +11,6 @@
 namespace {
 
 const char kGestureKey[] = "HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture";
-const WCHAR kScrollEvent[] = u"InGestureScrolling";
 
 enum class Kind { Number, Switch, Bound };
 
@@ -42,18 +40,25 @@ const Setting kSettings[] = {
     {"ScrollLimit", &Gestures::ScrollLimit, 900, Kind::Number},
 };
 
-// What a setting holds after a load that read `data`.
-int Loaded(const Setting& s, uint32_t data) {
-  if (s.kind == Kind::Switch) return data != 0 ? 1 : 0;
-  if (s.kind == Kind::Bound && data == 0) return s.fallback;
-  return static_cast<int>(data);
+typedef std::map<std::string, uint32_t> Stored;
+
+// Every setting holds its stored value (a switch 0 or 1, a bound of 0 its default) or its default.
+void ExpectSettings(const Gestures& g, const Stored& stored, const std::string& after) {
+  for (const Setting& s : kSettings) {
+    auto it = stored.find(s.name);
+    int want = s.fallback;
+    if (it != stored.end() && s.kind == Kind::Switch) want = it->second != 0;
+    if (it != stored.end() && s.kind != Kind::Switch && (it->second != 0 || s.kind != Kind::Bound))
+      want = static_cast<int>(it->second);
+    EXPECT_EQ(g.*s.member, want) << s.name << " after " << after;
+  }
 }
 
 class EngineTest : public vt::DeviceTest {
  protected:
-  // A device with neither the window system nor the gesture system's registry entries; the
-  // values are written before any engine watches them.
-  void BootEmpty(const std::map<std::string, uint32_t>& values = {}) {
+  // A device without the window system or the system's registry entries; the values are
+  // written before any engine watches them.
+  void BootEmpty(const Stored& values = {}) {
     vt::BootOptions options;
     options.install = false;
     options.window_system = false;
@@ -62,23 +67,9 @@ class EngineTest : public vt::DeviceTest {
     CurrentGestures = nullptr;
   }
 
-  // Writes a value and lets the notification thread deliver the change.
   void Set(const char* value, uint32_t data) {
     device->reg_set_dword(kGestureKey, value, data);
     device->run_for(50);
-  }
-
-  static void Scribble(Gestures& g) {
-    for (const Setting& s : kSettings) g.*s.member = -12345;
-  }
-
-  static void ExpectSettings(const Gestures& g, const std::map<std::string, uint32_t>& stored,
-                             const std::string& after) {
-    for (const Setting& s : kSettings) {
-      auto it = stored.find(s.name);
-      int want = it == stored.end() ? s.fallback : Loaded(s, it->second);
-      EXPECT_EQ(g.*s.member, want) << s.name << " after " << after;
-    }
   }
 };
 
@@ -89,70 +80,55 @@ TEST_F(EngineTest, ReadsEachStoredValueElseItsDefault) {
     EXPECT_EQ(CurrentGestures, &g);
     ExpectSettings(g, {}, "a load without the key");
   }
-
-  std::map<std::string, uint32_t> stored;
+  Stored stored;
   uint32_t data = 21;
   for (const Setting& s : kSettings) stored[s.name] = data++;
-  stored["Sound"] = 7;
-  stored["Rotation"] = 0x80000000u;
-  stored["Bound1"] = 1;
-  stored["Bound2"] = 0;
+  stored["Sound"] = 7, stored["Rotation"] = 0x80000000u, stored["Bound1"] = 1, stored["Bound2"] = 0;
   BootEmpty(stored);
   Gestures g;
   ExpectSettings(g, stored, "construction");
 }
 
+// A change of any one watched value reloads all fifteen, each taken as it comes.
 TEST_F(EngineTest, AChangeOfAnyWatchedValueReloadsAllFifteen) {
-  std::map<std::string, uint32_t> stored;
+  Stored stored;
   uint32_t data = 31;
   for (const Setting& s : kSettings) stored[s.name] = data++;
   BootEmpty(stored);
   Gestures g;
-  for (const Setting& s : kSettings) {
-    Scribble(g);
-    stored[s.name] += 100;
-    ClearLog();
-    Set(s.name, stored[s.name]);
-    EXPECT_EQ(Log("reg-notify").size(), 1u) << s.name << " is watched once";
-    ExpectSettings(g, stored, std::string("a change of ") + s.name);
+  const uint32_t kOdd[] = {0xFFFFFFFFu, 0x7FFFFFFFu, 0u, 1u, 7u, 0x80000000u};
+  for (size_t round = 0; round < std::size(kOdd); ++round) {
+    for (size_t i = 0; i < std::size(kSettings); ++i) {
+      const Setting& s = kSettings[i];
+      for (const Setting& t : kSettings) g.*t.member = -12345;
+      stored[s.name] = kOdd[(i + round) % std::size(kOdd)];
+      ClearLog();
+      Set(s.name, stored[s.name]);
+      EXPECT_EQ(Log("reg-notify").size(), 1u) << s.name << " is watched once";
+      ExpectSettings(g, stored, std::string("a change of ") + s.name);
+    }
   }
-
   // Values that are not watched reload nothing.
-  Scribble(g);
+  for (const Setting& s : kSettings) g.*s.member = -12345;
   Set("Activate", 1);
   Set("LongPressTime", 900);
   for (const Setting& s : kSettings) EXPECT_EQ(g.*s.member, -12345) << s.name;
 }
 
-TEST_F(EngineTest, TakesEveryDwordAsItComes) {
-  BootEmpty();
-  Gestures g;
-  for (uint32_t data : {0xFFFFFFFFu, 0x7FFFFFFFu, 0u, 1u, 7u, 0x80000000u}) {
-    std::map<std::string, uint32_t> stored;
-    for (const Setting& s : kSettings) {
-      stored[s.name] = data;
-      Set(s.name, data);
-    }
-    ExpectSettings(g, stored, "every value set to " + dev::hex(data));
-  }
-}
-
 TEST_F(EngineTest, ResetDataFreesTheCodesAndKeepsTheRest) {
   BootEmpty();
   Gestures g;
-  g.CodeSlots[0] = {u'D', 120}, g.CodeSlots[1] = {u'R', 40}, g.CodeCount = 2;
-  g.GestureString[0] = u'D', g.GestureString[1] = u'R';
-  g.Panning = g.CodeAdded = g.GestureReady = true;
-  g.DownX = 5, g.CurY = 7, g.DownTick = 1000, g.UpTick = 1200, g.TravelSum = 88, g.Amp = 6;
+  g.CodeSlots[0] = {u'D', 120}, g.CodeSlots[9] = {u'R', 40}, g.CodeCount = 2;
+  g.GestureString[0] = u'D', g.GestureString[9] = u'R';
+  g.Panning = g.GestureReady = true, g.UpTick = 1200, g.Amp = 6;
   ClearLog();
-
   EXPECT_TRUE(g.ResetData());
-  for (const cGesture& slot : g.CodeSlots) EXPECT_TRUE(slot.code == kFreeCode && slot.length == 0);
+  for (int i = 0; i < kCodeSlots; ++i) {
+    EXPECT_TRUE(g.CodeSlots[i].code == kFreeCode && g.CodeSlots[i].length == 0) << i;
+    EXPECT_EQ(g.GestureString[i], 0) << i;
+  }
   EXPECT_EQ(g.CodeCount, 0);
-  for (WCHAR c : g.GestureString) EXPECT_EQ(c, 0);
-  EXPECT_TRUE(g.Panning && g.CodeAdded && g.GestureReady);
-  EXPECT_TRUE(g.DownX == 5 && g.CurY == 7 && g.DownTick == 1000 && g.UpTick == 1200);
-  EXPECT_TRUE(g.TravelSum == 88 && g.Amp == 6);
+  EXPECT_TRUE(g.Panning && g.GestureReady && g.UpTick == 1200 && g.Amp == 6) << "the rest is kept";
   // Not scrolling: the event is neither opened nor touched; no broker, no timer to kill.
   EXPECT_EQ(g.ScrollStateEvent, nullptr);
   EXPECT_TRUE(Log("event-data").empty());
@@ -177,54 +153,38 @@ TEST_F(EngineTest, ResetDataFreesTheCodesAndKeepsTheRest) {
   Snd.sndActive = Snd.sndStop = false;
 }
 
-TEST_F(EngineTest, ResetDataEndsTheScrollingStateOnce) {
+// The scrolling state ends once; a copy carries the record and shares the event handle.
+TEST_F(EngineTest, ResetDataEndsTheScrollingStateOnceAndCopiesShareTheEvent) {
   BootEmpty();
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, kScrollEvent);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, u"InGestureScrolling");
   ASSERT_NE(event, nullptr);
   SetEventData(event, 2);
-  Gestures g;
-  g.GestureScrolling = TRUE;
+  Gestures a;
+  a.GestureScrolling = TRUE;
   ClearLog();
-  g.ResetData();
-  EXPECT_FALSE(g.GestureScrolling);
+  a.ResetData();
+  EXPECT_FALSE(a.GestureScrolling);
   EXPECT_EQ(GetEventData(event), 1u);
   auto changes = Log("event-data", "event", "InGestureScrolling");
   ASSERT_EQ(changes.size(), 1u);
   EXPECT_EQ(changes[0].num("data"), 1);
-
   SetEventData(event, 2);
   ClearLog();
-  g.ResetData();
+  a.ResetData();
   EXPECT_EQ(GetEventData(event), 2u) << "a second reset must leave the event alone";
   EXPECT_TRUE(Log("event-data").empty());
-  CloseHandle(event);
-}
 
-TEST_F(EngineTest, AssignmentCopiesTheRecordAndSharesTheEvent) {
-  BootEmpty();
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, kScrollEvent);
-  Gestures a;
-  a.GestureScrolling = TRUE;
-  a.ResetData();  // opens the event
   ASSERT_NE(a.ScrollStateEvent, nullptr);
   a.GestureScrolling = TRUE;
-  a.CodeSlots[0] = {u'U', 300}, a.CodeSlots[1] = {u'C', 45}, a.CodeCount = 2;
+  a.CodeSlots[9] = {u'U', 300}, a.CodeCount = 2;
   a.TargetWnd = reinterpret_cast<HWND>(0x4242), a.Amp = 9, a.TargetClass[0] = u'P';
-
   Gestures b;
   EXPECT_EQ(&(b = a), &b);
   EXPECT_EQ(CurrentGestures, &b) << "copying does not make an engine current";
-  EXPECT_TRUE(b.GestureScrolling);
-  EXPECT_EQ(b.CodeCount, 2);
-  for (int i = 0; i < kCodeSlots; ++i) {
-    EXPECT_TRUE(b.CodeSlots[i].code == a.CodeSlots[i].code &&
-                b.CodeSlots[i].length == a.CodeSlots[i].length)
-        << "slot " << i;
-  }
-  EXPECT_TRUE(b.TargetWnd == a.TargetWnd && b.Amp == 9 && b.TargetClass[0] == u'P');
+  EXPECT_TRUE(b.GestureScrolling && b.CodeCount == 2 && b.TargetWnd == a.TargetWnd);
+  EXPECT_TRUE(b.CodeSlots[9].code == u'U' && b.CodeSlots[9].length == 300);
+  EXPECT_TRUE(b.Amp == 9 && b.TargetClass[0] == u'P');
   EXPECT_EQ(b.ScrollStateEvent, a.ScrollStateEvent) << "the handle is shared, not duplicated";
-
-  SetEventData(event, 2);
   b.ResetData();
   EXPECT_EQ(GetEventData(event), 1u);
   CloseHandle(event);
@@ -239,15 +199,13 @@ TEST_F(EngineTest, DestroyingTheEngineClosesItsWatchAndLetsGoOfIt) {
   EXPECT_EQ(device->open_handles(), before);
   EXPECT_EQ(CurrentGestures, nullptr);
   Set("GRIDSIZE", 50);
-  Set("Amp", 3);
   EXPECT_TRUE(Log("reg-notify").empty());
   EXPECT_TRUE(Log("bad-handle").empty());
 
-  // Destroying an engine that is no longer the newest leaves the newest current.
   auto* older = new Gestures;
   auto* newer = new Gestures;
   delete older;
-  EXPECT_EQ(CurrentGestures, newer);
+  EXPECT_EQ(CurrentGestures, newer) << "the newest engine stays current";
   delete newer;
   EXPECT_EQ(CurrentGestures, nullptr);
 }
@@ -263,29 +221,23 @@ TEST_F(EngineTest, EachLibraryKeepsItsOwnEngineInOneProcess) {
   BootEmpty({{"GRIDSIZE", 20}});
   HMODULE proxy = LoadLibraryW(u"Pallux.dll");
   HMODULE broker = LoadLibraryW(u"Quenza.dll");
-  ASSERT_NE(proxy, nullptr);
-  ASSERT_NE(broker, nullptr);
-  EXPECT_EQ(CurrentGestures, nullptr) << "a library bound to the test program's engine pointer";
-
+  ASSERT_TRUE(proxy != nullptr && broker != nullptr);
   for (const WCHAR* name : {u"_ZN8GesturesC1Ev", u"_ZN8GesturesD1Ev", u"_ZN8Gestures9ResetDataEv",
                             u"_ZN8GesturesaSERKS_"}) {
     FARPROC inProxy = GetProcAddressW(proxy, name);
-    FARPROC inBroker = GetProcAddressW(broker, name);
     EXPECT_NE(inProxy, nullptr) << dev::to_utf8(name);
-    EXPECT_NE(inProxy, inBroker) << dev::to_utf8(name) << " is shared by the two libraries";
+    EXPECT_NE(inProxy, GetProcAddressW(broker, name)) << dev::to_utf8(name) << " is shared";
   }
 
-  // One engine built by each library's constructor: each library's loader writes into its own.
+  // One engine built by each library; each library's loader writes into its own.
   alignas(Gestures) unsigned char proxyStorage[sizeof(Gestures)];
   alignas(Gestures) unsigned char brokerStorage[sizeof(Gestures)];
   CallMember(proxy, u"_ZN8GesturesC1Ev", proxyStorage);
   CallMember(broker, u"_ZN8GesturesC1Ev", brokerStorage);
   const Gestures& p = *reinterpret_cast<Gestures*>(proxyStorage);
   const Gestures& q = *reinterpret_cast<Gestures*>(brokerStorage);
-  EXPECT_EQ(CurrentGestures, nullptr);
-  EXPECT_EQ(p.GRIDSIZE, 20);
-  EXPECT_EQ(q.GRIDSIZE, 20);
-
+  EXPECT_EQ(CurrentGestures, nullptr) << "a library bound to the test program's engine pointer";
+  EXPECT_TRUE(p.GRIDSIZE == 20 && q.GRIDSIZE == 20);
   Set("GRIDSIZE", 33);
   EXPECT_EQ(p.GRIDSIZE, 33) << "the proxy library's engine missed the change";
   EXPECT_EQ(q.GRIDSIZE, 33) << "the broker library's engine missed the change";

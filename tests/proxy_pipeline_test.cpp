@@ -1,5 +1,5 @@
-// The proxy's sample callback between the stock driver and the window system: which samples
-// arrive unchanged, rebuilt from their records or not at all, and how the proxy settings steer it.
+// The proxy's sample callback: which samples reach the window system unchanged, rebuilt from their
+// records or not at all, and how the proxy settings steer it.
 #include <pm.h>
 #include <tchddi.h>
 
@@ -13,47 +13,46 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 const uint32_t kDown = TouchSampleValidFlag | TouchSampleDownFlag;
 const uint32_t kMove = kDown | TouchSamplePreviousDownFlag;
 const uint32_t kUp = TouchSampleValidFlag | TouchSamplePreviousDownFlag;
-
+const uint32_t kInvalidDown = TouchSampleDownFlag;
 const char kGestureKey[] = "HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture";
-const char kRotationKey[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation";
-const uint32_t kSamplePeriodMs = 10;
-
-typedef std::vector<sim::StrokePoint> Points;
 
 struct Raw {
   uint32_t flags;
-  int x;
-  int y;
+  int x, y;
 };
 
-std::string ActivateReg(const std::string& data) {
-  return "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=" + data + "\n";
+void ExpectSample(const dev::ReceivedSample& got, const Raw& want, const char* what) {
+  EXPECT_TRUE(got.flags == want.flags && got.x == want.x && got.y == want.y)
+      << what << ": got " << got.flags << " (" << got.x << ", " << got.y << ")";
 }
 
 class ProxyPipelineTest : public vt::DeviceTest {
  protected:
-  void BootActivate(bool on) {
+  void BootWithActivate(const std::string& data) {
     vt::BootOptions options;
-    options.reg = ActivateReg(on ? "dword:00000001" : "dword:00000000");
+    options.reg = "[" + std::string(kGestureKey) + "]\n\"Activate\"=" + data + "\n";
     Boot(options);
   }
+  void BootActivate(bool on) { BootWithActivate(on ? "dword:00000001" : "dword:00000000"); }
 
-  // Plays raw samples one period apart and returns what the window system received meanwhile.
+  // Plays raw samples 10 ms apart; returns what the window system received meanwhile.
   std::vector<dev::ReceivedSample> Feed(const std::vector<Raw>& raw) {
     size_t before = device->received_samples().size();
     std::vector<dev::PanelSample> samples;
     uint64_t t = device->now();
-    for (const Raw& r : raw) samples.push_back({t += kSamplePeriodMs, r.flags, r.x, r.y});
+    for (const Raw& r : raw) samples.push_back({t += 10, r.flags, r.x, r.y});
     Play(samples);
     const auto& all = device->received_samples();
     return {all.begin() + static_cast<long>(before), all.end()};
   }
 
-  // A tap off the quarter-pixel grid: it comes back unchanged while the gesture function is off
-  // and rebuilt from its record (truncated to whole pixels) while it is on.
+  // A tap off the quarter-pixel grid comes back rebuilt on whole pixels only while the gesture
+  // function is on.
   bool GestureFunctionOn() {
     auto got = Feed({{kDown, 401, 603}, {kUp, 401, 603}});
     EXPECT_EQ(got.size(), 2u);
@@ -64,15 +63,7 @@ class ProxyPipelineTest : public vt::DeviceTest {
     device->reg_set_dword(key, value, data);
     device->run_for(50);
   }
-
-  void ExpectStrokesPassWhole(const std::vector<Points>& strokes);
 };
-
-void ExpectSample(const dev::ReceivedSample& got, uint32_t flags, int x, int y, const char* what) {
-  EXPECT_EQ(got.flags, flags) << what;
-  EXPECT_EQ(got.x, x) << what;
-  EXPECT_EQ(got.y, y) << what;
-}
 
 TEST_F(ProxyPipelineTest, PenDownWhileIdleOrUnattendedGoesThroughUntouched) {
   for (bool on : {false, true}) {
@@ -82,23 +73,21 @@ TEST_F(ProxyPipelineTest, PenDownWhileIdleOrUnattendedGoesThroughUntouched) {
       size_t notes = Log("power-notify").size();
       auto got = Feed({{kDown, 401, 603}, {kMove, 405, 607}, {kUp, 405, 607}});
       ASSERT_EQ(got.size(), 3u);
-      ExpectSample(got[0], kDown, 401, 603, "idle pen-down");
+      ExpectSample(got[0], {kDown, 401, 603}, "idle pen-down");
       EXPECT_EQ(Log("power-notify").size(), notes) << "no user activity while idle";
-      if (on) ExpectSample(got[1], kMove, 404, 604, "move after an idle pen-down");
+      if (on) ExpectSample(got[1], {kMove, 404, 604}, "move after an idle pen-down");
     }
 
-    // A power state that cannot be read is neither idle nor unattended.
+    // A power state that cannot be read is not idle; awake, one notification per pen-down.
     device->set_power_state(u"idle", POWER_STATE_IDLE, ERROR_INVALID_PARAMETER);
     size_t notes = Log("power-notify").size();
     auto got = Feed({{kDown, 401, 603}, {kUp, 401, 603}});
     ASSERT_EQ(got.size(), 2u);
-    ExpectSample(got[0], kDown, on ? 400 : 401, on ? 600 : 603, "pen-down, power state unknown");
+    ExpectSample(got[0], {kDown, on ? 400 : 401, on ? 600 : 603}, "power state unknown");
     auto notified = Log("power-notify");
     ASSERT_EQ(notified.size(), notes + 1);
     EXPECT_EQ(notified.back().num("message"), PPN_APPBUTTONPRESSED);
     EXPECT_EQ(notified.back().num("data"), 0);
-
-    // Awake: one notification per pen-down, none for moves and pen-ups.
     device->set_power_state(u"on", POWER_STATE_ON);
     Stroke(10, 10, 50, 90, 150);
     Stroke(50, 90, 10, 10, 150);
@@ -106,26 +95,16 @@ TEST_F(ProxyPipelineTest, PenDownWhileIdleOrUnattendedGoesThroughUntouched) {
   }
 }
 
-TEST_F(ProxyPipelineTest, InvalidSamplesAfterTheGateArriveOnWholePixels) {
+TEST_F(ProxyPipelineTest, InvalidSamplesArriveTruncatedOnWholePixelsWhileOn) {
+  const std::vector<Raw> invalid = {
+      {kInvalidDown, 401, 607}, {kInvalidDown | TouchSamplePreviousDownFlag, -5, 6}, {0, 7, -7}};
+  const std::vector<Raw> truncated = {
+      {kInvalidDown, 400, 604}, {kInvalidDown | TouchSamplePreviousDownFlag, -4, 4}, {0, 4, -4}};
   for (bool on : {false, true}) {
     BootActivate(on);
-    const std::vector<Raw> invalid = {
-        {TouchSampleDownFlag, 401, 607},
-        {TouchSampleDownFlag | TouchSamplePreviousDownFlag, -5, 6},
-        {0, 7, -7},
-    };
     auto got = Feed(invalid);
     ASSERT_EQ(got.size(), invalid.size());
-    if (!on) {
-      for (size_t i = 0; i < got.size(); ++i) {
-        ExpectSample(got[i], invalid[i].flags, invalid[i].x, invalid[i].y, "gesture function off");
-      }
-      continue;
-    }
-    ExpectSample(got[0], TouchSampleDownFlag, 400, 604, "invalid down");
-    ExpectSample(got[1], TouchSampleDownFlag | TouchSamplePreviousDownFlag, -4, 4,
-                 "truncated toward zero");
-    ExpectSample(got[2], 0, 4, -4, "invalid up");
+    for (size_t i = 0; i < got.size(); ++i) ExpectSample(got[i], (on ? truncated : invalid)[i], "");
   }
 }
 
@@ -136,91 +115,84 @@ TEST_F(ProxyPipelineTest, SecondPenUpInARowIsDroppedOnlyWhileTheGestureFunctionI
   BootActivate(true);
   auto got = Feed({{kDown, 40, 40}, {kMove, 44, 48}, {kUp, 44, 48}, {kUp, 44, 48}, {kUp, 8, 8}});
   ASSERT_EQ(got.size(), 3u);
-  ExpectSample(got[2], kUp, 44, 48, "first pen-up");
-  // The filter forgets the pen-up once a down has passed.
+  ExpectSample(got[2], {kUp, 44, 48}, "first pen-up");
   got = Feed({{kDown, 80, 80}, {kUp, 80, 80}});
-  ASSERT_EQ(got.size(), 2u);
-  ExpectSample(got[1], kUp, 80, 80, "pen-up of the next stroke");
+  ASSERT_EQ(got.size(), 2u) << "a down makes the filter forget the pen-up";
+  ExpectSample(got[1], {kUp, 80, 80}, "pen-up of the next stroke");
 }
 
-// Under 90 and 270 the record's screen position (with the screen size swapped to landscape)
-// differs from the panel position, but nothing after the record builder hands it out yet: what
-// shows is that the samples of a 240x320 screen are rebuilt from their panel positions and
-// replayed unchanged, and that other angles drop them.
-TEST_F(ProxyPipelineTest, TheAngleIsFollowedAtRunTimeAndOnlyRightAnglesPassSamples) {
+// Only 0, 90 and 270 pass valid samples; on a 240x320 screen they come back rebuilt from their
+// panel positions whatever the angle.
+TEST_F(ProxyPipelineTest, TheAngleIsFollowedAtRunTimeAndOnlyThreeAnglesPassSamples) {
   BootActivate(true);
-  for (uint32_t angle : {180u, 360u, 1u}) {
-    SetAndRun(kRotationKey, "Angle", angle);
-    EXPECT_TRUE(Feed({{kDown, 40, 40}, {kMove, 80, 80}, {kUp, 80, 80}}).empty()) << angle;
-    auto got = Feed({{TouchSampleDownFlag, 41, 42}});
-    ASSERT_EQ(got.size(), 1u) << "invalid samples still reach the window system";
-    ExpectSample(got[0], TouchSampleDownFlag, 40, 40, "invalid sample");
-  }
-  for (uint32_t angle : {90u, 270u, 0u}) {
-    SetAndRun(kRotationKey, "Angle", angle);
-    auto got = Feed({{kDown, 160, 400}, {kMove, 161, 403}, {kUp, 161, 403}});
-    ASSERT_EQ(got.size(), 3u) << angle;
-    ExpectSample(got[0], kDown, 160, 400, "pen-down at (40, 100) pixels");
-    ExpectSample(got[1], kMove, 160, 400, "move on the same pixel");
-    ExpectSample(got[2], kUp, 160, 400, "pen-up");
+  for (uint32_t angle : {180u, 90u, 360u, 270u, 1u, 0u}) {
+    SetAndRun("HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation", "Angle", angle);
+    auto got =
+        Feed({{kDown, 160, 400}, {kMove, 161, 403}, {kUp, 161, 403}, {kInvalidDown, 41, 42}});
+    bool passes = angle == 0 || angle == 90 || angle == 270;
+    ASSERT_EQ(got.size(), passes ? 4u : 1u) << angle;
+    for (size_t i = 0; i + 1 < got.size(); ++i) {
+      ExpectSample(got[i], {i == 0 ? kDown : i == 1 ? kMove : kUp, 160, 400}, "rebuilt");
+    }
+    ExpectSample(got.back(), {kInvalidDown, 40, 40}, "invalid samples always pass");
   }
 }
 
 TEST_F(ProxyPipelineTest, ActivateFollowsTheRegistryWithoutARestart) {
-  vt::BootOptions options;
-  options.reg = ActivateReg("-");
-  Boot(options);
+  BootWithActivate("-");
   EXPECT_FALSE(GestureFunctionOn()) << "no Activate value";
-
-  // Each change reloads the settings once: the reload must not register again.
-  auto change = [this](const uint32_t* data) {
+  // Each change reloads once (a reload must not register again); 0xFFFFFFFF or a missing value
+  // keeps the switch as it is.
+  const struct {
+    int64_t data;  // -1: deleted
+    bool on;
+  } steps[] = {{1, true},           {0xFFFFFFFF, true}, {0, false},
+               {0xFFFFFFFF, false}, {7, true},          {-1, true}};
+  for (const auto& step : steps) {
     size_t before = Log("reg-notify", "value", "activate").size();
-    if (data != nullptr) {
-      SetAndRun(kGestureKey, "Activate", *data);
-    } else {
+    if (step.data < 0) {
       device->reg_delete_value(kGestureKey, "Activate");
       device->run_for(50);
+    } else {
+      SetAndRun(kGestureKey, "Activate", static_cast<uint32_t>(step.data));
     }
     auto notes = Log("reg-notify", "value", "activate");
-    EXPECT_EQ(notes.size(), before + 1);
-    if (!notes.empty()) {
-      EXPECT_EQ(notes.back().num("user"), 0);
+    ASSERT_EQ(notes.size(), before + 1) << step.data;
+    EXPECT_EQ(notes.back().num("user"), 0);
+    EXPECT_EQ(GestureFunctionOn(), step.on) << step.data;
+  }
+}
+
+// Strokes drawn by people and straight ones: with the gesture function off or on, every sample
+// reaches the window system once, in order, as the panel reported it.
+TEST_F(ProxyPipelineTest, StrokesPassThroughWholeWithTheGestureFunctionOffOrOn) {
+  std::vector<std::vector<sim::StrokePoint>> strokes = {
+      sim::straight_stroke(20, 300, 20, 20, 200, 0, 100),
+      sim::straight_stroke(120, 160, 121, 161, 900, 600, 100),
+      sim::straight_stroke(230, 10, 5, 310, 80, 0, 50)};
+  // One file per subject and speed, a different gesture each time.
+  const fs::path root = fs::path(VEXORI_DATA_DIR) / "touch" / "dollar1-unistroke" / "xml_logs";
+  if (fs::is_directory(root)) {
+    std::vector<fs::path> subjects(fs::directory_iterator(root), {});
+    std::sort(subjects.begin(), subjects.end());
+    size_t pick = 0;
+    for (const auto& subject : subjects) {
+      for (const char* speed : {"slow", "medium", "fast"}) {
+        if (!fs::is_directory(subject / speed)) continue;
+        std::vector<fs::path> xml(fs::directory_iterator(subject / speed), {});
+        std::sort(xml.begin(), xml.end());
+        if (xml.empty()) continue;
+        auto file = xml[(pick += 7) % xml.size()].string();
+        strokes.push_back(sim::resample(sim::load_recorded_stroke(file), 100));
+      }
     }
-  };
-  const uint32_t on = 1, off = 0, unread = 0xFFFFFFFF, other = 7;
-  change(&on);
-  EXPECT_TRUE(GestureFunctionOn());
-  change(&unread);
-  EXPECT_TRUE(GestureFunctionOn()) << "0xFFFFFFFF keeps the switch as it is";
-  change(&off);
-  EXPECT_FALSE(GestureFunctionOn());
-  change(&unread);
-  EXPECT_FALSE(GestureFunctionOn()) << "0xFFFFFFFF keeps the switch as it is";
-  change(&other);
-  EXPECT_TRUE(GestureFunctionOn());
-  change(nullptr);
-  EXPECT_TRUE(GestureFunctionOn()) << "a missing value keeps the switch as it is";
-}
-
-TEST_F(ProxyPipelineTest, SettingsCreatedAfterALoadWithoutTheKeyAreNotNoticed) {
-  vt::BootOptions options;
-  options.install = false;
-  options.reg = "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH]\n\"DriverName\"=\"Pallux.dll\"\n";
-  Boot(options);
-  ASSERT_EQ(Log("touch-enabled", "name", "Pallux.dll").size(), 1u);
-  EXPECT_FALSE(GestureFunctionOn());
-  SetAndRun(kGestureKey, "Activate", 1);
-  EXPECT_FALSE(GestureFunctionOn()) << "values under a key absent at load are not watched";
-}
-
-// With the gesture function off and on, every sample of the strokes reaches the window system
-// exactly once, in order, as the panel reported it.
-void ProxyPipelineTest::ExpectStrokesPassWhole(const std::vector<Points>& strokes) {
+    EXPECT_GE(strokes.size(), 33u);
+  }
   for (bool on : {false, true}) {
     BootActivate(on);
     std::vector<dev::PanelSample> sent;
     uint64_t start = device->now() + 10;
-    for (const Points& pts : strokes) {
+    for (const auto& pts : strokes) {
       auto panel = sim::to_panel(pts, start, 10);
       sent.insert(sent.end(), panel.begin(), panel.end());
       start = panel.back().time + 300;
@@ -234,39 +206,6 @@ void ProxyPipelineTest::ExpectStrokesPassWhole(const std::vector<Points>& stroke
           << "sample " << i << " with the gesture function " << on;
     }
   }
-}
-
-TEST_F(ProxyPipelineTest, StrokesPassThroughWholeWithTheGestureFunctionOffOrOn) {
-  ExpectStrokesPassWhole({sim::straight_stroke(20, 300, 20, 20, 200, 0, 100),
-                          sim::straight_stroke(120, 160, 121, 161, 900, 600, 100),
-                          sim::straight_stroke(230, 10, 5, 310, 80, 0, 50)});
-}
-
-TEST_F(ProxyPipelineTest, RecordedHumanStrokesPassThroughWhole) {
-  const std::filesystem::path root =
-      std::filesystem::path(VEXORI_DATA_DIR) / "touch" / "dollar1-unistroke" / "xml_logs";
-  if (!std::filesystem::is_directory(root)) GTEST_SKIP() << "no recorded strokes at " << root;
-
-  // One file per subject and speed, a different gesture each time.
-  std::vector<std::filesystem::path> files;
-  std::vector<std::filesystem::path> subjects(std::filesystem::directory_iterator(root), {});
-  std::sort(subjects.begin(), subjects.end());
-  size_t pick = 0;
-  for (const auto& subject : subjects) {
-    for (const char* speed : {"slow", "medium", "fast"}) {
-      if (!std::filesystem::is_directory(subject / speed)) continue;
-      std::vector<std::filesystem::path> xml(std::filesystem::directory_iterator(subject / speed),
-                                             {});
-      std::sort(xml.begin(), xml.end());
-      if (!xml.empty()) files.push_back(xml[(pick += 7) % xml.size()]);
-    }
-  }
-  ASSERT_GE(files.size(), 30u);
-  std::vector<Points> strokes;
-  for (const auto& file : files) {
-    strokes.push_back(sim::resample(sim::load_recorded_stroke(file.string()), 100));
-  }
-  ExpectStrokesPassWhole(strokes);
 }
 
 }  // namespace

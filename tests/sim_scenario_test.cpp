@@ -43,89 +43,77 @@ class SimTest : public ::testing::Test {
 // crosses the wrap when the device boots near it.
 sim::Scenario OwnScenario() {
   return sim::parse_scenario(
-      "reg HKLM\\Software\\Quob\\Gesture Activate dword 1\n"
-      "wait 120\n"
-      "drag 20 300 200 40 250 rest 60\n"
-      "power idle 0x00100000\n"
-      "tap 30 30 hold 200 rate 50\n"
-      "reg-delete HKLM\\Software\\Quob\\Gesture Activate\n"
-      "sample 0x3 80 80\n",
+      "reg HKLM\\Software\\Quob\\Gesture Activate dword 1\nwait 120\n"
+      "drag 20 300 200 40 250 rest 60\npower idle 0x00100000\ntap 30 30 hold 200 rate 50\n"
+      "reg-delete HKLM\\Software\\Quob\\Gesture Activate\nsample 0x3 80 80\n",
       "own.scn", "");
 }
 
-TEST(SimLog, SameScenarioSameLogByteForByte) {
-  for (const auto& scenario : {sim::tour_scenario(VEXORI_SOURCE_DIR), OwnScenario()}) {
+// The same scenario twice gives the same log byte for byte; booted just before the tick count
+// wraps, only the ticks change.
+TEST(SimLog, SameScenarioSameLogAndTheWrapChangesOnlyTheTicks) {
+  for (auto scenario : {sim::tour_scenario(VEXORI_SOURCE_DIR), OwnScenario()}) {
+    scenario.boot_tick = 1000;
     auto first = sim::run_scenario(scenario);
     auto second = sim::run_scenario(scenario);
     EXPECT_EQ(first.text(), second.text()) << scenario.file;
     EXPECT_EQ(first.jsonl(), second.jsonl()) << scenario.file;
     EXPECT_GT(first.panel_samples, 20u);
+    EXPECT_TRUE(first.failures.empty());
+    // Only the tour's two pans are withheld from the window system.
+    EXPECT_EQ(first.unchanged_samples, first.received_samples);
+    EXPECT_EQ(first.panel_samples - first.received_samples, scenario.file == "own.scn" ? 0u : 184u);
 
     // Every JSON line carries the entry's own time, tick, process, thread and kind.
     std::istringstream lines(first.jsonl());
     std::string line;
     size_t n = 0;
-    for (; std::getline(lines, line); ++n) {
-      ASSERT_LT(n, first.log.size());
+    for (; std::getline(lines, line) && n < first.log.size(); ++n) {
       const auto& e = first.log[n];
       auto j = nlohmann::json::parse(line);
-      EXPECT_EQ(j.at("t").get<uint64_t>(), e.time) << line;
-      EXPECT_EQ(j.at("tick").get<uint32_t>(), e.tick) << line;
-      EXPECT_EQ(j.at("process").get<std::string>(), e.process) << line;
-      EXPECT_EQ(j.at("thread").get<std::string>(), e.thread) << line;
-      EXPECT_EQ(j.at("kind").get<std::string>(), e.kind) << line;
+      EXPECT_TRUE(j.at("t") == e.time && j.at("tick") == e.tick && j.at("process") == e.process &&
+                  j.at("thread") == e.thread && j.at("kind") == e.kind)
+          << line;
     }
     EXPECT_EQ(n, first.log.size());
-  }
-}
 
-TEST(SimLog, BootTickNearTheWrapChangesOnlyTheTicks) {
-  for (auto scenario : {sim::tour_scenario(VEXORI_SOURCE_DIR), OwnScenario()}) {
-    scenario.boot_tick = 1000;
-    auto normal = sim::run_scenario(scenario);
     scenario.boot_tick = kNearWrap;
     auto wrapped = sim::run_scenario(scenario);
-    ASSERT_EQ(normal.log.size(), wrapped.log.size()) << scenario.file;
+    ASSERT_EQ(first.log.size(), wrapped.log.size()) << scenario.file;
     bool crossed = false;
-    for (size_t i = 0; i < normal.log.size(); ++i) {
-      auto a = normal.log[i], b = wrapped.log[i];
+    for (size_t i = 0; i < first.log.size(); ++i) {
+      auto a = first.log[i], b = wrapped.log[i];
       EXPECT_EQ(b.tick, static_cast<uint32_t>(kNearWrap + b.time));
       crossed = crossed || b.tick < kNearWrap;
-      if (a.kind == "boot") {
-        a.fields.erase("tick");
-        b.fields.erase("tick");
-      }
+      if (a.kind == "boot") a.fields.erase("tick"), b.fields.erase("tick");
       EXPECT_EQ(a.text(), b.text()) << "entry " << i;
     }
     EXPECT_TRUE(crossed) << "the run should cross the wrap";
-    EXPECT_EQ(normal.summary(), wrapped.summary());
+    EXPECT_EQ(first.summary(), wrapped.summary());
   }
 }
 
 TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
-  struct Case {
+  const struct {
     std::string text;
     int line;
     std::string reason;
-  };
-  const Case cases[] = {
-      {"wait 10\n\njump 3 4\n", 3, "unknown command"},
-      {"# comment\nwait\n", 2, "wrong number of arguments"},
-      {"tap 1 2 3 4 5 6 7\n", 1, "wrong number of arguments"},
-      {"wait ten\n", 1, "not a number"},
-      {"wait 10ms\n", 1, "not a number"},
-      {"tap 9000 10\n", 1, "out of range"},
-      {"drag 0 0 10 -8200 100\n", 1, "out of range"},
-      {"screen 240 320\nwait 5\nscreen 480 640\n", 3, "before the device starts"},
-      {"boot\nboot-tick 5\n", 2, "before the device starts"},
-      {"note \"open quote\n", 1, "unterminated"},
-      {"tap 10 10 hold\n", 1, "needs a value"},
-      {"flick 1 1 2 2 100 rest 5\n", 1, "unknown option"},
-      {"reg HKLM\\Software\\Quob Activate qword 1\n", 1, "reg takes"},
-      {"reg HKEY_NOWHERE\\Software Activate dword 1\n", 1, "registry root"},
-      {"reg-delete HKNOPE\\Software Activate\n", 1, "registry root"},
-      {"window l list 0 0 10 10\ndestroy m\n", 2, "no window named"},
-  };
+  } cases[] = {{"wait 10\n\njump 3 4\n", 3, "unknown command"},
+               {"# comment\nwait\n", 2, "wrong number of arguments"},
+               {"tap 1 2 3 4 5 6 7\n", 1, "wrong number of arguments"},
+               {"wait ten\n", 1, "not a number"},
+               {"wait 10ms\n", 1, "not a number"},
+               {"tap 9000 10\n", 1, "out of range"},
+               {"drag 0 0 10 -8200 100\n", 1, "out of range"},
+               {"screen 240 320\nwait 5\nscreen 480 640\n", 3, "before the device starts"},
+               {"boot\nboot-tick 5\n", 2, "before the device starts"},
+               {"note \"open quote\n", 1, "unterminated"},
+               {"tap 10 10 hold\n", 1, "needs a value"},
+               {"flick 1 1 2 2 100 rest 5\n", 1, "unknown option"},
+               {"reg HKLM\\Software\\Quob Activate qword 1\n", 1, "reg takes"},
+               {"reg HKEY_NOWHERE\\Software Activate dword 1\n", 1, "registry root"},
+               {"reg-delete HKNOPE\\Software Activate\n", 1, "registry root"},
+               {"window l list 0 0 10 10\ndestroy m\n", 2, "no window named"}};
   for (const auto& c : cases) {
     try {
       sim::parse_scenario(c.text, "dir/case.scn", "dir");
@@ -150,32 +138,14 @@ TEST_F(SimTest, EveryCommandRunsAndExpectationsReportTheirLine) {
         "<Gesture Name=\"mini\"><Point X=\"50\" Y=\"60\" T=\"1000\"/>"
         "<Point X=\"70\" Y=\"60\" T=\"1030\"/><Point X=\"90\" Y=\"80\" T=\"1055\"/></Gesture>");
   auto s = sim::parse_scenario(
-      "screen 480 640 dpi 192\n"
-      "boot-tick 0xFFFFFFF0\n"
-      "install off\n"
-      "boot\n"
-      "regfile extra.reg\n"
-      "reg HKCU\\Software\\Quob Text string \"two words\"\n"
-      "reg HKCU\\Software\\Quob Level dword 3\n"
-      "reg-delete HKCU\\Software\\Quob FromFile\n"
-      "power idle 0x00100000 fail 50\n"
-      "note \"all commands\" here\n"
-      "window l list 0 0 240 160 lines 40 page 8\n"
-      "window v plain 10 10 50 50 parent l hidden 1\n"
-      "foreground l\n"
-      "hide l\n"
-      "show l\n"
-      "destroy v\n"
-      "expect-scroll l 0\n"
-      "wait 40\n"
-      "sample 0x3 400 400\n"
-      "tap 100 100 hold 50 rate 50\n"
-      "drag 10 10 50 50 100 rest 30 rate 100\n"
-      "flick 10 10 200 10 60\n"
-      "replay stroke.xml rate 100\n"
-      "replay stroke.xml native 1\n"
-      "expect note 1\n"
-      "expect sample 999\n",
+      "screen 480 640 dpi 192\nboot-tick 0xFFFFFFF0\ninstall off\nboot\nregfile extra.reg\n"
+      "reg HKCU\\Software\\Quob Text string \"two words\"\nreg HKCU\\Software\\Quob Level dword 3\n"
+      "reg-delete HKCU\\Software\\Quob FromFile\npower idle 0x00100000 fail 50\n"
+      "note \"all commands\" here\nwindow l list 0 0 240 160 lines 40 page 8\n"
+      "window v plain 10 10 50 50 parent l hidden 1\nforeground l\nhide l\nshow l\ndestroy v\n"
+      "expect-scroll l 0\nwait 40\nsample 0x3 400 400\ntap 100 100 hold 50 rate 50\n"
+      "drag 10 10 50 50 100 rest 30 rate 100\nflick 10 10 200 10 60\nreplay stroke.xml rate 100\n"
+      "replay stroke.xml native 1\nexpect note 1\nexpect sample 999\n",
       (dir_ / "all.scn").string(), dir_.string());
   auto r = sim::run_scenario(s);
   ASSERT_EQ(r.failures.size(), 1u);
@@ -190,14 +160,13 @@ TEST_F(SimTest, EveryCommandRunsAndExpectationsReportTheirLine) {
   ASSERT_EQ(log["reg-write"].size(), 3u);
   EXPECT_EQ(log["reg-write"][1].str("data"), "two words");
   EXPECT_EQ(log["reg-write"][2].num("data"), 3);
-  EXPECT_EQ(log["reg-delete"].size(), 1u);
   EXPECT_EQ(log["power-state"].at(0).num("error"), 50);
   EXPECT_EQ(log["note"].at(0).str("text"), "all commands here");
-  EXPECT_EQ(log["note"].at(0).time, 0u);
-  EXPECT_EQ(log["window-created"].size(), 2u);
-  EXPECT_EQ(log["foreground"].size(), 1u);
-  EXPECT_EQ(log["window-shown"].size(), 2u);
-  EXPECT_EQ(log["window-destroyed"].size(), 1u);
+  std::string counts;
+  for (const char* kind :
+       {"reg-delete", "window-created", "foreground", "window-shown", "window-destroyed"})
+    counts += std::to_string(log[kind].size());
+  EXPECT_EQ(counts, "12121");
   // sample, tap (3 + up), drag (3 at rest + 11 + up), flick (7 + up), replay resampled to
   // 0..60 ms (7 + up), replay at its own times (3 + up)
   EXPECT_EQ(r.panel_samples, 1u + 4u + 15u + 8u + 8u + 4u);
@@ -207,20 +176,17 @@ TEST_F(SimTest, EveryCommandRunsAndExpectationsReportTheirLine) {
 }
 
 TEST_F(SimTest, RecordedStrokesAndResampling) {
-  // Gaps longer than the limit hold the position; the last point is always reached.
+  // Gaps longer than the limit hold the position; a short one is interpolated; the last point is
+  // always reached.
   sim::RecordedStroke gap{"gap", {{0, 0, 0}, {20, 20, 0}, {505, 100, 40}}};
   auto pts = sim::resample(gap, 100, 100);
   ASSERT_GE(pts.size(), 3u);
-  EXPECT_EQ(pts[1].t, 10u);
-  EXPECT_EQ(pts[1].x, 10) << "a short gap is interpolated";
-  for (const auto& p : pts) {
-    if (p.t >= 20 && p.t < 505) {
-      EXPECT_EQ(p.x, 20) << "at " << p.t;
-    }
+  EXPECT_TRUE(pts[1].t == 10u && pts[1].x == 10);
+  for (size_t i = 1; i < pts.size(); ++i) {
+    EXPECT_EQ(pts[i].t - pts[i - 1].t, 10u);
+    EXPECT_TRUE(pts[i].t < 20 || pts[i].t >= 505 || pts[i].x == 20) << "at " << pts[i].t;
   }
-  EXPECT_EQ(pts.back().x, 100);
-  EXPECT_EQ(pts.back().y, 40);
-  for (size_t i = 1; i < pts.size(); ++i) EXPECT_EQ(pts[i].t - pts[i - 1].t, 10u);
+  EXPECT_TRUE(pts.back().x == 100 && pts.back().y == 40);
 
   for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
            {"broken.xml", "<Gesture Name=\"x\"><Point X=\"1\" Y=\"2\" T=\"3\">\n</Gesture>"},
@@ -236,9 +202,7 @@ TEST_F(SimTest, RecordedStrokesAndResampling) {
       ADD_FAILURE() << name << " accepted";
     } catch (const dev::InputError& e) {
       EXPECT_EQ(e.file, path);
-      if (name == "broken.xml") {
-        EXPECT_EQ(e.line, 2) << e.what();
-      }
+      EXPECT_TRUE(name != "broken.xml" || e.line == 2) << e.what();
     }
   }
 
@@ -246,57 +210,33 @@ TEST_F(SimTest, RecordedStrokesAndResampling) {
   auto arrow = sim::load_recorded_stroke(kRecorded);
   EXPECT_EQ(arrow.name, "arrow01");
   ASSERT_EQ(arrow.points.size(), 66u);
-  EXPECT_EQ(arrow.points[0].t, 0u);
-  EXPECT_EQ(arrow.points[0].x, 66);
-  EXPECT_EQ(arrow.points[0].y, 252);
+  EXPECT_TRUE(arrow.points[0].t == 0u && arrow.points[0].x == 66 && arrow.points[0].y == 252);
   auto even = sim::resample(arrow, 100);
-  EXPECT_EQ(even.front().x, 66);
-  EXPECT_EQ(even.back().x, arrow.points.back().x);
-  EXPECT_EQ(even.back().y, arrow.points.back().y);
-  EXPECT_GE(even.back().t, arrow.points.back().t);
-
-  auto s = sim::parse_scenario(
-      std::string("replay ") + kRecorded + "\nreplay " + kRecorded + " native 1\n", "replay.scn",
-      "");
-  auto r = sim::run_scenario(s);
-  EXPECT_EQ(r.panel_samples, even.size() + 1 + arrow.points.size() + 1);
-  EXPECT_EQ(r.unchanged_samples, r.panel_samples);
-}
-
-// Runs a command and returns its exit code; stderr goes to `err`.
-int ExitCode(const std::string& command, const std::string& err) {
-  int status = std::system((command + " >/dev/null 2>" + err).c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  EXPECT_TRUE(even.back().x == arrow.points.back().x && even.back().y == arrow.points.back().y);
 }
 
 TEST_F(SimTest, ProgramExitCodes) {
   std::string sim = VEXORI_WINDOWS_DIR "/../vexori-sim";
   if (!fs::exists(sim)) GTEST_SKIP() << "vexori-sim is not built";
   std::string err = (dir_ / "stderr.txt").string();
-  EXPECT_EQ(ExitCode(sim + " demo", err), 0);
-
+  // Runs a scenario; returns the exit code and checks that stderr names `where`.
+  auto run = [&](const std::string& scenario, const std::string& where = "") {
+    int status = std::system((sim + " " + scenario + " >/dev/null 2>" + err).c_str());
+    std::ifstream in(err);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find(where), std::string::npos) << text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(run("demo"), 0);
   std::string bad = Write("bad.scn", "wait 10\ntap 10 10\nsmudge 4\n");
-  EXPECT_EQ(ExitCode(sim + " run " + bad, err), 2);
-  EXPECT_NE(Slurp(err).find(bad + ":3: "), std::string::npos) << Slurp(err);
-
+  EXPECT_EQ(run("run " + bad, bad + ":3: "), 2);
   std::string root = Write("root.scn", "wait 10\nreg HKXX\\Software A dword 1\n");
-  EXPECT_EQ(ExitCode(sim + " run " + root, err), 2);
-  EXPECT_NE(Slurp(err).find(root + ":2: "), std::string::npos) << Slurp(err);
-
+  EXPECT_EQ(run("run " + root, root + ":2: "), 2);
   Write("bad.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software]\n\"A\"=dword:xyz\n");
-  std::string regfile = Write("regfile.scn", "regfile bad.reg\n");
-  EXPECT_EQ(ExitCode(sim + " run " + regfile, err), 2);
-  EXPECT_NE(Slurp(err).find((dir_ / "bad.reg").string() + ":3: "), std::string::npos) << Slurp(err);
-
-  std::string unmet = Write("unmet.scn", "tap 10 10\nexpect sample 1\n");
-  EXPECT_EQ(ExitCode(sim + " run " + unmet, err), 1);
+  EXPECT_EQ(
+      run("run " + Write("regfile.scn", "regfile bad.reg\n"), (dir_ / "bad.reg").string() + ":3: "),
+      2);
+  EXPECT_EQ(run("run " + Write("unmet.scn", "tap 10 10\nexpect sample 1\n")), 1);
 }
 
 }  // namespace
