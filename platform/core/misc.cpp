@@ -153,6 +153,7 @@ std::string EventLog::jsonl() const {
 
 void log_event(const std::string& kind, Fields fields) {
   auto& d = impl();
+  if (!d.log.enabled) return;
   Thread* t = d.current();
   LogEntry e;
   e.time = d.clock;
