@@ -264,6 +264,9 @@ bool have_device();
 std::u16string fold(const std::u16string& s);
 std::u16string fold(const WCHAR* s);
 
+// A queued message stamped with the current tick count.
+MSG queued_message(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
 // The window of a handle, or null (with a bad-handle entry naming the call when `call` is set).
 Window* window_of(HWND h, const char* call = nullptr);
 // Handles messages sent to the calling thread's windows by other threads.

@@ -34,6 +34,16 @@ std::string hex(uint64_t v) {
   return fmt::format("{:#x}", v);
 }
 
+MSG queued_message(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  MSG m{};
+  m.hwnd = hwnd;
+  m.message = message;
+  m.wParam = wParam;
+  m.lParam = lParam;
+  m.time = GetTickCount();
+  return m;
+}
+
 namespace {
 
 std::shared_ptr<EventObj> event_of(HANDLE h, const char* call) {
@@ -201,11 +211,7 @@ BOOL WINAPI PostThreadMessageW(DWORD id, UINT msg, WPARAM w, LPARAM l) {
     SetLastError(ERROR_INVALID_THREAD_ID);
     return FALSE;
   }
-  MSG m{};
-  m.message = msg;
-  m.wParam = w;
-  m.lParam = l;
-  m.time = GetTickCount();
+  MSG m = dev::queued_message(nullptr, msg, w, l);
   t->queue.push_back(m);
   return TRUE;
 }

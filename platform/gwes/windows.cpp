@@ -415,21 +415,14 @@ DWORD WINAPI GetWindowThreadProcessId(HWND h, LPDWORD process) {
 }
 
 BOOL WINAPI PostMessageW(HWND h, UINT m, WPARAM wp, LPARAM lp) {
-  auto& d = impl();
   if (h == nullptr) return PostThreadMessageW(GetCurrentThreadId(), m, wp, lp);
   Window* w = dev::window_of(h, nullptr);
   if (w == nullptr || w->thread->finished) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
-  MSG msg{};
-  msg.hwnd = h;
-  msg.message = m;
-  msg.wParam = wp;
-  msg.lParam = lp;
-  msg.time = GetTickCount();
+  MSG msg = dev::queued_message(h, m, wp, lp);
   w->thread->queue.push_back(msg);
-  (void)d;
   dev::log_event("post", dev::message_fields(w, m, wp, lp));
   return TRUE;
 }
