@@ -17,6 +17,7 @@ void Device::boot() {
   for (const auto& file : d.config.reg_files) load_reg_file(file);
   d.booted = true;
   d.hw_deadlines.push_back([&d] { return d.panel.empty() ? kNever : d.panel.front().time; });
+  d.hw_deadlines.push_back(next_timer_due);
   if (d.config.start_window_system) {
     Process* gwes = d.create_process("gwes.exe");
     log_event("process-start", {{"process", gwes->name}, {"id", hex(gwes->id)}});

@@ -138,6 +138,16 @@ struct Window {
   SCROLLINFO bars[2]{};           // horizontal, vertical
 };
 
+// A timer of a window: WM_TIMER comes to the window's thread when it is due and its queue has
+// nothing else to give.
+struct Timer {
+  Window* window = nullptr;
+  UINT_PTR id = 0;
+  UINT period = 0;
+  uint64_t due = 0;
+  TIMERPROC proc = nullptr;
+};
+
 // ---- Registry -------------------------------------------------------------------------------
 
 struct RegValue {
@@ -223,6 +233,7 @@ struct Device::Impl {
   std::vector<WindowClass> classes;
   Window* foreground = nullptr;
   uintptr_t next_window = 0x20000;
+  std::vector<Timer> timers;
 
   // -- scheduler --
   Thread* current() const;
@@ -271,6 +282,13 @@ MSG queued_message(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 Window* window_of(HWND h, const char* call = nullptr);
 // Handles messages sent to the calling thread's windows by other threads.
 void handle_sent_messages(Thread* self);
+// A due timer of the calling thread's windows that passes the filter, as a WM_TIMER message;
+// `consume` starts the timer's next period.
+bool take_due_timer(Thread* self, HWND hwnd, UINT lo, UINT hi, MSG* out, bool consume);
+bool has_due_timer(const Thread* self, HWND hwnd, UINT lo, UINT hi);
+// The time the next timer is due, for the clock.
+uint64_t next_timer_due();
+
 // A window as the log names it: its class and handle.
 std::string window_name(const Window* w);
 

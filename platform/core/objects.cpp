@@ -219,16 +219,24 @@ BOOL WINAPI PostThreadMessageW(DWORD id, UINT msg, WPARAM w, LPARAM l) {
 BOOL WINAPI GetMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi) {
   auto& d = impl();
   dev::Thread* self = d.current();
-  int i;
+  MSG m;
   for (;;) {
     dev::handle_sent_messages(self);
-    if ((i = dev::find_msg(self, hwnd, lo, hi)) >= 0) break;
-    d.block([self, hwnd, lo,
-             hi] { return !self->sent_in.empty() || dev::find_msg(self, hwnd, lo, hi) >= 0; },
-            dev::kNever);
+    int i = dev::find_msg(self, hwnd, lo, hi);
+    if (i >= 0) {
+      m = self->queue[i];
+      self->queue.erase(self->queue.begin() + i);
+      break;
+    }
+    // Timers come only when nothing else is queued.
+    if (dev::take_due_timer(self, hwnd, lo, hi, &m, true)) break;
+    d.block(
+        [self, hwnd, lo, hi] {
+          return !self->sent_in.empty() || dev::find_msg(self, hwnd, lo, hi) >= 0 ||
+                 dev::has_due_timer(self, hwnd, lo, hi);
+        },
+        dev::kNever);
   }
-  MSG m = self->queue[i];
-  self->queue.erase(self->queue.begin() + i);
   if (out != nullptr) *out = m;
   return m.message != WM_QUIT;
 }
@@ -237,9 +245,14 @@ BOOL WINAPI PeekMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi, UINT remove) {
   dev::Thread* self = impl().current();
   dev::handle_sent_messages(self);
   int i = dev::find_msg(self, hwnd, lo, hi);
-  if (i < 0) return FALSE;
-  if (out != nullptr) *out = self->queue[i];
-  if (remove & PM_REMOVE) self->queue.erase(self->queue.begin() + i);
+  MSG m;
+  if (i >= 0) {
+    m = self->queue[i];
+    if (remove & PM_REMOVE) self->queue.erase(self->queue.begin() + i);
+  } else if (!dev::take_due_timer(self, hwnd, lo, hi, &m, (remove & PM_REMOVE) != 0)) {
+    return FALSE;
+  }
+  if (out != nullptr) *out = m;
   return TRUE;
 }
 

@@ -98,6 +98,9 @@ void destroy(Window* w) {
   auto& list = siblings(w);
   list.erase(std::remove(list.begin(), list.end(), w), list.end());
   if (d.foreground == w) d.foreground = nullptr;
+  d.timers.erase(std::remove_if(d.timers.begin(), d.timers.end(),
+                                [w](const Timer& t) { return t.window == w; }),
+                 d.timers.end());
   log_event("window-destroyed", {{"window", window_name(w)}});
   d.windows.erase(w->handle);
 }
@@ -116,6 +119,43 @@ bool has_bar(const Window* w, int bar) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first due timer of the thread's windows that passes the filter.
+Timer* due_timer(const Thread* self, HWND hwnd, UINT lo, UINT hi) {
+  auto& d = impl();
+  if (!(lo == 0 && hi == 0) && !(WM_TIMER >= lo && WM_TIMER <= hi)) return nullptr;
+  for (auto& t : d.timers) {
+    if (t.window->thread != self || t.due > d.clock) continue;
+    if (hwnd != nullptr && reinterpret_cast<HWND>(t.window->handle) != hwnd) continue;
+    return &t;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool has_due_timer(const Thread* self, HWND hwnd, UINT lo, UINT hi) {
+  return due_timer(self, hwnd, lo, hi) != nullptr;
+}
+
+bool take_due_timer(Thread* self, HWND hwnd, UINT lo, UINT hi, MSG* out, bool consume) {
+  Timer* t = due_timer(self, hwnd, lo, hi);
+  if (t == nullptr) return false;
+  *out = queued_message(reinterpret_cast<HWND>(t->window->handle), WM_TIMER, t->id,
+                        reinterpret_cast<LPARAM>(t->proc));
+  if (consume) t->due = impl().clock + t->period;
+  return true;
+}
+
+uint64_t next_timer_due() {
+  uint64_t next = kNever;
+  for (const auto& t : impl().timers) {
+    if (!t.window->thread->finished) next = std::min(next, t.due);
+  }
+  return next;
+}
 
 void handle_sent_messages(Thread* self) {
   while (!self->sent_in.empty()) {
@@ -449,6 +489,10 @@ LRESULT WINAPI DispatchMessageW(const MSG* msg) {
   if (msg == nullptr || msg->hwnd == nullptr) return 0;
   Window* w = dev::window_of(msg->hwnd);
   if (w == nullptr) return 0;
+  if (msg->message == WM_TIMER && msg->lParam != 0) {
+    reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
+    return 0;
+  }
   return dev::call_proc(w, msg->message, msg->wParam, msg->lParam);
 }
 
@@ -520,13 +564,36 @@ int WINAPI GetDeviceCaps(HDC dc, int index) {
   return 0;
 }
 
-UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT, TIMERPROC) {
-  if (dev::window_of(hwnd, "SetTimer") == nullptr) return 0;
+UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
+  auto& d = impl();
+  Window* w = dev::window_of(hwnd, "SetTimer");
+  if (w == nullptr) return 0;
+  // As on the platform, a period below the timer resolution is taken as the resolution.
+  const UINT kMinimumPeriod = 10;
+  UINT period = std::max(elapse, kMinimumPeriod);
+  for (auto& t : d.timers) {
+    if (t.window == w && t.id == id) {
+      t.period = period;
+      t.due = d.clock + period;
+      t.proc = proc;
+      return id;
+    }
+  }
+  d.timers.push_back({w, id, period, d.clock + period, proc});
+  dev::log_event("timer-set", {{"window", dev::window_name(w)}, {"id", id}, {"period", period}});
   return id;
 }
 
-BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR) {
-  return dev::window_of(hwnd, "KillTimer") != nullptr;
+BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
+  auto& d = impl();
+  Window* w = dev::window_of(hwnd, "KillTimer");
+  if (w == nullptr) return FALSE;
+  auto it = std::find_if(d.timers.begin(), d.timers.end(),
+                         [&](const dev::Timer& t) { return t.window == w && t.id == id; });
+  if (it == d.timers.end()) return FALSE;
+  d.timers.erase(it);
+  dev::log_event("timer-killed", {{"window", dev::window_name(w)}, {"id", id}});
+  return TRUE;
 }
 
 }  // extern "C"
