@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include "gesture/Arithmetic.h"
+#include "gesture/Browser.h"
 #include "gesture/Gestures.h"
 #include "gesture/PathLength.h"
 #include "gesture/Word.h"
@@ -19,7 +20,6 @@ static int MoveCounter = 0;
 static Gestures* MappedSelf = nullptr;
 static bool MappedSelfKnown = false;
 
-static const WCHAR kBrowserViewClass[] = TEXT("PIEHTML");
 const float kThousandth = 0.001f;
 const DWORD kTickBeforeZero = 0xFFFFFFFF;
 

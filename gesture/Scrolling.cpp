@@ -5,13 +5,11 @@
 #include <wchar.h>
 
 #include "gesture/Arithmetic.h"
+#include "gesture/Browser.h"
 #include "gesture/Gestures.h"
 #include "gesture/Sound.h"
 #include "gesture/Word.h"
 
-static const WCHAR kBrowserFrameClass[] = TEXT("IExplore");
-static const WCHAR kBrowserViewClass[] = TEXT("PIEHTML");
-const int kClassChars = 50;
 const UINT kScrollInfoSize = 28;
 
 // Momentum stages: a line on every tick above this count, on every second tick from it down.
@@ -23,12 +21,6 @@ const int kFadeFrom = 10;
 static int lastScrollPos = -1;
 static bool endSeenOnce = false;
 static HWND browserParent = nullptr;
-
-static bool ClassIs(HWND window, const WCHAR* name) {
-  WCHAR cls[kClassChars] = {0};
-  GetClassNameW(window, cls, kClassChars);
-  return wcscmp(cls, name) == 0;
-}
 
 static UINT ScrollMessage(int bar) {
   return bar == SB_VERT ? WM_VSCROLL : WM_HSCROLL;
@@ -70,9 +62,9 @@ bool Gestures::ScrollContent(HWND window, int bar, int distance) {
 bool Gestures::ScrollBrowserView(HWND window, int bar, int distance) {
   HWND view = window;
   if (window != browserParent) {
-    if (!ClassIs(GetForegroundWindow(), kBrowserFrameClass)) {
+    if (!WindowClassIs(GetForegroundWindow(), kBrowserFrameClass)) {
       browserParent = GetParent(window);
-      if (ClassIs(browserParent, kBrowserViewClass)) view = browserParent;
+      if (WindowClassIs(browserParent, kBrowserViewClass)) view = browserParent;
     }
   }
 

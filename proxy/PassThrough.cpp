@@ -5,22 +5,18 @@
 // on candidates all go to the engine for now: taps and holds on them are not yet told apart.
 #include <wchar.h>
 
+#include "gesture/Browser.h"
 #include "gesture/Word.h"
 #include "proxy/Pipeline.h"
 #include "proxy/Stages.h"
 
 int PathLength = 0;
 
-static const WCHAR kBrowserViewClass[] = TEXT("PIEHTML");
-const int kClassNameChars = 50;
-
 // Until a pen-down has been judged, records pass through.
 static bool PassThrough = true;
 
 static bool IsCandidate(Gestures& engine, HWND target) {
-  WCHAR cls[kClassNameChars] = {0};
-  GetClassNameW(target, cls, kClassNameChars);
-  if (wcscmp(cls, kBrowserViewClass) == 0) return true;
+  if (WindowClassIs(target, kBrowserViewClass)) return true;
   return LoadWord(engine.GestureAwareTarget) || engine.IsScrollableWnd(target);
 }
 

@@ -5,18 +5,16 @@
 
 #include <wchar.h>
 
+#include "gesture/Browser.h"
 #include "gesture/Word.h"
 #include "proxy/Pipeline.h"
 
 static const WCHAR kInputPanelClass[] = TEXT("SipWndClass");
-static const WCHAR kBrowserFrameClass[] = TEXT("IExplore");
-static const WCHAR kBrowserViewClass[] = TEXT("PIEHTML");
 static const WCHAR kOperaMark[] = TEXT("Opera");
 static const WCHAR kGestureAwarePrefix[] = TEXT("GST_");
 const int kGestureAwarePrefixChars = 4;
 const int kAwareClassChars = 128;
 const int kOperaClassChars = 100;
-const int kClassChars = 50;
 
 struct TargetState {
   bool MoveSeen;         // the refinement has run for the first move of this stroke
@@ -31,12 +29,6 @@ static bool IsGestureAware(HWND window) {
   WCHAR cls[kAwareClassChars] = {0};
   GetClassNameW(window, cls, kAwareClassChars);
   return wcsncmp(cls, kGestureAwarePrefix, kGestureAwarePrefixChars) == 0;
-}
-
-static bool ClassIs(HWND window, const WCHAR* name) {
-  WCHAR cls[kClassChars] = {0};
-  GetClassNameW(window, cls, kClassChars);
-  return wcscmp(cls, name) == 0;
 }
 
 static bool InputPanelVisible() {
@@ -79,7 +71,7 @@ static HWND NestedView(HWND view, POINT screen) {
   POINT p = screen;
   ScreenToClient(view, &p);
   HWND child = ChildWindowFromPoint(view, p);
-  if (child == nullptr || child == view || !ClassIs(child, kBrowserViewClass)) return nullptr;
+  if (child == nullptr || child == view || !WindowClassIs(child, kBrowserViewClass)) return nullptr;
   return child;
 }
 
@@ -107,13 +99,13 @@ void RefineBrowserTarget(Gestures& engine, const MSG& record) {
   if (engine.IsScrollableWnd(LoadWord(engine.TargetWnd))) return;
 
   HWND frame = GetForegroundWindow();
-  if (frame == nullptr || !ClassIs(frame, kBrowserFrameClass)) return;
+  if (frame == nullptr || !WindowClassIs(frame, kBrowserFrameClass)) return;
   // The browser's HTML view among the frame's children, then the innermost view under the finger.
   HWND view = GetWindow(frame, GW_CHILD);
   for (;; view = GetWindow(view, GW_HWNDNEXT)) {
     StoreWord(engine.TargetWnd, view);
     if (view == nullptr) return;
-    if (ClassIs(view, kBrowserViewClass)) break;
+    if (WindowClassIs(view, kBrowserViewClass)) break;
   }
   for (HWND inner; (inner = NestedView(LoadWord(engine.TargetWnd), screen)) != nullptr;) {
     StoreWord(engine.TargetWnd, inner);
