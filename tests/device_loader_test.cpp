@@ -1,6 +1,9 @@
-// The device loader: libraries from \Windows, one instance per process; and the screen metrics.
+// The device loader: libraries from \Windows, one instance per process; and the screen metrics
+// and stock objects.
 #include <windows.h>
 #include <tchddi.h>
+
+#include <set>
 
 #include "support/DeviceFixture.h"
 
@@ -78,6 +81,31 @@ TEST_F(DeviceLoader, EachProcessHasItsOwnModuleState) {
   std::vector<uint64_t> times;
   for (const auto& e : Log("panel")) times.push_back(e.time);
   EXPECT_EQ(times, (std::vector<uint64_t>{5, 5, 15}));
+}
+
+// Stock objects: a fixed handle per object, none for an index with no object; a brush from it
+// fills a window class as on the platform.
+TEST_F(DeviceLoader, StockObjectsHaveFixedHandles) {
+  const int stock[] = {WHITE_BRUSH, LTGRAY_BRUSH, GRAY_BRUSH, DKGRAY_BRUSH, BLACK_BRUSH,
+                       NULL_BRUSH,  WHITE_PEN,    BLACK_PEN,  NULL_PEN,     SYSTEM_FONT};
+  std::set<HGDIOBJ> seen;
+  for (int index : stock) {
+    HGDIOBJ object = GetStockObject(index);
+    EXPECT_NE(object, nullptr) << index;
+    EXPECT_EQ(GetStockObject(index), object) << index;
+    seen.insert(object);
+  }
+  EXPECT_EQ(seen.size(), std::size(stock));
+  for (int index : {-1, 9, 12, 14, 1000}) EXPECT_EQ(GetStockObject(index), nullptr) << index;
+
+  WNDCLASSW wc{};
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+  wc.lpszClassName = u"STOCKTEST";
+  EXPECT_EQ(wc.style, 3u);
+  EXPECT_EQ(static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)), wc.hbrBackground);
+  EXPECT_NE(RegisterClassW(&wc), 0);
 }
 
 }  // namespace

@@ -41,11 +41,16 @@ TEST_F(DeviceTimerTest, TicksEveryPeriodUntilKilledOrTheWindowIsGone) {
   EXPECT_EQ(g_proc_ticks.size(), 40u) << "the timer procedure, not the window, gets its ticks";
   EXPECT_TRUE(TimerTimes(9).empty());
 
-  // Setting a timer again restarts its period; killing it stops it; a second kill fails.
+  // Setting a timer again restarts its period, and the log shows it; killing it stops it; a
+  // second kill fails.
   device->run_for(40);
   SetTimer(app, 5, 80, nullptr);
   device->run_for(100);
   EXPECT_EQ(TimerTimes(5).back(), start + 520);
+  auto sets = Log("timer-set", "id", "5");
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_TRUE(sets[0].str("restart") == "false" && sets[1].str("restart") == "true");
+  EXPECT_EQ(sets[1].time, start + 440);
   EXPECT_TRUE(KillTimer(app, 5));
   EXPECT_FALSE(KillTimer(app, 5));
   device->run_for(200);

@@ -564,6 +564,14 @@ int WINAPI GetDeviceCaps(HDC dc, int index) {
   return 0;
 }
 
+HGDIOBJ WINAPI GetStockObject(int index) {
+  // Every stock object has a fixed handle of its own; indexes with no object give none.
+  const uintptr_t kStockBase = 0x0F000000;
+  bool valid = (index >= WHITE_BRUSH && index <= NULL_PEN) || index == SYSTEM_FONT;
+  return valid ? reinterpret_cast<HGDIOBJ>(kStockBase + static_cast<uintptr_t>(index) * 4)
+               : nullptr;
+}
+
 UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
   auto& d = impl();
   Window* w = dev::window_of(hwnd, "SetTimer");
@@ -571,16 +579,17 @@ UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
   // As on the platform, a period below the timer resolution is taken as the resolution.
   const UINT kMinimumPeriod = 10;
   UINT period = std::max(elapse, kMinimumPeriod);
-  for (auto& t : d.timers) {
-    if (t.window == w && t.id == id) {
-      t.period = period;
-      t.due = d.clock + period;
-      t.proc = proc;
-      return id;
-    }
+  auto it = std::find_if(d.timers.begin(), d.timers.end(),
+                         [&](const dev::Timer& t) { return t.window == w && t.id == id; });
+  bool restart = it != d.timers.end();
+  if (restart) {
+    *it = {w, id, period, d.clock + period, proc};
+  } else {
+    d.timers.push_back({w, id, period, d.clock + period, proc});
   }
-  d.timers.push_back({w, id, period, d.clock + period, proc});
-  dev::log_event("timer-set", {{"window", dev::window_name(w)}, {"id", id}, {"period", period}});
+  dev::log_event(
+      "timer-set",
+      {{"window", dev::window_name(w)}, {"id", id}, {"period", period}, {"restart", restart}});
   return id;
 }
 

@@ -102,6 +102,9 @@ DECLARE_HANDLE(HRSRC);
 typedef HINSTANCE HMODULE;
 typedef HICON HCURSOR;
 typedef HANDLE HGLOBAL;
+// Any drawing object, as on the platform: brushes, pens and fonts convert to it, and it casts to
+// each of them.
+typedef void* HGDIOBJ;
 typedef HKEY* PHKEY;
 
 typedef struct tagPOINT {
@@ -181,7 +184,8 @@ typedef INT_PTR(WINAPI* FARPROC)();
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
-#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKELONG(a, b) \
+  ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
@@ -288,6 +292,21 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
+
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+
+// Stock objects of GetStockObject.
+#define WHITE_BRUSH 0
+#define LTGRAY_BRUSH 1
+#define GRAY_BRUSH 2
+#define DKGRAY_BRUSH 3
+#define BLACK_BRUSH 4
+#define NULL_BRUSH 5
+#define WHITE_PEN 6
+#define BLACK_PEN 7
+#define NULL_PEN 8
+#define SYSTEM_FONT 13
 
 #define LOGPIXELSX 88
 #define LOGPIXELSY 90
@@ -418,8 +437,8 @@ int WINAPI GetSystemMetrics(int nIndex);
 ATOM WINAPI RegisterClassW(const WNDCLASSW* lpWndClass);
 BOOL WINAPI UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance);
 HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
-                            DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
-                            HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
+                            DWORD dwStyle, int X, int Y, int nWidth, int nHeight, HWND hWndParent,
+                            HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
 BOOL WINAPI DestroyWindow(HWND hWnd);
 BOOL WINAPI IsWindow(HWND hWnd);
 BOOL WINAPI IsWindowVisible(HWND hWnd);
@@ -450,6 +469,7 @@ int WINAPI SetScrollPos(HWND hWnd, int nBar, int nPos, BOOL bRedraw);
 HDC WINAPI GetDC(HWND hWnd);
 int WINAPI ReleaseDC(HWND hWnd, HDC hDC);
 int WINAPI GetDeviceCaps(HDC hdc, int nIndex);
+HGDIOBJ WINAPI GetStockObject(int fnObject);
 #define RegisterClass RegisterClassW
 #define CreateWindowEx CreateWindowExW
 #define FindWindow FindWindowW
