@@ -1,4 +1,4 @@
-// Boot, the touch panel's sample queue, and the window system's process.
+// Boot (the registry, then the device's processes), and the touch panel's sample queue.
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -7,6 +7,16 @@
 #include "kernel.hpp"
 
 namespace dev {
+
+namespace {
+
+void start_process(Device::Impl& d, const std::string& name, DWORD (*main)()) {
+  Process* p = d.create_process(name);
+  log_event("process-start", {{"process", p->name}, {"id", hex(p->id)}});
+  d.create_thread(p, main, "main");
+}
+
+}  // namespace
 
 void Device::boot() {
   Impl& d = *impl_;
@@ -18,11 +28,12 @@ void Device::boot() {
   d.booted = true;
   d.hw_deadlines.push_back([&d] { return d.panel.empty() ? kNever : d.panel.front().time; });
   d.hw_deadlines.push_back(next_timer_due);
-  if (d.config.start_window_system) {
-    Process* gwes = d.create_process("gwes.exe");
-    log_event("process-start", {{"process", gwes->name}, {"id", hex(gwes->id)}});
-    d.create_thread(gwes, gwes_main, "main");
+  if (d.config.start_device_manager) {
+    start_process(d, "device.exe", devmgr_main);
+    // The window system depends on the device manager: it starts once the boot drivers are in.
+    d.block([&d] { return d.devmgr_started; }, kNever);
   }
+  if (d.config.start_window_system) start_process(d, "gwes.exe", gwes_main);
   settle();
 }
 

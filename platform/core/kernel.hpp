@@ -174,6 +174,18 @@ struct Notification {
   bool open = true;
 };
 
+// ---- Device manager --------------------------------------------------------------------------
+
+using DriverDeinitFn = BOOL (*)(DWORD);
+
+// A stream driver the device manager loaded and whose Init gave it a device context.
+struct Driver {
+  std::u16string key;     // its subkey of Drivers\BuiltIn
+  std::u16string prefix;  // "" when its entry points carry none
+  DWORD context = 0;
+  DriverDeinitFn deinit = nullptr;  // null when the library has no Deinit
+};
+
 // ---- The device ---------------------------------------------------------------------------
 
 struct Device::Impl {
@@ -235,6 +247,10 @@ struct Device::Impl {
   uintptr_t next_window = 0x20000;
   std::vector<Timer> timers;
 
+  // Device manager.
+  std::vector<Driver> drivers;  // in load order
+  bool devmgr_started = false;  // its boot drivers are loaded
+
   // -- scheduler --
   Thread* current() const;
   Thread* create_thread(Process* p, std::function<DWORD()> body, const std::string& name);
@@ -294,6 +310,8 @@ std::string window_name(const Window* w);
 
 // The window system's boot routine (gwes.exe main thread).
 DWORD gwes_main();
+// The device manager's boot routine (device.exe main thread).
+DWORD devmgr_main();
 // Delivers pending registry notifications of the calling thread's process.
 DWORD notify_thread_main(Process* p);
 

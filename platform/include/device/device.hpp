@@ -30,6 +30,7 @@ struct DeviceConfig {
   bool realtime = false;               // clock follows the wall clock instead of jumping
   std::string windows_dir;             // host folder that plays the device's \Windows folder
   std::vector<std::string> reg_files;  // .reg files loaded at boot, in order
+  bool start_device_manager = true;    // boot device.exe, which loads the stream drivers
   bool start_window_system = true;     // boot gwes.exe, which loads the touch driver
 };
 
@@ -99,6 +100,12 @@ class Device {
   void reg_delete_value(const std::string& key, const std::string& value);
   bool reg_get_dword(const std::string& key, const std::string& value, uint32_t* data) const;
   void load_reg_file(const std::string& path);
+
+  // Calls <prefix>_Deinit of the earliest loaded stream driver with that prefix (case ignored;
+  // "" for entry points without one) with its device context, in device.exe, and forgets the
+  // driver; its library stays loaded. False when no such driver is loaded, it has no Deinit, or
+  // Deinit returned FALSE.
+  bool deinit_driver(const std::string& prefix);
 
   // Number of live kernel handles (events, threads, registry keys, notifications).
   size_t open_handles() const;
