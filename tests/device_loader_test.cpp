@@ -1,5 +1,5 @@
-// The device loader: libraries from \Windows, one instance per process; and the screen metrics
-// and stock objects.
+// The device loader: libraries from \Windows, one instance per process, debug zones from the
+// registry; and the screen metrics and stock objects.
 #include <windows.h>
 #include <tchddi.h>
 
@@ -106,6 +106,63 @@ TEST_F(DeviceLoader, StockObjectsHaveFixedHandles) {
   EXPECT_EQ(wc.style, 3u);
   EXPECT_EQ(static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)), wc.hbrBackground);
   EXPECT_NE(RegisterClassW(&wc), 0);
+}
+
+// Debug zones from HKEY_LOCAL_MACHINE\DebugZones, value named as the module's table.
+class DeviceZones : public vt::DeviceTest {
+ protected:
+  void BootWith(const std::string& reg) {
+    vt::BootOptions o;
+    o.install = false;
+    o.window_system = false;
+    o.files.push_back({"teststream.dll", "teststream.dll"});
+    o.reg = "[HKEY_LOCAL_MACHINE\\DebugZones]\n" + reg;
+    Boot(o);
+  }
+};
+
+TEST_F(DeviceZones, TheRegistryTurnsOnAModulesZonesBeforeItsDllMain) {
+  struct Case {
+    const char* reg;
+    const char* mask;   // the table's mask as logged, "" when the registry leaves it alone
+    const char* debug;  // what DllMain prints under its Init zone, "" when the zone stays off
+  };
+  const Case cases[] = {
+      {"", "", ""},
+      {"\"TestStream\"=dword:00008001\n", "0x8001", "teststream: attach, zones 8001"},
+      {"\"teststream\"=dword:00000001\n", "0x1", "teststream: attach, zones 1"},
+      {"\"TestStream\"=dword:00000000\n", "0x0", ""},
+      {"\"TestStream\"=\"1\"\n", "", ""},
+      {"\"Other\"=dword:00000001\n", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reg);
+    BootWith(c.reg);
+    ASSERT_NE(LoadLibraryW(u"teststream.dll"), nullptr);
+    auto zones = Log("debug-zones");
+    auto debug = Log("debug");
+    ASSERT_EQ(zones.size(), c.mask[0] ? 1u : 0u);
+    ASSERT_EQ(debug.size(), c.debug[0] ? 1u : 0u);
+    if (!zones.empty()) {
+      EXPECT_EQ(zones[0].str("module"), "teststream.dll");
+      EXPECT_EQ(zones[0].str("name"), "TestStream");
+      EXPECT_EQ(zones[0].str("mask"), c.mask);
+    }
+    if (!debug.empty()) {
+      EXPECT_EQ(debug[0].str("text"), c.debug);
+    }
+  }
+}
+
+// A table registered at run time gets its zones from the registry too.
+TEST_F(DeviceZones, RegisteredTablesTakeTheirZonesFromTheRegistry) {
+  BootWith("\"Local\"=dword:00000006\n");
+  DBGPARAM local = {u"Local", {}, 0x1};
+  DBGPARAM other = {u"Other", {}, 0x1};
+  EXPECT_TRUE(RegisterDbgZones(nullptr, &local) && RegisterDbgZones(nullptr, &other));
+  EXPECT_EQ(local.ulZoneMask, 6u);
+  EXPECT_EQ(other.ulZoneMask, 1u);
+  EXPECT_EQ(Log("debug-zones", "name", "Local").at(0).str("mask"), "0x6");
 }
 
 }  // namespace

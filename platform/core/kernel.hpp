@@ -312,6 +312,11 @@ std::string window_name(const Window* w);
 DWORD gwes_main();
 // The device manager's boot routine (device.exe main thread).
 DWORD devmgr_main();
+// A debug-zone table's name.
+std::u16string zones_name(const DBGPARAM* zones);
+// Sets a debug-zone table's mask from HKEY_LOCAL_MACHINE\DebugZones, value named as the table;
+// false (table unchanged) when there is no such DWORD.
+bool zones_from_registry(DBGPARAM* zones);
 // Delivers pending registry notifications of the calling thread's process.
 DWORD notify_thread_main(Process* p);
 

@@ -37,6 +37,17 @@ BOOL call_main(Module* mod, DWORD reason, LPVOID reserved) {
   return fn(reinterpret_cast<HANDLE>(mod->handle), reason, reserved);
 }
 
+// A library that exports its debug-zone table starts with the zones the registry turns on, so
+// that even its DllMain prints under them. Only the library's own handle is searched, so the
+// table of another library or of the host program is never taken.
+void set_zones(Module* mod) {
+  auto* zones = static_cast<DBGPARAM*>(dlsym(mod->dl, "dpCurSettings"));
+  if (zones == nullptr || !zones_from_registry(zones)) return;
+  log_event("debug-zones", {{"module", to_utf8(mod->name)},
+                            {"name", to_utf8(zones_name(zones))},
+                            {"mask", hex(zones->ulZoneMask)}});
+}
+
 void unmap(Module* mod) {
   auto& procs = mod->process->modules;
   procs.erase(std::remove(procs.begin(), procs.end(), mod), procs.end());
@@ -141,6 +152,7 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
   p->modules.push_back(m);
   dev::log_event("module-load",
                  {{"module", dev::to_utf8(m->name)}, {"handle", dev::hex(m->handle)}});
+  dev::set_zones(m);
   if (!dev::call_main(m, DLL_PROCESS_ATTACH, nullptr)) {
     dev::log_event("module-attach-failed", {{"module", dev::to_utf8(m->name)}});
     d.detach(m, false);

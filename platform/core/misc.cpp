@@ -1,7 +1,9 @@
 // Power manager, screen metrics, the kernel debug print, 16-bit string routines, and the log.
 #include <fmt/format.h>
 #include <pm.h>
+#include <regext.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -165,6 +167,25 @@ void log_event(const std::string& kind, Fields fields) {
   d.log.add(std::move(e));
 }
 
+// ---- Debug zones ----------------------------------------------------------------------------
+
+std::u16string zones_name(const DBGPARAM* zones) {
+  // The name may fill its array; it need not end in a zero.
+  const WCHAR* name = zones->lpszName;
+  return std::u16string(name, std::find(name, name + std::size(zones->lpszName), u'\0'));
+}
+
+bool zones_from_registry(DBGPARAM* zones) {
+  std::u16string value = zones_name(zones);
+  DWORD mask = 0;
+  if (value.empty() ||
+      FAILED(RegistryGetDWORD(HKEY_LOCAL_MACHINE, u"DebugZones", value.c_str(), &mask))) {
+    return false;
+  }
+  zones->ulZoneMask = mask;
+  return true;
+}
+
 // ---- Power and panel ------------------------------------------------------------------------
 
 void Device::set_power_state(const std::u16string& name, uint32_t flags, uint32_t error) {
@@ -326,8 +347,9 @@ void NKDbgPrintfW(LPCWSTR fmt, ...) {
 
 BOOL RegisterDbgZones(HMODULE, LPDBGPARAM p) {
   if (p == nullptr) return FALSE;
+  dev::zones_from_registry(p);
   dev::log_event("debug-zones",
-                 {{"name", dev::to_utf8(p->lpszName)}, {"mask", dev::hex(p->ulZoneMask)}});
+                 {{"name", dev::to_utf8(dev::zones_name(p))}, {"mask", dev::hex(p->ulZoneMask)}});
   return TRUE;
 }
 
