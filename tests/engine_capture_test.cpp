@@ -244,7 +244,7 @@ TEST_F(EngineCaptureTest, TheHandOverCarriesTheEngineToTheBroker) {
   device->settle();
   auto handOvers = Posts(broker, "1274");
   ASSERT_EQ(handOvers.size(), 1u);
-  EXPECT_EQ(handOvers[0].str("wParam"), dev::hex(reinterpret_cast<uintptr_t>(g)));
+  EXPECT_EQ(device->log().address(handOvers[0].str("wParam")), reinterpret_cast<uintptr_t>(g));
   EXPECT_EQ(handOvers[0].str("lParam"), "0x0");
   EXPECT_TRUE(g->GestureReady && g->UpTick == device->tick());
 

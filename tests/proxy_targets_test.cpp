@@ -100,7 +100,7 @@ class ProxyTargetTest : public vt::DeviceTest {
   const Gestures* Engine() {
     const Gestures* engine = nullptr;
     for (const auto& e : Log("post", "msg", "1274")) {
-      engine = reinterpret_cast<const Gestures*>(std::stoull(e.str("wParam"), nullptr, 16));
+      engine = reinterpret_cast<const Gestures*>(device->log().address(e.str("wParam")));
     }
     return engine;
   }

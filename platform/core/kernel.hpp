@@ -317,6 +317,8 @@ std::u16string zones_name(const DBGPARAM* zones);
 // Sets a debug-zone table's mask from HKEY_LOCAL_MACHINE\DebugZones, value named as the table;
 // false (table unchanged) when there is no such DWORD.
 bool zones_from_registry(DBGPARAM* zones);
+// Gives a loaded library's exported zone table the mask the registry holds for it.
+void set_zones(Module* mod);
 // Delivers pending registry notifications of the calling thread's process.
 DWORD notify_thread_main(Process* p);
 

@@ -37,6 +37,8 @@ BOOL call_main(Module* mod, DWORD reason, LPVOID reserved) {
   return fn(reinterpret_cast<HANDLE>(mod->handle), reason, reserved);
 }
 
+}  // namespace
+
 // A library that exports its debug-zone table starts with the zones the registry turns on, so
 // that even its DllMain prints under them. Only the library's own handle is searched, so the
 // table of another library or of the host program is never taken.
@@ -47,6 +49,8 @@ void set_zones(Module* mod) {
                             {"name", to_utf8(zones_name(zones))},
                             {"mask", hex(zones->ulZoneMask)}});
 }
+
+namespace {
 
 void unmap(Module* mod) {
   auto& procs = mod->process->modules;

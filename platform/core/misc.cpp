@@ -112,11 +112,35 @@ int64_t LogEntry::num(const std::string& key) const {
   return fields[key].get<int64_t>();
 }
 
+namespace {
+// The host's own addresses (the system's objects on the host heap) lie above the device's 32-bit
+// range; a log that printed them would differ from run to run.
+bool is_host_address(const std::string& s, uintptr_t* address) {
+  if (s.size() < 11 || s.size() > 14 || s.compare(0, 2, "0x") != 0) return false;
+  if (s.find_first_not_of("0123456789abcdef", 2) != std::string::npos) return false;
+  *address = static_cast<uintptr_t>(std::stoull(s, nullptr, 16));
+  return *address > 0xFFFFFFFFu;
+}
+}  // namespace
+
 void EventLog::add(LogEntry entry) {
   if (!enabled) return;
+  for (auto& [key, value] : entry.fields.items()) {
+    uintptr_t address = 0;
+    if (!value.is_string() || !is_host_address(value.get<std::string>(), &address)) continue;
+    auto [it, added] = aliases_.emplace(address, "mem#" + std::to_string(aliases_.size() + 1));
+    value = it->second;
+  }
   entry.seq = next_seq_++;
   entries_.push_back(std::move(entry));
   if (on_entry) on_entry(entries_.back());
+}
+
+uintptr_t EventLog::address(const std::string& alias) const {
+  for (const auto& [address, name] : aliases_) {
+    if (name == alias) return address;
+  }
+  return 0;
 }
 
 std::vector<LogEntry> EventLog::of_kind(const std::string& kind) const {

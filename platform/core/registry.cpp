@@ -145,6 +145,12 @@ void Device::Impl::reg_write(RegKey* key, const std::u16string& value, DWORD typ
               {{"key", display_path(key)}, {"value", to_utf8(value)}, {"data", value_fields(v)}});
   }
   reg_notify(key, folded, &v);
+  // As a debugger would, a change under DebugZones reaches the loaded libraries at once.
+  if (key->path == "hklm\\debugzones") {
+    for (const auto& mod : modules) {
+      if (mod->dl != nullptr && !mod->detached) set_zones(mod.get());
+    }
+  }
 }
 
 bool Device::Impl::reg_delete(RegKey* key, const std::u16string& value) {

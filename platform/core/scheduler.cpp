@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "device/hardware.hpp"
 #include "kernel.hpp"
 
 namespace dev {
@@ -372,8 +373,12 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE 
     return nullptr;
   }
   dev::Process* p = d.current()->process;
+  // The log names a library's thread after the library that started it ("Quenza").
+  std::string name = dev::hw::module_of_address(reinterpret_cast<const void*>(start));
+  auto dot = name.rfind('.');
+  name = dot == std::string::npos ? "" : name.substr(0, dot);
   dev::Thread* t = d.create_thread(
-      p, [start, param] { return start(param); }, "");
+      p, [start, param] { return start(param); }, name);
   dev::log_event("thread-start", {{"id", dev::hex(t->id)}, {"process", p->name}});
   if (id_out != nullptr) *id_out = t->id;
   return d.add_handle(t->object);

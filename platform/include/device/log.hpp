@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,12 @@ class EventLog {
   bool enabled = true;
   // Called for each entry as it is added (the simulator prints live with it).
   std::function<void(const LogEntry&)> on_entry;
+  // Host addresses appear in entries as "mem#1", "mem#2"... in order of first appearance, so that
+  // a run's log is the same every time; this gives the address behind such a name (0 if none).
+  uintptr_t address(const std::string& alias) const;
 
  private:
+  std::map<uintptr_t, std::string> aliases_;
   std::vector<LogEntry> entries_;
   uint64_t next_seq_ = 0;
 };
