@@ -7,7 +7,12 @@
 
 struct BrokerModule {
   HINSTANCE Module;
-  Gestures* BrokerEngine;
+  HANDLE BrokerThread;     // owns the broker window; its identifier is not kept
+  Gestures* BrokerEngine;  // created at load, kept for the life of the process
+  UINT_PTR BrokerTimer;    // what SetTimer returned at the last hand-over; 0 before the first
 };
 
 extern BrokerModule Broker;
+
+// The broker thread: creates the hidden "MSGBROKER" window and serves its messages.
+DWORD WINAPI BrokerThreadRoutine(LPVOID);

@@ -80,11 +80,7 @@ bool Gestures::ProcessMouseMsg(UINT message, UINT wParam, LONG lParam, HWND brok
       HWND myBroker = LoadWord(MsgBroker);
       if (myBroker != nullptr) PostMessageW(myBroker, kResetMsg, 0, 0);
       HWND target = LoadWord(TargetWnd);
-      if (target != nullptr) {
-        memset(TargetClass, 0, sizeof(TargetClass));
-        GetClassNameW(target, TargetClass, kTargetClassChars);
-        TargetIsPIEHTML = wcscmp(TargetClass, kBrowserViewClass) == 0;
-      }
+      if (target != nullptr) ReadTargetClass(target);
       CurX = DownX = PointX(lParam);
       CurY = DownY = PointY(lParam);
       FirstMovePending = true;

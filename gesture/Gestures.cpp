@@ -109,15 +109,19 @@ bool Gestures::ResetData() {
   CodeCount = 0;
   memset(GestureString, 0, sizeof(GestureString));
 
-  if (GestureScrolling) {
-    if (ScrollStateEvent == nullptr) {
-      ScrollStateEvent = CreateEventW(nullptr, TRUE, FALSE, kScrollStateEventName);
-    }
-    if (ScrollStateEvent != nullptr) SetEventData(ScrollStateEvent, 1);
-  }
+  if (GestureScrolling) SetScrollState(kScrollStateEnded);
   GestureScrolling = FALSE;
 
   HWND broker = LoadWord(MsgBroker);
   if (broker != nullptr) KillTimer(broker, kGestureTimer);
   return true;
+}
+
+// The scrolling state that the other process reads: the event is opened at first need, and
+// without it only that process's view of the state is missing.
+void Gestures::SetScrollState(DWORD data) {
+  if (ScrollStateEvent == nullptr) {
+    ScrollStateEvent = CreateEventW(nullptr, TRUE, FALSE, kScrollStateEventName);
+  }
+  if (ScrollStateEvent != nullptr) SetEventData(ScrollStateEvent, data);
 }

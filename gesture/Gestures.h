@@ -25,9 +25,16 @@ const UINT kGestureTimer = 5;
 const UINT kGestureTimerPeriodMs = 80;
 const int kTargetClassChars = 50;
 
-// Messages to the broker window.
+// Messages to the broker window. The hand-over's number is also that of the gesture notification
+// to a gesture-aware window.
 const UINT kHandOverMsg = WM_USER + 250;
 const UINT kResetMsg = WM_USER + 252;
+const UINT kScrollQueryMsg = WM_USER + 253;
+const UINT kGestureNotifyMsg = WM_USER + 250;
+
+// Event data of the named event "InGestureScrolling": the broker's scrolling state.
+const DWORD kScrollStateRunning = 2;
+const DWORD kScrollStateEnded = 1;
 
 class Gestures {
  public:
@@ -51,10 +58,27 @@ class Gestures {
   bool AddMsg(UINT message, UINT wParam, LONG lParam);
   bool FlushMsg(HWND window);
 
+  // Recognition and dispatch of a handed-over gesture, one timer tick at a time.
+  bool ProcessTimer(HWND window, UINT message, UINT wParam, LONG lParam);
+  bool ProcessGesture(HWND window, UINT behaviour, bool oneShot);
+
+  // The hand-over from the proxy's engine to the broker's.
+  int CopyGestureData(cGesture* records);
+  bool DuplicateGestureData(Gestures* source);
+  bool CleanGestureData();
+  int IsInGestureScrolling();
+
   // Content scrolling.
   bool ScrollContent(HWND window, int bar, int distance);
   int GetScrollPos(HWND window, int bar, int* position);
   bool IsScrollableWnd(HWND window);
+
+  // Browser, screen and window behaviours.
+  bool ZoomContent(HWND window, bool lowerLevel);
+  bool NavPage(HWND window, bool leftward);
+  bool RotateScreen(int angle);
+  bool CloseWnd();
+  bool Quit();
 
   // State of the current stroke and gesture.
   bool Panning;
@@ -105,6 +129,8 @@ class Gestures {
 
  private:
   void Initialise();
+  void ReadTargetClass(HWND target);
+  void SetScrollState(DWORD data);
   bool ScrollBrowserView(HWND window, int bar, int distance);
   bool ScrollWithLines(HWND window, int bar, int distance);
 };

@@ -7,6 +7,7 @@
 #include "gesture/Arithmetic.h"
 #include "gesture/Browser.h"
 #include "gesture/Gestures.h"
+#include "gesture/Momentum.h"
 #include "gesture/Sound.h"
 #include "gesture/Word.h"
 
@@ -105,8 +106,13 @@ bool Gestures::ScrollWithLines(HWND window, int bar, int distance) {
   if (CodeSlots[0].length > limit) CodeSlots[0].length = limit;
   int momentum = CodeSlots[0].length;
 
+  // The last steps of a momentum are a third of almost nothing and truncate to 0; they go on in
+  // the momentum's own direction rather than taking a line back.
+  int direction = distance > 0 ? 1 : distance < 0 ? -1 : MomentumDirection;
+  line = direction > 0 ? SB_LINEDOWN : SB_LINEUP;
+
   bool moved = false;
-  if (momentum > kEveryTickAbove || (momentum >= 1 && momentum % 2 == 0)) {
+  if (direction != 0 && (momentum > kEveryTickAbove || (momentum >= 1 && momentum % 2 == 0))) {
     PostMessageW(window, ScrollMessage(bar), line, 0);
     moved = true;
   }

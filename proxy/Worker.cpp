@@ -8,9 +8,8 @@ BrokerLink Broker = {nullptr, nullptr, 0, false};
 
 static const WCHAR kBrokerClass[] = TEXT("MSGBROKER");
 static const WCHAR kScrollStateEventName[] = TEXT("InGestureScrolling");
-const DWORD kScrollingState = 2;
 
-static HWND FindBroker() {
+HWND FindBroker() {
   HWND broker = LoadWord(Broker.BrokerWnd);
   if (broker == nullptr) {
     broker = FindWindowW(kBrokerClass, nullptr);
@@ -49,7 +48,7 @@ bool BrokerIsScrolling() {
     data = GetEventData(Broker.ScrollEvent);
     StoreWord(Broker.LastEventData, data);
   }
-  bool scrolling = data == kScrollingState;
+  bool scrolling = data == kScrollStateRunning;
   StoreWord(Broker.LastScrolling, scrolling);
   return scrolling;
 }

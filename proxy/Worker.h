@@ -15,5 +15,8 @@ extern BrokerLink Broker;
 
 DWORD WINAPI WorkerRoutine(LPVOID);
 
+// The broker window, looked up until it is found and then kept; null while there is none.
+HWND FindBroker();
+
 // True while the broker is carrying out a gesture.
 bool BrokerIsScrolling();

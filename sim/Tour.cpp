@@ -8,6 +8,8 @@ namespace sim {
 
 Scenario tour_scenario(const std::string& source_dir) {
   std::string text = R"(# The built-in tour.
+# The engines' Verbose debug zone shows each hand-over and each tick of the broker's timer.
+reg HKLM\DebugZones QUOBUpdater dword 0xC004
 note "Gesture function off: every stroke reaches the window system unchanged"
 wait 100
 tap 120 160
@@ -32,17 +34,29 @@ note "No window under the finger takes gestures: the stroke reaches the window s
 drag 200 100 40 100 200
 wait 300
 note "A rest then a drag on a list pans it, a line for every 10 pixels"
-window broker plain 0 0 1 1 class MSGBROKER hidden 1
 window list list 0 26 240 268 lines 200 page 12
 foreground list
 wait 100
 drag 120 250 120 100 300 rest 600
+wait 300
+note "A flick up on the list: the broker carries it on with momentum, a line a tick, then every second tick"
+flick 120 200 120 140 150
+wait 3000
+note "A finger down in the middle of a momentum stops it at once: the proxy resets the broker"
+flick 120 200 120 140 150
+wait 500
+tap 120 200
 wait 300
 note "The same drag in the browser moves its HTML view by position"
 window ie browser 0 0 240 320
 window page view 0 26 240 268 parent ie lines 2000
 foreground ie
 drag 120 250 120 100 300 rest 600
+wait 300
+note "A gesture-aware application receives a stroke to the left as a message instead"
+window viewer aware 0 26 240 268
+foreground viewer
+flick 200 150 60 165 150
 wait 300
 note "A window without scroll bars is no place for gestures: a tap on it reaches it unchanged"
 window label plain 20 60 200 40

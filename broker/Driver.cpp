@@ -1,0 +1,24 @@
+// The stream-driver entry points through which the device manager starts the broker.
+#include "broker/Broker.h"
+
+static const WCHAR kBrokerClass[] = TEXT("MSGBROKER");
+
+// The device context handed back to the device manager.
+const DWORD kDeviceContext = 1;
+
+extern "C" DWORD GES_Init(LPCWSTR, LPCVOID) {
+  Broker.BrokerThread = CreateThread(nullptr, 0, BrokerThreadRoutine, nullptr, 0, nullptr);
+  // Without a thread there is no broker window; the proxy then finds none and the stock
+  // behaviour stays.
+  return kDeviceContext;
+}
+
+extern "C" BOOL GES_Deinit(DWORD) {
+  CloseHandle(Broker.BrokerThread);
+  UnregisterClassW(kBrokerClass, Broker.Module);
+  return TRUE;
+}
+
+extern "C" BOOL GES_IOControl(DWORD, DWORD, PBYTE, DWORD, PBYTE, DWORD, PDWORD) {
+  return TRUE;
+}

@@ -1,0 +1,82 @@
+// The broker window: hidden, found by its class, it receives the gestures that the proxy hands
+// over and carries them out on its 80 ms timer, on the broker thread.
+#include <string.h>
+
+#include "broker/Broker.h"
+
+static const WCHAR kBrokerClass[] = TEXT("MSGBROKER");
+static const WCHAR kBrokerName[] = TEXT("MsgBroker");
+
+// Every message is answered with this.
+const LRESULT kHandled = 1;
+
+static void CALLBACK BrokerTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+  Gestures* engine = Broker.BrokerEngine;
+  if (engine != nullptr) engine->ProcessTimer(engine->TargetWnd, 0, 0, 0);
+}
+
+// Nothing here reaches the default window procedure. Without an engine (its allocation failed
+// at load) every message is answered and nothing is carried out.
+static LRESULT CALLBACK BrokerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+  Gestures* engine = Broker.BrokerEngine;
+  switch (message) {
+    case WM_CREATE:
+      if (engine != nullptr) engine->SetMsgBroker(window);
+      break;
+    case kHandOverMsg:
+      if (engine != nullptr) {
+        engine->DuplicateGestureData(reinterpret_cast<Gestures*>(wParam));
+        Broker.BrokerTimer =
+            SetTimer(window, kGestureTimer, kGestureTimerPeriodMs, BrokerTimerProc);
+      }
+      break;
+    case kResetMsg:
+      if (engine != nullptr) engine->ResetData();
+      break;
+    case kScrollQueryMsg:
+      return engine != nullptr ? engine->IsInGestureScrolling() : 0;
+    case WM_CLOSE:
+      if (Broker.BrokerTimer != 0) KillTimer(window, Broker.BrokerTimer);
+      if (engine != nullptr) engine->Quit();
+      PostQuitMessage(0);
+      break;
+    default:
+      break;
+  }
+  return kHandled;
+}
+
+static bool CreateBrokerWindow(HINSTANCE module) {
+  WCHAR name[16];
+  WCHAR cls[16];
+  wcscpy(name, kBrokerName);
+  wcscpy(cls, kBrokerClass);
+
+  // A broker window left behind by an earlier load of this module goes first.
+  HWND stale = FindWindowW(cls, name);
+  if (stale != nullptr) DestroyWindow(stale);
+
+  WNDCLASSW wc;
+  memset(&wc, 0, sizeof(wc));
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = BrokerWndProc;
+  wc.hInstance = module;
+  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  wc.lpszClassName = cls;
+  if (RegisterClassW(&wc) == 0) return false;
+
+  HWND window = CreateWindowExW(0, cls, name, 0, 0, 0, 0, 0, nullptr, nullptr, module, nullptr);
+  if (window == nullptr) return false;
+  ShowWindow(window, SW_HIDE);
+  return true;
+}
+
+DWORD WINAPI BrokerThreadRoutine(LPVOID) {
+  if (!CreateBrokerWindow(Broker.Module)) return 0;
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<DWORD>(msg.wParam);
+}

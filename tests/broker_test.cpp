@@ -1,0 +1,301 @@
+// The broker on a booted device: the device manager starts it, the proxy hands strokes over to its
+// window, and its timer carries them out: momentum on a list, a message to a gesture-aware
+// application, the reset that stops it, and what it does with hand-overs that make no sense.
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "Scenario.h"
+#include "device/apps.hpp"
+#include "gesture/Gestures.h"
+#include "support/DeviceFixture.h"
+
+namespace {
+
+using dev::apps::Kind;
+
+const char kGesturesOn[] =
+    "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=dword:00000001\n"
+    "[HKEY_LOCAL_MACHINE\\DebugZones]\n\"QUOBUpdater\"=dword:0000C004\n";
+
+const UINT kScrollQuery = WM_USER + 253;
+
+// One tick of the broker's timer as its engine reports it in the Verbose zone.
+struct Tick {
+  uint64_t time;
+  unsigned behaviour;
+  int momentum;
+};
+
+class BrokerTest : public vt::DeviceTest {
+ protected:
+  void SetUp() override { Start(kGesturesOn); }
+
+  void Start(const std::string& reg) {
+    vt::BootOptions options;
+    options.reg = reg;
+    Boot(options);
+    broker = FindWindowW(u"MSGBROKER", nullptr);
+  }
+
+  HWND Front(Kind kind, int lines = 400) {
+    dev::apps::WindowSpec win;
+    win.kind = kind;
+    win.x = 0, win.y = 26, win.width = 240, win.height = 268;
+    win.lines = lines;
+    win.page = 12;
+    HWND w = dev::apps::place(*device, win);
+    dev::apps::set_foreground(*device, w);
+    return w;
+  }
+
+  // 60 pixels upwards in 150 ms from (120, 200), 100 ms from now.
+  void FlickUp() {
+    device->run_for(100);
+    Stroke(120, 200, 120, 140, 150);
+  }
+
+  std::vector<Tick> Ticks() const {
+    std::vector<Tick> out;
+    for (const auto& e : Log("debug")) {
+      Tick t{e.time, 0, 0};
+      if (sscanf(e.str("text").c_str(), "Gesture tick: behaviour %u, momentum %d", &t.behaviour,
+                 &t.momentum) == 2) {
+        out.push_back(t);
+      }
+    }
+    return out;
+  }
+  std::vector<dev::LogEntry> Lines(HWND window) const {
+    std::vector<dev::LogEntry> out;
+    for (const auto& e : Log("post", "msg", "WM_VSCROLL")) {
+      if (e.str("window").find(dev::hex(reinterpret_cast<uintptr_t>(window))) != std::string::npos)
+        out.push_back(e);
+    }
+    return out;
+  }
+  std::vector<int64_t> EventData() const {
+    std::vector<int64_t> out;
+    for (const auto& e : Log("event-data", "event", "InGestureScrolling"))
+      out.push_back(e.num("data"));
+    return out;
+  }
+  LRESULT Send(UINT message) { return SendMessageW(broker, message, 0, 0); }
+
+  HWND broker = nullptr;
+};
+
+TEST_F(BrokerTest, TheDeviceManagerStartsAHiddenEmptyBrokerWindow) {
+  auto loaded = Log("driver-loaded", "prefix", "GES");
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(loaded[0].str("dll"), "Quenza.dll");
+  EXPECT_EQ(loaded[0].str("context"), "0x1");
+  ASSERT_NE(broker, nullptr) << "found by its class alone";
+  EXPECT_EQ(FindWindowW(u"MSGBROKER", u"MsgBroker"), broker);
+  EXPECT_FALSE(IsWindowVisible(broker));
+  RECT r{1, 1, 1, 1};
+  GetWindowRect(broker, &r);
+  EXPECT_EQ(r.right - r.left, 0);
+  EXPECT_EQ(r.bottom - r.top, 0);
+}
+
+TEST_F(BrokerTest, AFlickUpScrollsTheListAsItsMomentumDecays) {
+  HWND list = Front(Kind::List);
+  FlickUp();
+  device->run_for(5000);
+
+  auto ticks = Ticks();
+  ASSERT_GT(ticks.size(), 25u);
+  const int start = ticks.front().momentum;
+  size_t expectedLines = 0;
+  for (size_t i = 0; i < ticks.size(); ++i) {
+    SCOPED_TRACE("tick " + std::to_string(i));
+    EXPECT_EQ(ticks[i].behaviour, 100u);
+    EXPECT_EQ(ticks[i].momentum, start - static_cast<int>(i)) << "one step per tick";
+    if (i > 0) {
+      EXPECT_EQ(ticks[i].time - ticks[i - 1].time, 80u);
+    }
+    int c = ticks[i].momentum;
+    if (c > 20 || (c >= 1 && c % 2 == 0)) ++expectedLines;
+  }
+  EXPECT_EQ(ticks.back().momentum, 0) << "the momentum runs out";
+
+  auto lines = Lines(list);
+  EXPECT_EQ(lines.size(), expectedLines) << "a line a tick above 20, every second tick from 20";
+  for (const auto& line : lines) EXPECT_EQ(line.str("wParam"), "0x1") << "SB_LINEDOWN";
+  EXPECT_EQ(lines.front().time, ticks.front().time);
+  EXPECT_EQ(dev::apps::scroll_pos(*device, list), static_cast<int>(expectedLines));
+
+  EXPECT_EQ(EventData(), (std::vector<int64_t>{2, 1}));
+  auto scrolling = Log("event-data", "event", "InGestureScrolling");
+  EXPECT_EQ(scrolling.front().time, ticks.front().time) << "scrolling from the first tick";
+  EXPECT_EQ(scrolling.back().time, ticks.back().time) << "and ended by the last";
+  EXPECT_EQ(Log("timer-killed").size(), 1u);
+}
+
+TEST_F(BrokerTest, NearTheEndOfTheListTheMomentumStopsAtTheSecondUnchangedReading) {
+  HWND list = Front(Kind::List, 16);  // 12 lines on screen: four lines to go
+  FlickUp();
+  device->run_for(5000);
+
+  EXPECT_EQ(dev::apps::scroll_pos(*device, list), 4);
+  auto ticks = Ticks();
+  ASSERT_FALSE(ticks.empty());
+  EXPECT_GT(ticks.back().momentum, 20) << "ended early, not by running out";
+  // Lines are posted, so each reading lags a line behind: four lines, one more whose reading
+  // still shows the last move, then two unchanged readings.
+  EXPECT_EQ(Lines(list).size(), 7u);
+  EXPECT_EQ(EventData(), (std::vector<int64_t>{2, 1}));
+}
+
+TEST_F(BrokerTest, AResetInTheMiddleOfTheMomentumStopsItAtOnce) {
+  HWND list = Front(Kind::List);
+  FlickUp();
+  device->run_for(80 * 5);
+  size_t before = Lines(list).size();
+  ASSERT_GE(before, 4u);
+  EXPECT_EQ(Send(kScrollQuery), 1) << "scrolling between ticks";
+
+  PostMessageW(broker, WM_USER + 252, 0, 0);
+  device->run_for(2000);
+  EXPECT_EQ(Lines(list).size(), before);
+  EXPECT_EQ(EventData(), (std::vector<int64_t>{2, 1}));
+  EXPECT_EQ(Log("timer-killed").size(), 1u);
+  EXPECT_EQ(Send(kScrollQuery), 0);
+}
+
+TEST_F(BrokerTest, AGestureAwareApplicationReceivesTheGestureOnce) {
+  HWND viewer = Front(Kind::GestureAware);
+  device->run_for(100);
+  Stroke(200, 150, 60, 165, 150);  // not quite level: a level segment has no direction
+  device->run_for(1000);
+
+  auto received = Log("app-received", "msg", "1274");
+  ASSERT_EQ(received.size(), 1u);
+  uint64_t wParam = std::stoull(received[0].str("wParam"), nullptr, 16);
+  EXPECT_EQ(wParam & 0xFFFF, 102u) << "a page to the left";
+  EXPECT_GT(wParam >> 16, 0u) << "the stroke's length";
+  EXPECT_EQ(received[0].str("lParam"), dev::hex(200 + 150 * 65536)) << "where the finger came down";
+  EXPECT_EQ(Log("app-received").size(), 1u) << "nothing else reaches it";
+  EXPECT_TRUE(Lines(viewer).empty());
+  EXPECT_EQ(EventData(), (std::vector<int64_t>{2, 1}));
+}
+
+TEST_F(BrokerTest, TheBrokerWindowAnswersEveryMessageWithoutTheDefaultProcedure) {
+  EXPECT_EQ(Send(kScrollQuery), 0) << "no gesture handed over yet";
+  // Paint, get-text, a private message, a message number nobody uses.
+  for (UINT message : {UINT(0x000F), UINT(WM_USER + 251), UINT(0x000D), UINT(0x7FFF)}) {
+    EXPECT_EQ(Send(message), 1) << message;
+  }
+  EXPECT_EQ(Send(WM_CLOSE), 1);
+  device->settle();
+  EXPECT_TRUE(Log("timer-killed").empty()) << "no hand-over, no timer to kill";
+  auto exits = Log("thread-exit");
+  ASSERT_FALSE(exits.empty());
+  EXPECT_EQ(exits.back().process, "device.exe");
+  EXPECT_EQ(exits.back().num("code"), 0);
+}
+
+TEST_F(BrokerTest, ClosingTheBrokerAfterAHandOverKillsItsTimer) {
+  Front(Kind::List);
+  FlickUp();
+  device->run_for(200);
+  PostMessageW(broker, WM_CLOSE, 0, 0);
+  device->run_for(1000);
+  EXPECT_EQ(Log("timer-killed").size(), 1u);
+  EXPECT_EQ(Log("thread-exit").back().num("code"), 0);
+}
+
+TEST_F(BrokerTest, TheStreamEntryPointsLeaveEveryBufferAlone) {
+  device->as_process("device.exe", [] {
+    HMODULE quenza = LoadLibraryW(u"Quenza.dll");
+    ASSERT_NE(quenza, nullptr);
+    using IOControl = BOOL (*)(DWORD, DWORD, PBYTE, DWORD, PBYTE, DWORD, PDWORD);
+    auto io = reinterpret_cast<IOControl>(
+        reinterpret_cast<void (*)()>(GetProcAddressW(quenza, u"GES_IOControl")));
+    ASSERT_NE(io, nullptr);
+    for (DWORD code : {0u, 1u, 0x80002000u, 0xFFFFFFFFu}) {
+      BYTE in[4] = {1, 2, 3, 4};
+      DWORD out = 0xDEADBEEF;
+      DWORD returned = 0xDEADBEEF;
+      EXPECT_TRUE(io(1, code, in, sizeof in, reinterpret_cast<PBYTE>(&out), sizeof out, &returned));
+      EXPECT_EQ(out, 0xDEADBEEFu);
+      EXPECT_EQ(returned, 0xDEADBEEFu);
+    }
+    EXPECT_TRUE(io(0, 0, nullptr, 0, nullptr, 0, nullptr));
+    FreeLibrary(quenza);
+  });
+  // The window still uses the class, so unregistering it fails; that is not reported.
+  EXPECT_TRUE(device->deinit_driver("GES"));
+  EXPECT_TRUE(IsWindow(broker)) << "the broker window stays";
+}
+
+// A hand-over whose object is not a finished gesture: the broker copies what it can read as codes
+// and never runs anything else.
+class BrokerHandOverTest : public BrokerTest {
+ protected:
+  Gestures& Source() { return *reinterpret_cast<Gestures*>(storage); }
+  void Slot(int i, WCHAR code, int length) {
+    Source().CodeSlots[i].code = code;
+    Source().CodeSlots[i].length = length;
+  }
+  void HandOver(const void* source) {
+    PostMessageW(broker, WM_USER + 250, reinterpret_cast<WPARAM>(source), 0);
+  }
+
+  alignas(Gestures) unsigned char storage[sizeof(Gestures)] = {};
+};
+
+TEST_F(BrokerHandOverTest, CodesOutsideTheNineLettersAreIgnored) {
+  HWND list = Front(Kind::List);
+  Source().TargetWnd = list;
+  Slot(0, u'\0', 500);
+  Slot(1, u'U', 90);
+  Slot(2, u'#', 700);
+  Slot(3, u'X', 0);
+  Slot(4, u'D', 900);  // after the first free slot: not part of the gesture
+  HandOver(&Source());
+  device->run_for(100);
+  auto ticks = Ticks();
+  ASSERT_FALSE(ticks.empty());
+  EXPECT_EQ(ticks.front().behaviour, 100u);
+  EXPECT_EQ(ticks.front().momentum, 90);
+}
+
+TEST_F(BrokerHandOverTest, AHandOverOvertakenByTheNextPenDownRunsNothing) {
+  HWND list = Front(Kind::List);
+  Source().TargetWnd = list;
+  Slot(0, u'U', 120);
+  Slot(1, u'X', 0);
+  HandOver(&Source());
+  // Before the broker gets to it, the next stroke's pen-down resets the object and the broker.
+  Slot(0, u'X', 0);
+  PostMessageW(broker, WM_USER + 252, 0, 0);
+  device->run_for(1000);
+  EXPECT_TRUE(Lines(list).empty());
+  EXPECT_TRUE(Ticks().empty());
+  EXPECT_TRUE(EventData().empty());
+
+  HandOver(nullptr);  // no object at all
+  device->run_for(1000);
+  EXPECT_TRUE(Lines(list).empty());
+  EXPECT_TRUE(IsWindow(broker));
+  EXPECT_EQ(Send(kScrollQuery), 0);
+}
+
+TEST_F(BrokerTest, WithoutABrokerWindowStrokesReachTheWindowSystem) {
+  Start(std::string(kGesturesOn) +
+        "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Gesture]\n\"Dll\"=\"Missing.dll\"\n");
+  ASSERT_EQ(broker, nullptr);
+  EXPECT_EQ(Log("driver-failed").size(), 1u);
+  Front(Kind::List);
+  size_t before = device->received_samples().size();
+  device->run_for(100);
+  auto samples =
+      sim::to_panel(sim::straight_stroke(120, 200, 120, 140, 150, 0, 100), device->now(), 10);
+  Play(samples);
+  EXPECT_EQ(device->received_samples().size() - before, samples.size());
+}
+
+}  // namespace
