@@ -10,41 +10,25 @@
 
 namespace {
 
+// A driver entry of Drivers\BuiltIn as .reg text; empty fields are left out.
+std::string BuiltIn(const std::string& key, const std::string& dll, const std::string& prefix,
+                    const std::string& order, const std::string& index = "") {
+  std::string reg = "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\" + key + "]\n";
+  if (!dll.empty()) reg += "\"Dll\"=\"" + dll + "\"\n";
+  if (!prefix.empty()) reg += "\"Prefix\"=\"" + prefix + "\"\n";
+  if (!order.empty()) reg += "\"Order\"=dword:" + order + "\n";
+  if (!index.empty()) reg += "\"Index\"=dword:" + index + "\n";
+  return reg;
+}
+
 // teststream.dll answers to the prefixes TST (Init and Deinit), none (Init only) and FAIL (an
 // Init that refuses); NONE names no entry point of it.
-const char kDrivers[] = R"(REGEDIT4
-[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\Zeta]
-"Dll"="teststream.dll"
-"Prefix"="TST"
-"Order"=dword:00000005
-
-[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\Alpha]
-"Dll"="teststream.dll"
-"Prefix"="TST"
-"Order"=dword:00000005
-"Index"=dword:00000002
-
-[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\Bare]
-"Dll"="TESTSTREAM.DLL"
-"Order"=dword:00000001
-
-[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\Refuses]
-"Dll"="teststream.dll"
-"Prefix"="FAIL"
-"Order"=dword:00000002
-
-[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\NoEntry]
-"Dll"="teststream.dll"
-"Prefix"="NONE"
-"Order"=dword:00000003
-
-[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\Absent]
-"Dll"="nothere.dll"
-"Order"=dword:00000004
-
-[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\NoDll]
-"Prefix"="TST"
-)";
+const std::string kDrivers =
+    BuiltIn("Zeta", "teststream.dll", "TST", "5") +
+    BuiltIn("Alpha", "teststream.dll", "TST", "5", "2") +
+    BuiltIn("Bare", "TESTSTREAM.DLL", "", "1") + BuiltIn("Refuses", "teststream.dll", "FAIL", "2") +
+    BuiltIn("NoEntry", "teststream.dll", "NONE", "3") + BuiltIn("Absent", "nothere.dll", "", "4") +
+    BuiltIn("NoDll", "", "TST", "");
 
 class DeviceManagerTest : public vt::DeviceTest {
  protected:
@@ -125,10 +109,7 @@ TEST_F(DeviceManagerTest, LoadsDriversByOrderThenKeyNameAndKeepsOnlyThoseInitAcc
 }
 
 TEST_F(DeviceManagerTest, ALibraryThatNoDriverKeepsIsUnloaded) {
-  BootWith(R"([HKEY_LOCAL_MACHINE\Drivers\BuiltIn\Refuses]
-"Dll"="teststream.dll"
-"Prefix"="FAIL"
-)");
+  BootWith(BuiltIn("Refuses", "teststream.dll", "FAIL", ""));
   auto unloads = Log("module-unload", "module", "teststream.dll");
   ASSERT_EQ(unloads.size(), 1u);
   EXPECT_EQ(unloads[0].process, "device.exe");
