@@ -5,7 +5,8 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev \
-              nlohmann-json3-dev libcli11-dev libpugixml-dev clang-format
+              nlohmann-json3-dev libcli11-dev libpugixml-dev clang-format \
+              binutils-mingw-w64-x86-64 python3
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps build build-asan demo test test-plain test-asan bench format clean

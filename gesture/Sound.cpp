@@ -1,9 +1,79 @@
-// Sound effects of momentum scrolling.
+// Sound effects of momentum scrolling: the requests the engine raises on the thread that drives
+// it, and the sound thread that plays the ticks and the fading sound from the broker's module.
 #include "gesture/Sound.h"
 
+#include <mmsystem.h>
+
+#include "gesture/DebugZones.h"
 #include "gesture/Word.h"
 
 SoundState Snd = {false, false, false, true, nullptr, nullptr, 0, 0};
+
+namespace {
+
+const WCHAR kWakeEventName[] = TEXT("VexoriSnd");
+const WCHAR kTickSound[] = TEXT("VexoriSnd");
+const WCHAR kFadingSound[] = TEXT("VexoriSndAttenuate");
+const WCHAR kSoundType[] = TEXT("WAVE");
+const int kLastTickStep = 15;
+const DWORD kPausePerStepMs = 20;
+
+// Plays a "WAVE" resource of a module synchronously; false when it is missing or cannot be
+// loaded, else what sndPlaySoundW answers (false for data it cannot play).
+BOOL PlaySoundResource(HINSTANCE module, LPCWSTR name) {
+  if (module == nullptr) return FALSE;
+  HRSRC found = FindResourceW(module, name, kSoundType);
+  if (found == nullptr) return FALSE;
+  HGLOBAL loaded = LoadResource(module, found);
+  if (loaded == nullptr) return FALSE;
+  LPVOID data = LockResource(loaded);
+  if (data == nullptr || SizeofResource(module, found) == 0) return FALSE;
+  return sndPlaySoundW(static_cast<LPCWSTR>(data), SND_MEMORY | SND_NODEFAULT);
+}
+
+HINSTANCE SoundModule() {
+  Gestures* engine = LoadWord(CurrentGestures);
+  return engine != nullptr ? engine->GetSndInstance() : nullptr;
+}
+
+// One cycle of ticking, from the first step, then the fading sound if one was asked for.
+void TickCycle() {
+  StoreWord(Snd.tickStep, 0);
+  if (!LoadWord(Snd.sndStop)) {
+    for (;;) {
+      int step = LoadWord(Snd.tickStep);
+      if (LoadWord(Snd.sndRestart)) {
+        StoreWord(Snd.sndRestart, false);
+        step = 1;
+      } else if (step < kLastTickStep) {
+        ++step;
+      }
+      StoreWord(Snd.tickStep, step);
+      PlaySoundResource(SoundModule(), kTickSound);
+      Sleep(kPausePerStepMs * static_cast<DWORD>(step));
+      if (LoadWord(Snd.sndStop)) break;
+    }
+  }
+  if (!LoadWord(Snd.noAttenuate)) PlaySoundResource(SoundModule(), kFadingSound);
+}
+
+DWORD WINAPI SoundThread(LPVOID) {
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+  HANDLE wake = LoadWord(Snd.sndWakeEvent);
+  while (wake != nullptr && WaitForSingleObject(wake, INFINITE) == WAIT_OBJECT_0) TickCycle();
+
+  // The handles are forgotten before they are closed, so no request signals a closed event and
+  // the next momentum step starts the thread afresh.
+  HANDLE self = LoadWord(Snd.sndThread);
+  StoreWord(Snd.sndWakeEvent, nullptr);
+  StoreWord(Snd.sndThread, nullptr);
+  StoreWord(Snd.sndThreadId, 0);
+  if (wake != nullptr) CloseHandle(wake);
+  if (self != nullptr) CloseHandle(self);
+  return 0;
+}
+
+}  // namespace
 
 void SoundStopRequest(const Gestures& engine) {
   if (engine.Panning || !LoadWord(engine.Sound)) return;
@@ -12,11 +82,23 @@ void SoundStopRequest(const Gestures& engine) {
 }
 
 bool SoundThreadStarted() {
-  return Snd.sndThread != nullptr;
+  return LoadWord(Snd.sndThread) != nullptr;
 }
 
 void StartSoundThread() {
-  // The ticking itself comes with the sound resources; until then there is no thread to start.
+  HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, kWakeEventName);
+  StoreWord(Snd.sndWakeEvent, wake);
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, SoundThread, nullptr, 0, &id);
+  if (thread == nullptr) {
+    // Every attempt opens the same named event again; the handle of a failed one is not kept.
+    StoreWord(Snd.sndWakeEvent, nullptr);
+    if (wake != nullptr) CloseHandle(wake);
+    DEBUGMSG(ZONE_ERROR, (TEXT("%s: Cannot create sound thread!\r\n"), TEXT("ZuvorurUve")));
+    return;
+  }
+  StoreWord(Snd.sndThreadId, id);
+  StoreWord(Snd.sndThread, thread);
 }
 
 void SoundStartRequest(const Gestures& engine) {
@@ -25,7 +107,8 @@ void SoundStartRequest(const Gestures& engine) {
   StoreWord(Snd.sndStop, false);
   StoreWord(Snd.noAttenuate, true);
   StoreWord(Snd.sndRestart, true);
-  if (Snd.sndWakeEvent != nullptr) SetEvent(Snd.sndWakeEvent);
+  HANDLE wake = LoadWord(Snd.sndWakeEvent);
+  if (wake != nullptr) SetEvent(wake);
 }
 
 void SoundFadeRequest(const Gestures& engine) {

@@ -17,7 +17,9 @@ struct SoundState {
 
 extern SoundState Snd;
 
-// Starts the sound thread, once.
+// Opens the wake event "VexoriSnd" and starts the sound thread. A failed start keeps neither
+// handle, so the next momentum step tries again; a thread whose wait fails forgets both handles
+// as it closes them and ends, so the next momentum step starts a new one.
 void StartSoundThread();
 bool SoundThreadStarted();
 // Starts a ticking sequence unless one runs; nothing with the sound off.

@@ -139,6 +139,10 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   }
   device.run_until(cursor + kSettleMs);
   device.settle();
+  result.end_time = device.now();
+  if (!opt.audio_file.empty() && !device.write_audio(opt.audio_file)) {
+    throw dev::InputError(opt.audio_file, 0, "cannot write the audio");
+  }
   result.log = device.log().entries();
   count_samples(result);
   return result;

@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
     cmd->add_option("--windows", options.windows_dir, "folder of the device's \\Windows libraries")
         ->check(CLI::ExistingDirectory);
     cmd->add_flag("--realtime", options.realtime, "let the device clock follow the wall clock");
+    cmd->add_option("--audio", options.audio_file,
+                    "mix every sound played into FILE (WAV, 16-bit stereo, 44100 Hz)");
   };
   CLI::App* demo = app.add_subcommand("demo", "boot the device and play the built-in tour");
   common(demo);

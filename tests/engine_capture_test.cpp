@@ -8,6 +8,7 @@
 
 #include "device/apps.hpp"
 #include "gesture/Gestures.h"
+#include "gesture/Sound.h"
 #include "gesture/PathLength.h"
 #include "support/DeviceFixture.h"
 
@@ -41,6 +42,8 @@ class EngineCaptureTest : public vt::DeviceTest {
     options.boot_tick = bootTick;
     Boot(options);
     CurrentGestures = nullptr;
+    // The sound thread and event of the last device are gone with it.
+    Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
     broker = Place(0, 0, 10, 10);
     list = Place(0, 0, 240, 320, Kind::List);
     g = new (EngineStorage) Gestures;

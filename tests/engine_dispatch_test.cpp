@@ -7,6 +7,7 @@
 
 #include "device/apps.hpp"
 #include "gesture/Gestures.h"
+#include "gesture/Sound.h"
 #include "support/DeviceFixture.h"
 
 namespace {
@@ -49,6 +50,8 @@ class EngineDispatchTest : public vt::DeviceTest {
     options.install = false;
     Boot(options);
     CurrentGestures = nullptr;
+    // The sound thread and event of the last device are gone with it.
+    Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
     source = std::make_unique<Gestures>();  // the proxy's engine
     g = std::make_unique<Gestures>();       // the broker's, current: settings load into it
     broker = Place(Kind::Plain, 0, 10);

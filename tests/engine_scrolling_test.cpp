@@ -57,6 +57,8 @@ class EngineScrollTest : public vt::DeviceTest {
     options.install = false;
     Boot(options);
     CurrentGestures = nullptr;
+    // The sound thread and event of the last device are gone with it.
+    Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
     g = std::make_unique<Gestures>();
     ForgetEndOfContent();
   }

@@ -65,6 +65,8 @@ class EngineTest : public vt::DeviceTest {
     Boot(options);
     for (const auto& [name, data] : values) device->reg_set_dword(kGestureKey, name, data);
     CurrentGestures = nullptr;
+    // The sound thread and event of the last device are gone with it.
+    Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
   }
 
   void Set(const char* value, uint32_t data) {

@@ -72,6 +72,7 @@ struct Thread {
   bool finished = false;
   DWORD exit_code = STILL_ACTIVE;
   DWORD last_error = 0;
+  int priority = THREAD_PRIORITY_NORMAL;  // kept and reported; the scheduler is first-come
 
   // Waiting.
   std::condition_variable cv;
@@ -186,6 +187,17 @@ struct Driver {
   DriverDeinitFn deinit = nullptr;  // null when the library has no Deinit
 };
 
+// ---- Sound -----------------------------------------------------------------------------------
+
+// A sound the device played, in the form it was played.
+struct PlayedSound {
+  uint64_t at = 0;  // device time it started
+  WORD channels = 0;
+  DWORD rate = 0;
+  WORD bits = 0;
+  std::vector<BYTE> data;  // the PCM frames
+};
+
 // ---- The device ---------------------------------------------------------------------------
 
 struct Device::Impl {
@@ -247,6 +259,9 @@ struct Device::Impl {
   uintptr_t next_window = 0x20000;
   std::vector<Timer> timers;
 
+  // Sound: everything played, for the host's recording.
+  std::vector<PlayedSound> sounds;
+
   // Device manager.
   std::vector<Driver> drivers;  // in load order
   bool devmgr_started = false;  // its boot drivers are loaded
@@ -287,6 +302,8 @@ struct Device::Impl {
 };
 
 Device::Impl& impl();  // the current device; aborts if none
+// The resource of a loaded module whose data hold an address: its data and size.
+bool resource_holding(const void* address, const BYTE** data, DWORD* size);
 bool have_device();
 std::u16string fold(const std::u16string& s);
 std::u16string fold(const WCHAR* s);

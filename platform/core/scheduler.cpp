@@ -403,3 +403,39 @@ BOOL WINAPI GetExitCodeThread(HANDLE h, LPDWORD code) {
 }
 
 }  // extern "C"
+
+namespace {
+
+dev::Thread* thread_of(HANDLE h, const char* call) {
+  if (h == GetCurrentThread()) return impl().current();
+  auto obj = impl().lookup(h, call);
+  if (obj && obj->type != dev::ObjType::Thread)
+    impl().bad_handle(call, reinterpret_cast<uintptr_t>(h));
+  if (!obj || obj->type != dev::ObjType::Thread) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return static_cast<dev::ThreadObj*>(obj.get())->thread;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI SetThreadPriority(HANDLE h, int priority) {
+  dev::Thread* t = thread_of(h, "SetThreadPriority");
+  if (t == nullptr) return FALSE;
+  if (priority < THREAD_PRIORITY_TIME_CRITICAL || priority > THREAD_PRIORITY_IDLE) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  t->priority = priority;
+  return TRUE;
+}
+
+int WINAPI GetThreadPriority(HANDLE h) {
+  dev::Thread* t = thread_of(h, "GetThreadPriority");
+  return t == nullptr ? THREAD_PRIORITY_ERROR_RETURN : t->priority;
+}
+
+}  // extern "C"

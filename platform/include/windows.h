@@ -371,6 +371,18 @@ void WINAPI ExitThread(DWORD dwExitCode);
 BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 #define STILL_ACTIVE 0x00000103u
+// Thread priorities run from 0 (time critical) to 7 (idle), as on the platform.
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
+int WINAPI GetThreadPriority(HANDLE hThread);
+#define THREAD_PRIORITY_TIME_CRITICAL 0
+#define THREAD_PRIORITY_HIGHEST 1
+#define THREAD_PRIORITY_ABOVE_NORMAL 2
+#define THREAD_PRIORITY_NORMAL 3
+#define THREAD_PRIORITY_BELOW_NORMAL 4
+#define THREAD_PRIORITY_LOWEST 5
+#define THREAD_PRIORITY_ABOVE_IDLE 6
+#define THREAD_PRIORITY_IDLE 7
+#define THREAD_PRIORITY_ERROR_RETURN 0x7fffffff
 
 // Time.
 DWORD WINAPI GetTickCount(void);
@@ -385,6 +397,21 @@ BOOL WINAPI SetEventData(HANDLE hEvent, DWORD dwData);
 DWORD WINAPI GetEventData(HANDLE hEvent);
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 #define CreateEvent CreateEventW
+
+// Resources of a loaded module. A name or type is a string or an ordinal (MAKEINTRESOURCE).
+#define IS_INTRESOURCE(r) ((((uintptr_t)(r)) >> 16) == 0)
+#define MAKEINTRESOURCEW(i) ((LPWSTR)((uintptr_t)((WORD)(i))))
+#define MAKEINTRESOURCE MAKEINTRESOURCEW
+#define RT_RCDATA MAKEINTRESOURCE(10)
+#define RT_VERSION MAKEINTRESOURCE(16)
+HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
+HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
+LPVOID WINAPI LockResource(HGLOBAL hResData);
+DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
+#define FindResource FindResourceW
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 
 // Memory shared between processes.
 LPVOID WINAPI MapPtrToProcess(LPVOID lpv, HANDLE hProc);
@@ -502,5 +529,6 @@ WCHAR* wcscat(WCHAR* dst, const WCHAR* src);
 const WCHAR* wcsstr(const WCHAR* haystack, const WCHAR* needle);
 
 #include <dbgapi.h>
+#include <mmsystem.h>
 
 #endif  // VEXORI_SDK_WINDOWS_H

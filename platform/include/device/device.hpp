@@ -107,6 +107,12 @@ class Device {
   // Deinit returned FALSE.
   bool deinit_driver(const std::string& prefix);
 
+  // Everything played with sndPlaySoundW so far, each sound mixed in at the device time it
+  // started: 16-bit stereo at 44100 Hz, interleaved, as long as the device has run.
+  std::vector<int16_t> mix_audio() const;
+  // The same as a WAV file; false when it cannot be written.
+  bool write_audio(const std::string& path) const;
+
   // Number of live kernel handles (events, threads, registry keys, notifications).
   size_t open_handles() const;
 

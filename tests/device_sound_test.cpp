@@ -1,0 +1,232 @@
+// The device's resources and sound: FindResourceW and friends on the broker's compiled
+// resources, sndPlaySoundW on good and bad images, and the host's recording of what played.
+#include <mmsystem.h>
+#include <string.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Runner.h"
+#include "support/DeviceFixture.h"
+
+namespace {
+
+DWORD U32(const BYTE* p) {
+  DWORD v;
+  memcpy(&v, p, 4);
+  return v;
+}
+
+WORD U16(const BYTE* p) {
+  WORD v;
+  memcpy(&v, p, 2);
+  return v;
+}
+
+// The image of a WAVE file: PCM, `channels`, `rate`, 16 bit, `frames` frames of silence.
+std::vector<BYTE> Wave(WORD format, WORD channels, DWORD rate, DWORD frames) {
+  auto put32 = [](std::vector<BYTE>& v, DWORD x) {
+    for (int i = 0; i < 4; ++i) v.push_back(static_cast<BYTE>(x >> (8 * i)));
+  };
+  auto put16 = [](std::vector<BYTE>& v, WORD x) {
+    v.push_back(static_cast<BYTE>(x)), v.push_back(static_cast<BYTE>(x >> 8));
+  };
+  DWORD bytes = frames * channels * 2;
+  std::vector<BYTE> w = {'R', 'I', 'F', 'F'};
+  put32(w, 36 + bytes);
+  for (char c : std::string("WAVEfmt ")) w.push_back(static_cast<BYTE>(c));
+  put32(w, 16), put16(w, format), put16(w, channels), put32(w, rate);
+  put32(w, rate * channels * 2), put16(w, static_cast<WORD>(channels * 2)), put16(w, 16);
+  for (char c : std::string("data")) w.push_back(static_cast<BYTE>(c));
+  put32(w, bytes);
+  w.resize(w.size() + bytes, 0);
+  return w;
+}
+
+class DeviceSoundTest : public vt::DeviceTest {
+ protected:
+  void SetUp() override {
+    vt::BootOptions options;
+    options.install = false;
+    options.files.push_back({"quenzafaulty.dll", "quenzafaulty.dll"});
+    Boot(options);
+    module = LoadLibraryW(u"Quenza.dll");
+    ASSERT_NE(module, nullptr);
+  }
+
+  // A resource's data and size, or {nullptr, 0}.
+  std::pair<const BYTE*, DWORD> Resource(LPCWSTR name, LPCWSTR type) {
+    HRSRC found = FindResourceW(module, name, type);
+    if (found == nullptr) return {nullptr, 0};
+    return {static_cast<const BYTE*>(LockResource(LoadResource(module, found))),
+            SizeofResource(module, found)};
+  }
+
+  BOOL Play(const std::vector<BYTE>& image, UINT flags = SND_MEMORY | SND_NODEFAULT) {
+    return sndPlaySoundW(reinterpret_cast<LPCWSTR>(image.data()), flags);
+  }
+
+  HINSTANCE module = nullptr;
+};
+
+TEST_F(DeviceSoundTest, TheBrokerCarriesTwoPcmSoundsOfTheStatedLengthsAndItsVersion) {
+  struct Expected {
+    const char16_t* name;
+    DWORD length;
+  };
+  for (const Expected& e :
+       {Expected{u"vexoriSnd", 17896}, Expected{u"VexoriSndATTENUATE", 52988}}) {
+    SCOPED_TRACE(dev::to_utf8(e.name));
+    auto [p, size] = Resource(e.name, u"wave");
+    ASSERT_NE(p, nullptr) << "names and types compare without regard to case";
+    ASSERT_EQ(size, e.length);
+    EXPECT_EQ(memcmp(p, "RIFF", 4), 0);
+    EXPECT_EQ(U32(p + 4), size - 8);
+    EXPECT_EQ(memcmp(p + 8, "WAVEfmt ", 8), 0);
+    EXPECT_EQ(U32(p + 16), 16u);
+    EXPECT_EQ(U16(p + 20), 1) << "PCM";
+    EXPECT_EQ(U16(p + 22), 2) << "channels";
+    EXPECT_EQ(U32(p + 24), 44100u);
+    EXPECT_EQ(U32(p + 28), 44100u * 4);
+    EXPECT_EQ(U16(p + 32), 4);
+    EXPECT_EQ(U16(p + 34), 16) << "bits";
+    EXPECT_EQ(memcmp(p + 36, "fact", 4), 0);
+    EXPECT_EQ(U32(p + 40), 4u);
+    EXPECT_EQ(U32(p + 44), (size - 56) / 4) << "frames";
+    EXPECT_EQ(memcmp(p + 48, "data", 4), 0);
+    EXPECT_EQ(U32(p + 52), size - 56);
+  }
+  // The version resource: VS_FIXEDFILEINFO follows its signature.
+  auto [v, vsize] = Resource(MAKEINTRESOURCE(1), RT_VERSION);
+  ASSERT_NE(v, nullptr);
+  const BYTE* info = nullptr;
+  for (DWORD i = 0; i + 20 <= vsize && info == nullptr; i += 4)
+    if (U32(v + i) == 0xFEEF04BDu) info = v + i;
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(U32(info + 8), 0x00010000u) << "file version 1.0";
+  EXPECT_EQ(U32(info + 12), 19u) << "file version .0.19";
+  EXPECT_EQ(U32(info + 16), 0x00010000u) << "product version 1.0";
+  EXPECT_EQ(U32(info + 20), 19u);
+}
+
+TEST_F(DeviceSoundTest, MissingResourcesAndWrongHandlesAreNotFound) {
+  EXPECT_EQ(FindResourceW(module, u"VexoriSndX", u"WAVE"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+  EXPECT_EQ(FindResourceW(module, u"VexoriSnd", u"WAV"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
+  EXPECT_EQ(FindResourceW(module, MAKEINTRESOURCE(2), RT_VERSION), nullptr);
+  auto bogus = reinterpret_cast<HMODULE>(0x7777);
+  EXPECT_EQ(FindResourceW(bogus, u"VexoriSnd", u"WAVE"), nullptr);
+  HRSRC found = FindResourceW(module, u"VexoriSnd", u"WAVE");
+  EXPECT_EQ(LoadResource(module, reinterpret_cast<HRSRC>(reinterpret_cast<BYTE*>(found) + 4)),
+            nullptr);
+  EXPECT_EQ(Log("bad-handle").size(), 2u);
+  // A library without resources.
+  HINSTANCE touch = LoadLibraryW(u"touch.dll");
+  EXPECT_EQ(FindResourceW(touch, u"VexoriSnd", u"WAVE"), nullptr);
+}
+
+TEST_F(DeviceSoundTest, APlayableSoundTakesItsLengthInDeviceTime) {
+  auto [tick, size] = Resource(u"VexoriSnd", u"WAVE");
+  uint64_t before = device->now();
+  EXPECT_TRUE(sndPlaySoundW(reinterpret_cast<LPCWSTR>(tick), SND_MEMORY | SND_NODEFAULT));
+  EXPECT_EQ(device->now() - before, 101u) << "4460 frames at 44100 Hz";
+  auto sound = Log("sound");
+  ASSERT_EQ(sound.size(), 1u);
+  EXPECT_EQ(sound[0].num("length"), 17896);
+  EXPECT_EQ(sound[0].num("ms"), 101);
+  EXPECT_EQ(sound[0].num("channels"), 2);
+  EXPECT_EQ(sound[0].num("rate"), 44100);
+  EXPECT_EQ(sound[0].str("played"), "true");
+  EXPECT_EQ(sound[0].time, before);
+
+  // A sound of the caller's own memory: mono at 8 kHz, as long as its header says.
+  EXPECT_TRUE(Play(Wave(1, 1, 8000, 4000)));
+  EXPECT_EQ(device->now() - before, 601u);
+}
+
+TEST_F(DeviceSoundTest, ImagesThatCannotBePlayedAreRefusedAtOnce) {
+  std::vector<BYTE> truncated = Wave(1, 2, 44100, 100);
+  truncated[40] = 0xFF;  // the data chunk claims more than the file holds
+  std::vector<BYTE> shortRiff = Wave(1, 2, 44100, 100);
+  shortRiff[4] = 20;  // the file ends inside the format chunk
+  std::vector<BYTE> notRiff = Wave(1, 2, 44100, 100);
+  notRiff[0] = 'X';
+  struct Case {
+    std::vector<BYTE> image;
+    const char* reason;
+  };
+  std::vector<Case> cases = {{Wave(3, 2, 44100, 100), "not PCM"},
+                             {Wave(1, 6, 44100, 100), "unsupported format"},
+                             {Wave(1, 2, 1000, 100), "unsupported format"},
+                             {truncated, "truncated"},
+                             {shortRiff, "truncated"},
+                             {notRiff, "not a RIFF WAVE"}};
+  uint64_t before = device->now();
+  for (const Case& c : cases) EXPECT_FALSE(Play(c.image)) << c.reason;
+  EXPECT_EQ(device->now(), before) << "nothing played, nobody waited";
+  auto sound = Log("sound");
+  ASSERT_EQ(sound.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(sound[i].str("played"), "false");
+    EXPECT_EQ(sound[i].str("reason"), cases[i].reason);
+    EXPECT_EQ(sound[i].str("default"), "") << "SND_NODEFAULT";
+  }
+  EXPECT_FALSE(Play(cases[0].image, SND_MEMORY));
+  EXPECT_EQ(Log("sound").back().str("default"), "true");
+  // A resource cut short is judged by the resource's own size.
+  HINSTANCE faulty = LoadLibraryW(u"quenzafaulty.dll");
+  ASSERT_NE(faulty, nullptr);
+  HRSRC cut = FindResourceW(faulty, u"VexoriSnd", u"WAVE");
+  ASSERT_NE(cut, nullptr);
+  EXPECT_FALSE(sndPlaySoundW(static_cast<LPCWSTR>(LockResource(LoadResource(faulty, cut))),
+                             SND_MEMORY | SND_NODEFAULT));
+  EXPECT_EQ(Log("sound").back().str("reason"), "truncated");
+  EXPECT_EQ(Log("sound").back().num("length"), 8000);
+}
+
+TEST_F(DeviceSoundTest, TheRecordingMixesEachSoundInAtItsTimeAndLastsAsLongAsTheRun) {
+  std::vector<BYTE> loud = Wave(1, 1, 22050, 2205);                 // 100 ms, mono, half the rate
+  for (size_t i = 44; i < loud.size(); i += 2) loud[i + 1] = 0x10;  // 0x1000
+  device->run_for(50);
+  EXPECT_TRUE(Play(loud));
+  device->run_for(100);
+  auto mix = device->mix_audio();
+  ASSERT_EQ(mix.size(), device->now() * 44100 / 1000 * 2);
+  size_t start = 50 * 441 / 10 * 2;
+  EXPECT_EQ(mix[start - 2], 0);
+  EXPECT_EQ(mix[start], 0x1000);
+  EXPECT_EQ(mix[start + 1], 0x1000) << "mono reaches both channels";
+  EXPECT_EQ(mix[start + 4409 * 2], 0x1000);
+  EXPECT_EQ(mix[start + 4410 * 2], 0);
+}
+
+TEST(SimAudio, TheAudioFileIsAWaveAsLongAsTheRun) {
+  sim::Scenario s =
+      sim::load_scenario(std::string(VEXORI_SOURCE_DIR) + "/scenarios/flick-list.scn");
+  sim::RunOptions options;
+  options.audio_file = testing::TempDir() + "vexori-audio.wav";
+  sim::RunResult r = sim::run_scenario(s, options);
+  ASSERT_FALSE(r.log.empty());
+  FILE* f = fopen(options.audio_file.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<BYTE> h(44);
+  ASSERT_EQ(fread(h.data(), 1, 44, f), 44u);
+  fseek(f, 0, SEEK_END);
+  long length = ftell(f);
+  fclose(f);
+  EXPECT_EQ(memcmp(h.data(), "RIFF", 4), 0);
+  EXPECT_EQ(memcmp(h.data() + 8, "WAVEfmt ", 8), 0);
+  EXPECT_EQ(U16(h.data() + 20), 1);
+  EXPECT_EQ(U16(h.data() + 22), 2);
+  EXPECT_EQ(U32(h.data() + 24), 44100u);
+  EXPECT_EQ(U16(h.data() + 34), 16);
+  EXPECT_EQ(memcmp(h.data() + 36, "data", 4), 0);
+  EXPECT_EQ(U32(h.data() + 40), static_cast<DWORD>(length - 44));
+  EXPECT_EQ(U32(h.data() + 4), static_cast<DWORD>(length - 8));
+  EXPECT_EQ(static_cast<uint64_t>(length - 44), r.end_time * 44100 / 1000 * 4)
+      << "as long as the run";
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// The ticking of momentum scrolling on a booted device: the broker's sound thread plays a tick per
+// step with pauses that grow by 20 ms up to 300 ms, the fading sound once after the first fade
+// request, nothing when the content's end stops the scroll or the sound is off, and scrolling goes
+// on when the sounds cannot be played.
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "device/apps.hpp"
+#include "support/DeviceFixture.h"
+
+namespace {
+
+using dev::apps::Kind;
+
+const uint64_t kTickMs = 101;  // 4460 frames at 44100 Hz
+const uint64_t kFadeMs = 300;
+const int kAnyCount = -1000;
+const DWORD kTickLength = 17896, kFadeLength = 52988;
+
+std::string Settings(int sound) {
+  return "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=dword:00000001\n"
+         "\"Sound\"=dword:0000000" +
+         std::to_string(sound) +
+         "\n[HKEY_LOCAL_MACHINE\\DebugZones]\n\"QUOBUpdater\"=dword:0000C004\n";
+}
+
+uint64_t Pause(size_t step) {
+  return std::min<uint64_t>(20 * step, 300);
+}
+
+class SoundTest : public vt::DeviceTest {
+ protected:
+  void Start(int sound, const char* broker = "Quenza.dll") {
+    vt::BootOptions options;
+    options.reg = Settings(sound);
+    for (auto& file : options.files)
+      if (file.first == "Quenza.dll") file.second = broker;
+    Boot(options);
+  }
+
+  // A list of `lines` in front, flicked 60 pixels upwards, then five seconds of momentum.
+  HWND Flick(int lines) {
+    dev::apps::WindowSpec win;
+    win.kind = Kind::List;
+    win.x = 0, win.y = 26, win.width = 240, win.height = 268;
+    win.lines = lines, win.page = 12;
+    HWND list = dev::apps::place(*device, win);
+    dev::apps::set_foreground(*device, list);
+    device->run_for(100);
+    Stroke(120, 200, 120, 140, 150);
+    device->run_for(8000);
+    return list;
+  }
+
+  // Time of the broker's first tick at a momentum count, or at any (0 if none).
+  uint64_t TickAt(int momentum) const {
+    for (const auto& e : Log("debug")) {
+      int behaviour = 0, count = -1;
+      if (sscanf(e.str("text").c_str(), "Gesture tick: behaviour %d, momentum %d", &behaviour,
+                 &count) == 2 &&
+          (count == momentum || momentum == kAnyCount))
+        return e.time;
+    }
+    return 0;
+  }
+
+  std::vector<dev::LogEntry> Sounds(DWORD length) const {
+    std::vector<dev::LogEntry> out;
+    for (const auto& e : Log("sound"))
+      if (e.num("length") == length) out.push_back(e);
+    return out;
+  }
+};
+
+TEST_F(SoundTest, AFlickTicksSlowerAndSlowerAndFadesOnceAfterTheFirstFadeRequest) {
+  Start(1);
+  Flick(400);
+  auto ticks = Sounds(kTickLength), fades = Sounds(kFadeLength);
+  ASSERT_GT(ticks.size(), 5u);
+  EXPECT_EQ(Log("sound").size(), ticks.size() + fades.size());
+  EXPECT_EQ(ticks.front().time, TickAt(kAnyCount)) << "ticking starts at the first step";
+  for (size_t i = 1; i < ticks.size(); ++i) {
+    EXPECT_EQ(ticks[i].time - ticks[i - 1].time, kTickMs + Pause(i)) << "after tick " << i;
+  }
+  ASSERT_EQ(fades.size(), 1u) << "the fading sound once";
+  EXPECT_EQ(fades[0].num("ms"), static_cast<int64_t>(kFadeMs));
+  uint64_t fadeRequest = TickAt(10);
+  ASSERT_NE(fadeRequest, 0u);
+  uint64_t lastPauseEnd = ticks.back().time + kTickMs + Pause(ticks.size());
+  EXPECT_LE(ticks.back().time, fadeRequest) << "no tick after the fade request";
+  EXPECT_GE(lastPauseEnd, fadeRequest) << "the ticking ends with the pause it was in";
+  EXPECT_EQ(fades[0].time, lastPauseEnd) << "then the fading sound";
+}
+
+TEST_F(SoundTest, TheEndOfTheContentStopsTheTicksWithoutTheFadingSound) {
+  Start(1);
+  Flick(16);
+  EXPECT_FALSE(Sounds(kTickLength).empty());
+  EXPECT_TRUE(Sounds(kFadeLength).empty());
+  auto ended = Log("event-data", "data", "1");
+  ASSERT_FALSE(ended.empty());
+  EXPECT_LE(Sounds(kTickLength).back().time, ended.back().time) << "no tick after the stop";
+}
+
+TEST_F(SoundTest, WithTheSoundOffNothingPlays) {
+  Start(0);
+  HWND list = Flick(400);
+  EXPECT_TRUE(Log("sound").empty());
+  EXPECT_GT(dev::apps::scroll_pos(*device, list), 10);
+}
+
+TEST_F(SoundTest, SoundsThatCannotBePlayedAreRefusedAndScrollingGoesOn) {
+  Start(1, "quenzafaulty.dll");
+  HWND list = Flick(400);
+  auto sounds = Log("sound");
+  ASSERT_GT(sounds.size(), 5u);
+  for (const auto& s : sounds) EXPECT_EQ(s.str("played"), "false");
+  EXPECT_EQ(sounds.front().str("reason"), "truncated");
+  EXPECT_EQ(sounds.back().str("reason"), "not PCM") << "the fading sound is asked for all the same";
+  // A refused tick takes no time: only the pauses are left.
+  EXPECT_EQ(sounds[2].time - sounds[1].time, Pause(2));
+  EXPECT_NE(TickAt(0), 0u) << "the momentum runs out";
+  EXPECT_GT(dev::apps::scroll_pos(*device, list), 10);
+}
+
+}  // namespace
