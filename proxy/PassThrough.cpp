@@ -1,35 +1,229 @@
 // The pass-through decision: which strokes reach the window system as ordinary input.
 //
-// Only scrollable windows, browser views and gesture-aware windows are candidates for gestures;
-// a stroke that starts on any other window goes to the window system, record by record. Strokes
-// on candidates all go to the engine for now: taps and holds on them are not yet told apart.
-// Without a broker window no gesture can be carried out, so every stroke goes to the window
-// system, as it would without this driver.
-#include <wchar.h>
+// Taps, press-and-hold strokes, strokes that start on a band or a scroll-bar strip and strokes on
+// windows that take no gestures go to the window system; every other stroke goes to the engine
+// only. The decision often comes several records into a stroke, so each record is held until it
+// is known: a stroke that passes through has its held records replayed in arrival order and then
+// streams record by record; a stroke that ends as a gesture has them discarded at its pen-up, and
+// the window system never sees it. Without a broker window no gesture can be carried out, so every
+// stroke goes to the window system, as it would without this driver.
+#include <stdlib.h>
+
+#include <new>
 
 #include "gesture/Browser.h"
+#include "gesture/DebugZones.h"
 #include "gesture/Word.h"
 #include "proxy/Pipeline.h"
+#include "proxy/ProxySettings.h"
 #include "proxy/Stages.h"
 #include "proxy/Worker.h"
 
 int PathLength = 0;
 
-// Until a pen-down has been judged, records pass through.
-static bool PassThrough = true;
+const int kAwareLongPressTime = 100;  // ms, press time of a hold on a gesture-aware target
+const int kBandHeight = 25;           // pixels, and 25/320 of the long side at 192 dots per inch
+const int kBandScaleDpi = 192;
+const int kBandScaleSide = 320;
+// Records held for one stroke at most: over 5 s at 200 samples a second. A stroke still undecided
+// by then can no longer pass through with the stock thresholds (a hold has passed at 250 ms, a
+// tap ends within 250 ms), so it is kept as a gesture and holding stops.
+const int kMaxHeldRecords = 1024;
 
+enum Region { TopBand, BottomBand, VScrollStrip, HScrollStrip, RegionCount };
+
+struct HeldRecord {
+  MSG Record;
+  HeldRecord* Next;
+};
+
+struct PassThroughState {
+  HeldRecord* First;  // oldest held record
+  HeldRecord* Last;
+  int HeldCount;
+  bool StrokeOpen;   // a pen-down reached this stage and its pen-up has not
+  bool PassThrough;  // the current stroke is ordinary input for the window system
+  bool Settled;      // the current stroke is a gesture for good: nothing more is held
+  bool BrokerScrolling;
+  int PrevX, PrevY;  // last counted point; (0, 0) means none
+  DWORD PenDownTick;
+  DWORD LastMoveTick;
+  RECT ExclusionRegions[RegionCount];  // inclusive on all sides
+};
+
+static PassThroughState State = {};
+
+// Frees every held record, replaying each to the window system first when asked to.
+static void ReleaseHeld(bool replay) {
+  while (State.First != nullptr) {
+    HeldRecord* held = State.First;
+    State.First = held->Next;
+    if (replay) ReplayRecord(held->Record);
+    delete held;
+  }
+  State.Last = nullptr;
+  State.HeldCount = 0;
+}
+
+// False when no copy could be made; the stroke then cannot be held back and must pass through.
+static bool Hold(const MSG& record) {
+  if (State.Settled) return true;
+  if (State.HeldCount >= kMaxHeldRecords) {
+    DEBUGMSG(ZONE_VERBOSE,
+             (TEXT("Stroke held over %d records: kept as a gesture\r\n"), kMaxHeldRecords));
+    ReleaseHeld(false);
+    State.Settled = true;
+    return true;
+  }
+  HeldRecord* held = new (std::nothrow) HeldRecord{record, nullptr};
+  if (held == nullptr) return false;
+  if (State.Last == nullptr) {
+    State.First = held;
+  } else {
+    State.Last->Next = held;
+  }
+  State.Last = held;
+  ++State.HeldCount;
+  return true;
+}
+
+static void CountPoint(int x, int y) {
+  if (State.PrevX != 0 || State.PrevY != 0) {
+    StoreWord(PathLength, LoadWord(PathLength) + abs(State.PrevX - x) + abs(State.PrevY - y));
+  }
+  if (x == 0 && y == 0) StoreWord(PathLength, 0);
+  State.PrevX = x;
+  State.PrevY = y;
+}
+
+static bool Contains(const RECT& r, int x, int y) {
+  return r.left <= x && x <= r.right && r.top <= y && y <= r.bottom;
+}
+
+static void UpdateBands() {
+  if (!LoadWord(Settings.LayoutDirty)) return;
+  int width = LoadWord(Settings.ScreenWidth);
+  int height = LoadWord(Settings.ScreenHeight);
+  HDC dc = GetDC(nullptr);
+  if (dc != nullptr) {
+    int band = kBandHeight;
+    if (GetDeviceCaps(dc, LOGPIXELSX) == kBandScaleDpi) {
+      band = (width > height ? width : height) * kBandHeight / kBandScaleSide;
+    }
+    State.ExclusionRegions[TopBand] = {0, 0, width, band};
+    State.ExclusionRegions[BottomBand] = {0, height - band, width, height};
+    ReleaseDC(nullptr, dc);
+  }
+  StoreWord(Settings.LayoutDirty, false);
+}
+
+static void UpdateScrollStrips(HWND target) {
+  if (target == nullptr) return;
+  LONG style = GetWindowLongW(target, GWL_STYLE);
+  RECT r;
+  if ((style & WS_VSCROLL) && GetWindowRect(target, &r)) {
+    State.ExclusionRegions[VScrollStrip] = {r.right - GetSystemMetrics(SM_CXVSCROLL), r.top,
+                                            r.right, r.bottom};
+  }
+  if ((style & WS_HSCROLL) && GetWindowRect(target, &r)) {
+    State.ExclusionRegions[HScrollStrip] = {r.left, r.bottom - GetSystemMetrics(SM_CYHSCROLL),
+                                            r.right, r.bottom};
+  }
+}
+
+// Only scrollable windows, browser views and gesture-aware windows are candidates for gestures,
+// and only while a broker can carry them out.
 static bool IsCandidate(Gestures& engine, HWND target) {
   if (FindBroker() == nullptr) return false;
   if (WindowClassIs(target, kBrowserViewClass)) return true;
   return LoadWord(engine.GestureAwareTarget) || engine.IsScrollableWnd(target);
 }
 
-bool PassThroughDecision(Gestures& engine, const MSG& record, HWND target) {
-  if (record.message == WM_LBUTTONDOWN) {
-    // The check also gives the engine the broker, so that its button-down ends a momentum.
-    BrokerIsScrolling();
-    PassThrough = !IsCandidate(engine, target);
+static void ClearStrips() {
+  State.ExclusionRegions[VScrollStrip] = {0, 0, 0, 0};
+  State.ExclusionRegions[HScrollStrip] = {0, 0, 0, 0};
+}
+
+static void PenDown(Gestures& engine, HWND target, int x, int y) {
+  if (State.StrokeOpen) {
+    // A stroke whose pen-up never came: the window system has seen nothing of it, and now never
+    // will, so its records go with it; its travel and strips end with it.
+    ReleaseHeld(false);
+    ClearStrips();
   }
-  if (PassThrough) ReplayRecord(record);
-  return PassThrough;
+  // Also drops a pan's travel written after the last pen-up.
+  CountPoint(0, 0);
+  State.StrokeOpen = true;
+  State.Settled = false;
+  State.PenDownTick = GetTickCount();
+  // A stroke without moves lasts from its pen-down to its pen-up, not from an older move.
+  State.LastMoveTick = State.PenDownTick;
+  // The check also gives the engine the broker, so that its button-down ends a momentum.
+  State.BrokerScrolling = BrokerIsScrolling();
+  State.PassThrough = !IsCandidate(engine, target);
+  UpdateBands();
+  UpdateScrollStrips(target);
+  for (const RECT& region : State.ExclusionRegions) {
+    if (Contains(region, x, y)) {
+      State.PassThrough = true;
+      break;
+    }
+  }
+  CountPoint(x, y);
+}
+
+static void Move(Gestures& engine, int x, int y) {
+  CountPoint(x, y);
+  State.LastMoveTick = GetTickCount();
+  int longPress =
+      LoadWord(engine.GestureAwareTarget) ? kAwareLongPressTime : LoadWord(Settings.LongPressTime);
+  int pressed = static_cast<int>(State.LastMoveTick - State.PenDownTick);
+  State.PassThrough = LoadWord(PathLength) < LoadWord(Settings.LongTappingMax) &&
+                      pressed > longPress && !State.BrokerScrolling;
+}
+
+static void PenUp() {
+  if (!State.PassThrough && !State.Settled) {
+    int pressed = static_cast<int>(State.LastMoveTick - State.PenDownTick);
+    State.PassThrough = LoadWord(PathLength) < LoadWord(Settings.ShortTappingMax) &&
+                        pressed < LoadWord(Settings.ShortPressTime) && !State.BrokerScrolling;
+  }
+  CountPoint(0, 0);
+  // The bands stay in force from stroke to stroke; the strips belong to the stroke's target.
+  ClearStrips();
+  State.StrokeOpen = false;
+}
+
+bool PassThroughDecision(Gestures& engine, const MSG& record, HWND target) {
+  int x = LOWORD(record.lParam);
+  int y = HIWORD(record.lParam);
+  bool down = record.message == WM_LBUTTONDOWN;
+  bool up = record.message == WM_LBUTTONUP;
+
+  if (down) {
+    PenDown(engine, target, x, y);
+  } else if (!State.StrokeOpen) {
+    // The stroke's pen-down went to the window system without reaching this stage (the power
+    // manager reported idle): the rest of it follows the same way.
+    ReplayRecord(record);
+    return true;
+  } else if (record.message == WM_MOUSEMOVE && !State.PassThrough && !State.Settled) {
+    Move(engine, x, y);
+  }
+  if (up) PenUp();
+
+  if (!Hold(record)) {
+    // No copy to hold: the stroke cannot be kept from the window system any longer.
+    State.PassThrough = true;
+    ReleaseHeld(true);
+    ReplayRecord(record);
+  } else if (State.PassThrough) {
+    if (down) {
+      HWND broker = LoadWord(Broker.BrokerWnd);
+      if (broker != nullptr) PostMessageW(broker, kResetMsg, 0, 0);
+    }
+    ReleaseHeld(true);
+  }
+  if (up) ReleaseHeld(false);
+  return State.PassThrough;
 }

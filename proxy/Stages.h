@@ -17,5 +17,6 @@ bool InputPanelStage(Gestures& engine, const MSG& record);
 // the finger moved far.
 extern int PathLength;
 
-// True when the stroke passes through to the window system.
+// Holds the record until its stroke is decided; true when the stroke passes through to the window
+// system (its held records then reach it, oldest first, and the record is not for the engine).
 bool PassThroughDecision(Gestures& engine, const MSG& record, HWND target);

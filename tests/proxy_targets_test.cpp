@@ -58,8 +58,19 @@ class ProxyTargetTest : public vt::DeviceTest {
   }
   // A quick stroke upwards: codes, handed over at the pen-up.
   std::vector<dev::PanelSample> Flick(int x, int y) { return Samples(x, y, x, y - 120, 120); }
-  // A rest, then 80 pixels upwards in steps of 4: a pan of ten lines on a list.
-  std::vector<dev::PanelSample> Drag(int x, int y) { return Samples(x, y, x, y - 80, 200, 600); }
+  // A finger that lands (dx, dy) away and settles on (x1, y1) within 20 ms, rests 600 ms there and
+  // moves on: the travel of the landing keeps a still finger from being a press-and-hold, and the
+  // rest makes the engine pan.
+  std::vector<dev::PanelSample> Pan(int x1, int y1, int x2, int y2, uint32_t moveMs, int dx = 0,
+                                    int dy = 24) {
+    std::vector<sim::StrokePoint> pts = {{0, x1 + dx, y1 + dy}, {10, x1 + dx / 2, y1 + dy / 2}};
+    for (auto p : sim::straight_stroke(x1, y1, x2, y2, moveMs, 600, 100)) {
+      pts.push_back({p.t + 20, p.x, p.y});
+    }
+    return sim::to_panel(pts, device->now() + 400, 10);
+  }
+  // 80 pixels upwards in steps of 4 after a rest: a pan of ten lines on a list.
+  std::vector<dev::PanelSample> Drag(int x, int y) { return Pan(x, y, x, y - 80, 200); }
 
   // Plays a stroke: true when the window system received all of it unchanged, false when none.
   bool ToWindowSystem(const std::vector<dev::PanelSample>& sent) {
@@ -127,7 +138,7 @@ TEST_F(ProxyTargetTest, AGestureAwareWindowTakesStrokesEvenWithGesturesOff) {
   EXPECT_TRUE(Engine()->GestureAwareTarget);
   EXPECT_FALSE(Engine()->TargetIsPIEHTML);
   EXPECT_EQ(Engine()->CodeSlots[0].code, u'U');
-  EXPECT_TRUE(ToWindowSystem(Flick(120, 300))) << "beside the child: not gesture-aware";
+  EXPECT_TRUE(ToWindowSystem(Flick(120, 260))) << "beside the child: not gesture-aware";
   dev::apps::destroy(*device, frame);
 
   // Only the exact prefix counts.
@@ -207,11 +218,12 @@ TEST_F(ProxyTargetTest, InTheBrowserTheInnermostViewUnderTheFingerIsTheTarget) {
   ASSERT_NE(engine, nullptr);
   EXPECT_TRUE(engine->TargetIsPIEHTML);
   EXPECT_EQ(EngineTarget(Flick(120, 260)), inner) << "finger on the inner view itself";
-  EXPECT_EQ(EngineTarget(Samples(120, 20, 120, 160, 120)), outer) << "finger on the toolbar";
+  // The toolbar below the top band, whose strokes go to the window system.
+  EXPECT_EQ(EngineTarget(Samples(120, 30, 120, 160, 120)), outer) << "finger on the toolbar";
 
   // Without any view the target stays null, and the stroke is ordinary input.
   dev::apps::destroy(*device, outer);
-  EXPECT_TRUE(ToWindowSystem(Samples(120, 20, 120, 160, 120)));
+  EXPECT_TRUE(ToWindowSystem(Samples(120, 30, 120, 160, 120)));
   EXPECT_EQ(engine->TargetWnd, nullptr);
 }
 
@@ -219,7 +231,7 @@ TEST_F(ProxyTargetTest, ADragOnANestedBrowserViewMovesTheInnerView) {
   HWND outer = Place(Kind::BrowserView, 0, 0, 240, 320, Front(Kind::Browser));
   HWND inner = Place(Kind::BrowserView, 20, 60, 200, 200, outer);
   // 155 pixels up in steps of 5: fifteen steps of 10 pixels; the last 5 stay under the noise size.
-  EXPECT_FALSE(ToWindowSystem(Samples(120, 240, 120, 85, 310, 600)));
+  EXPECT_FALSE(ToWindowSystem(Pan(120, 240, 120, 85, 310, 0, -24)));
   EXPECT_EQ(HandOvers(), 0u) << "a pan is not handed over";
   EXPECT_EQ(Pos(inner), 150);
   EXPECT_EQ(Pos(outer), 0);
@@ -230,7 +242,7 @@ TEST_F(ProxyTargetTest, MovesAfterTheFirstKeepTheTarget) {
   HWND left = Place(Kind::List, 0, 0, 120, 320, frame);
   HWND right = Place(Kind::List, 120, 0, 120, 320, frame);
   EXPECT_EQ(EngineTarget(Samples(60, 250, 200, 100, 150)), left);
-  Play(Samples(60, 250, 200, 170, 160, 600));  // a pan in sixteen steps of about 10 pixels
+  Play(Pan(60, 250, 200, 170, 160));  // a pan in sixteen steps of about 10 pixels
   EXPECT_EQ(Pos(left), 16);
   EXPECT_EQ(Pos(right), 0);
 }
@@ -238,13 +250,13 @@ TEST_F(ProxyTargetTest, MovesAfterTheFirstKeepTheTarget) {
 TEST_F(ProxyTargetTest, ARightAngleAtRunTimeTurnsTheScreen) {
   // A small list in the top left corner of a wide background. Panel (80, 280) -> (20, 280): at 0
   // degrees a sideways drag on the background; at 90, with the screen 320 wide, a drag upwards
-  // from (40, 80) on the list: 60 pixels, 7 lines.
+  // from (40, 80) on the list, landing at (40, 56): 60 pixels, 7 lines.
   Place(Kind::Plain, 0, 0, 320, 320);
   HWND list = Place(Kind::List, 0, 0, 100, 100);
   const int steps[][2] = {{0, 0}, {90, 7}, {0, 7}};  // angle, lines afterwards
   for (const auto& [angle, lines] : steps) {
     Set("System\\GDI\\Rotation", "Angle", angle);
-    EXPECT_EQ(ToWindowSystem(Samples(80, 280, 20, 280, 150, 600)), angle == 0) << angle;
+    EXPECT_EQ(ToWindowSystem(Pan(80, 280, 20, 280, 150, -24, 0)), angle == 0) << angle;
     EXPECT_EQ(Pos(list), lines) << angle;
   }
 }
@@ -258,7 +270,7 @@ TEST_F(ProxyTargetTest, WithoutTheSettingsKeyAtLoadOnlyGestureAwareWindowsTakeSt
   EXPECT_TRUE(ToWindowSystem(Drag(120, 140))) << "a value under a key absent at load is not seen";
   EXPECT_EQ(Pos(list), 0);
   dev::apps::set_foreground(*device, aware);
-  EXPECT_EQ(EngineTarget(Flick(120, 300)), aware);
+  EXPECT_EQ(EngineTarget(Flick(120, 280)), aware);
 }
 
 }  // namespace
