@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "device/apps.hpp"
+#include "gesture/Gestures.h"
+#include "gesture/Sound.h"
 #include "support/DeviceFixture.h"
 
 namespace {
@@ -123,6 +125,36 @@ TEST_F(SoundTest, SoundsThatCannotBePlayedAreRefusedAndScrollingGoesOn) {
   EXPECT_EQ(sounds[2].time - sounds[1].time, Pause(2));
   EXPECT_NE(TickAt(0), 0u) << "the momentum runs out";
   EXPECT_GT(dev::apps::scroll_pos(*device, list), 10);
+}
+
+// The sound thread ends only when its wait fails. It forgets its handles as it closes them, so
+// the next momentum step starts a new thread and no request touches a closed handle.
+TEST_F(SoundTest, AfterTheSoundThreadHasEndedTheNextStartMakesANewOne) {
+  vt::BootOptions options;
+  options.install = false;
+  Boot(options);
+  CurrentGestures = nullptr;
+  Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
+  Gestures engine;
+  engine.Sound = 1;
+  size_t before = device->open_handles();
+
+  StartSoundThread();
+  ASSERT_TRUE(SoundThreadStarted());
+  CloseHandle(Snd.sndWakeEvent);  // before the thread first waits: its wait fails
+  device->settle();
+  EXPECT_FALSE(SoundThreadStarted());
+  EXPECT_EQ(Snd.sndWakeEvent, nullptr);
+  EXPECT_EQ(device->open_handles(), before) << "both handles closed";
+
+  StartSoundThread();
+  EXPECT_TRUE(SoundThreadStarted());
+  SoundStartRequest(engine);
+  device->run_for(500);
+  EXPECT_GT(Snd.tickStep, 1) << "the new thread ticks (silently: this engine has no sounds)";
+  EXPECT_TRUE(Log("bad-handle", "call", "SetEvent").empty());
+  SoundStopRequest(engine);
+  device->run_for(1000);
 }
 
 }  // namespace
