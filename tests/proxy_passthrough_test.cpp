@@ -128,6 +128,14 @@ TEST_F(PassThroughTest, TapsHoldsBandsAndStripsReachTheWindowSystemFlicksDoNot) 
   auto flick = Line(120, 200, 120, 140, 150);
   times = Whole(flick, "flick on a plain window");
   for (size_t i = 0; i < times.size(); ++i) EXPECT_EQ(times[i], flick[i].time);
+
+  // On a gesture-aware window a hold takes only 100 ms.
+  dev::apps::set_foreground(*device, Place(Kind::GestureAware, 0, 0, 240, 320));
+  hold = Line(120, 160, 120, 160, 0, 200);
+  times = Whole(hold, "hold on a gesture-aware window");
+  for (first = 0; hold[first].time - hold[0].time <= 100;) ++first;
+  ASSERT_FALSE(times.empty());
+  EXPECT_EQ(times[0], hold[first].time);
 }
 
 // A pen-down stops a momentum at once; a tap or a hold while the broker scrolls only stops it and
