@@ -91,12 +91,13 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
         if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
         pts = o.count("native") && o["native"] ? stroke.points : resample(stroke, rate);
       } else {
-        auto o = options(c, 5, {"rest", "rate"}, s.file);
+        auto o = options(c, 5, {"rest", "rate", "settle"}, s.file);
         if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
         uint32_t rest = o.count("rest") ? static_cast<uint32_t>(o["rest"]) : 0;
-        pts = straight_stroke(static_cast<int>(num(0)), static_cast<int>(num(1)),
-                              static_cast<int>(num(2)), static_cast<int>(num(3)),
+        int x1 = static_cast<int>(num(0)), y1 = static_cast<int>(num(1));
+        pts = straight_stroke(x1, y1, static_cast<int>(num(2)), static_cast<int>(num(3)),
                               static_cast<uint32_t>(num(4)), rest, rate);
+        if (o.count("settle") && o["settle"] > 0) pts = settled(pts, static_cast<int>(o["settle"]));
       }
       auto samples = to_panel(pts, cursor, period_of(rate));
       device.queue_samples(samples);

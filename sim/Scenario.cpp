@@ -32,7 +32,7 @@ const std::map<std::string, Shape> kVerbs = {
     {"screen", {2, 4, true}},      {"boot-tick", {1, 1, true}}, {"install", {1, 1, true}},
     {"boot", {0, 0, false}},       {"regfile", {1, 1, false}},  {"reg", {4, 4, false}},
     {"reg-delete", {2, 2, false}}, {"power", {2, 4, false}},    {"wait", {1, 1, false}},
-    {"sample", {3, 3, false}},     {"tap", {2, 6, false}},      {"drag", {5, 9, false}},
+    {"sample", {3, 3, false}},     {"tap", {2, 6, false}},      {"drag", {5, 11, false}},
     {"flick", {5, 7, false}},      {"replay", {1, 5, false}},   {"expect", {2, 2, false}},
     {"note", {1, 64, false}},
 };
@@ -156,7 +156,7 @@ void check_command(const Command& c, const std::string& file) {
     coords(0, 4);
     number(c, 4, 1, 600000, file);
     options(c, 5,
-            c.verb == "drag" ? std::vector<std::string>{"rest", "rate"}
+            c.verb == "drag" ? std::vector<std::string>{"rest", "rate", "settle"}
                              : std::vector<std::string>{"rate"},
             file);
   } else if (c.verb == "replay") {
@@ -239,6 +239,15 @@ std::vector<StrokePoint> straight_stroke(int x1, int y1, int x2, int y2, uint32_
                    y1 + static_cast<int>(std::lround((y2 - y1) * f))});
   }
   return pts;
+}
+
+std::vector<StrokePoint> settled(const std::vector<StrokePoint>& stroke, int below) {
+  if (stroke.empty()) return stroke;
+  const StrokePoint& start = stroke.front();
+  std::vector<StrokePoint> out = {{0, start.x, start.y + below},
+                                  {kLandingMs / 2, start.x, start.y + below / 2}};
+  for (const StrokePoint& p : stroke) out.push_back({p.t + kLandingMs, p.x, p.y});
+  return out;
 }
 
 std::vector<dev::PanelSample> to_panel(const std::vector<StrokePoint>& points, uint64_t start,

@@ -50,6 +50,12 @@ std::vector<StrokePoint> straight_stroke(int x1, int y1, int x2, int y2, uint32_
 
 // Turns stroke points into panel samples (quarter pixels) starting at device time `start`; the
 // first point is the pen-down and the pen-up follows the last point one sample period later.
+// A finger landing `below` pixels under the stroke's start and settling on it within kLandingMs
+// before the stroke itself: the landing's travel keeps a still rest that follows from being a
+// press-and-hold, so the rest makes the engine pan.
+const uint32_t kLandingMs = 20;
+std::vector<StrokePoint> settled(const std::vector<StrokePoint>& stroke, int below);
+
 std::vector<dev::PanelSample> to_panel(const std::vector<StrokePoint>& points, uint64_t start,
                                        uint32_t up_after_ms);
 

@@ -33,25 +33,39 @@ wait 100
 note "No window under the finger takes gestures: the stroke reaches the window system unchanged"
 drag 200 100 40 100 200
 wait 300
-note "A rest then a drag on a list pans it, a line for every 10 pixels"
+note "A finger that lands, settles and rests, then drags, pans the list: a line for every 10 pixels"
 window list list 0 26 240 268 lines 200 page 12
 foreground list
 wait 100
-drag 120 250 120 100 300 rest 600
+drag 120 250 120 100 300 rest 600 settle 24
 wait 300
-note "A flick up on the list: the broker carries it on with momentum, a line a tick, then every second tick"
+note "A quick tap on the list reaches it as ordinary input, all of it at the pen-up"
+tap 120 150
+wait 300
+note "Press and hold: the held records go out at the first move after 250 ms, then each at once"
+drag 120 150 126 150 200 rest 300
+wait 300
+note "A stroke that starts in the bottom band reaches the window system from its pen-down"
+flick 120 310 120 230 150
+wait 300
+note "So does one that starts on the list's scroll bar"
+flick 236 200 236 120 150
+wait 300
+note "A flick up on the list, sounds on: the broker carries it on with momentum, a line a tick, then every second tick; the ticks slow down and a fading sound ends them"
+reg HKLM\Software\Quob\Gesture Sound dword 1
 flick 120 200 120 140 150
-wait 3000
-note "A finger down in the middle of a momentum stops it at once: the proxy resets the broker"
+wait 3500
+note "A quick tap in the middle of a momentum stops it at once and does not reach the list"
 flick 120 200 120 140 150
 wait 500
 tap 120 200
 wait 300
+reg HKLM\Software\Quob\Gesture Sound dword 0
 note "The same drag in the browser moves its HTML view by position"
 window ie browser 0 0 240 320
 window page view 0 26 240 268 parent ie lines 2000
 foreground ie
-drag 120 250 120 100 300 rest 600
+drag 120 250 120 100 300 rest 600 settle 24
 wait 300
 note "A gesture-aware application receives a stroke to the left as a message instead"
 window viewer aware 0 26 240 268
