@@ -12,8 +12,17 @@ WindowsFiles standard_files() {
           {"Pallux.dll", "Pallux.dll"},       {"Quenza.dll", "Quenza.dll"}};
 }
 
-void DeviceTest::Boot(const BootOptions& options) {
+void DeviceTest::Shutdown() {
   device.reset();
+  if (!device_dir.empty()) {
+    std::error_code ec;
+    fs::remove_all(device_dir, ec);
+    device_dir.clear();
+  }
+}
+
+void DeviceTest::Boot(const BootOptions& options) {
+  Shutdown();
   static int count = 0;
   fs::path dir = fs::temp_directory_path() /
                  ("vexori-test-" + std::to_string(getpid()) + "-" + std::to_string(++count));
@@ -22,6 +31,7 @@ void DeviceTest::Boot(const BootOptions& options) {
   for (const auto& [name, built] : options.files) {
     fs::copy_file(fs::path(VEXORI_WINDOWS_DIR) / built, dir / "Windows" / name);
   }
+  device_dir = dir.string();
   windows_dir = (dir / "Windows").string();
 
   dev::DeviceConfig config;

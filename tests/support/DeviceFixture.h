@@ -30,7 +30,9 @@ struct BootOptions {
 
 class DeviceTest : public ::testing::Test {
  protected:
-  void TearDown() override { device.reset(); }
+  void TearDown() override { Shutdown(); }
+  // Shuts the device down and removes its folder.
+  void Shutdown();
 
   // Boots a fresh device; the previous one, if any, is shut down first.
   void Boot(const BootOptions& options = {});
@@ -49,6 +51,7 @@ class DeviceTest : public ::testing::Test {
 
   std::unique_ptr<dev::Device> device;
   std::string windows_dir;
+  std::string device_dir;  // the host folder that holds the device's \Windows folder
 };
 
 }  // namespace vt
