@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -300,6 +301,18 @@ struct Device::Impl {
   void unload_all();
   void detach(Module* mod, bool process_exit);
 };
+
+// Little-endian words of a file image (resources, sounds), read without alignment.
+inline DWORD read32(const BYTE* p) {
+  DWORD v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline WORD read16(const BYTE* p) {
+  WORD v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
 
 Device::Impl& impl();  // the current device; aborts if none
 // The resource of a loaded module whose data hold an address: its data and size.

@@ -30,18 +30,6 @@ struct Record {
   WORD ordinal_type = 0, ordinal_name = 0;
 };
 
-DWORD read32(const BYTE* p) {
-  DWORD v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
-WORD read16(const BYTE* p) {
-  WORD v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-
 size_t align4(size_t n) {
   return (n + 3) & ~size_t{3};
 }

@@ -19,18 +19,6 @@ const size_t kRiffHeader = 12;
 const size_t kChunkHeader = 8;
 const size_t kPcmFormatSize = 16;
 
-DWORD read32(const BYTE* p) {
-  DWORD v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
-WORD read16(const BYTE* p) {
-  WORD v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-
 struct Wave {
   WORD channels = 0;
   DWORD rate = 0;
