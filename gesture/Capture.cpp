@@ -8,13 +8,15 @@
 #include "gesture/Arithmetic.h"
 #include "gesture/Browser.h"
 #include "gesture/Gestures.h"
-#include "gesture/PathLength.h"
+#include "gesture/PanReport.h"
 #include "gesture/Word.h"
 
-int* PanTravelWord = nullptr;
+DWORD* PannedStrokeWord = nullptr;
 
 // Calls of ProcessMouseMsg since the last button-down, the button-down counting as 1.
 static int MoveCounter = 0;
+// Button-downs this module's engines have seen; wraps with the host's own count.
+static DWORD ButtonDowns = 0;
 
 // The engine's address as other processes see it; worked out at the first hand-over.
 static Gestures* MappedSelf = nullptr;
@@ -74,6 +76,7 @@ bool Gestures::ProcessMouseMsg(UINT message, UINT wParam, LONG lParam, HWND brok
   switch (message) {
     case WM_LBUTTONDOWN: {
       DownTick = GetTickCount();
+      ++ButtonDowns;
       TravelSum = 0;
       MoveCounter = 1;
       ResetData();
@@ -133,7 +136,7 @@ bool Gestures::MsgToBehavior(HWND target, UINT, UINT, LONG lParam, HWND broker) 
 
   if (CheckIsPanningT(distance)) {
     if (distance < LoadWord(NOISESIZE)) return true;  // small moves add up
-    if (PanTravelWord != nullptr) StoreWord(*PanTravelWord, kPanTravel);
+    if (PannedStrokeWord != nullptr) StoreWord(*PannedStrokeWord, ButtonDowns);
     if (IsWindow(target)) {
       ScrollContent(target, SB_HORZ, -dx);
       ScrollContent(target, SB_VERT, -dy);

@@ -7,7 +7,7 @@
 
 #include "gesture/DebugZones.h"
 #include "proxy/Driver.h"
-#include "gesture/PathLength.h"
+#include "gesture/PanReport.h"
 #include "proxy/ProxySettings.h"
 #include "proxy/Stages.h"
 
@@ -23,7 +23,8 @@ const UINT kFileNameChars = MAX_PATH;
 BOOL LoadProxy() {
   Driver.ProxyEngine = new (std::nothrow) Gestures();
   if (Driver.ProxyEngine == nullptr) return FALSE;  // the pipeline relies on the engine
-  PanTravelWord = &PathLength;
+  PannedStrokeWord = &PannedStroke;
+  PublishHandOverSource(Driver.ProxyEngine);
 
   WCHAR fileName[kFileNameChars] = {0};
   wcscpy(fileName, kStockDriver);
@@ -44,9 +45,10 @@ BOOL LoadProxy() {
 void UnloadProxy() {
   // The module goes while its process stays: nothing may call back into it afterwards.
   CloseProxySettingsWatch();
+  WithdrawHandOverSource();
   delete Driver.ProxyEngine;
   Driver.ProxyEngine = nullptr;
-  PanTravelWord = nullptr;
+  PannedStrokeWord = nullptr;
 }
 
 extern "C" BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved) {

@@ -8,9 +8,11 @@
 // the window system never sees it. Without a broker window no gesture can be carried out, so every
 // stroke goes to the window system, as it would without this driver.
 #include <stdlib.h>
+#include <tchddi.h>
 
 #include <new>
 
+#include "gesture/Arithmetic.h"
 #include "gesture/Browser.h"
 #include "gesture/DebugZones.h"
 #include "gesture/Word.h"
@@ -20,15 +22,17 @@
 #include "proxy/Worker.h"
 
 int PathLength = 0;
+DWORD PannedStroke = 0;
 
 const int kAwareLongPressTime = 100;  // ms, press time of a hold on a gesture-aware target
 const int kBandHeight = 25;           // pixels, and 25/320 of the long side at 192 dots per inch
 const int kBandScaleDpi = 192;
 const int kBandScaleSide = 320;
-// Records held for one stroke at most: over 5 s at 200 samples a second. A stroke still undecided
-// by then can no longer pass through with the stock thresholds (a hold has passed at 250 ms, a
-// tap ends within 250 ms), so it is kept as a gesture and holding stops.
-const int kMaxHeldRecords = 1024;
+// Travel that a stroke the engine has panned counts as at least.
+const int kPannedTravel = 100;
+// Longest a stroke is held undecided, in ms. Only thresholds far above the stock ones leave a
+// stroke undecided this long: a finger that has rested for a minute is taken as a press-and-hold.
+const int kMaxHoldingMs = 60000;
 
 enum Region { TopBand, BottomBand, VScrollStrip, HScrollStrip, RegionCount };
 
@@ -40,12 +44,12 @@ struct HeldRecord {
 struct PassThroughState {
   HeldRecord* First;  // oldest held record
   HeldRecord* Last;
-  int HeldCount;
   bool StrokeOpen;   // a pen-down reached this stage and its pen-up has not
   bool PassThrough;  // the current stroke is ordinary input for the window system
   bool Settled;      // the current stroke is a gesture for good: nothing more is held
   bool BrokerScrolling;
-  int PrevX, PrevY;  // last counted point; (0, 0) means none
+  DWORD StrokeNumber;  // the engine's count of button-downs once it has this stroke's
+  int PrevX, PrevY;    // last counted point; (0, 0) means none
   DWORD PenDownTick;
   DWORD LastMoveTick;
   RECT ExclusionRegions[RegionCount];  // inclusive on all sides
@@ -62,19 +66,11 @@ static void ReleaseHeld(bool replay) {
     delete held;
   }
   State.Last = nullptr;
-  State.HeldCount = 0;
 }
 
 // False when no copy could be made; the stroke then cannot be held back and must pass through.
 static bool Hold(const MSG& record) {
   if (State.Settled) return true;
-  if (State.HeldCount >= kMaxHeldRecords) {
-    DEBUGMSG(ZONE_VERBOSE,
-             (TEXT("Stroke held over %d records: kept as a gesture\r\n"), kMaxHeldRecords));
-    ReleaseHeld(false);
-    State.Settled = true;
-    return true;
-  }
   HeldRecord* held = new (std::nothrow) HeldRecord{record, nullptr};
   if (held == nullptr) return false;
   if (State.Last == nullptr) {
@@ -83,17 +79,39 @@ static bool Hold(const MSG& record) {
     State.Last->Next = held;
   }
   State.Last = held;
-  ++State.HeldCount;
   return true;
 }
 
 static void CountPoint(int x, int y) {
   if (State.PrevX != 0 || State.PrevY != 0) {
-    StoreWord(PathLength, LoadWord(PathLength) + abs(State.PrevX - x) + abs(State.PrevY - y));
+    int step = SaturatingAdd(abs(State.PrevX - x), abs(State.PrevY - y));
+    PathLength = SaturatingAdd(PathLength, step);
   }
-  if (x == 0 && y == 0) StoreWord(PathLength, 0);
+  if (x == 0 && y == 0) PathLength = 0;
   State.PrevX = x;
   State.PrevY = y;
+}
+
+// The stroke's travel; once the engine has panned the stroke it counts as at least a pan's.
+static int Travel() {
+  bool panned = LoadWord(PannedStroke) == State.StrokeNumber;
+  return panned && PathLength < kPannedTravel ? kPannedTravel : PathLength;
+}
+
+static int PressedMs() {
+  return static_cast<int>(State.LastMoveTick - State.PenDownTick);
+}
+
+// A stroke that can become neither a press-and-hold nor a tap any more is a gesture for sure:
+// nothing of it needs holding from here on.
+static void SettleIfGesture() {
+  int travel = Travel();
+  bool canHold = travel < LoadWord(Settings.LongTappingMax) && !State.BrokerScrolling;
+  bool canTap = travel < LoadWord(Settings.ShortTappingMax) &&
+                PressedMs() < LoadWord(Settings.ShortPressTime) && !State.BrokerScrolling;
+  if (canHold || canTap) return;
+  ReleaseHeld(false);
+  State.Settled = true;
 }
 
 static bool Contains(const RECT& r, int x, int y) {
@@ -102,6 +120,8 @@ static bool Contains(const RECT& r, int x, int y) {
 
 static void UpdateBands() {
   if (!LoadWord(Settings.LayoutDirty)) return;
+  // Cleared before the size is read: a reload that comes after the read marks the bands again.
+  StoreWord(Settings.LayoutDirty, false);
   int width = LoadWord(Settings.ScreenWidth);
   int height = LoadWord(Settings.ScreenHeight);
   HDC dc = GetDC(nullptr);
@@ -114,7 +134,6 @@ static void UpdateBands() {
     State.ExclusionRegions[BottomBand] = {0, height - band, width, height};
     ReleaseDC(nullptr, dc);
   }
-  StoreWord(Settings.LayoutDirty, false);
 }
 
 static void UpdateScrollStrips(HWND target) {
@@ -155,6 +174,7 @@ static void PenDown(Gestures& engine, HWND target, int x, int y) {
   CountPoint(0, 0);
   State.StrokeOpen = true;
   State.Settled = false;
+  State.StrokeNumber = Pipeline.PostedDowns + 1;
   State.PenDownTick = GetTickCount();
   // A stroke without moves lasts from its pen-down to its pen-up, not from an older move.
   State.LastMoveTick = State.PenDownTick;
@@ -177,16 +197,22 @@ static void Move(Gestures& engine, int x, int y) {
   State.LastMoveTick = GetTickCount();
   int longPress =
       LoadWord(engine.GestureAwareTarget) ? kAwareLongPressTime : LoadWord(Settings.LongPressTime);
-  int pressed = static_cast<int>(State.LastMoveTick - State.PenDownTick);
-  State.PassThrough = LoadWord(PathLength) < LoadWord(Settings.LongTappingMax) &&
-                      pressed > longPress && !State.BrokerScrolling;
+  State.PassThrough = Travel() < LoadWord(Settings.LongTappingMax) && PressedMs() > longPress &&
+                      !State.BrokerScrolling;
+  if (State.PassThrough) return;
+  if (PressedMs() > kMaxHoldingMs) {
+    DEBUGMSG(ZONE_VERBOSE,
+             (TEXT("Stroke undecided for %d ms: a press-and-hold\r\n"), kMaxHoldingMs));
+    State.PassThrough = true;
+    return;
+  }
+  SettleIfGesture();
 }
 
 static void PenUp() {
   if (!State.PassThrough && !State.Settled) {
-    int pressed = static_cast<int>(State.LastMoveTick - State.PenDownTick);
-    State.PassThrough = LoadWord(PathLength) < LoadWord(Settings.ShortTappingMax) &&
-                        pressed < LoadWord(Settings.ShortPressTime) && !State.BrokerScrolling;
+    State.PassThrough = Travel() < LoadWord(Settings.ShortTappingMax) &&
+                        PressedMs() < LoadWord(Settings.ShortPressTime) && !State.BrokerScrolling;
   }
   CountPoint(0, 0);
   // The bands stay in force from stroke to stroke; the strips belong to the stroke's target.
@@ -197,17 +223,20 @@ static void PenUp() {
 bool PassThroughDecision(Gestures& engine, const MSG& record, HWND target) {
   int x = LOWORD(record.lParam);
   int y = HIWORD(record.lParam);
-  bool down = record.message == WM_LBUTTONDOWN;
+  // An invalid sample keeps its place among the stroke's records but counts for neither travel
+  // nor time; an invalid pen-up still ends the stroke.
+  bool valid = (record.time & TouchSampleValidFlag) != 0;
+  bool down = record.message == WM_LBUTTONDOWN && valid;
   bool up = record.message == WM_LBUTTONUP;
 
   if (down) {
     PenDown(engine, target, x, y);
+    if (!State.PassThrough) SettleIfGesture();
   } else if (!State.StrokeOpen) {
-    // The stroke's pen-down went to the window system without reaching this stage (the power
-    // manager reported idle): the rest of it follows the same way.
+    // Outside any stroke (its pen-down was never reported): nothing to hold it back for.
     ReplayRecord(record);
     return true;
-  } else if (record.message == WM_MOUSEMOVE && !State.PassThrough && !State.Settled) {
+  } else if (valid && record.message == WM_MOUSEMOVE && !State.PassThrough && !State.Settled) {
     Move(engine, x, y);
   }
   if (up) PenUp();

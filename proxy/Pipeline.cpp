@@ -11,10 +11,14 @@
 #include "proxy/Stages.h"
 #include "proxy/Worker.h"
 
-PipelineState Pipeline;
+// Until the first pen-down every sample goes to the window system unchanged.
+PipelineState Pipeline = {{}, 0, false, {0, 0}, nullptr, 0, nullptr, true, {360, 0, 0}, 0};
 
 const UINT kPowerStateNameChars = 50;
 const DWORD kUserActivityMsg = PPN_APPBUTTONPRESSED;
+// How long the first gesture sample waits, once in the process's life, for the new worker's
+// message queue; a worker that has not run by then is posted to all the same.
+const DWORD kWorkerStartWaitMs = 1000;
 
 static bool IsPenDown(TOUCH_PANEL_SAMPLE_FLAGS flags) {
   return (flags & TouchSampleValidFlag) && (flags & TouchSampleDownFlag) &&
@@ -35,9 +39,9 @@ static bool PowerIsIdle() {
 
 // Screen position of the pen-down, with the screen size first made to agree with the angle.
 static void StorePenDownPoint(int px, int py) {
-  int width = LoadWord(Settings.ScreenWidth);
-  int height = LoadWord(Settings.ScreenHeight);
-  switch (LoadWord(Settings.Angle)) {
+  int width = Pipeline.Mapping.ScreenWidth;
+  int height = Pipeline.Mapping.ScreenHeight;
+  switch (Pipeline.Mapping.Angle) {
     case 0:
       if (width > height) std::swap(width, height);
       Pipeline.PenDownPoint = {px, py};
@@ -55,29 +59,41 @@ static void StorePenDownPoint(int px, int py) {
   }
 }
 
-// Builds the record of a sample in pixels; false when the sample yields none.
+static bool IsMappedAngle(int angle) {
+  return angle == 0 || angle == 90 || angle == 270;
+}
+
+// Each setting is read once, so the stroke is mapped with one angle and the size that went with
+// it.
+static void FixStrokeMapping() {
+  Pipeline.Mapping.Angle = LoadWord(Settings.Angle);
+  Pipeline.Mapping.ScreenWidth = LoadWord(Settings.ScreenWidth);
+  Pipeline.Mapping.ScreenHeight = LoadWord(Settings.ScreenHeight);
+}
+
+// Builds the record of a sample in pixels; false when the sample yields none. An invalid sample
+// has a record too, so that it can keep its place among the held records of its stroke; it
+// carries the last position and replays with its flags and coordinates as reported.
 static bool BuildRecord(TOUCH_PANEL_SAMPLE_FLAGS flags, int px, int py) {
   UINT message = WM_LBUTTONUP;
   if (flags & TouchSampleDownFlag) {
     message = (flags & TouchSamplePreviousDownFlag) ? WM_MOUSEMOVE : WM_LBUTTONDOWN;
   }
-  if (!(flags & TouchSampleValidFlag)) {
-    ToSystem(flags, px * 4, py * 4);
-    return false;
-  }
-  int sx, sy;
-  switch (LoadWord(Settings.Angle)) {
+  bool valid = (flags & TouchSampleValidFlag) != 0;
+  const StrokeMapping& map = Pipeline.Mapping;
+  int sx = 0, sy = 0;
+  switch (valid ? map.Angle : 0) {
     case 0:
       sx = px;
       sy = py;
       break;
     case 90:
-      sx = LoadWord(Settings.ScreenWidth) - py;
+      sx = map.ScreenWidth - py;
       sy = px;
       break;
     case 270:
       sx = py;
-      sy = LoadWord(Settings.ScreenHeight) - px;
+      sy = map.ScreenHeight - px;
       break;
     default:
       return false;
@@ -85,7 +101,7 @@ static bool BuildRecord(TOUCH_PANEL_SAMPLE_FLAGS flags, int px, int py) {
   // Packed in unsigned arithmetic: each coordinate keeps its low 16 bits.
   LPARAM lParam =
       static_cast<LPARAM>(static_cast<DWORD>(sx & 0xFFFF) | (static_cast<DWORD>(sy) << 16));
-  if (message == WM_LBUTTONUP) {
+  if (message == WM_LBUTTONUP || !valid) {
     lParam = Pipeline.LastLParam;
   } else {
     Pipeline.LastLParam = lParam;
@@ -101,15 +117,27 @@ static bool BuildRecord(TOUCH_PANEL_SAMPLE_FLAGS flags, int px, int py) {
   return true;
 }
 
+// A post to a thread that has no message queue yet may fail (desktop Win32 says so), and the
+// engine would then miss the stroke's button-down. So the new worker makes its queue first and
+// says so, and its first sample waits for that once.
+static void StartWorker() {
+  if (Pipeline.WorkerReady == nullptr) {
+    Pipeline.WorkerReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  }
+  Pipeline.WorkerStarted =
+      CreateThread(nullptr, 0, WorkerRoutine, Pipeline.WorkerReady, 0, &Pipeline.WorkerThreadId);
+  if (Pipeline.WorkerStarted == nullptr) return;
+  CloseHandle(Pipeline.WorkerStarted);
+  if (Pipeline.WorkerReady != nullptr)
+    WaitForSingleObject(Pipeline.WorkerReady, kWorkerStartWaitMs);
+}
+
 static void PostToWorker(const MSG& record) {
-  if (Pipeline.WorkerStarted == nullptr) {
-    Pipeline.WorkerStarted =
-        CreateThread(nullptr, 0, WorkerRoutine, nullptr, 0, &Pipeline.WorkerThreadId);
-    if (Pipeline.WorkerStarted != nullptr) CloseHandle(Pipeline.WorkerStarted);
-  }
-  if (Pipeline.WorkerThreadId != 0) {
-    PostThreadMessageW(Pipeline.WorkerThreadId, kGestureSampleMsg, record.message, record.lParam);
-  }
+  if (Pipeline.WorkerStarted == nullptr) StartWorker();
+  if (Pipeline.WorkerThreadId == 0) return;
+  BOOL posted =
+      PostThreadMessageW(Pipeline.WorkerThreadId, kGestureSampleMsg, record.message, record.lParam);
+  if (posted && record.message == WM_LBUTTONDOWN) ++Pipeline.PostedDowns;
 }
 
 void ReplayRecord(const MSG& record) {
@@ -119,41 +147,52 @@ void ReplayRecord(const MSG& record) {
   ToSystem(flags, record.pt.x * 4, record.pt.y * 4);
 }
 
+// The pen-down block: decides how the whole stroke goes. A stroke decided at its pen-down goes
+// to the window system unchanged to its end, and no later stage sees any of it.
+static void StartStroke(Gestures& engine, int px, int py) {
+  if (PowerIsIdle()) {
+    // The target of the previous stroke stays in force.
+    Pipeline.StrokeUnchanged = true;
+    return;
+  }
+  PowerPolicyNotify(kUserActivityMsg, 0);
+  FixStrokeMapping();
+  StorePenDownPoint(px, py);
+  SearchTarget(engine, Pipeline.PenDownPoint);
+  bool gated = !LoadWord(Settings.Activate) && !LoadWord(engine.GestureAwareTarget);
+  // Samples of an orientation the proxy cannot map could reach nobody else.
+  Pipeline.StrokeUnchanged = gated || !IsMappedAngle(Pipeline.Mapping.Angle);
+}
+
 BOOL ProxySampleCallback(TOUCH_PANEL_SAMPLE_FLAGS flags, INT x, INT y) {
   Gestures* engine = Driver.ProxyEngine;
   int px = x / 4;
   int py = y / 4;
 
-  if (IsPenDown(flags)) {
-    if (PowerIsIdle()) {
-      ToSystem(flags, x, y);
-      return TRUE;
-    }
-    PowerPolicyNotify(kUserActivityMsg, 0);
-    StorePenDownPoint(px, py);
-    SearchTarget(*engine, Pipeline.PenDownPoint);
-  }
-
-  if (!LoadWord(Settings.Activate) && !LoadWord(engine->GestureAwareTarget)) {
+  if (IsPenDown(flags)) StartStroke(*engine, px, py);
+  if (Pipeline.StrokeUnchanged) {
     ToSystem(flags, x, y);
     return TRUE;
   }
 
   if (!BuildRecord(flags, px, py)) return TRUE;
   const MSG record = Pipeline.Record;
+  bool valid = (flags & TouchSampleValidFlag) != 0;
 
+  // An invalid pen-up ends its stroke too, but is never dropped as a second one.
   bool up = record.message == WM_LBUTTONUP;
-  if (Pipeline.UpSeen && up) return TRUE;
-  Pipeline.UpSeen = up;
+  if (valid && Pipeline.UpSeen && up) return TRUE;
+  if (valid || up) Pipeline.UpSeen = up;
 
-  RefineBrowserTarget(*engine, record);
+  if (valid) RefineBrowserTarget(*engine, record);
 
   if (!LoadWord(engine->GestureAwareTarget)) {
     if (OperaStage(*engine, record)) return TRUE;
     if (InputPanelStage(*engine, record)) return TRUE;
   }
 
-  if (PassThroughDecision(*engine, record, LoadWord(engine->TargetWnd))) return TRUE;
+  // An invalid sample goes wherever its stroke goes, and never to the engine.
+  if (PassThroughDecision(*engine, record, LoadWord(engine->TargetWnd)) || !valid) return TRUE;
 
   PostToWorker(record);
   return TRUE;

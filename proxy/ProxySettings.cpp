@@ -59,6 +59,9 @@ void LoadProxySettings(HREGNOTIFY, DWORD userData, const PBYTE, const UINT) {
     StoreWord(Settings.ScreenWidth, GetSystemMetrics(SM_CXSCREEN));
     StoreWord(Settings.ScreenHeight, GetSystemMetrics(SM_CYSCREEN));
   }
+  // Again, now that the size agrees with the angle: bands recomputed in between from the old size
+  // are recomputed once more.
+  StoreWord(Settings.LayoutDirty, true);
 
   ReadInt(HKEY_LOCAL_MACHINE, kGestureKey, TEXT("LongPressTime"), Settings.LongPressTime);
   ReadInt(HKEY_LOCAL_MACHINE, kGestureKey, TEXT("LongTappingMax"), Settings.LongTappingMax);

@@ -3,6 +3,7 @@
 // browser is in front or the soft input panel is on screen.
 #include "proxy/Stages.h"
 
+#include <tchddi.h>
 #include <wchar.h>
 
 #include "gesture/Browser.h"
@@ -36,6 +37,11 @@ static bool InputPanelVisible() {
   return panel != nullptr && IsWindowVisible(panel);
 }
 
+// The pen-down that starts a stroke; an invalid sample never does.
+static bool StartsStroke(const MSG& record) {
+  return record.message == WM_LBUTTONDOWN && (record.time & TouchSampleValidFlag);
+}
+
 static POINT RecordPoint(const MSG& record) {
   POINT p;
   p.x = LOWORD(record.lParam);
@@ -54,14 +60,16 @@ void SearchTarget(Gestures& engine, POINT penDown) {
       if (aware) return;
     }
   }
-  // Downward from the foreground window, with the point passed unchanged at every level.
+  // Downward from the foreground window; each level is asked in its own client coordinates.
   for (HWND w = GetForegroundWindow();;) {
     StoreWord(engine.TargetWnd, w);
     if (w == nullptr) return;
     bool aware = IsGestureAware(w);
     StoreWord(engine.GestureAwareTarget, aware);
     if (aware) return;
-    HWND child = ChildWindowFromPoint(w, penDown);
+    POINT p = penDown;
+    ScreenToClient(w, &p);
+    HWND child = ChildWindowFromPoint(w, p);
     w = child == w ? nullptr : child;
   }
 }
@@ -113,7 +121,7 @@ void RefineBrowserTarget(Gestures& engine, const MSG& record) {
 }
 
 bool OperaStage(Gestures&, const MSG& record) {
-  if (record.message == WM_LBUTTONDOWN) {
+  if (StartsStroke(record)) {
     HWND front = GetForegroundWindow();
     bool opera = false;
     if (front != nullptr) {
@@ -129,7 +137,7 @@ bool OperaStage(Gestures&, const MSG& record) {
 }
 
 bool InputPanelStage(Gestures&, const MSG& record) {
-  if (record.message == WM_LBUTTONDOWN) Targets.InputPanelShown = InputPanelVisible();
+  if (StartsStroke(record)) Targets.InputPanelShown = InputPanelVisible();
   if (!Targets.InputPanelShown) return false;
   ReplayRecord(record);
   return true;

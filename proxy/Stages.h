@@ -13,9 +13,11 @@ void RefineBrowserTarget(Gestures& engine, const MSG& record);
 // True when the record was replayed to the window system and the pipeline stops.
 bool OperaStage(Gestures& engine, const MSG& record);
 bool InputPanelStage(Gestures& engine, const MSG& record);
-// Travel of the current stroke as the pass-through decision sees it; a pan sets it to show that
-// the finger moved far.
+// Travel of the current stroke as the pass-through decision counts it; only the sample thread
+// writes it.
 extern int PathLength;
+// The engine's count of button-downs at its last panning step; only the engine writes it.
+extern DWORD PannedStroke;
 
 // Holds the record until its stroke is decided; true when the stroke passes through to the window
 // system (its held records then reach it, oldest first, and the record is not for the engine).

@@ -1,6 +1,5 @@
 #include "proxy/Worker.h"
 
-#include "gesture/PathLength.h"
 #include "gesture/Word.h"
 #include "proxy/Driver.h"
 
@@ -14,12 +13,18 @@ HWND FindBroker() {
   if (broker == nullptr) {
     broker = FindWindowW(kBrokerClass, nullptr);
     StoreWord(Broker.BrokerWnd, broker);
+    // Whoever finds it first gives it to the engine too, whose button-down resets the broker.
+    if (broker != nullptr && Driver.ProxyEngine != nullptr)
+      Driver.ProxyEngine->SetMsgBroker(broker);
   }
   return broker;
 }
 
-DWORD WINAPI WorkerRoutine(LPVOID) {
+DWORD WINAPI WorkerRoutine(LPVOID ready) {
   MSG msg;
+  // The queue exists from the first message call on; whoever waits for it may post from now.
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+  if (ready != nullptr) SetEvent(static_cast<HANDLE>(ready));
   while (GetMessageW(&msg, nullptr, 0, 0)) {
     // Every message here is a gesture sample; its number is not looked at.
     HWND broker = FindBroker();
@@ -34,12 +39,7 @@ DWORD WINAPI WorkerRoutine(LPVOID) {
 }
 
 bool BrokerIsScrolling() {
-  if (LoadWord(Broker.BrokerWnd) == nullptr) {
-    HWND broker = FindBroker();
-    if (broker != nullptr && Driver.ProxyEngine != nullptr)
-      Driver.ProxyEngine->SetMsgBroker(broker);
-    if (broker == nullptr) return LoadWord(Broker.LastScrolling);
-  }
+  if (FindBroker() == nullptr) return LoadWord(Broker.LastScrolling);
   DWORD data = LoadWord(Broker.LastEventData);
   if (Broker.ScrollEvent == nullptr) {
     Broker.ScrollEvent = CreateEventW(nullptr, TRUE, FALSE, kScrollStateEventName);

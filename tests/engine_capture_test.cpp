@@ -9,7 +9,7 @@
 #include "device/apps.hpp"
 #include "gesture/Gestures.h"
 #include "gesture/Sound.h"
-#include "gesture/PathLength.h"
+#include "gesture/PanReport.h"
 #include "support/DeviceFixture.h"
 
 namespace {
@@ -29,7 +29,7 @@ class EngineCaptureTest : public vt::DeviceTest {
   void SetUp() override { Start(0); }
 
   void TearDown() override {
-    PanTravelWord = nullptr;
+    PannedStrokeWord = nullptr;
     Stop();
     DeviceTest::TearDown();
   }
@@ -165,9 +165,9 @@ TEST_F(EngineCaptureTest, TheFirstMovesAfterTheButtonDownAreDropped) {
 }
 
 TEST_F(EngineCaptureTest, AStrokeBecomesAPanAfterARestWithLittleTravel) {
-  static int travel;
-  travel = 0;
-  PanTravelWord = &travel;
+  static DWORD panned;
+  panned = 0;
+  PannedStrokeWord = &panned;
   g->TargetWnd = list;
 
   RestThenMove(0, 1, 500);
@@ -186,16 +186,16 @@ TEST_F(EngineCaptureTest, AStrokeBecomesAPanAfterARestWithLittleTravel) {
   // Panning: moves under 8 from the segment start add up, then the content follows.
   RestThenMove(0, 7);
   EXPECT_TRUE(g->IsPanning());
-  EXPECT_TRUE(Lines() == 0 && travel == 0);
+  EXPECT_TRUE(Lines() == 0 && panned == 0);
   Move(100, 108);
   Move(100, 100);
   Move(130, 100);
   auto lines = Posts(list, "WM_VSCROLL");
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 2u) << "a sideways step moves no line";
   EXPECT_EQ(lines[0].str("wParam"), "0x0") << "finger down, content up";
   EXPECT_EQ(lines[1].str("wParam"), "0x1");
-  EXPECT_EQ(lines[2].str("wParam"), "0x0") << "a sideways step is a vertical distance of 0";
-  EXPECT_EQ(travel, kPanTravel);
+  // The only word the engine writes for the host: which of its strokes panned.
+  EXPECT_NE(panned, 0u);
   EXPECT_EQ(Codes(), "");
   Up(130, 100);
 

@@ -23,7 +23,7 @@ using Points = std::vector<sim::StrokePoint>;
 const char kGesturesOn[] =
     "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=dword:00000001\n"
     "[HKEY_LOCAL_MACHINE\\DebugZones]\n\"QUOBUpdater\"=dword:00008004\n";
-const char kBoundNote[] = "Stroke held over 1024 records: kept as a gesture";
+const char kBoundNote[] = "Stroke undecided for 60000 ms: a press-and-hold";
 
 // A finger that lands, settles 24 pixels away within 20 ms, rests 600 ms and drags 80 pixels up:
 // the travel of the landing keeps it from being a hold, and the rest makes the engine pan.
@@ -160,10 +160,17 @@ TEST_F(PassThroughTest, AStrokeWhileTheBrokerScrollsStopsItWithoutReachingTheLis
   Whole(Line(120, 160, 121, 161, 60), "tap after the momentum");
 }
 
-// A stroke held for half a minute at 200 samples a second holds at most 1024 records and is then
-// kept as a gesture; a stroke whose pen-up never arrives gives way to the next one.
-TEST_F(PassThroughTest, HoldingIsBoundedAndEndsWithTheNextStroke) {
+// Records are held only while the stroke can still become a tap or a hold: a stroke that can
+// become neither (here: any stroke while the broker scrolls) holds nothing however long it goes
+// on, a hold comes whatever the press time and the sample rate, and a finger resting for a minute
+// is a hold whatever the settings.
+TEST_F(PassThroughTest, HoldingLastsOnlyWhileTheStrokeIsUndecided) {
   FrontList();
+  auto still = [](uint32_t ms, uint32_t every) {
+    Points pts;
+    for (uint32_t t = 0; t <= ms; t += every) pts.push_back({t, 120, 160});
+    return pts;
+  };
   Points zigzag;
   for (uint32_t t = 0; t <= 30000; t += 5)
     zigzag.push_back({t, 120, 160 + static_cast<int>(t / 5 % 2) * 10});
@@ -172,19 +179,44 @@ TEST_F(PassThroughTest, HoldingIsBoundedAndEndsWithTheNextStroke) {
   ASSERT_TRUE(BrokerScrolling()) << "so that nothing turns the stroke into a hold";
   size_t handles = device->open_handles();
   EXPECT_TRUE(Received(At(zigzag)).empty());
-  EXPECT_EQ(BoundNotes(), 1u);
   EXPECT_EQ(device->open_handles(), handles);
+  device->run_for(5000);
 
-  // Pen-down and moves, then a pen-up that fails validation and goes straight through: the held
-  // records never come, and the next tap arrives whole.
-  device->run_for(5000);
-  auto cut = Line(120, 160, 120, 100, 150);
-  cut.back().flags &= ~TouchSampleValidFlag;
-  auto got = Received(cut);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].flags, cut.back().flags);
-  device->run_for(5000);
-  Whole(Line(120, 160, 121, 161, 60), "tap after a stroke without its pen-up");
+  device->reg_set_dword("HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture", "LongPressTime", 6000);
+  device->run_for(50);
+  auto hold = At(still(6500, 5));
+  auto times = Whole(hold, "a 6 s hold at 200 samples a second");
+  ASSERT_FALSE(times.empty());
+  EXPECT_GT(times.front(), hold.front().time + 6000);
+
+  device->reg_set_dword("HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture", "LongPressTime", 600000);
+  device->run_for(50);
+  hold = At(still(61000, 10));
+  times = Whole(hold, "a resting finger under a press time of ten minutes");
+  ASSERT_FALSE(times.empty());
+  EXPECT_EQ(times.front(), hold.front().time + 60010) << "held for one minute, no longer";
+  EXPECT_EQ(BoundNotes(), 1u);
+}
+
+// A pen-up that fails validation ends its stroke as a pen-up does, in its place: a flick is then
+// discarded whole (the engine sees no pen-up, so nothing is handed over), a tap replayed whole.
+TEST_F(PassThroughTest, AnInvalidPenUpEndsItsStrokeInItsPlace) {
+  FrontList();
+  size_t handOvers = HandOvers();
+  auto flick = Line(120, 200, 120, 140, 150);
+  flick.back().flags &= ~TouchSampleValidFlag;
+  EXPECT_TRUE(Received(flick).empty());
+  EXPECT_EQ(HandOvers(), handOvers);
+
+  device->run_for(300);
+  auto tap = Line(120, 160, 122, 163, 60);
+  tap.back().flags &= ~TouchSampleValidFlag;
+  tap.insert(tap.begin() + 2,
+             {tap[2].time, TouchSampleDownFlag | TouchSamplePreviousDownFlag, tap[2].x, tap[2].y});
+  for (uint64_t t : Whole(tap, "tap with an invalid move and an invalid pen-up")) {
+    EXPECT_EQ(t, tap.back().time);
+  }
+  Whole(Line(120, 160, 121, 161, 60), "the next tap");
 }
 
 // Random strokes of every kind: each reaches the window system whole, unchanged and in order, or
