@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "broker/Broker.h"
+#include "gesture/DebugZones.h"
 
 static const WCHAR kBrokerClass[] = TEXT("MSGBROKER");
 static const WCHAR kBrokerName[] = TEXT("MsgBroker");
@@ -24,6 +25,11 @@ static LRESULT CALLBACK BrokerWndProc(HWND window, UINT message, WPARAM wParam, 
       if (engine != nullptr) engine->SetMsgBroker(window);
       break;
     case kHandOverMsg:
+      if (!IsHandOverSource(reinterpret_cast<const void*>(wParam))) {
+        // Not the proxy's engine: nothing is read through the address.
+        DEBUGMSG(ZONE_ERROR, (TEXT("Hand-over from an unknown address ignored\r\n")));
+        break;
+      }
       if (engine != nullptr) {
         engine->DuplicateGestureData(reinterpret_cast<Gestures*>(wParam));
         Broker.BrokerTimer =

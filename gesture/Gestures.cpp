@@ -100,7 +100,7 @@ bool Gestures::IsPanning() {
 }
 
 bool Gestures::ResetData() {
-  if (!Panning && LoadWord(Sound)) SoundStopRequest(*this);
+  SoundStopRequest(*this);
 
   for (cGesture& slot : CodeSlots) {
     slot.code = kFreeCode;

@@ -143,3 +143,9 @@ bool WatchSettings();
 // Closes every registration that WatchSettings made.
 void CloseSettingsWatch();
 void OnSettingsChanged(HREGNOTIFY notify, DWORD userData, const PBYTE data, const UINT size);
+
+// The one engine whose hand-overs the broker carries out, as other processes address it: the
+// touch driver proxy publishes its engine when it loads and withdraws it when it goes.
+bool PublishHandOverSource(Gestures* engine);
+void WithdrawHandOverSource();
+bool IsHandOverSource(const void* address);

@@ -8,9 +8,50 @@
 #include "gesture/Browser.h"
 #include "gesture/DebugZones.h"
 #include "gesture/Gestures.h"
+#include "gesture/Momentum.h"
 #include "gesture/Word.h"
 
 const DWORD kAllProcesses = 0xFFFFFFFF;
+
+// Where the touch driver proxy publishes the one address that hand-overs may carry: the broker
+// window can be found by its class, so any program can post it a hand-over, and the address is
+// compared with this before anything is read through it.
+static const WCHAR kHandOverKey[] = TEXT("Software\\Quob\\Gesture\\HandOver");
+static const WCHAR kSourceValue[] = TEXT("Source");
+
+bool PublishHandOverSource(Gestures* engine) {
+  Gestures* mapped = static_cast<Gestures*>(MapPtrToProcess(engine, GetCurrentProcess()));
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kHandOverKey, 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  LONG written = RegSetValueExW(key, kSourceValue, 0, REG_BINARY,
+                                reinterpret_cast<const BYTE*>(&mapped), sizeof(mapped));
+  RegCloseKey(key);
+  return written == ERROR_SUCCESS;
+}
+
+void WithdrawHandOverSource() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHandOverKey, 0, 0, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key, kSourceValue);
+  RegCloseKey(key);
+}
+
+bool IsHandOverSource(const void* address) {
+  if (address == nullptr) return false;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHandOverKey, 0, 0, &key) != ERROR_SUCCESS) return false;
+  const void* published = nullptr;
+  DWORD type = REG_NONE;
+  DWORD size = sizeof(published);
+  LONG read = RegQueryValueExW(key, kSourceValue, nullptr, &type,
+                               reinterpret_cast<BYTE*>(&published), &size);
+  RegCloseKey(key);
+  return read == ERROR_SUCCESS && type == REG_BINARY && size == sizeof(published) &&
+         published == address;
+}
 
 // The eight direction letters. The source is another process's object that its owner may be
 // rewriting while it is read, so anything else found in a used slot is not a code.
@@ -57,6 +98,7 @@ bool Gestures::CleanGestureData() {
 bool Gestures::DuplicateGestureData(Gestures* source) {
   GestureReady = false;
   SetProcPermissions(kAllProcesses);
+  RestartEndOfContent();
 
   // Each slot of the source is read once, code and length as whole words; a code that is not a
   // direction letter is skipped, so a slot caught half-reset never becomes a gesture.

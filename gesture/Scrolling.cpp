@@ -23,6 +23,11 @@ static int lastScrollPos = -1;
 static bool endSeenOnce = false;
 static HWND browserParent = nullptr;
 
+void RestartEndOfContent() {
+  lastScrollPos = -1;
+  endSeenOnce = false;
+}
+
 static UINT ScrollMessage(int bar) {
   return bar == SB_VERT ? WM_VSCROLL : WM_HSCROLL;
 }
@@ -78,8 +83,10 @@ bool Gestures::ScrollBrowserView(HWND window, int bar, int distance) {
     }
   }
 
+  // A view whose position cannot be read stays where it is: a momentum ends there as at the end
+  // of the content, a pan goes on without this step.
   int position = 0;
-  GetScrollPos(view, bar, &position);
+  if (GetScrollPos(view, bar, &position) == 0) return Panning;
   int target = SaturatingAdd(position, distance);
   PostMessageW(view, ScrollMessage(bar), MAKEWPARAM(SB_THUMBPOSITION, target & 0xFFFF), 0);
   SetScrollPos(view, bar, target, TRUE);
@@ -97,7 +104,8 @@ bool Gestures::ScrollBrowserView(HWND window, int bar, int distance) {
 bool Gestures::ScrollWithLines(HWND window, int bar, int distance) {
   WPARAM line = distance > 0 ? SB_LINEDOWN : SB_LINEUP;
   if (Panning) {
-    if (bar == SB_VERT) PostMessageW(window, WM_VSCROLL, line, 0);
+    // A segment without vertical movement moves nothing (a sideways drag must not creep up).
+    if (bar == SB_VERT && distance != 0) PostMessageW(window, WM_VSCROLL, line, 0);
     return true;
   }
 

@@ -75,8 +75,11 @@ DWORD WINAPI SoundThread(LPVOID) {
 
 }  // namespace
 
+// Whatever "Sound" says, a running sequence ends: a user who switches the sound off mid-momentum
+// must not hear it go on. With the sound off it ends without the fading sound.
 void SoundStopRequest(const Gestures& engine) {
-  if (engine.Panning || !LoadWord(engine.Sound)) return;
+  if (engine.Panning) return;
+  if (!LoadWord(engine.Sound)) StoreWord(Snd.noAttenuate, true);
   StoreWord(Snd.sndStop, true);
   StoreWord(Snd.sndActive, false);
 }
@@ -86,14 +89,16 @@ bool SoundThreadStarted() {
 }
 
 void StartSoundThread() {
-  HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, kWakeEventName);
-  StoreWord(Snd.sndWakeEvent, wake);
+  // The event of a failed start is kept, and so is the start request signalled on it: the thread
+  // that the next momentum step starts begins ticking at once. Kept, it is also opened only once.
+  HANDLE wake = LoadWord(Snd.sndWakeEvent);
+  if (wake == nullptr) {
+    wake = CreateEventW(nullptr, FALSE, FALSE, kWakeEventName);
+    StoreWord(Snd.sndWakeEvent, wake);
+  }
   DWORD id = 0;
   HANDLE thread = CreateThread(nullptr, 0, SoundThread, nullptr, 0, &id);
   if (thread == nullptr) {
-    // Every attempt opens the same named event again; the handle of a failed one is not kept.
-    StoreWord(Snd.sndWakeEvent, nullptr);
-    if (wake != nullptr) CloseHandle(wake);
     DEBUGMSG(ZONE_ERROR, (TEXT("%s: Cannot create sound thread!\r\n"), TEXT("ZuvorurUve")));
     return;
   }
@@ -111,8 +116,12 @@ void SoundStartRequest(const Gestures& engine) {
   if (wake != nullptr) SetEvent(wake);
 }
 
+// With the sound off a fade request ends the ticking like a stop, without the fading sound.
 void SoundFadeRequest(const Gestures& engine) {
-  if (!LoadWord(engine.Sound)) return;
+  if (!LoadWord(engine.Sound)) {
+    SoundStopRequest(engine);
+    return;
+  }
   StoreWord(Snd.noAttenuate, false);
   StoreWord(Snd.sndStop, true);
 }

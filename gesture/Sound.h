@@ -17,14 +17,16 @@ struct SoundState {
 
 extern SoundState Snd;
 
-// Opens the wake event "VexoriSnd" and starts the sound thread. A failed start keeps neither
-// handle, so the next momentum step tries again; a thread whose wait fails forgets both handles
-// as it closes them and ends, so the next momentum step starts a new one.
+// Opens the wake event "VexoriSnd" (once) and starts the sound thread. A failed start keeps the
+// event, so the next momentum step tries again and its thread sees the start request already
+// made; a thread whose wait fails forgets both handles as it closes them and ends, so the next
+// momentum step starts a new one.
 void StartSoundThread();
 bool SoundThreadStarted();
 // Starts a ticking sequence unless one runs; nothing with the sound off.
 void SoundStartRequest(const Gestures& engine);
-// Asks for the fading sound when the ticking ends; nothing with the sound off.
+// Asks for the fading sound when the ticking ends; with the sound off, a stop.
 void SoundFadeRequest(const Gestures& engine);
-// Asks the sound thread to end the ticking; nothing while panning or with the sound off.
+// Asks the sound thread to end the ticking; nothing while panning. With the sound off no fading
+// sound follows.
 void SoundStopRequest(const Gestures& engine);

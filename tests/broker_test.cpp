@@ -235,6 +235,11 @@ TEST_F(BrokerTest, TheStreamEntryPointsLeaveEveryBufferAlone) {
 // and never runs anything else.
 class BrokerHandOverTest : public BrokerTest {
  protected:
+  // The broker carries out hand-overs only from the one published engine: here, this object.
+  void SetUp() override {
+    BrokerTest::SetUp();
+    PublishHandOverSource(&Source());
+  }
   Gestures& Source() { return *reinterpret_cast<Gestures*>(storage); }
   void Slot(int i, WCHAR code, int length) {
     Source().CodeSlots[i].code = code;
@@ -276,12 +281,33 @@ TEST_F(BrokerHandOverTest, AHandOverOvertakenByTheNextPenDownRunsNothing) {
   EXPECT_TRUE(Lines(list).empty());
   EXPECT_TRUE(Ticks().empty());
   EXPECT_TRUE(EventData().empty());
+}
 
-  HandOver(nullptr);  // no object at all
-  device->run_for(1000);
+// The broker window can be found by its class, so anybody can post it a hand-over: nothing but
+// the proxy's own engine is ever read, and the real hand-overs still work afterwards.
+TEST_F(BrokerTest, HandOversFromAnyOtherAddressAreIgnored) {
+  HWND list = Front(Kind::List);
+  alignas(Gestures) unsigned char other[sizeof(Gestures)] = {};
+  const struct {
+    const char* what;
+    uintptr_t address;
+  } kAddresses[] = {{"null", 0},
+                    {"a small number", 0x10},
+                    {"an unmapped address", 0x7ff0dead0000},
+                    {"another live object", reinterpret_cast<uintptr_t>(other)}};
+  for (const auto& row : kAddresses) {
+    ClearLog();
+    PostMessageW(broker, WM_USER + 250, row.address, 0);
+    device->run_for(300);
+    EXPECT_TRUE(Ticks().empty()) << row.what;
+    EXPECT_TRUE(Log("timer-set").empty()) << row.what;
+    EXPECT_EQ(Log("debug", "text", "Hand-over from an unknown address ignored").size(), 1u)
+        << row.what;
+  }
   EXPECT_TRUE(Lines(list).empty());
-  EXPECT_TRUE(IsWindow(broker));
-  EXPECT_EQ(Send(kScrollQuery), 0);
+  FlickUp();
+  device->run_for(500);
+  EXPECT_FALSE(Ticks().empty()) << "the proxy's own hand-over";
 }
 
 TEST_F(BrokerTest, WithoutABrokerWindowStrokesReachTheWindowSystem) {

@@ -143,16 +143,17 @@ TEST_F(EngineTest, ResetDataFreesTheCodesAndKeepsTheRest) {
   ASSERT_EQ(kills.size(), 1u);
   EXPECT_EQ(kills[0].str("handle"), "0x5670");
 
-  // The sound stop request: only with the sound on and not panning.
+  // The sound stop request: whenever not panning, and with the sound off no fading sound follows.
   for (int sound : {0, 1}) {
     for (bool panning : {false, true}) {
-      Snd.sndActive = true, Snd.sndStop = false, g.Sound = sound, g.Panning = panning;
+      Snd.sndActive = true, Snd.sndStop = false, Snd.noAttenuate = false;
+      g.Sound = sound, g.Panning = panning;
       g.ResetData();
-      bool stop = sound != 0 && !panning;
-      EXPECT_TRUE(Snd.sndStop == stop && Snd.sndActive == !stop) << sound << panning;
+      EXPECT_TRUE(Snd.sndStop == !panning && Snd.sndActive == panning) << sound << panning;
+      EXPECT_EQ(Snd.noAttenuate, sound == 0 && !panning) << sound << panning;
     }
   }
-  Snd.sndActive = Snd.sndStop = false;
+  Snd.sndActive = Snd.sndStop = false, Snd.noAttenuate = true;
 }
 
 // The scrolling state ends once; a copy carries the record and shares the event handle.
