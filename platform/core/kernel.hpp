@@ -83,6 +83,7 @@ struct Thread {
   bool wake_when_idle = false;
 
   std::deque<MSG> queue;             // the thread's message queue
+  bool made_message_call = false;    // desktop Win32 gives a thread its queue at its first
   std::deque<SentMessage*> sent_in;  // sent to its windows by other threads, not yet handled
   std::shared_ptr<ThreadObj> object;
   std::thread os;
@@ -201,8 +202,19 @@ struct PlayedSound {
 
 // ---- The device ---------------------------------------------------------------------------
 
+// A pre-emption a test asked for: see Device::preempt_at.
+struct Preemption {
+  std::string call, process, thread;
+  int remaining = 0;
+  std::function<void()> action;
+};
+
 struct Device::Impl {
   explicit Impl(DeviceConfig c);
+
+  std::vector<Preemption> preemptions;
+  // Called at the start of each platform call that can be pre-empted.
+  void preemption_point(const char* call);
 
   DeviceConfig config;
   EventLog log;

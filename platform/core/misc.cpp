@@ -379,7 +379,11 @@ BOOL RegisterDbgZones(HMODULE, LPDBGPARAM p) {
 
 DWORD WINAPI GetSystemPowerState(LPWSTR buf, DWORD chars, PDWORD flags) {
   auto& d = impl();
-  if (d.power_error != 0) return d.power_error;
+  if (d.power_error != 0) {
+    // What a platform may leave there: code that ignores the result sees every state at once.
+    if (flags != nullptr) *flags = 0xFFFFFFFFu;
+    return d.power_error;
+  }
   if (buf != nullptr && chars > 0) {
     size_t n = std::min<size_t>(d.power_name.size(), chars - 1);
     std::copy(d.power_name.begin(), d.power_name.begin() + static_cast<long>(n), buf);

@@ -207,7 +207,10 @@ BOOL WINAPI SetKMode(BOOL mode) {
 
 BOOL WINAPI PostThreadMessageW(DWORD id, UINT msg, WPARAM w, LPARAM l) {
   dev::Thread* t = dev::thread_by_id(id);
-  if (t == nullptr) {
+  bool no_queue = t != nullptr && impl().config.desktop_thread_queues && !t->made_message_call;
+  if (t == nullptr || no_queue) {
+    if (no_queue)
+      dev::log_event("post-refused", {{"thread", dev::hex(id)}, {"reason", "no message queue"}});
     SetLastError(ERROR_INVALID_THREAD_ID);
     return FALSE;
   }
@@ -219,6 +222,7 @@ BOOL WINAPI PostThreadMessageW(DWORD id, UINT msg, WPARAM w, LPARAM l) {
 BOOL WINAPI GetMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi) {
   auto& d = impl();
   dev::Thread* self = d.current();
+  self->made_message_call = true;
   MSG m;
   for (;;) {
     dev::handle_sent_messages(self);
@@ -243,6 +247,7 @@ BOOL WINAPI GetMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi) {
 
 BOOL WINAPI PeekMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi, UINT remove) {
   dev::Thread* self = impl().current();
+  self->made_message_call = true;
   dev::handle_sent_messages(self);
   int i = dev::find_msg(self, hwnd, lo, hi);
   MSG m;

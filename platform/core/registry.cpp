@@ -337,6 +337,7 @@ LONG WINAPI RegDeleteKeyW(HKEY h, LPCWSTR subkey) {
 }
 
 HRESULT WINAPI RegistryGetDWORD(HKEY h, LPCTSTR subkey, LPCTSTR name, DWORD* out) {
+  impl().preemption_point("RegistryGetDWORD");
   auto& d = impl();
   if (out == nullptr) return E_INVALIDARG;
   dev::RegKey* k = d.reg_resolve(h, subkey, false, "RegistryGetDWORD");

@@ -54,6 +54,27 @@ Thread* Device::Impl::current() const {
   return tls_thread;
 }
 
+void Device::preempt_at(const std::string& call, const std::string& process,
+                        const std::string& thread, int nth, std::function<void()> action) {
+  impl_->preemptions.push_back({call, process, thread, nth, std::move(action)});
+}
+
+void Device::Impl::preemption_point(const char* call) {
+  Thread* self = current();
+  if (self->is_host) return;
+  for (auto it = preemptions.begin(); it != preemptions.end(); ++it) {
+    if (it->call != call || it->thread != self->name || it->process != self->process->name)
+      continue;
+    if (--it->remaining > 0) return;
+    std::function<void()> action = std::move(it->action);
+    preemptions.erase(it);
+    log_event("preempted", {{"call", call}});
+    if (action) action();
+    block(nullptr, clock);  // like Sleep(0): everything else that can run runs first
+    return;
+  }
+}
+
 void set_thread_name(const std::string& name) {
   impl().current()->name = name;
 }

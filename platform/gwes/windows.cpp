@@ -301,6 +301,7 @@ BOOL WINAPI ShowWindow(HWND h, int cmd) {
 }
 
 HWND WINAPI FindWindowW(LPCWSTR cls, LPCWSTR title) {
+  impl().preemption_point("FindWindowW");
   for (Window* w : impl().top_levels) {
     if ((cls == nullptr || w->cls == cls) && (title == nullptr || w->title == title)) {
       return reinterpret_cast<HWND>(w->handle);
@@ -550,6 +551,7 @@ int WINAPI SetScrollPos(HWND h, int bar, int pos, BOOL) {
 }
 
 HDC WINAPI GetDC(HWND h) {
+  impl().preemption_point("GetDC");
   if (h != nullptr && dev::window_of(h, "GetDC") == nullptr) return nullptr;
   return reinterpret_cast<HDC>(0x5D0);
 }
@@ -597,6 +599,13 @@ BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
   auto& d = impl();
   Window* w = dev::window_of(hwnd, "KillTimer");
   if (w == nullptr) return FALSE;
+  // The platform documents nothing here; desktop Win32 refuses a timer of another thread's window.
+  // The host, which drives engines directly in tests, stands in for the window's own thread.
+  if (w->thread != d.current() && !d.current()->is_host) {
+    dev::log_event("call-refused", {{"call", "KillTimer"}, {"window", dev::window_name(w)}});
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   auto it = std::find_if(d.timers.begin(), d.timers.end(),
                          [&](const dev::Timer& t) { return t.window == w && t.id == id; });
   if (it == d.timers.end()) return FALSE;

@@ -213,6 +213,7 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define ERROR_BADKEY 1010L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_THREAD_ID 1444L
+#define ERROR_ACCESS_DENIED 5L
 
 // ---- Waits ----------------------------------------------------------------------------------
 

@@ -32,6 +32,9 @@ struct DeviceConfig {
   std::vector<std::string> reg_files;  // .reg files loaded at boot, in order
   bool start_device_manager = true;    // boot device.exe, which loads the stream drivers
   bool start_window_system = true;     // boot gwes.exe, which loads the touch driver
+  // PostThreadMessageW fails with ERROR_INVALID_THREAD_ID until the thread has made a message
+  // call, as desktop Win32 documents; the phone's documentation names only an invalid thread id.
+  bool desktop_thread_queues = false;
 };
 
 // A raw touch sample as the panel reports it: flags, x and y in quarter pixels.
@@ -115,6 +118,13 @@ class Device {
 
   // Number of live kernel handles (events, threads, registry keys, notifications).
   size_t open_handles() const;
+
+  // Pre-empts the device thread of `process` named `thread` as it makes its nth call (counting
+  // from now) of the platform function `call`: `action` runs on that thread, which then lets
+  // every other device thread run until all of them wait, before the call goes on. The calls
+  // that can be pre-empted so: FindWindowW, GetDC, RegistryGetDWORD.
+  void preempt_at(const std::string& call, const std::string& process, const std::string& thread,
+                  int nth, std::function<void()> action = {});
 
   // Runs fn on the host thread as if it ran in the named device process (for tests that call
   // a module's exports the way that process would).
