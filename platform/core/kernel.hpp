@@ -83,7 +83,7 @@ struct Thread {
   bool wake_when_idle = false;
 
   std::deque<MSG> queue;             // the thread's message queue
-  bool made_message_call = false;    // desktop Win32 gives a thread its queue at its first
+  bool made_message_call = true;    // desktop Win32 gives a thread its queue at its first
   std::deque<SentMessage*> sent_in;  // sent to its windows by other threads, not yet handled
   std::shared_ptr<ThreadObj> object;
   std::thread os;

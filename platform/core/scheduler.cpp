@@ -400,6 +400,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE 
   name = dot == std::string::npos ? "" : name.substr(0, dot);
   dev::Thread* t = d.create_thread(
       p, [start, param] { return start(param); }, name);
+  // Only threads the system starts itself lack a queue at first; the device's own have one.
+  t->made_message_call = false;
   dev::log_event("thread-start", {{"id", dev::hex(t->id)}, {"process", p->name}});
   if (id_out != nullptr) *id_out = t->id;
   return d.add_handle(t->object);

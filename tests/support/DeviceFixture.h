@@ -25,6 +25,7 @@ struct BootOptions {
   std::string reg;      // more .reg text, loaded after the others
   uint32_t boot_tick = 0;
   bool window_system = true;  // boot gwes.exe, which loads the touch driver
+  bool desktop_thread_queues = false;
   dev::Screen screen;
 };
 
