@@ -107,7 +107,12 @@ void StartSoundThread() {
 }
 
 void SoundStartRequest(const Gestures& engine) {
-  if (LoadWord(Snd.sndActive) || !LoadWord(engine.Sound)) return;
+  // Switched off mid-momentum: the next step ends the ticking rather than the last few.
+  if (!LoadWord(engine.Sound)) {
+    if (LoadWord(Snd.sndActive)) SoundStopRequest(engine);
+    return;
+  }
+  if (LoadWord(Snd.sndActive)) return;
   StoreWord(Snd.sndActive, true);
   StoreWord(Snd.sndStop, false);
   StoreWord(Snd.noAttenuate, true);

@@ -23,7 +23,7 @@ extern SoundState Snd;
 // momentum step starts a new one.
 void StartSoundThread();
 bool SoundThreadStarted();
-// Starts a ticking sequence unless one runs; nothing with the sound off.
+// Starts a ticking sequence unless one runs; with the sound off, stops one that runs.
 void SoundStartRequest(const Gestures& engine);
 // Asks for the fading sound when the ticking ends; with the sound off, a stop.
 void SoundFadeRequest(const Gestures& engine);

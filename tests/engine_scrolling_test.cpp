@@ -193,6 +193,16 @@ TEST_F(EngineScrollTest, ContentAtItsEndStopsTheMomentum) {
   EXPECT_EQ(PostsTo(*device, list).size(), 3u);
   EXPECT_TRUE(Momentum(list, 30));
 
+  // A gesture stopped after its first unchanged reading leaves nothing to the next hand-over: a
+  // flick on another list at the same position goes on past its first line.
+  device->settle();
+  EXPECT_TRUE(Momentum(list, 29)) << "the first strike";
+  g->DuplicateGestureData(nullptr);
+  HWND other = Place(Win(Kind::List, 400));
+  EXPECT_TRUE(Momentum(other, 30));
+  device->settle();
+  EXPECT_TRUE(Momentum(other, 29));
+
   ForgetEndOfContent();
   HWND view = View(300);  // a page as high as the view
   g->TargetIsPIEHTML = true;

@@ -6,6 +6,7 @@
 #include <tchddi.h>
 
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -217,6 +218,79 @@ TEST_F(PassThroughTest, AnInvalidPenUpEndsItsStrokeInItsPlace) {
     EXPECT_EQ(t, tap.back().time);
   }
   Whole(Line(120, 160, 121, 161, 60), "the next tap");
+}
+
+// How a stroke goes is decided at its pen-down and holds to its pen-up: a pen-down sent straight
+// through while the device wakes takes the rest of its stroke with it, even after a stroke that
+// lost its pen-up, and settings written mid-stroke take effect at the next stroke.
+TEST_F(PassThroughTest, AStrokeKeepsTheRouteOfItsPenDown) {
+  FrontList();
+  const char kGesture[] = "HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture";
+  const char kRotation[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation";
+  // Plays a stroke with `act` run just before its sample `at`; returns what the window system got.
+  auto playWith = [&](const Samples& stroke, size_t at, const std::function<void()>& act) {
+    size_t before = device->received_samples().size();
+    for (size_t i = 0; i < stroke.size(); ++i) {
+      device->run_until(stroke[i].time - 1);
+      if (i == at) act();
+      device->queue_samples({stroke[i]});
+    }
+    device->run_until(stroke.back().time);
+    device->settle();
+    const auto& all = device->received_samples();
+    return std::vector<dev::ReceivedSample>(all.begin() + static_cast<long>(before), all.end());
+  };
+  auto unchanged = [](const std::vector<dev::ReceivedSample>& got, const Samples& sent) {
+    if (got.size() != sent.size()) return false;
+    for (size_t i = 0; i < got.size(); ++i) {
+      if (got[i].flags != sent[i].flags || got[i].x != sent[i].x || got[i].y != sent[i].y)
+        return false;
+    }
+    return true;
+  };
+  auto wake = [&] { device->set_power_state(u"on", POWER_STATE_ON); };
+  auto sleep = [&] { device->set_power_state(u"idle", POWER_STATE_IDLE); };
+
+  // A tap, then a wake-up tap whose pen-down comes while idle: both arrive whole.
+  Samples tap = {{device->now() + 10, 0x3, 480, 640}, {device->now() + 20, 0x9, 480, 640}};
+  EXPECT_TRUE(unchanged(Received(tap), tap));
+  device->run_for(300);
+  sleep();
+  Samples wakeTap = {{device->now() + 5, 0x3, 481, 642}, {device->now() + 15, 0x9, 481, 642}};
+  EXPECT_TRUE(unchanged(playWith(wakeTap, 1, wake), wakeTap)) << "the wake-up tap's pen-up";
+
+  // A flick whose pen-up failed validation, then an idle flick: the second reaches the window
+  // system whole and unchanged, and the engine none of it.
+  device->run_for(300);
+  auto lost = Line(120, 200, 120, 140, 150);
+  lost.back().flags = TouchSamplePreviousDownFlag;
+  Play(lost);
+  device->run_for(300);
+  sleep();
+  size_t handOvers = HandOvers();
+  auto idle = Line(120, 200, 120, 140, 150);
+  for (auto& s : idle) s.x += 1;  // off the pixel grid: a rebuilt sample would show
+  EXPECT_TRUE(unchanged(playWith(idle, 1, wake), idle)) << "the idle flick";
+  EXPECT_EQ(HandOvers(), handOvers);
+
+  // The gesture function switched off mid-flick: the flick stays a gesture, the next stroke
+  // passes unchanged; switched on mid-stroke: that stroke still passes unchanged.
+  device->run_for(300);
+  auto flick = Line(120, 200, 120, 140, 150);
+  EXPECT_TRUE(playWith(flick, 5, [&] { device->reg_set_dword(kGesture, "Activate", 0); }).empty());
+  device->run_for(300);
+  auto off = Line(120, 200, 120, 140, 150);
+  EXPECT_TRUE(
+      unchanged(playWith(off, 5, [&] { device->reg_set_dword(kGesture, "Activate", 1); }), off));
+  // An angle the proxy cannot map, set mid-flick: the flick is mapped as it began; the next
+  // stroke passes unchanged rather than being dropped.
+  device->run_for(300);
+  EXPECT_TRUE(playWith(flick = Line(120, 200, 120, 140, 150), 5, [&] {
+                device->reg_set_dword(kRotation, "Angle", 180);
+              }).empty());
+  device->run_for(300);
+  auto flipped = Line(120, 200, 120, 140, 150);
+  EXPECT_TRUE(unchanged(Received(flipped), flipped)) << "a stroke at 180 degrees";
 }
 
 // Random strokes of every kind: each reaches the window system whole, unchanged and in order, or

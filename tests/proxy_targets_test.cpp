@@ -141,6 +141,14 @@ TEST_F(ProxyTargetTest, AGestureAwareWindowTakesStrokesEvenWithGesturesOff) {
   EXPECT_TRUE(ToWindowSystem(Flick(120, 260))) << "beside the child: not gesture-aware";
   dev::apps::destroy(*device, frame);
 
+  // Below the task bar, as every application sits: the child is found in its frame's coordinates.
+  frame = Place(Kind::Plain, 0, 40, 240, 280);
+  dev::apps::set_foreground(*device, frame);
+  child = Place(Kind::GestureAware, 0, 200, 240, 40, frame);
+  EXPECT_EQ(EngineTarget(Flick(120, 255)), child);
+  EXPECT_TRUE(Engine()->GestureAwareTarget);
+  dev::apps::destroy(*device, frame);
+
   // Only the exact prefix counts.
   for (const std::u16string cls :
        {u"GST_Viewer", u"GST_", u"gst_Viewer", u"XGST_Viewer", u"GST-Viewer", u"GST"}) {

@@ -157,4 +157,52 @@ TEST_F(SoundTest, AfterTheSoundThreadHasEndedTheNextStartMakesANewOne) {
   device->run_for(1000);
 }
 
+// A failed start keeps the wake event and the start request made on it, so the thread that the
+// next momentum step starts ticks at once.
+TEST_F(SoundTest, AFailedThreadStartLeavesTheTickingToTheNextStep) {
+  vt::BootOptions options;
+  options.install = false;
+  Boot(options);
+  CurrentGestures = nullptr;
+  Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
+  Gestures engine;
+  engine.Sound = 1;
+  device->fail_call("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY);
+  StartSoundThread();
+  EXPECT_FALSE(SoundThreadStarted());
+  SoundStartRequest(engine);
+  StartSoundThread();
+  ASSERT_TRUE(SoundThreadStarted());
+  device->run_for(500);
+  EXPECT_GT(Snd.tickStep, 1);
+  SoundStopRequest(engine);
+  device->run_for(1000);
+}
+
+// Switching the sound off mid-momentum ends the ticking within a tick and a pause, with no
+// fading sound; switched on again, the next flick ticks.
+TEST_F(SoundTest, SwitchingTheSoundOffStopsTheTicksAtOnce) {
+  Start(1);
+  dev::apps::WindowSpec win;
+  win.kind = Kind::List;
+  win.y = 26, win.height = 268, win.lines = 400, win.page = 12;
+  dev::apps::set_foreground(*device, dev::apps::place(*device, win));
+  device->run_for(100);
+  Stroke(120, 200, 120, 140, 150);
+  device->run_for(600);
+  ASSERT_FALSE(Sounds(kTickLength).empty());
+  uint64_t off = device->now();
+  device->reg_set_dword("HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture", "Sound", 0);
+  device->run_for(8000);
+  EXPECT_LE(Sounds(kTickLength).back().time, off + kTickMs + 300) << "switched off at " << off;
+  EXPECT_TRUE(Sounds(kFadeLength).empty());
+
+  device->reg_set_dword("HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture", "Sound", 1);
+  size_t ticks = Sounds(kTickLength).size();
+  device->run_for(100);
+  Stroke(120, 200, 120, 140, 150);
+  device->run_for(1000);
+  EXPECT_GT(Sounds(kTickLength).size(), ticks);
+}
+
 }  // namespace

@@ -83,7 +83,7 @@ struct Thread {
   bool wake_when_idle = false;
 
   std::deque<MSG> queue;             // the thread's message queue
-  bool made_message_call = true;    // desktop Win32 gives a thread its queue at its first
+  bool made_message_call = true;     // desktop Win32 gives a thread its queue at its first
   std::deque<SentMessage*> sent_in;  // sent to its windows by other threads, not yet handled
   std::shared_ptr<ThreadObj> object;
   std::thread os;
@@ -209,8 +209,19 @@ struct Preemption {
   std::function<void()> action;
 };
 
+// A failure a test asked for: see Device::fail_call.
+struct InjectedFault {
+  std::string call;
+  int remaining = 0;
+  DWORD error = 0;
+};
+
 struct Device::Impl {
   explicit Impl(DeviceConfig c);
+
+  std::vector<InjectedFault> faults;
+  // True when this call of `call` is to fail; the last error is then set.
+  bool injected_failure(const char* call);
 
   std::vector<Preemption> preemptions;
   // Called at the start of each platform call that can be pre-empted.

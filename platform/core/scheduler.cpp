@@ -75,6 +75,22 @@ void Device::Impl::preemption_point(const char* call) {
   }
 }
 
+void Device::fail_call(const std::string& call, int nth, uint32_t error) {
+  impl_->faults.push_back({call, nth, error});
+}
+
+bool Device::Impl::injected_failure(const char* call) {
+  for (auto it = faults.begin(); it != faults.end(); ++it) {
+    if (it->call != call) continue;
+    if (--it->remaining > 0) return false;
+    current()->last_error = it->error;
+    log_event("call-failed", {{"call", call}, {"error", it->error}});
+    faults.erase(it);
+    return true;
+  }
+  return false;
+}
+
 void set_thread_name(const std::string& name) {
   impl().current()->name = name;
 }
@@ -393,6 +409,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE 
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
+  if (d.injected_failure("CreateThread")) return nullptr;
   dev::Process* p = d.current()->process;
   // The log names a library's thread after the library that started it ("Quenza").
   std::string name = dev::hw::module_of_address(reinterpret_cast<const void*>(start));

@@ -126,6 +126,11 @@ class Device {
   void preempt_at(const std::string& call, const std::string& process, const std::string& thread,
                   int nth, std::function<void()> action = {});
 
+  // Makes the nth call (counting from now, from any device thread) of the platform function
+  // `call` fail as the platform fails it, with `error` as its last error. The calls that can be
+  // made to fail so: CreateThread.
+  void fail_call(const std::string& call, int nth, uint32_t error);
+
   // Runs fn on the host thread as if it ran in the named device process (for tests that call
   // a module's exports the way that process would).
   void as_process(const std::string& process, const std::function<void()>& fn);
