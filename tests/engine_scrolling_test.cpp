@@ -145,7 +145,7 @@ TEST_F(EngineScrollTest, APanPostsOneVerticalLinePerStepAndNeverEnds) {
 }
 
 // Every count from 25 down: a line at each count of 20 and above, then at every other count, the
-// last one (at 2) backwards; the ticking fades from 10 down to 1.
+// last one (at 2) in the flick's own direction; the ticking fades from 10 down to 1.
 TEST_F(EngineScrollTest, MomentumThinsOutTheLinesAsTheCountRunsDown) {
   HWND list = Place(Win(Kind::List));
   g->Sound = 1;

@@ -78,8 +78,8 @@ TEST_F(ProxyInterleavingTest, ABandUpdateNeverLosesAReload) {
   for (bool duringBands : {true, false}) {
     SCOPED_TRACE(duringBands ? "reload during the band update" : "bands during the reload");
     Start("");
-    auto tap = sim::to_panel(sim::straight_stroke(120, 160, 120, 160, 0, 0, 100),
-                             device->now() + 100, 10);
+    auto tap =
+        sim::to_panel(sim::straight_stroke(120, 160, 120, 160, 0, 0, 100), device->now() + 100, 10);
     if (duringBands) {
       device->preempt_at("GetDC", "gwes.exe", "touch-ist", 1, [] {
         RegistrySetDWORD(HKEY_LOCAL_MACHINE, u"System\\GDI\\Rotation", u"Angle", 90);

@@ -299,19 +299,27 @@ TEST_F(PassThroughTest, AStrokeKeepsTheRouteOfItsPenDown) {
 TEST_F(PassThroughTest, SoakEveryStrokeReachesTheWindowSystemWholeOrNotAtAll) {
   int strokes = 2000;
   if (const char* env = std::getenv("VEXORI_SOAK_STROKES")) strokes = std::atoi(env);
-  // A frame with a list on the left and, right of the list's scroll bar, a plain window.
-  HWND frame = Place(Kind::Plain, 0, 0, 240, 320);
-  Place(Kind::List, 0, 0, 200, 320, frame);
-  Place(Kind::Plain, 205, 0, 35, 320, frame);
+  // A frame below the task bar with a list on the left and, right of the list's scroll bar, a
+  // plain window above a gesture-aware one.
+  HWND frame = Place(Kind::Plain, 0, 26, 240, 294);
+  Place(Kind::List, 0, 0, 200, 294, frame);
+  Place(Kind::Plain, 205, 0, 35, 200, frame);
+  Place(Kind::GestureAware, 205, 200, 35, 94, frame);
   dev::apps::set_foreground(*device, frame);
+  const char kGesture[] = "HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture";
+  const char kRotation[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation";
 
   std::mt19937 rng(20261207);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-  enum Shape { Tap, Hold, Flick, PanStroke, Band, Strip, Plain, Idle, Shapes };
-  const char* names[] = {"tap", "hold", "flick", "pan", "band", "strip", "plain", "idle"};
+  enum Shape { Tap, Hold, Flick, PanStroke, Band, Strip, Plain, Idle, Aware, Shapes };
+  const char* names[] = {"tap", "hold", "flick", "pan", "band", "strip", "plain", "idle", "aware"};
+  // What may befall a stroke: an invalid sample in its middle, an invalid or lost pen-up, the
+  // gesture function switched off or an unmappable angle written while it is drawn.
+  enum Twist { InvalidMove, InvalidUp, LostUp, OffMidway, AngleMidway, Twists, None = 9 };
   size_t handles = 0;
   for (int n = 0; n < strokes; ++n) {
     int kind = pick(0, Shapes - 1);
+    int twist = pick(0, None);
     int x = pick(30, 160), y = pick(80, 240), dy = pick(0, 1) ? 60 : -60;
     Points pts;
     switch (kind) {
@@ -335,20 +343,47 @@ TEST_F(PassThroughTest, SoakEveryStrokeReachesTheWindowSystemWholeOrNotAtAll) {
         pts = sim::straight_stroke(pick(190, 199), y, x, y + dy, pick(0, 300), 0, 100);
         break;
       case Plain:
-        pts = sim::straight_stroke(pick(210, 239), y, x, y + dy, pick(0, 300), 0, 100);
+        pts = sim::straight_stroke(pick(210, 239), pick(30, 220), x, y, pick(0, 300), 0, 100);
         break;
       case Idle:
         device->set_power_state(u"idle", POWER_STATE_IDLE | POWER_STATE_ON);
         pts = sim::straight_stroke(x, y, x, y + dy, pick(0, 300), pick(0, 400), 100);
         break;
+      case Aware:
+        x = pick(210, 235), y = pick(230, 290);
+        pts = sim::straight_stroke(x, y, x, y - pick(0, 1) * 60, pick(0, 300), pick(0, 200), 100);
+        break;
     }
     auto sent = sim::to_panel(pts, device->now() + pick(20, 1500), 10);
-    auto got = Received(sent);
+    size_t mid = sent.size() / 2;
+    if (twist == InvalidMove && sent.size() > 2) {
+      dev::PanelSample bad = sent[mid];
+      bad.flags = TouchSampleDownFlag | TouchSamplePreviousDownFlag;
+      sent.insert(sent.begin() + static_cast<long>(mid), bad);
+    }
+    if (twist == InvalidUp) sent.back().flags &= ~TouchSampleValidFlag;
+    if (twist == LostUp) sent.pop_back();
+    size_t before = device->received_samples().size();
+    for (size_t i = 0; i < sent.size(); ++i) {
+      if (i == mid && (twist == OffMidway || twist == AngleMidway)) {
+        device->run_until(sent[i].time - 1);
+        if (twist == OffMidway) device->reg_set_dword(kGesture, "Activate", 0);
+        if (twist == AngleMidway) device->reg_set_dword(kRotation, "Angle", 180);
+      }
+      device->queue_samples({sent[i]});
+    }
+    device->run_until(sent.back().time);
+    device->settle();
+    const auto& all = device->received_samples();
+    std::vector<dev::ReceivedSample> got(all.begin() + static_cast<long>(before), all.end());
     device->set_power_state(u"on", POWER_STATE_ON);
-    std::string what = std::string(names[kind]) + " stroke " + std::to_string(n);
+    if (twist == OffMidway) device->reg_set_dword(kGesture, "Activate", 1);
+    if (twist == AngleMidway) device->reg_set_dword(kRotation, "Angle", 0);
+    std::string what = std::string(names[kind]) + " stroke " + std::to_string(n) + ", twist " +
+                       std::to_string(twist);
     if (kind == Flick || kind == PanStroke) {
       ASSERT_TRUE(got.empty()) << what;
-    } else if (kind != Tap && kind != Hold) {
+    } else if (kind != Tap && kind != Hold && kind != Aware) {
       ASSERT_FALSE(got.empty()) << what;  // taps and holds while the broker scrolls are withheld
     }
     if (got.empty()) continue;
