@@ -129,12 +129,11 @@ TEST_F(DeviceSoundTest, MissingResourcesAndWrongHandlesAreNotFound) {
 }
 
 TEST_F(DeviceSoundTest, ImagesThatCannotBePlayedAreRefusedAtOnce) {
-  std::vector<BYTE> truncated = Wave(1, 2, 44100, 100);
-  truncated[40] = 0xFF;  // the data chunk claims more than the file holds
-  std::vector<BYTE> shortRiff = Wave(1, 2, 44100, 100);
-  shortRiff[4] = 20;  // the file ends inside the format chunk
-  std::vector<BYTE> notRiff = Wave(1, 2, 44100, 100);
-  notRiff[0] = 'X';
+  auto patched = [](size_t at, BYTE value) {
+    std::vector<BYTE> w = Wave(1, 2, 44100, 100);
+    w[at] = value;
+    return w;
+  };
   struct Case {
     std::vector<BYTE> image;
     const char* reason;
@@ -142,9 +141,9 @@ TEST_F(DeviceSoundTest, ImagesThatCannotBePlayedAreRefusedAtOnce) {
   std::vector<Case> cases = {{Wave(3, 2, 44100, 100), "not PCM"},
                              {Wave(1, 6, 44100, 100), "unsupported format"},
                              {Wave(1, 2, 1000, 100), "unsupported format"},
-                             {truncated, "truncated"},
-                             {shortRiff, "truncated"},
-                             {notRiff, "not a RIFF WAVE"}};
+                             {patched(40, 0xFF), "truncated"},  // data beyond the file's end
+                             {patched(4, 20), "truncated"},     // the file ends in the format chunk
+                             {patched(0, 'X'), "not a RIFF WAVE"}};
   uint64_t before = device->now();
   for (const Case& c : cases) EXPECT_FALSE(Play(c.image)) << c.reason;
   EXPECT_EQ(device->now(), before) << "nothing played, nobody waited";
