@@ -83,8 +83,7 @@ TEST_F(DeviceLoader, EachProcessHasItsOwnModuleState) {
   EXPECT_EQ(times, (std::vector<uint64_t>{5, 5, 15}));
 }
 
-// Stock objects: a fixed handle per object, none for an index with no object; a brush from it
-// fills a window class as on the platform.
+// Stock objects: a fixed handle per object, none for an index with no object.
 TEST_F(DeviceLoader, StockObjectsHaveFixedHandles) {
   const int stock[] = {WHITE_BRUSH, LTGRAY_BRUSH, GRAY_BRUSH, DKGRAY_BRUSH, BLACK_BRUSH,
                        NULL_BRUSH,  WHITE_PEN,    BLACK_PEN,  NULL_PEN,     SYSTEM_FONT};
@@ -97,18 +96,6 @@ TEST_F(DeviceLoader, StockObjectsHaveFixedHandles) {
   }
   EXPECT_EQ(seen.size(), std::size(stock));
   for (int index : {-1, 9, 12, 14, 1000}) EXPECT_EQ(GetStockObject(index), nullptr) << index;
-
-  WNDCLASSW wc = {CS_HREDRAW | CS_VREDRAW,
-                  DefWindowProcW,
-                  0,
-                  0,
-                  nullptr,
-                  nullptr,
-                  nullptr,
-                  (HBRUSH)GetStockObject(WHITE_BRUSH),
-                  nullptr,
-                  u"STOCKTEST"};
-  EXPECT_TRUE(wc.style == 3u && RegisterClassW(&wc) != 0);
 }
 
 // Debug zones from HKEY_LOCAL_MACHINE\DebugZones, value named as the module's table.

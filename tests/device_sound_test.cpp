@@ -18,29 +18,27 @@ DWORD U32(const BYTE* p) {
   return v;
 }
 
-WORD U16(const BYTE* p) {
-  WORD v;
-  memcpy(&v, p, 2);
-  return v;
+// The header of a WAVE file: PCM (or `format`), `channels`, `rate`, 16 bit, `frames` frames; with
+// `fact`, the 4-byte fact chunk holding the frame count goes before the data.
+std::vector<BYTE> Header(WORD format, WORD channels, DWORD rate, DWORD frames, bool fact = false) {
+  std::vector<BYTE> w;
+  auto put = [&w](DWORD x, int bytes) {
+    for (int i = 0; i < bytes; ++i) w.push_back(static_cast<BYTE>(x >> (8 * i)));
+  };
+  auto tag = [&w](const char* t) { w.insert(w.end(), t, t + 4); };
+  DWORD bytes = frames * channels * 2;
+  tag("RIFF"), put((fact ? 48 : 36) + bytes, 4), tag("WAVE"), tag("fmt "), put(16, 4);
+  put(format, 2), put(channels, 2), put(rate, 4), put(rate * channels * 2, 4);
+  put(channels * 2, 2), put(16, 2);
+  if (fact) tag("fact"), put(4, 4), put(frames, 4);
+  tag("data"), put(bytes, 4);
+  return w;
 }
 
-// The image of a WAVE file: PCM, `channels`, `rate`, 16 bit, `frames` frames of silence.
+// The image of a WAVE file of `frames` frames of silence.
 std::vector<BYTE> Wave(WORD format, WORD channels, DWORD rate, DWORD frames) {
-  auto put32 = [](std::vector<BYTE>& v, DWORD x) {
-    for (int i = 0; i < 4; ++i) v.push_back(static_cast<BYTE>(x >> (8 * i)));
-  };
-  auto put16 = [](std::vector<BYTE>& v, WORD x) {
-    v.push_back(static_cast<BYTE>(x)), v.push_back(static_cast<BYTE>(x >> 8));
-  };
-  DWORD bytes = frames * channels * 2;
-  std::vector<BYTE> w = {'R', 'I', 'F', 'F'};
-  put32(w, 36 + bytes);
-  for (char c : std::string("WAVEfmt ")) w.push_back(static_cast<BYTE>(c));
-  put32(w, 16), put16(w, format), put16(w, channels), put32(w, rate);
-  put32(w, rate * channels * 2), put16(w, static_cast<WORD>(channels * 2)), put16(w, 16);
-  for (char c : std::string("data")) w.push_back(static_cast<BYTE>(c));
-  put32(w, bytes);
-  w.resize(w.size() + bytes, 0);
+  std::vector<BYTE> w = Header(format, channels, rate, frames);
+  w.resize(w.size() + frames * channels * 2, 0);
   return w;
 }
 
@@ -70,44 +68,47 @@ class DeviceSoundTest : public vt::DeviceTest {
   HINSTANCE module = nullptr;
 };
 
-TEST_F(DeviceSoundTest, TheBrokerCarriesTwoPcmSoundsOfTheStatedLengthsAndItsVersion) {
-  struct Expected {
+// Each sound is a stereo 44.1 kHz PCM file with a fact chunk, found by name and type without
+// regard to case, and plays for its own length in device time.
+TEST_F(DeviceSoundTest, TheBrokerCarriesTwoPlayableSoundsAndItsVersion) {
+  const struct {
     const char16_t* name;
     DWORD length;
-  };
-  for (const Expected& e :
-       {Expected{u"vexoriSnd", 17896}, Expected{u"VexoriSndATTENUATE", 52988}}) {
-    SCOPED_TRACE(dev::to_utf8(e.name));
-    auto [p, size] = Resource(e.name, u"wave");
-    ASSERT_NE(p, nullptr) << "names and types compare without regard to case";
-    ASSERT_EQ(size, e.length);
-    EXPECT_EQ(memcmp(p, "RIFF", 4), 0);
-    EXPECT_EQ(U32(p + 4), size - 8);
-    EXPECT_EQ(memcmp(p + 8, "WAVEfmt ", 8), 0);
-    EXPECT_EQ(U32(p + 16), 16u);
-    EXPECT_EQ(U16(p + 20), 1) << "PCM";
-    EXPECT_EQ(U16(p + 22), 2) << "channels";
-    EXPECT_EQ(U32(p + 24), 44100u);
-    EXPECT_EQ(U32(p + 28), 44100u * 4);
-    EXPECT_EQ(U16(p + 32), 4);
-    EXPECT_EQ(U16(p + 34), 16) << "bits";
-    EXPECT_EQ(memcmp(p + 36, "fact", 4), 0);
-    EXPECT_EQ(U32(p + 40), 4u);
-    EXPECT_EQ(U32(p + 44), (size - 56) / 4) << "frames";
-    EXPECT_EQ(memcmp(p + 48, "data", 4), 0);
-    EXPECT_EQ(U32(p + 52), size - 56);
+    uint64_t ms;
+  } sounds[] = {{u"vexoriSnd", 17896, 101}, {u"VexoriSndATTENUATE", 52988, 300}};
+  for (const auto& s : sounds) {
+    SCOPED_TRACE(dev::to_utf8(s.name));
+    auto [p, size] = Resource(s.name, u"wave");
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(size, s.length);
+    EXPECT_EQ(std::vector<BYTE>(p, p + 56), Header(1, 2, 44100, (size - 56) / 4, true));
+    ClearLog();
+    uint64_t before = device->now();
+    EXPECT_TRUE(sndPlaySoundW(reinterpret_cast<LPCWSTR>(p), SND_MEMORY | SND_NODEFAULT));
+    EXPECT_EQ(device->now() - before, s.ms);
+    auto sound = Log("sound");
+    ASSERT_EQ(sound.size(), 1u);
+    EXPECT_EQ(sound[0].num("length"), s.length);
+    EXPECT_EQ(sound[0].num("ms"), static_cast<int64_t>(s.ms));
+    EXPECT_TRUE(sound[0].num("channels") == 2 && sound[0].num("rate") == 44100);
+    EXPECT_EQ(sound[0].str("played"), "true");
+    EXPECT_EQ(sound[0].time, before);
   }
-  // The version resource: VS_FIXEDFILEINFO follows its signature.
+  // A sound of the caller's own memory: mono at 8 kHz, as long as its header says.
+  uint64_t before = device->now();
+  EXPECT_TRUE(Play(Wave(1, 1, 8000, 4000)));
+  EXPECT_EQ(device->now() - before, 500u);
+
+  // The version resource, found by number: VS_FIXEDFILEINFO follows its signature.
   auto [v, vsize] = Resource(MAKEINTRESOURCE(1), RT_VERSION);
   ASSERT_NE(v, nullptr);
   const BYTE* info = nullptr;
   for (DWORD i = 0; i + 20 <= vsize && info == nullptr; i += 4)
     if (U32(v + i) == 0xFEEF04BDu) info = v + i;
   ASSERT_NE(info, nullptr);
-  EXPECT_EQ(U32(info + 8), 0x00010000u) << "file version 1.0";
-  EXPECT_EQ(U32(info + 12), 19u) << "file version .0.19";
-  EXPECT_EQ(U32(info + 16), 0x00010000u) << "product version 1.0";
-  EXPECT_EQ(U32(info + 20), 19u);
+  EXPECT_EQ((std::vector<DWORD>{U32(info + 8), U32(info + 12), U32(info + 16), U32(info + 20)}),
+            (std::vector<DWORD>{0x00010000u, 19u, 0x00010000u, 19u}))
+      << "file and product version 1.0.0.19";
 }
 
 TEST_F(DeviceSoundTest, MissingResourcesAndWrongHandlesAreNotFound) {
@@ -127,32 +128,12 @@ TEST_F(DeviceSoundTest, MissingResourcesAndWrongHandlesAreNotFound) {
   EXPECT_EQ(FindResourceW(touch, u"VexoriSnd", u"WAVE"), nullptr);
 }
 
-TEST_F(DeviceSoundTest, APlayableSoundTakesItsLengthInDeviceTime) {
-  auto [tick, size] = Resource(u"VexoriSnd", u"WAVE");
-  uint64_t before = device->now();
-  EXPECT_TRUE(sndPlaySoundW(reinterpret_cast<LPCWSTR>(tick), SND_MEMORY | SND_NODEFAULT));
-  EXPECT_EQ(device->now() - before, 101u) << "4460 frames at 44100 Hz";
-  auto sound = Log("sound");
-  ASSERT_EQ(sound.size(), 1u);
-  EXPECT_EQ(sound[0].num("length"), 17896);
-  EXPECT_EQ(sound[0].num("ms"), 101);
-  EXPECT_EQ(sound[0].num("channels"), 2);
-  EXPECT_EQ(sound[0].num("rate"), 44100);
-  EXPECT_EQ(sound[0].str("played"), "true");
-  EXPECT_EQ(sound[0].time, before);
-
-  // A sound of the caller's own memory: mono at 8 kHz, as long as its header says.
-  EXPECT_TRUE(Play(Wave(1, 1, 8000, 4000)));
-  EXPECT_EQ(device->now() - before, 601u);
-}
-
 TEST_F(DeviceSoundTest, ImagesThatCannotBePlayedAreRefusedAtOnce) {
-  std::vector<BYTE> truncated = Wave(1, 2, 44100, 100);
-  truncated[40] = 0xFF;  // the data chunk claims more than the file holds
-  std::vector<BYTE> shortRiff = Wave(1, 2, 44100, 100);
-  shortRiff[4] = 20;  // the file ends inside the format chunk
-  std::vector<BYTE> notRiff = Wave(1, 2, 44100, 100);
-  notRiff[0] = 'X';
+  auto patched = [](size_t at, BYTE value) {
+    std::vector<BYTE> w = Wave(1, 2, 44100, 100);
+    w[at] = value;
+    return w;
+  };
   struct Case {
     std::vector<BYTE> image;
     const char* reason;
@@ -160,9 +141,9 @@ TEST_F(DeviceSoundTest, ImagesThatCannotBePlayedAreRefusedAtOnce) {
   std::vector<Case> cases = {{Wave(3, 2, 44100, 100), "not PCM"},
                              {Wave(1, 6, 44100, 100), "unsupported format"},
                              {Wave(1, 2, 1000, 100), "unsupported format"},
-                             {truncated, "truncated"},
-                             {shortRiff, "truncated"},
-                             {notRiff, "not a RIFF WAVE"}};
+                             {patched(40, 0xFF), "truncated"},  // data beyond the file's end
+                             {patched(4, 20), "truncated"},     // the file ends in the format chunk
+                             {patched(0, 'X'), "not a RIFF WAVE"}};
   uint64_t before = device->now();
   for (const Case& c : cases) EXPECT_FALSE(Play(c.image)) << c.reason;
   EXPECT_EQ(device->now(), before) << "nothing played, nobody waited";
@@ -216,17 +197,9 @@ TEST(SimAudio, TheAudioFileIsAWaveAsLongAsTheRun) {
   fseek(f, 0, SEEK_END);
   long length = ftell(f);
   fclose(f);
-  EXPECT_EQ(memcmp(h.data(), "RIFF", 4), 0);
-  EXPECT_EQ(memcmp(h.data() + 8, "WAVEfmt ", 8), 0);
-  EXPECT_EQ(U16(h.data() + 20), 1);
-  EXPECT_EQ(U16(h.data() + 22), 2);
-  EXPECT_EQ(U32(h.data() + 24), 44100u);
-  EXPECT_EQ(U16(h.data() + 34), 16);
-  EXPECT_EQ(memcmp(h.data() + 36, "data", 4), 0);
-  EXPECT_EQ(U32(h.data() + 40), static_cast<DWORD>(length - 44));
-  EXPECT_EQ(U32(h.data() + 4), static_cast<DWORD>(length - 8));
-  EXPECT_EQ(static_cast<uint64_t>(length - 44), r.end_time * 44100 / 1000 * 4)
-      << "as long as the run";
+  DWORD frames = static_cast<DWORD>(r.end_time * 44100 / 1000);
+  EXPECT_EQ(h, Header(1, 2, 44100, frames));
+  EXPECT_EQ(length, static_cast<long>(44 + frames * 4)) << "as long as the run";
 }
 
 }  // namespace
