@@ -65,24 +65,39 @@ class PassThroughTest : public vt::DeviceTest {
   }
 
   // Plays a stroke; returns what the window system received meanwhile.
-  std::vector<dev::ReceivedSample> Received(const Samples& sent) {
+  // Plays a stroke, running `act` just before its sample `at`; returns what the window system
+  // received meanwhile.
+  std::vector<dev::ReceivedSample> Received(const Samples& sent, size_t at = SIZE_MAX,
+                                            const std::function<void()>& act = {}) {
     size_t before = device->received_samples().size();
-    Play(sent);
+    for (size_t i = 0; i < sent.size(); ++i) {
+      if (i == at) {
+        device->run_until(sent[i].time - 1);
+        act();
+      }
+      device->queue_samples({sent[i]});
+    }
+    device->run_until(sent.empty() ? device->now() : sent.back().time);
+    device->settle();
     const auto& all = device->received_samples();
     return {all.begin() + static_cast<long>(before), all.end()};
+  }
+  static bool Unchanged(const std::vector<dev::ReceivedSample>& got, const Samples& sent) {
+    if (got.size() != sent.size()) return false;
+    for (size_t i = 0; i < got.size(); ++i) {
+      if (got[i].flags != sent[i].flags || got[i].x != sent[i].x || got[i].y != sent[i].y)
+        return false;
+    }
+    return true;
   }
 
   // Checks that the window system received the whole stroke unchanged and in order; returns the
   // device times at which each sample arrived.
   std::vector<uint64_t> Whole(const Samples& sent, const std::string& what) {
     auto got = Received(sent);
+    EXPECT_TRUE(Unchanged(got, sent)) << what;
     std::vector<uint64_t> times;
-    EXPECT_EQ(got.size(), sent.size()) << what;
-    for (size_t i = 0; i < got.size() && i < sent.size(); ++i) {
-      EXPECT_TRUE(got[i].flags == sent[i].flags && got[i].x == sent[i].x && got[i].y == sent[i].y)
-          << what << ": sample " << i;
-      times.push_back(got[i].time);
-    }
+    for (const auto& g : got) times.push_back(g.time);
     return times;
   }
 
@@ -226,71 +241,44 @@ TEST_F(PassThroughTest, AnInvalidPenUpEndsItsStrokeInItsPlace) {
 TEST_F(PassThroughTest, AStrokeKeepsTheRouteOfItsPenDown) {
   FrontList();
   const char kGesture[] = "HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture";
-  const char kRotation[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation";
-  // Plays a stroke with `act` run just before its sample `at`; returns what the window system got.
-  auto playWith = [&](const Samples& stroke, size_t at, const std::function<void()>& act) {
-    size_t before = device->received_samples().size();
-    for (size_t i = 0; i < stroke.size(); ++i) {
-      device->run_until(stroke[i].time - 1);
-      if (i == at) act();
-      device->queue_samples({stroke[i]});
-    }
-    device->run_until(stroke.back().time);
-    device->settle();
-    const auto& all = device->received_samples();
-    return std::vector<dev::ReceivedSample>(all.begin() + static_cast<long>(before), all.end());
-  };
-  auto unchanged = [](const std::vector<dev::ReceivedSample>& got, const Samples& sent) {
-    if (got.size() != sent.size()) return false;
-    for (size_t i = 0; i < got.size(); ++i) {
-      if (got[i].flags != sent[i].flags || got[i].x != sent[i].x || got[i].y != sent[i].y)
-        return false;
-    }
-    return true;
-  };
   auto wake = [&] { device->set_power_state(u"on", POWER_STATE_ON); };
   auto sleep = [&] { device->set_power_state(u"idle", POWER_STATE_IDLE); };
+  auto flick = [&] { return Line(120, 200, 120, 140, 150); };
 
   // A tap, then a wake-up tap whose pen-down comes while idle: both arrive whole.
   Samples tap = {{device->now() + 10, 0x3, 480, 640}, {device->now() + 20, 0x9, 480, 640}};
-  EXPECT_TRUE(unchanged(Received(tap), tap));
+  EXPECT_TRUE(Unchanged(Received(tap), tap));
   device->run_for(300);
   sleep();
   Samples wakeTap = {{device->now() + 5, 0x3, 481, 642}, {device->now() + 15, 0x9, 481, 642}};
-  EXPECT_TRUE(unchanged(playWith(wakeTap, 1, wake), wakeTap)) << "the wake-up tap's pen-up";
+  EXPECT_TRUE(Unchanged(Received(wakeTap, 1, wake), wakeTap)) << "the wake-up tap's pen-up";
 
-  // A flick whose pen-up failed validation, then an idle flick: the second reaches the window
-  // system whole and unchanged, and the engine none of it.
-  device->run_for(300);
-  auto lost = Line(120, 200, 120, 140, 150);
+  // A flick whose pen-up failed validation, then an idle flick off the pixel grid: the second
+  // reaches the window system whole and unchanged, and the engine none of it.
+  auto lost = flick();
   lost.back().flags = TouchSamplePreviousDownFlag;
-  Play(lost);
+  Received(lost);
   device->run_for(300);
   sleep();
   size_t handOvers = HandOvers();
-  auto idle = Line(120, 200, 120, 140, 150);
-  for (auto& s : idle) s.x += 1;  // off the pixel grid: a rebuilt sample would show
-  EXPECT_TRUE(unchanged(playWith(idle, 1, wake), idle)) << "the idle flick";
+  auto idle = flick();
+  for (auto& s : idle) s.x += 1;
+  EXPECT_TRUE(Unchanged(Received(idle, 1, wake), idle)) << "the idle flick";
   EXPECT_EQ(HandOvers(), handOvers);
 
-  // The gesture function switched off mid-flick: the flick stays a gesture, the next stroke
-  // passes unchanged; switched on mid-stroke: that stroke still passes unchanged.
-  device->run_for(300);
-  auto flick = Line(120, 200, 120, 140, 150);
-  EXPECT_TRUE(playWith(flick, 5, [&] { device->reg_set_dword(kGesture, "Activate", 0); }).empty());
-  device->run_for(300);
-  auto off = Line(120, 200, 120, 140, 150);
-  EXPECT_TRUE(
-      unchanged(playWith(off, 5, [&] { device->reg_set_dword(kGesture, "Activate", 1); }), off));
-  // An angle the proxy cannot map, set mid-flick: the flick is mapped as it began; the next
+  // Switched off mid-flick, the flick stays a gesture; switched on mid-stroke, that stroke still
+  // passes unchanged. An unmappable angle set mid-flick: the flick is mapped as it began, the next
   // stroke passes unchanged rather than being dropped.
-  device->run_for(300);
-  EXPECT_TRUE(playWith(flick = Line(120, 200, 120, 140, 150), 5, [&] {
-                device->reg_set_dword(kRotation, "Angle", 180);
+  EXPECT_TRUE(
+      Received(flick(), 5, [&] { device->reg_set_dword(kGesture, "Activate", 0); }).empty());
+  auto off = flick();
+  EXPECT_TRUE(
+      Unchanged(Received(off, 5, [&] { device->reg_set_dword(kGesture, "Activate", 1); }), off));
+  EXPECT_TRUE(Received(flick(), 5, [&] {
+                device->reg_set_dword("HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation", "Angle", 180);
               }).empty());
-  device->run_for(300);
-  auto flipped = Line(120, 200, 120, 140, 150);
-  EXPECT_TRUE(unchanged(Received(flipped), flipped)) << "a stroke at 180 degrees";
+  auto flipped = flick();
+  EXPECT_TRUE(Unchanged(Received(flipped), flipped)) << "a stroke at 180 degrees";
 }
 
 // Random strokes of every kind: each reaches the window system whole, unchanged and in order, or
@@ -315,7 +303,7 @@ TEST_F(PassThroughTest, SoakEveryStrokeReachesTheWindowSystemWholeOrNotAtAll) {
   const char* names[] = {"tap", "hold", "flick", "pan", "band", "strip", "plain", "idle", "aware"};
   // What may befall a stroke: an invalid sample in its middle, an invalid or lost pen-up, the
   // gesture function switched off or an unmappable angle written while it is drawn.
-  enum Twist { InvalidMove, InvalidUp, LostUp, OffMidway, AngleMidway, Twists, None = 9 };
+  enum Twist { InvalidMove, InvalidUp, LostUp, OffMidway, AngleMidway, None = 9 };
   size_t handles = 0;
   for (int n = 0; n < strokes; ++n) {
     int kind = pick(0, Shapes - 1);
@@ -363,19 +351,10 @@ TEST_F(PassThroughTest, SoakEveryStrokeReachesTheWindowSystemWholeOrNotAtAll) {
     }
     if (twist == InvalidUp) sent.back().flags &= ~TouchSampleValidFlag;
     if (twist == LostUp) sent.pop_back();
-    size_t before = device->received_samples().size();
-    for (size_t i = 0; i < sent.size(); ++i) {
-      if (i == mid && (twist == OffMidway || twist == AngleMidway)) {
-        device->run_until(sent[i].time - 1);
-        if (twist == OffMidway) device->reg_set_dword(kGesture, "Activate", 0);
-        if (twist == AngleMidway) device->reg_set_dword(kRotation, "Angle", 180);
-      }
-      device->queue_samples({sent[i]});
-    }
-    device->run_until(sent.back().time);
-    device->settle();
-    const auto& all = device->received_samples();
-    std::vector<dev::ReceivedSample> got(all.begin() + static_cast<long>(before), all.end());
+    auto got = Received(sent, twist == OffMidway || twist == AngleMidway ? mid : SIZE_MAX, [&] {
+      if (twist == OffMidway) device->reg_set_dword(kGesture, "Activate", 0);
+      if (twist == AngleMidway) device->reg_set_dword(kRotation, "Angle", 180);
+    });
     device->set_power_state(u"on", POWER_STATE_ON);
     if (twist == OffMidway) device->reg_set_dword(kGesture, "Activate", 1);
     if (twist == AngleMidway) device->reg_set_dword(kRotation, "Angle", 0);
@@ -387,12 +366,8 @@ TEST_F(PassThroughTest, SoakEveryStrokeReachesTheWindowSystemWholeOrNotAtAll) {
       ASSERT_FALSE(got.empty()) << what;  // taps and holds while the broker scrolls are withheld
     }
     if (got.empty()) continue;
-    ASSERT_EQ(got.size(), sent.size()) << what;
-    for (size_t i = 0; i < got.size(); ++i) {
-      ASSERT_TRUE(got[i].flags == sent[i].flags && got[i].x == sent[i].x && got[i].y == sent[i].y)
-          << what << ", sample " << i;
-      ASSERT_GE(got[i].time, sent[i].time) << what << ", sample " << i;
-    }
+    ASSERT_TRUE(Unchanged(got, sent)) << what;
+    for (size_t i = 0; i < got.size(); ++i) ASSERT_GE(got[i].time, sent[i].time) << what << i;
     if (n == 200) {  // once the worker, the broker's timer and the sounds have all run
       device->run_for(10000);
       handles = device->open_handles();
