@@ -16,13 +16,14 @@
 #include "gesture/Browser.h"
 #include "gesture/DebugZones.h"
 #include "gesture/Word.h"
-#include "proxy/Pipeline.h"
+#include "proxy/Replay.h"
 #include "proxy/ProxySettings.h"
 #include "proxy/Stages.h"
 #include "proxy/Worker.h"
 
 int PathLength = 0;
 DWORD PannedStroke = 0;
+DWORD PostedDowns = 0;
 
 const int kAwareLongPressTime = 100;  // ms, press time of a hold on a gesture-aware target
 const int kBandHeight = 25;           // pixels, and 25/320 of the long side at 192 dots per inch
@@ -174,7 +175,7 @@ static void PenDown(Gestures& engine, HWND target, int x, int y) {
   CountPoint(0, 0);
   State.StrokeOpen = true;
   State.Settled = false;
-  State.StrokeNumber = Pipeline.PostedDowns + 1;
+  State.StrokeNumber = PostedDowns + 1;
   State.PenDownTick = GetTickCount();
   // A stroke without moves lasts from its pen-down to its pen-up, not from an older move.
   State.LastMoveTick = State.PenDownTick;

@@ -8,11 +8,12 @@
 #include "gesture/Word.h"
 #include "proxy/Driver.h"
 #include "proxy/ProxySettings.h"
+#include "proxy/Replay.h"
 #include "proxy/Stages.h"
 #include "proxy/Worker.h"
 
 // Until the first pen-down every sample goes to the window system unchanged.
-PipelineState Pipeline = {{}, 0, false, {0, 0}, nullptr, 0, nullptr, true, {360, 0, 0}, 0};
+PipelineState Pipeline = {{}, 0, false, {0, 0}, nullptr, 0, nullptr, true, {360, 0, 0}};
 
 const UINT kPowerStateNameChars = 50;
 const DWORD kUserActivityMsg = PPN_APPBUTTONPRESSED;
@@ -23,11 +24,6 @@ const DWORD kWorkerStartWaitMs = 1000;
 static bool IsPenDown(TOUCH_PANEL_SAMPLE_FLAGS flags) {
   return (flags & TouchSampleValidFlag) && (flags & TouchSampleDownFlag) &&
          !(flags & TouchSamplePreviousDownFlag);
-}
-
-static void ToSystem(TOUCH_PANEL_SAMPLE_FLAGS flags, INT x, INT y) {
-  PFN_TOUCH_PANEL_CALLBACK callback = LoadWord(Driver.SystemCallback);
-  if (callback != nullptr) callback(flags, x, y);
 }
 
 static bool PowerIsIdle() {
@@ -137,14 +133,7 @@ static void PostToWorker(const MSG& record) {
   if (Pipeline.WorkerThreadId == 0) return;
   BOOL posted =
       PostThreadMessageW(Pipeline.WorkerThreadId, kGestureSampleMsg, record.message, record.lParam);
-  if (posted && record.message == WM_LBUTTONDOWN) ++Pipeline.PostedDowns;
-}
-
-void ReplayRecord(const MSG& record) {
-  TOUCH_PANEL_SAMPLE_FLAGS flags = record.time;
-  if (record.message == WM_MOUSEMOVE) flags |= TouchSampleDownFlag | TouchSamplePreviousDownFlag;
-  if (record.message == WM_LBUTTONDOWN) flags |= TouchSampleDownFlag;
-  ToSystem(flags, record.pt.x * 4, record.pt.y * 4);
+  if (posted && record.message == WM_LBUTTONDOWN) ++PostedDowns;
 }
 
 // The pen-down block: decides how the whole stroke goes. A stroke decided at its pen-down goes

@@ -27,10 +27,6 @@ struct PipelineState {
   // its pen-down (power idle, gesture function off, or an orientation the proxy cannot map).
   bool StrokeUnchanged;
   StrokeMapping Mapping;
-  DWORD PostedDowns;  // button-downs posted to the worker; names the stroke the engine is in
 };
 
 extern PipelineState Pipeline;
-
-// Hands a record back to the window system as a touch sample.
-void ReplayRecord(const MSG& record);

@@ -8,7 +8,7 @@
 
 #include "gesture/Browser.h"
 #include "gesture/Word.h"
-#include "proxy/Pipeline.h"
+#include "proxy/Replay.h"
 
 static const WCHAR kInputPanelClass[] = TEXT("SipWndClass");
 static const WCHAR kOperaMark[] = TEXT("Opera");

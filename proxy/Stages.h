@@ -18,6 +18,9 @@ bool InputPanelStage(Gestures& engine, const MSG& record);
 extern int PathLength;
 // The engine's count of button-downs at its last panning step; only the engine writes it.
 extern DWORD PannedStroke;
+// Button-downs handed to the worker, whose engine counts them too; only the sample thread writes
+// it.
+extern DWORD PostedDowns;
 
 // Holds the record until its stroke is decided; true when the stroke passes through to the window
 // system (its held records then reach it, oldest first, and the record is not for the engine).
