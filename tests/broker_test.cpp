@@ -100,53 +100,37 @@ TEST_F(BrokerTest, TheDeviceManagerStartsAHiddenEmptyBrokerWindow) {
   EXPECT_EQ(r.bottom - r.top, 0);
 }
 
-TEST_F(BrokerTest, AFlickUpScrollsTheListAsItsMomentumDecays) {
+// How the lines thin out as the momentum runs down, and how the content's end stops it, the
+// engine's tests show; here the broker's timer steps it every 80 ms.
+TEST_F(BrokerTest, AFlickUpScrollsTheListTickByTickAsItsMomentumDecays) {
   HWND list = Front(Kind::List);
   FlickUp();
   device->run_for(5000);
 
   auto ticks = Ticks();
   ASSERT_GT(ticks.size(), 25u);
-  const int start = ticks.front().momentum;
-  size_t expectedLines = 0;
   for (size_t i = 0; i < ticks.size(); ++i) {
     SCOPED_TRACE("tick " + std::to_string(i));
     EXPECT_EQ(ticks[i].behaviour, 100u);
-    EXPECT_EQ(ticks[i].momentum, start - static_cast<int>(i)) << "one step per tick";
+    EXPECT_EQ(ticks[i].momentum, ticks[0].momentum - static_cast<int>(i)) << "one step per tick";
     if (i > 0) {
       EXPECT_EQ(ticks[i].time - ticks[i - 1].time, 80u);
     }
-    int c = ticks[i].momentum;
-    if (c > 20 || (c >= 1 && c % 2 == 0)) ++expectedLines;
   }
   EXPECT_EQ(ticks.back().momentum, 0) << "the momentum runs out";
 
   auto lines = Lines(list);
-  EXPECT_EQ(lines.size(), expectedLines) << "a line a tick above 20, every second tick from 20";
+  ASSERT_GT(lines.size(), 20u);
   for (const auto& line : lines) EXPECT_EQ(line.str("wParam"), "0x1") << "SB_LINEDOWN";
   EXPECT_EQ(lines.front().time, ticks.front().time);
-  EXPECT_EQ(dev::apps::scroll_pos(*device, list), static_cast<int>(expectedLines));
+  EXPECT_EQ(dev::apps::scroll_pos(*device, list), static_cast<int>(lines.size()));
+  EXPECT_TRUE(Log("sound").empty()) << "the sound is off unless switched on";
 
   EXPECT_EQ(EventData(), (std::vector<int64_t>{2, 1}));
   auto scrolling = Log("event-data", "event", "InGestureScrolling");
   EXPECT_EQ(scrolling.front().time, ticks.front().time) << "scrolling from the first tick";
   EXPECT_EQ(scrolling.back().time, ticks.back().time) << "and ended by the last";
   EXPECT_EQ(Log("timer-killed").size(), 1u);
-}
-
-TEST_F(BrokerTest, NearTheEndOfTheListTheMomentumStopsAtTheSecondUnchangedReading) {
-  HWND list = Front(Kind::List, 16);  // 12 lines on screen: four lines to go
-  FlickUp();
-  device->run_for(5000);
-
-  EXPECT_EQ(dev::apps::scroll_pos(*device, list), 4);
-  auto ticks = Ticks();
-  ASSERT_FALSE(ticks.empty());
-  EXPECT_GT(ticks.back().momentum, 20) << "ended early, not by running out";
-  // Lines are posted, so each reading lags a line behind: four lines, one more whose reading
-  // still shows the last move, then two unchanged readings.
-  EXPECT_EQ(Lines(list).size(), 7u);
-  EXPECT_EQ(EventData(), (std::vector<int64_t>{2, 1}));
 }
 
 TEST_F(BrokerTest, AResetInTheMiddleOfTheMomentumStopsItAtOnce) {
@@ -244,46 +228,34 @@ class BrokerHandOverTest : public BrokerTest {
     PublishHandOverSource(&Source());
   }
   Gestures& Source() { return *reinterpret_cast<Gestures*>(storage); }
-  void Slot(int i, WCHAR code, int length) {
-    Source().CodeSlots[i].code = code;
-    Source().CodeSlots[i].length = length;
-  }
-  void HandOver(const void* source) {
-    PostMessageW(broker, WM_USER + 250, reinterpret_cast<WPARAM>(source), 0);
+  void HandOver(std::initializer_list<cGesture> slots) {
+    int i = 0;
+    for (const cGesture& slot : slots) Source().CodeSlots[i++] = slot;
+    PostMessageW(broker, WM_USER + 250, reinterpret_cast<WPARAM>(&Source()), 0);
   }
 
   alignas(Gestures) unsigned char storage[sizeof(Gestures)] = {};
 };
 
-TEST_F(BrokerHandOverTest, CodesOutsideTheNineLettersAreIgnored) {
+TEST_F(BrokerHandOverTest, OvertakenHandOversRunNothingAndOnlyTheNineLettersAreCodes) {
   HWND list = Front(Kind::List);
   Source().TargetWnd = list;
-  Slot(0, u'\0', 500);
-  Slot(1, u'U', 90);
-  Slot(2, u'#', 700);
-  Slot(3, u'X', 0);
-  Slot(4, u'D', 900);  // after the first free slot: not part of the gesture
-  HandOver(&Source());
-  device->run_for(100);
-  auto ticks = Ticks();
-  ASSERT_FALSE(ticks.empty());
-  EXPECT_EQ(ticks.front().behaviour, 100u);
-  EXPECT_EQ(ticks.front().momentum, 90);
-}
-
-TEST_F(BrokerHandOverTest, AHandOverOvertakenByTheNextPenDownRunsNothing) {
-  HWND list = Front(Kind::List);
-  Source().TargetWnd = list;
-  Slot(0, u'U', 120);
-  Slot(1, u'X', 0);
-  HandOver(&Source());
+  HandOver({{u'U', 120}, {u'X', 0}});
   // Before the broker gets to it, the next stroke's pen-down resets the object and the broker.
-  Slot(0, u'X', 0);
+  Source().CodeSlots[0] = {u'X', 0};
   PostMessageW(broker, WM_USER + 252, 0, 0);
   device->run_for(1000);
   EXPECT_TRUE(Lines(list).empty());
   EXPECT_TRUE(Ticks().empty());
   EXPECT_TRUE(EventData().empty());
+
+  // After the first free slot nothing is part of the gesture.
+  HandOver({{u'\0', 500}, {u'U', 90}, {u'#', 700}, {u'X', 0}, {u'D', 900}});
+  device->run_for(100);
+  auto ticks = Ticks();
+  ASSERT_FALSE(ticks.empty());
+  EXPECT_EQ(ticks.front().behaviour, 100u);
+  EXPECT_EQ(ticks.front().momentum, 90);
 }
 
 // The broker window can be found by its class, so anybody can post it a hand-over: nothing but
