@@ -156,14 +156,25 @@ TEST_F(EngineCaptureTest, SegmentsInOneDirectionMergeAndTenCodesFillTheSlots) {
 
 TEST_F(EngineCaptureTest, TheFirstMovesAfterTheButtonDownAreDropped) {
   ASSERT_EQ(g->IgnoreCount, 10);
-  // Eight moves far apart: the up point only opens the segment; a ninth opens it earlier.
-  for (int moves : {8, 9}) {
+  // Moves 20 apart, the pen-up 20 past the last: a segment opens at the first move taken.
+  const struct {
+    const char* what;
+    int ignore, moves;
+    const char* codes;
+  } cases[] = {{"eight moves: the up point only opens the segment", 10, 8, ""},
+               {"a ninth opens it earlier", 10, 9, "D40"},
+               {"the least count: every move is taken", INT_MIN, 1, "D40"},
+               {"the largest: only the up point", INT_MAX, 50, ""}};
+  size_t strokes = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    g->IgnoreCount = c.ignore;
     Down(100, 100);
-    for (int k = 1; k <= moves; ++k) Move(100, 100 + 20 * k);
-    Up(100, 300);
-    EXPECT_EQ(Codes(), moves == 8 ? "" : "D40") << moves;
+    for (int k = 1; k <= c.moves; ++k) Move(100, 100 + 20 * k);
+    Up(100, 120 + 20 * c.moves);
+    EXPECT_EQ(Codes(), c.codes);
+    EXPECT_EQ(HandOvers(), ++strokes) << "the hand-over follows all the same";
   }
-  EXPECT_EQ(HandOvers(), 2u) << "the hand-over follows all the same";
 }
 
 TEST_F(EngineCaptureTest, AStrokeBecomesAPanAfterARestWithLittleTravel) {
@@ -297,18 +308,6 @@ TEST_F(EngineCaptureTest, SettingsOutOfRangeNeitherCrashNorOverflow) {
     EXPECT_EQ(Codes(), c.codes) << "setting " << c.value;
   }
   Start(0);
-
-  // Ignore counts at either end: every move is taken, or only the up point, which opens.
-  g->IgnoreCount = INT_MIN;
-  Down(100, 100);
-  Move(100, 100);
-  Move(100, 120);
-  EXPECT_EQ(Codes(), "D40");
-  g->IgnoreCount = INT_MAX;
-  Down(100, 100);
-  for (int k = 1; k <= 50; ++k) Move(100, 100 + 5 * k);
-  Up(100, 400);
-  EXPECT_EQ(Codes(), "");
 
   // A noise size out of reach: the pan never moves the content.
   g->NOISESIZE = INT_MAX, g->TargetWnd = list;
