@@ -50,10 +50,11 @@ class BrokerTest : public vt::DeviceTest {
     return w;
   }
 
-  // 60 pixels upwards in 150 ms from (120, 200), 100 ms from now.
-  void FlickUp() {
+  // 60 pixels upwards in 150 ms from (120, 200), 100 ms from now; then runs for `thenMs`.
+  void FlickUp(uint32_t thenMs) {
     device->run_for(100);
     Stroke(120, 200, 120, 140, 150);
+    device->run_for(thenMs);
   }
 
   std::vector<Tick> Ticks() const {
@@ -96,36 +97,33 @@ TEST_F(BrokerTest, TheDeviceManagerStartsAHiddenEmptyBrokerWindow) {
   EXPECT_FALSE(IsWindowVisible(broker));
   RECT r{1, 1, 1, 1};
   GetWindowRect(broker, &r);
-  EXPECT_EQ(r.right - r.left, 0);
-  EXPECT_EQ(r.bottom - r.top, 0);
+  EXPECT_TRUE(r.right == r.left && r.bottom == r.top) << "of no size";
 }
 
-TEST_F(BrokerTest, AFlickUpScrollsTheListAsItsMomentumDecays) {
+// How the lines thin out as the momentum runs down, and how the content's end stops it, the
+// engine's tests show; here the broker's timer steps it every 80 ms.
+TEST_F(BrokerTest, AFlickUpScrollsTheListTickByTickAsItsMomentumDecays) {
   HWND list = Front(Kind::List);
-  FlickUp();
-  device->run_for(5000);
+  FlickUp(5000);
 
   auto ticks = Ticks();
   ASSERT_GT(ticks.size(), 25u);
-  const int start = ticks.front().momentum;
-  size_t expectedLines = 0;
   for (size_t i = 0; i < ticks.size(); ++i) {
     SCOPED_TRACE("tick " + std::to_string(i));
     EXPECT_EQ(ticks[i].behaviour, 100u);
-    EXPECT_EQ(ticks[i].momentum, start - static_cast<int>(i)) << "one step per tick";
+    EXPECT_EQ(ticks[i].momentum, ticks[0].momentum - static_cast<int>(i)) << "one step per tick";
     if (i > 0) {
       EXPECT_EQ(ticks[i].time - ticks[i - 1].time, 80u);
     }
-    int c = ticks[i].momentum;
-    if (c > 20 || (c >= 1 && c % 2 == 0)) ++expectedLines;
   }
   EXPECT_EQ(ticks.back().momentum, 0) << "the momentum runs out";
 
   auto lines = Lines(list);
-  EXPECT_EQ(lines.size(), expectedLines) << "a line a tick above 20, every second tick from 20";
+  ASSERT_GT(lines.size(), 20u);
   for (const auto& line : lines) EXPECT_EQ(line.str("wParam"), "0x1") << "SB_LINEDOWN";
   EXPECT_EQ(lines.front().time, ticks.front().time);
-  EXPECT_EQ(dev::apps::scroll_pos(*device, list), static_cast<int>(expectedLines));
+  EXPECT_EQ(dev::apps::scroll_pos(*device, list), static_cast<int>(lines.size()));
+  EXPECT_TRUE(Log("sound").empty()) << "the sound is off unless switched on";
 
   EXPECT_EQ(EventData(), (std::vector<int64_t>{2, 1}));
   auto scrolling = Log("event-data", "event", "InGestureScrolling");
@@ -134,25 +132,9 @@ TEST_F(BrokerTest, AFlickUpScrollsTheListAsItsMomentumDecays) {
   EXPECT_EQ(Log("timer-killed").size(), 1u);
 }
 
-TEST_F(BrokerTest, NearTheEndOfTheListTheMomentumStopsAtTheSecondUnchangedReading) {
-  HWND list = Front(Kind::List, 16);  // 12 lines on screen: four lines to go
-  FlickUp();
-  device->run_for(5000);
-
-  EXPECT_EQ(dev::apps::scroll_pos(*device, list), 4);
-  auto ticks = Ticks();
-  ASSERT_FALSE(ticks.empty());
-  EXPECT_GT(ticks.back().momentum, 20) << "ended early, not by running out";
-  // Lines are posted, so each reading lags a line behind: four lines, one more whose reading
-  // still shows the last move, then two unchanged readings.
-  EXPECT_EQ(Lines(list).size(), 7u);
-  EXPECT_EQ(EventData(), (std::vector<int64_t>{2, 1}));
-}
-
 TEST_F(BrokerTest, AResetInTheMiddleOfTheMomentumStopsItAtOnce) {
   HWND list = Front(Kind::List);
-  FlickUp();
-  device->run_for(80 * 5);
+  FlickUp(80 * 5);
   size_t before = Lines(list).size();
   ASSERT_GE(before, 4u);
   EXPECT_EQ(Send(kScrollQuery), 1) << "scrolling between ticks";
@@ -185,29 +167,28 @@ TEST_F(BrokerTest, AGestureAwareApplicationReceivesTheGestureOnce) {
   EXPECT_EQ(EventData(), (std::vector<int64_t>{2, 1}));
 }
 
+// Closed, the broker's thread ends with code 0, and the timer of a hand-over is killed.
 TEST_F(BrokerTest, TheBrokerWindowAnswersEveryMessageWithoutTheDefaultProcedure) {
   EXPECT_EQ(Send(kScrollQuery), 0) << "no gesture handed over yet";
   // Paint, get-text, a private message, a message number nobody uses.
   for (UINT message : {UINT(0x000F), UINT(WM_USER + 251), UINT(0x000D), UINT(0x7FFF)}) {
     EXPECT_EQ(Send(message), 1) << message;
   }
-  EXPECT_EQ(Send(WM_CLOSE), 1);
-  device->settle();
-  EXPECT_TRUE(Log("timer-killed").empty()) << "no hand-over, no timer to kill";
-  auto exits = Log("thread-exit");
-  ASSERT_FALSE(exits.empty());
-  EXPECT_EQ(exits.back().process, "device.exe");
-  EXPECT_EQ(exits.back().num("code"), 0);
-}
-
-TEST_F(BrokerTest, ClosingTheBrokerAfterAHandOverKillsItsTimer) {
-  Front(Kind::List);
-  FlickUp();
-  device->run_for(200);
-  PostMessageW(broker, WM_CLOSE, 0, 0);
-  device->run_for(1000);
-  EXPECT_EQ(Log("timer-killed").size(), 1u);
-  EXPECT_EQ(Log("thread-exit").back().num("code"), 0);
+  for (bool handedOver : {false, true}) {
+    SCOPED_TRACE(handedOver ? "after a hand-over" : "before any hand-over");
+    if (handedOver) {
+      Start(kGesturesOn);
+      Front(Kind::List);
+      FlickUp(200);
+    }
+    EXPECT_EQ(Send(WM_CLOSE), 1);
+    device->run_for(1000);
+    EXPECT_EQ(Log("timer-killed").size(), handedOver ? 1u : 0u);
+    auto exits = Log("thread-exit");
+    ASSERT_FALSE(exits.empty());
+    EXPECT_EQ(exits.back().process, "device.exe");
+    EXPECT_EQ(exits.back().num("code"), 0);
+  }
 }
 
 TEST_F(BrokerTest, TheStreamEntryPointsLeaveEveryBufferAlone) {
@@ -244,46 +225,34 @@ class BrokerHandOverTest : public BrokerTest {
     PublishHandOverSource(&Source());
   }
   Gestures& Source() { return *reinterpret_cast<Gestures*>(storage); }
-  void Slot(int i, WCHAR code, int length) {
-    Source().CodeSlots[i].code = code;
-    Source().CodeSlots[i].length = length;
-  }
-  void HandOver(const void* source) {
-    PostMessageW(broker, WM_USER + 250, reinterpret_cast<WPARAM>(source), 0);
+  void HandOver(std::initializer_list<cGesture> slots) {
+    int i = 0;
+    for (const cGesture& slot : slots) Source().CodeSlots[i++] = slot;
+    PostMessageW(broker, WM_USER + 250, reinterpret_cast<WPARAM>(&Source()), 0);
   }
 
   alignas(Gestures) unsigned char storage[sizeof(Gestures)] = {};
 };
 
-TEST_F(BrokerHandOverTest, CodesOutsideTheNineLettersAreIgnored) {
+TEST_F(BrokerHandOverTest, OvertakenHandOversRunNothingAndOnlyTheNineLettersAreCodes) {
   HWND list = Front(Kind::List);
   Source().TargetWnd = list;
-  Slot(0, u'\0', 500);
-  Slot(1, u'U', 90);
-  Slot(2, u'#', 700);
-  Slot(3, u'X', 0);
-  Slot(4, u'D', 900);  // after the first free slot: not part of the gesture
-  HandOver(&Source());
-  device->run_for(100);
-  auto ticks = Ticks();
-  ASSERT_FALSE(ticks.empty());
-  EXPECT_EQ(ticks.front().behaviour, 100u);
-  EXPECT_EQ(ticks.front().momentum, 90);
-}
-
-TEST_F(BrokerHandOverTest, AHandOverOvertakenByTheNextPenDownRunsNothing) {
-  HWND list = Front(Kind::List);
-  Source().TargetWnd = list;
-  Slot(0, u'U', 120);
-  Slot(1, u'X', 0);
-  HandOver(&Source());
+  HandOver({{u'U', 120}, {u'X', 0}});
   // Before the broker gets to it, the next stroke's pen-down resets the object and the broker.
-  Slot(0, u'X', 0);
+  Source().CodeSlots[0] = {u'X', 0};
   PostMessageW(broker, WM_USER + 252, 0, 0);
   device->run_for(1000);
   EXPECT_TRUE(Lines(list).empty());
   EXPECT_TRUE(Ticks().empty());
   EXPECT_TRUE(EventData().empty());
+
+  // After the first free slot nothing is part of the gesture.
+  HandOver({{u'\0', 500}, {u'U', 90}, {u'#', 700}, {u'X', 0}, {u'D', 900}});
+  device->run_for(100);
+  auto ticks = Ticks();
+  ASSERT_FALSE(ticks.empty());
+  EXPECT_EQ(ticks.front().behaviour, 100u);
+  EXPECT_EQ(ticks.front().momentum, 90);
 }
 
 // The broker window can be found by its class, so anybody can post it a hand-over: nothing but
@@ -308,8 +277,7 @@ TEST_F(BrokerTest, HandOversFromAnyOtherAddressAreIgnored) {
         << row.what;
   }
   EXPECT_TRUE(Lines(list).empty());
-  FlickUp();
-  device->run_for(500);
+  FlickUp(500);
   EXPECT_FALSE(Ticks().empty()) << "the proxy's own hand-over";
 }
 

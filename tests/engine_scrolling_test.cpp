@@ -23,23 +23,13 @@ dev::apps::WindowSpec Win(Kind kind, int lines = 100, HWND parent = nullptr, int
   return win;
 }
 
-// Messages posted to one window (any message if `msg` is empty); the log names it "class:handle".
-std::vector<dev::LogEntry> PostsTo(dev::Device& device, HWND window, const std::string& msg = "") {
-  std::vector<dev::LogEntry> out;
-  for (const auto& e : device.log().of_kind("post")) {
-    const std::string name = e.str("window");
-    if (name.substr(name.rfind(':') + 1) == dev::hex(reinterpret_cast<uintptr_t>(window)) &&
-        (msg.empty() || e.str("msg") == msg))
-      out.push_back(e);
-  }
-  return out;
-}
-
-// The messages posted to a window as "msg wParam lParam;" each.
+// The messages posted to a window as "msg wParam lParam;" each; the log names it "class:handle".
 std::string Posted(dev::Device& device, HWND window) {
   std::string out;
-  for (const auto& e : PostsTo(device, window)) {
-    out += e.str("msg") + " " + e.str("wParam") + " " + e.str("lParam") + ";";
+  for (const auto& e : device.log().of_kind("post")) {
+    const std::string name = e.str("window");
+    if (name.substr(name.rfind(':') + 1) == dev::hex(reinterpret_cast<uintptr_t>(window)))
+      out += e.str("msg") + " " + e.str("wParam") + " " + e.str("lParam") + ";";
   }
   return out;
 }
@@ -164,9 +154,10 @@ TEST_F(EngineScrollTest, MomentumThinsOutTheLinesAsTheCountRunsDown) {
   Snd.sndActive = Snd.sndStop = false;
   Snd.noAttenuate = true;
 
+  ClearLog();
   g->CodeSlots[0].length = 30;
   g->ScrollContent(list, SB_HORZ, -4);
-  EXPECT_EQ(PostsTo(*device, list, "WM_HSCROLL").size(), 1u) << "the horizontal bar";
+  EXPECT_EQ(Posted(*device, list), "WM_HSCROLL 0x0 0x0;") << "the horizontal bar, leftwards";
 
   // ScrollLimit caps the momentum of lists only.
   HWND view = View(100000);
@@ -190,7 +181,7 @@ TEST_F(EngineScrollTest, ContentAtItsEndStopsTheMomentum) {
     EXPECT_EQ(Momentum(list, count), more) << count;
     device->settle();
   }
-  EXPECT_EQ(PostsTo(*device, list).size(), 3u);
+  EXPECT_EQ(Posted(*device, list), Lines("111"));
   EXPECT_TRUE(Momentum(list, 30));
 
   // A gesture stopped after its first unchanged reading leaves nothing to the next hand-over: a
@@ -217,7 +208,7 @@ TEST_F(EngineScrollTest, ContentAtItsEndStopsTheMomentum) {
   g->Panning = true;
   EXPECT_TRUE(g->ScrollContent(gone, SB_VERT, 40));
   g->Panning = false;
-  EXPECT_TRUE(PostsTo(*device, gone).empty());
+  EXPECT_EQ(Posted(*device, gone), "");
 }
 
 TEST_F(EngineScrollTest, BrowserViewIsMovedByPositionAndHalvesItsLastSteps) {

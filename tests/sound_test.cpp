@@ -20,13 +20,7 @@ const uint64_t kTickMs = 101;  // 4460 frames at 44100 Hz
 const uint64_t kFadeMs = 300;
 const int kAnyCount = -1000;
 const DWORD kTickLength = 17896, kFadeLength = 52988;
-
-std::string Settings(int sound) {
-  return "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=dword:00000001\n"
-         "\"Sound\"=dword:0000000" +
-         std::to_string(sound) +
-         "\n[HKEY_LOCAL_MACHINE\\DebugZones]\n\"QUOBUpdater\"=dword:0000C004\n";
-}
+const char kGestureKey[] = "HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture";
 
 uint64_t Pause(size_t step) {
   return std::min<uint64_t>(20 * step, 300);
@@ -34,16 +28,22 @@ uint64_t Pause(size_t step) {
 
 class SoundTest : public vt::DeviceTest {
  protected:
+  // Gestures and the engines' Verbose zone on, the sound as asked; `broker` stands in for the
+  // broker's library.
   void Start(int sound, const char* broker = "Quenza.dll") {
     vt::BootOptions options;
-    options.reg = Settings(sound);
+    options.reg =
+        "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=dword:00000001\n"
+        "\"Sound\"=dword:0000000" +
+        std::to_string(sound) +
+        "\n[HKEY_LOCAL_MACHINE\\DebugZones]\n\"QUOBUpdater\"=dword:0000C004\n";
     for (auto& file : options.files)
       if (file.first == "Quenza.dll") file.second = broker;
     Boot(options);
   }
 
-  // A list of `lines` in front, flicked 60 pixels upwards, then five seconds of momentum.
-  HWND Flick(int lines) {
+  // A list of `lines` in front, flicked 60 pixels upwards, then `ms` of momentum.
+  HWND Flick(int lines, uint32_t ms = 8000) {
     dev::apps::WindowSpec win;
     win.kind = Kind::List;
     win.x = 0, win.y = 26, win.width = 240, win.height = 268;
@@ -52,7 +52,7 @@ class SoundTest : public vt::DeviceTest {
     dev::apps::set_foreground(*device, list);
     device->run_for(100);
     Stroke(120, 200, 120, 140, 150);
-    device->run_for(8000);
+    device->run_for(ms);
     return list;
   }
 
@@ -96,21 +96,23 @@ TEST_F(SoundTest, AFlickTicksSlowerAndSlowerAndFadesOnceAfterTheFirstFadeRequest
   EXPECT_EQ(fades[0].time, lastPauseEnd) << "then the fading sound";
 }
 
-TEST_F(SoundTest, TheEndOfTheContentStopsTheTicksWithoutTheFadingSound) {
+// Near the end of the list the momentum stops at the second unchanged reading, long before it
+// runs out: no tick after the stop, and no fading sound.
+TEST_F(SoundTest, TheEndOfTheContentStopsTheScrollAndTheTicksWithoutTheFadingSound) {
   Start(1);
-  Flick(16);
-  EXPECT_FALSE(Sounds(kTickLength).empty());
+  HWND list = Flick(16);  // 12 lines on screen: four lines to go
+  EXPECT_EQ(dev::apps::scroll_pos(*device, list), 4);
+  // Lines are posted, so each reading lags a line behind: four lines, one more whose reading
+  // still shows the last move, then two unchanged readings.
+  EXPECT_EQ(Log("post", "msg", "WM_VSCROLL").size(), 7u);
+  ASSERT_NE(TickAt(kAnyCount), 0u);
+  EXPECT_EQ(TickAt(20), 0u) << "ended early, not by running out";
+  auto states = Log("event-data", "event", "InGestureScrolling");
+  ASSERT_EQ(states.size(), 2u);
+  EXPECT_TRUE(states[0].num("data") == 2 && states[1].num("data") == 1);
+  ASSERT_FALSE(Sounds(kTickLength).empty());
+  EXPECT_LE(Sounds(kTickLength).back().time, states[1].time) << "no tick after the stop";
   EXPECT_TRUE(Sounds(kFadeLength).empty());
-  auto ended = Log("event-data", "data", "1");
-  ASSERT_FALSE(ended.empty());
-  EXPECT_LE(Sounds(kTickLength).back().time, ended.back().time) << "no tick after the stop";
-}
-
-TEST_F(SoundTest, WithTheSoundOffNothingPlays) {
-  Start(0);
-  HWND list = Flick(400);
-  EXPECT_TRUE(Log("sound").empty());
-  EXPECT_GT(dev::apps::scroll_pos(*device, list), 10);
 }
 
 TEST_F(SoundTest, SoundsThatCannotBePlayedAreRefusedAndScrollingGoesOn) {
@@ -127,9 +129,10 @@ TEST_F(SoundTest, SoundsThatCannotBePlayedAreRefusedAndScrollingGoesOn) {
   EXPECT_GT(dev::apps::scroll_pos(*device, list), 10);
 }
 
-// The sound thread ends only when its wait fails. It forgets its handles as it closes them, so
-// the next momentum step starts a new thread and no request touches a closed handle.
-TEST_F(SoundTest, AfterTheSoundThreadHasEndedTheNextStartMakesANewOne) {
+// The sound thread ends only when its wait fails. It forgets its handles as it closes them, so no
+// request touches a closed handle and the next start makes a new thread. A failed start keeps the
+// wake event and the start request made on it, so the thread of the next start ticks at once.
+TEST_F(SoundTest, TheSoundThreadStartsAfreshAfterItEndedOrFailedToStart) {
   vt::BootOptions options;
   options.install = false;
   Boot(options);
@@ -147,26 +150,6 @@ TEST_F(SoundTest, AfterTheSoundThreadHasEndedTheNextStartMakesANewOne) {
   EXPECT_EQ(Snd.sndWakeEvent, nullptr);
   EXPECT_EQ(device->open_handles(), before) << "both handles closed";
 
-  StartSoundThread();
-  EXPECT_TRUE(SoundThreadStarted());
-  SoundStartRequest(engine);
-  device->run_for(500);
-  EXPECT_GT(Snd.tickStep, 1) << "the new thread ticks (silently: this engine has no sounds)";
-  EXPECT_TRUE(Log("bad-handle", "call", "SetEvent").empty());
-  SoundStopRequest(engine);
-  device->run_for(1000);
-}
-
-// A failed start keeps the wake event and the start request made on it, so the thread that the
-// next momentum step starts ticks at once.
-TEST_F(SoundTest, AFailedThreadStartLeavesTheTickingToTheNextStep) {
-  vt::BootOptions options;
-  options.install = false;
-  Boot(options);
-  CurrentGestures = nullptr;
-  Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
-  Gestures engine;
-  engine.Sound = 1;
   device->fail_call("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY);
   StartSoundThread();
   EXPECT_FALSE(SoundThreadStarted());
@@ -174,7 +157,8 @@ TEST_F(SoundTest, AFailedThreadStartLeavesTheTickingToTheNextStep) {
   StartSoundThread();
   ASSERT_TRUE(SoundThreadStarted());
   device->run_for(500);
-  EXPECT_GT(Snd.tickStep, 1);
+  EXPECT_GT(Snd.tickStep, 1) << "the new thread ticks (silently: this engine has no sounds)";
+  EXPECT_TRUE(Log("bad-handle", "call", "SetEvent").empty());
   SoundStopRequest(engine);
   device->run_for(1000);
 }
@@ -183,25 +167,17 @@ TEST_F(SoundTest, AFailedThreadStartLeavesTheTickingToTheNextStep) {
 // fading sound; switched on again, the next flick ticks.
 TEST_F(SoundTest, SwitchingTheSoundOffStopsTheTicksAtOnce) {
   Start(1);
-  dev::apps::WindowSpec win;
-  win.kind = Kind::List;
-  win.y = 26, win.height = 268, win.lines = 400, win.page = 12;
-  dev::apps::set_foreground(*device, dev::apps::place(*device, win));
-  device->run_for(100);
-  Stroke(120, 200, 120, 140, 150);
-  device->run_for(600);
+  Flick(400, 600);
   ASSERT_FALSE(Sounds(kTickLength).empty());
   uint64_t off = device->now();
-  device->reg_set_dword("HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture", "Sound", 0);
+  device->reg_set_dword(kGestureKey, "Sound", 0);
   device->run_for(8000);
   EXPECT_LE(Sounds(kTickLength).back().time, off + kTickMs + 300) << "switched off at " << off;
   EXPECT_TRUE(Sounds(kFadeLength).empty());
 
-  device->reg_set_dword("HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture", "Sound", 1);
+  device->reg_set_dword(kGestureKey, "Sound", 1);
   size_t ticks = Sounds(kTickLength).size();
-  device->run_for(100);
-  Stroke(120, 200, 120, 140, 150);
-  device->run_for(1000);
+  Flick(400, 1000);
   EXPECT_GT(Sounds(kTickLength).size(), ticks);
 }
 
