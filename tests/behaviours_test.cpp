@@ -3,6 +3,7 @@
 // members that close the window in front, stop the timer and write the registry.
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -113,46 +114,24 @@ class BehavioursTest : public vt::DeviceTest {
 
 TEST_F(BehavioursTest, BothLibrariesExportEveryMemberFunction) {
   Start("", false);
-  const char* const kMembers[] = {"C1Ev",
-                                  "C1EP6HWND__",
-                                  "D1Ev",
-                                  "aSERKS_",
-                                  "12SetMsgBrokerEP6HWND__",
-                                  "14SetSndInstanceEP11HINSTANCE__",
-                                  "14GetSndInstanceEv",
-                                  "9ResetDataEv",
-                                  "15ProcessMouseMsgEjjiP6HWND__",
-                                  "13MsgToBehaviorEP6HWND__jjiS1_",
-                                  "10AddGestureEDsi",
-                                  "12GetGesLengthEv",
-                                  "14CheckIsPanningEi",
-                                  "15CheckIsPanningTEi",
-                                  "9IsPanningEv",
-                                  "6AddMsgEjji",
-                                  "8FlushMsgEP6HWND__",
-                                  "12GetMsgLengthEv",
-                                  "12ProcessTimerEP6HWND__jji",
-                                  "14ProcessGestureEP6HWND__jb",
-                                  "15CopyGestureDataEP8cGesture",
-                                  "20DuplicateGestureDataEPS_",
-                                  "16CleanGestureDataEv",
-                                  "20IsInGestureScrollingEv",
-                                  "13ScrollContentEP6HWND__ii",
-                                  "12GetScrollPosEP6HWND__iPi",
-                                  "15IsScrollableWndEP6HWND__",
-                                  "11ZoomContentEP6HWND__b",
-                                  "7NavPageEP6HWND__b",
-                                  "12RotateScreenEi",
-                                  "11IsLandscapeEv",
-                                  "8CloseWndEv",
-                                  "4QuitEP6HWND__",
-                                  "4QuitEv",
-                                  "16SetRegistryValueEPKDsS1_j"};
+  // Mangled names of the member list, in its order.
+  std::istringstream members(
+      "C1Ev C1EP6HWND__ D1Ev aSERKS_ 12SetMsgBrokerEP6HWND__ 14SetSndInstanceEP11HINSTANCE__ "
+      "14GetSndInstanceEv 9ResetDataEv 15ProcessMouseMsgEjjiP6HWND__ "
+      "13MsgToBehaviorEP6HWND__jjiS1_ 10AddGestureEDsi 12GetGesLengthEv 14CheckIsPanningEi "
+      "15CheckIsPanningTEi 9IsPanningEv 6AddMsgEjji 8FlushMsgEP6HWND__ 12GetMsgLengthEv "
+      "12ProcessTimerEP6HWND__jji 14ProcessGestureEP6HWND__jb 15CopyGestureDataEP8cGesture "
+      "20DuplicateGestureDataEPS_ 16CleanGestureDataEv 20IsInGestureScrollingEv "
+      "13ScrollContentEP6HWND__ii 12GetScrollPosEP6HWND__iPi 15IsScrollableWndEP6HWND__ "
+      "11ZoomContentEP6HWND__b 7NavPageEP6HWND__b 12RotateScreenEi 11IsLandscapeEv 8CloseWndEv "
+      "4QuitEP6HWND__ 4QuitEv 16SetRegistryValueEPKDsS1_j ");
   for (const WCHAR* library : {u"Pallux.dll", u"Quenza.dll"}) {
     HMODULE module = LoadLibraryW(library);
     ASSERT_NE(module, nullptr);
-    for (const char* member : kMembers) {
-      std::string name = std::string("_ZN8Gestures") + member;
+    members.clear();
+    members.seekg(0);
+    for (std::string member; members >> member;) {
+      std::string name = "_ZN8Gestures" + member;
       EXPECT_NE(GetProcAddressW(module, dev::to_utf16(name).c_str()), nullptr)
           << dev::to_utf8(library) << " " << name;
     }
@@ -218,7 +197,7 @@ TEST_F(BehavioursTest, BrowserStrokesTurnPagesAndStepTheZoom) {
 }
 
 // Down then right turns the screen as the tables say; the proxy reloads its settings through its
-// notification, so the next strokes are mapped for the turned screen and its bands.
+// notification, so the next strokes are mapped for the turned screen.
 TEST_F(BehavioursTest, DownThenRightTurnsTheScreenAndTheNextStrokesFollowIt) {
   const std::vector<POINT> kDownRight = {
       {60, 60}, {60, 200}, {200, 212}};  // a level segment has no direction

@@ -1,9 +1,6 @@
 // The display turns: metrics swap, what filled the work area is laid out again, the touch panel
-// keeps its orientation. Windows are destroyed only by their own thread; the stand-ins answer
-// WM_CLOSE as they were made to.
+// keeps its orientation.
 #include <string.h>
-
-#include <functional>
 
 #include "device/apps.hpp"
 #include "support/DeviceFixture.h"
@@ -36,10 +33,9 @@ class DeviceDisplayTest : public vt::DeviceTest {
     options.install = false;  // the stock driver: samples reach the window system as reported
     Boot(options);
   }
-  HWND Place(int x, int y, int w, int h, bool refusesClose = false) {
+  HWND Place(int x, int y, int w, int h) {
     dev::apps::WindowSpec spec;
     spec.x = x, spec.y = y, spec.width = w, spec.height = h;
-    spec.refuses_close = refusesClose;
     return dev::apps::place(*device, spec);
   }
 };
@@ -108,41 +104,6 @@ TEST_F(DeviceDisplayTest, ThePanelKeepsItsOrientationAndTheWindowSystemMapsItsSa
     EXPECT_EQ(samples[0].num("x"), 160) << "panel coordinates as reported";
     EXPECT_EQ(samples[0].str("screen"), c.screen);
   }
-}
-
-TEST_F(DeviceDisplayTest, OnlyAWindowsOwnThreadDestroysItAndTheStandInsAnswerClose) {
-  HWND closes = Place(0, 0, 50, 50);
-  HWND stays = Place(0, 0, 50, 50, true);
-  EXPECT_EQ(SendMessageW(closes, WM_CLOSE, 0, 0), 0);
-  EXPECT_EQ(SendMessageW(stays, WM_CLOSE, 0, 0), 0);
-  EXPECT_FALSE(IsWindow(closes));
-  EXPECT_TRUE(IsWindow(stays));
-  auto answers = Log("app-close");
-  ASSERT_EQ(answers.size(), 2u);
-  EXPECT_EQ(answers[0].str("did") + " " + answers[1].str("did"), "closes stays");
-
-  // Another thread of another process is refused.
-  std::function<DWORD()> body = [&] {
-    DWORD ok = DestroyWindow(stays);
-    return ok ? DWORD{0} : GetLastError();
-  };
-  HANDLE t = CreateThread(
-      nullptr, 0, [](LPVOID p) { return (*static_cast<std::function<DWORD()>*>(p))(); }, &body, 0,
-      nullptr);
-  device->settle();
-  DWORD code = 0;
-  GetExitCodeThread(t, &code);
-  CloseHandle(t);
-  EXPECT_EQ(code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(Log("call-refused", "call", "DestroyWindow").size(), 1u);
-  EXPECT_TRUE(IsWindow(stays));
-
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"System", 0, 0, &key), ERROR_SUCCESS);
-  EXPECT_EQ(RegFlushKey(key), ERROR_SUCCESS);
-  RegCloseKey(key);
-  EXPECT_EQ(RegFlushKey(key), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(Log("reg-flush", "key", "HKEY_LOCAL_MACHINE\\System").size(), 1u);
 }
 
 }  // namespace
