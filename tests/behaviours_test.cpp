@@ -77,7 +77,7 @@ class BehavioursTest : public vt::DeviceTest {
 
   // A stroke through screen points of the orientation at `angle`, turned into panel samples by
   // the inverse of the proxy's mapping, 150 ms a segment, after `gap` ms.
-  void Draw(std::vector<POINT> points, int angle = 0, uint32_t gap = 400) {
+  size_t Draw(std::vector<POINT> points, int angle = 0, uint32_t gap = 400) {
     for (POINT& p : points) {
       if (angle == 90) p = {p.y, 320 - p.x};
       if (angle == 270) p = {240 - p.y, p.x};
@@ -91,8 +91,10 @@ class BehavioursTest : public vt::DeviceTest {
         path.push_back({t0 + seg[k].t, seg[k].x, seg[k].y});
     }
     device->run_for(gap);
-    Play(sim::to_panel(path, device->now(), 10));
+    auto samples = sim::to_panel(path, device->now(), 10);
+    Play(samples);
     device->run_for(100);  // the broker's first tick
+    return samples.size();
   }
 
   std::string Did() const {
@@ -205,6 +207,7 @@ TEST_F(BehavioursTest, DownThenRightTurnsTheScreenAndTheNextStrokesFollowIt) {
     SCOPED_TRACE(rotation);
     Start(std::string("[") + kGestureKey +
           "]\n\"Activate\"=dword:1\n\"Rotation\"=dword:" + std::to_string(rotation) + "\n");
+    Place(Kind::List, nullptr, 0, 320);  // the whole upright screen: it keeps its rectangle
     HWND list = Place(Kind::List);
     uint32_t angle = 0;
     ASSERT_TRUE(device->reg_get_dword(kRotationKey, "Angle", &angle));
@@ -238,6 +241,11 @@ TEST_F(BehavioursTest, DownThenRightTurnsTheScreenAndTheNextStrokesFollowIt) {
     // stroke to the left).
     Draw({{160, 180}, {160, 120}}, static_cast<int>(angle));
     EXPECT_GT(dev::apps::scroll_pos(*device, list), 0);
+    // The bands follow the turned screen: a stroke from the new bottom band reaches the window
+    // system whole.
+    size_t before = device->received_samples().size();
+    size_t drawn = Draw({{160, 230}, {160, 120}}, static_cast<int>(angle));
+    EXPECT_EQ(device->received_samples().size() - before, drawn);
   }
 }
 
