@@ -268,7 +268,7 @@ TEST_F(BehavioursTest, RotateScreenWritesTheAngleAndTurnsOnlyANonSquareScreen) {
         GetSystemMetrics(SM_CXSCREEN) + GetSystemMetrics(SM_CYSCREEN) != c.width + c.height) {
       Start("", false, {c.width, c.height, 96});
       Engine();
-      device->reg_set_dword(kRotationKey, "Angle", 45);
+      device->reg_set_dword(kRotationKey, "Angle", 45);  // so that every write shows
     }
     ClearLog();
     EXPECT_EQ(g->RotateScreen(c.argument), c.result);
