@@ -17,3 +17,6 @@ inline bool WindowClassIs(HWND window, const WCHAR* name) {
   GetClassNameW(window, cls, kClassNameChars);
   return wcscmp(cls, name) == 0;
 }
+
+// Time of the previous page navigation call of this module (the browser's hold-back).
+extern DWORD lastNavTick;

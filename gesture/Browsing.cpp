@@ -1,16 +1,64 @@
-// Page navigation and zoom in the web browser.
-//
-// For now these only report that they were asked; the browser's commands come later.
-#include "gesture/DebugZones.h"
+// Page navigation and zoom in the web browser: the gesture is made on the browser's HTML view,
+// and the command goes, posted, to its frame, which carries it out itself.
+#include "gesture/Browser.h"
 #include "gesture/Gestures.h"
 
-bool Gestures::ZoomContent(HWND, bool lowerLevel) {
-  DEBUGMSG(ZONE_VERBOSE, (TEXT("ZoomContent: %s\r\n"), lowerLevel ? TEXT("lower") : TEXT("raise")));
+// Time of the previous NavPage call, whether or not it posted: calls that keep coming faster than
+// the hold-back post nothing after the first.
+DWORD lastNavTick = 0;
+
+const WORD kNavCommandLeftward = 2205;
+const WORD kNavCommandRightward = 2200;
+const LONG kNavHoldBackMs = 500;
+
+static const WCHAR kZoomKey[] = TEXT("Software\\Microsoft\\Internet Explorer\\Main");
+static const WCHAR kZoomValue[] = TEXT("ZoomSetting");
+// The level assumed when the browser's own cannot be read, and the highest it has.
+const DWORD kDefaultZoomLevel = 2;
+const DWORD kTopZoomLevel = 4;
+// The command for level n is this less n.
+const WORD kZoomCommandBase = 5677;
+
+// The browser's frame, when the window is a view inside one; null otherwise.
+static HWND BrowserFrameOf(HWND window) {
+  HWND parent = GetParent(window);
+  if (parent == nullptr || !WindowClassIs(parent, kBrowserFrameClass)) return nullptr;
+  return parent;
+}
+
+static void PostCommand(HWND frame, WORD command) {
+  PostMessageW(frame, WM_COMMAND, MAKEWPARAM(command, 0), reinterpret_cast<LPARAM>(frame));
+}
+
+bool Gestures::NavPage(HWND window, bool leftward) {
+  DWORD now = GetTickCount();
+  HWND frame = BrowserFrameOf(window);
+  if (frame != nullptr &&
+      (lastNavTick == 0 || static_cast<LONG>(now - lastNavTick) >= kNavHoldBackMs)) {
+    PostCommand(frame, leftward ? kNavCommandLeftward : kNavCommandRightward);
+  }
+  lastNavTick = now;
   return true;
 }
 
-bool Gestures::NavPage(HWND, bool leftward) {
-  DEBUGMSG(ZONE_VERBOSE,
-           (TEXT("NavPage: %s\r\n"), leftward ? TEXT("leftward") : TEXT("rightward")));
+bool Gestures::ZoomContent(HWND window, bool lowerLevel) {
+  DWORD level = kDefaultZoomLevel;
+  HWND frame = BrowserFrameOf(window);
+  if (frame == nullptr) return true;
+
+  // Each step starts from the level the browser has stored by now; the engine never writes it.
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kZoomKey, 0, 0, &key) == ERROR_SUCCESS) {
+    DWORD stored = 0;
+    if (SUCCEEDED(RegistryGetDWORD(key, nullptr, kZoomValue, &stored))) level = stored;
+    RegCloseKey(key);
+  }
+  if (lowerLevel) {
+    if (level != 0) --level;
+  } else {
+    ++level;
+  }
+  if (level > kTopZoomLevel) level = kTopZoomLevel;
+  PostCommand(frame, static_cast<WORD>(kZoomCommandBase - level));
   return true;
 }

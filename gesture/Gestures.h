@@ -77,7 +77,9 @@ class Gestures {
   bool ZoomContent(HWND window, bool lowerLevel);
   bool NavPage(HWND window, bool leftward);
   bool RotateScreen(int angle);
+  int IsLandscape();
   bool CloseWnd();
+  bool Quit(HWND window);
   bool Quit();
 
   // State of the current stroke and gesture.
@@ -126,6 +128,7 @@ class Gestures {
  protected:
   int GetGesLength();
   int GetMsgLength();
+  DWORD SetRegistryValue(const WCHAR* subkey, const WCHAR* valueName, DWORD value);
 
  private:
   void Initialise();

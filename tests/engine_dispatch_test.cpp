@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/apps.hpp"
+#include "gesture/Browser.h"
 #include "gesture/Gestures.h"
 #include "gesture/Sound.h"
 #include "support/DeviceFixture.h"
@@ -15,7 +16,6 @@ namespace {
 using dev::apps::Kind;
 
 const char kRotationKey[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\ROTATION";
-const DWORD kVerboseZone = 1u << 2;
 
 // Fills the ten slots from "D40 R60" (the rest free); '_' stands for a slot holding code 0.
 void Fill(Gestures& e, const std::string& codes) {
@@ -58,13 +58,10 @@ class EngineDispatchTest : public vt::DeviceTest {
     g->SetMsgBroker(broker);
     plain = Place(Kind::Plain);
     aware = Place(Kind::GestureAware);
-    savedZones = dpCurSettings.ulZoneMask;
-    dpCurSettings.ulZoneMask |= kVerboseZone;  // the behaviour seams report what they were asked
     ForgetEndOfContent();
   }
 
   void TearDown() override {
-    dpCurSettings.ulZoneMask = savedZones;
     g.reset();
     source.reset();
     DeviceTest::TearDown();
@@ -132,20 +129,20 @@ class EngineDispatchTest : public vt::DeviceTest {
     return out;
   }
   size_t TimerKills() const { return Log("timer-killed", "id", "5").size(); }
-  // What the screen, browser and window seams were asked for, "RotateScreen: 0;" each.
+  // What the one-shot behaviours did: "Angle 90;" for a rotation written, "command 2205;" for a
+  // command posted to the browser's frame.
   std::string Requests() const {
     std::string out;
-    for (const auto& e : Log("debug")) {
-      const std::string text = e.str("text");
-      for (const char* seam : {"RotateScreen", "NavPage", "ZoomContent", "CloseWnd"})
-        if (text.rfind(seam, 0) == 0) out += text + ";";
+    for (const auto& e : device->log().entries()) {
+      if (e.kind == "reg-write" && e.str("value") == "Angle") out += "Angle " + e.str("data") + ";";
+      if (e.kind == "post" && e.str("msg") == "WM_COMMAND")
+        out += "command " + std::to_string(std::stoul(e.str("wParam"), nullptr, 16)) + ";";
     }
     return out;
   }
 
   std::unique_ptr<Gestures> source, g;
   HWND broker = nullptr, plain = nullptr, aware = nullptr;
-  DWORD savedZones = 0;
 };
 
 TEST_F(EngineDispatchTest, HandOverTakesTheCodesUpToTheFirstFreeSlotAndSkipsNonCodes) {
@@ -274,22 +271,24 @@ TEST_F(EngineDispatchTest, OneShotBehavioursRunAtTheFirstTickAndEndTheGesture) {
     int rotation, angle;  // angle -1: none stored
     const char* requests;
   } cases[] = {
-      {"D120 Q30 R110", 1, 0, "RotateScreen: 270;"},
-      {"D120 Q30 R110", 1, 270, "RotateScreen: 0;"},
-      {"D120 Q30 R110", 1, 90, ""},
-      {"D120 Q30 R110", 0, 0, ""},
-      {"D120 Q30 R110", 1, -1, ""},
-      {"D100 L100", 1, 0, "RotateScreen: 90;"},
-      {"D100 L100", 1, 90, "RotateScreen: 0;"},
-      {"D100 L100", 1, 270, ""},
-      {"L100", 1, 0, "NavPage: leftward;"},
-      {"R100", 1, 0, "NavPage: rightward;"},
-      {"E100", 1, 0, "ZoomContent: lower;"},
-      {"Z100", 1, 0, "ZoomContent: raise;"},
-      {"Q100", 1, 0, ""},
+      {"D120 Q30 R110", 1, 0, "Angle 90;"}, {"D120 Q30 R110", 1, 270, "Angle 0;"},
+      {"D120 Q30 R110", 1, 90, ""},         {"D120 Q30 R110", 0, 0, ""},
+      {"D120 Q30 R110", 1, -1, ""},         {"D100 L100", 1, 0, "Angle 270;"},
+      {"D100 L100", 1, 90, "Angle 0;"},     {"D100 L100", 1, 270, ""},
+      {"L100", 1, 0, "command 2205;"},      {"R100", 1, 0, "command 2200;"},
+      {"E100", 1, 0, "command 5676;"},  // from the stored level 2
+      {"Z100", 1, 0, "command 5675;"},  // from the level 1 the browser stored since      {"Q100",
+                                        // 1, 0, ""},
   };
+  dev::apps::WindowSpec spec;
+  spec.kind = Kind::Browser;
+  HWND frame = dev::apps::place(*device, spec);
+  spec.kind = Kind::BrowserView;
+  spec.parent = frame;
+  HWND view = dev::apps::place(*device, spec);
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.codes) + " angle " + std::to_string(c.angle));
+    lastNavTick = 0;
     if (c.angle < 0) {
       device->reg_delete_value(kRotationKey, "Angle");
     } else {
@@ -299,12 +298,12 @@ TEST_F(EngineDispatchTest, OneShotBehavioursRunAtTheFirstTickAndEndTheGesture) {
     HandOver(c.codes);
     ClearLog();
     EXPECT_EQ(g->IsInGestureScrolling(), 0);
-    Tick(plain);
+    Tick(view);
     EXPECT_EQ(Requests(), c.requests);
     EXPECT_EQ(g->IsInGestureScrolling(), 0);
     EXPECT_EQ(ScrollStates(), "21") << "running, then ended within the tick";
     EXPECT_EQ(TimerKills(), 1u);
-    EXPECT_TRUE(Log("post").empty());
+    EXPECT_EQ(Log("post").size(), std::string(c.requests).rfind("command", 0) == 0 ? 1u : 0u);
     EXPECT_EQ(g->CodeCount, 0);
   }
 

@@ -5,6 +5,9 @@
 #include "device/apps.hpp"
 
 #include <fmt/format.h>
+#include <regext.h>
+
+#include <map>
 
 #include "../core/kernel.hpp"
 
@@ -24,6 +27,29 @@ struct Request {
 };
 
 DWORD g_thread_id = 0;
+
+// Browser commands: a page back or forward in the history, and the zoom levels 4 down to 0.
+const WORD kPageBack = 2200;
+const WORD kPageForward = 2205;
+const WORD kZoomLevel0 = 5677;
+const int kZoomLevels = 5;
+const int kFirstZoomLevel = 2;  // as the browser comes from the factory
+
+// What an application keeps of its own, beyond its window; made afresh with each window, whose
+// handle a later device may give again.
+struct AppState {
+  bool browser = false;
+  bool refuses_close = false;
+  int pages = 1;
+  int page = 1;
+  bool stores_zoom = true;
+  int zoom = kFirstZoomLevel;
+};
+std::map<uintptr_t, AppState> g_state;
+
+AppState& state_of(HWND w) {
+  return g_state[reinterpret_cast<uintptr_t>(w)];
+}
 
 const char16_t* class_of(Kind k) {
   switch (k) {
@@ -83,7 +109,17 @@ void scroll(HWND w, int bar, WPARAM wp) {
   if (pos != si.nPos) SetScrollPos(w, bar, pos, TRUE);
 }
 
+// Every application answers WM_CLOSE the one way it was made to, and says so.
+LRESULT answer_close(HWND w) {
+  bool stays = state_of(w).refuses_close;
+  log_event("app-close",
+            {{"window", window_name(window_of(w))}, {"did", stays ? "stays" : "closes"}});
+  if (!stays) DestroyWindow(w);
+  return 0;
+}
+
 LRESULT CALLBACK scrolling_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_CLOSE) return answer_close(w);
   if (m == WM_VSCROLL || m == WM_HSCROLL) {
     scroll(w, m == WM_VSCROLL ? SB_VERT : SB_HORZ, wp);
     return 0;
@@ -98,12 +134,42 @@ LRESULT CALLBACK recording_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
                                {"wParam", hex(wp)},
                                {"lParam", hex(static_cast<uint64_t>(lp))}});
   }
+  if (m == WM_CLOSE) return answer_close(w);
   return DefWindowProcW(w, m, wp, lp);
 }
 
+void log_browser(HWND w, WORD command, const char* action, const std::string& did) {
+  log_event("browser", {{"window", window_name(window_of(w))},
+                        {"command", command},
+                        {"action", action},
+                        {"did", did}});
+}
+
+// The browser's frame carries out its page and zoom commands; a page at either end of the
+// history stays where it is.
+void browser_command(HWND w, WORD command) {
+  AppState& s = state_of(w);
+  if (command == kPageBack || command == kPageForward) {
+    bool back = command == kPageBack;
+    if (back && s.page > 1) --s.page;
+    if (!back && s.page < s.pages) ++s.page;
+    log_browser(w, command, back ? "back" : "forward",
+                fmt::format("page {} of {}", s.page, s.pages));
+  } else if (command <= kZoomLevel0 && command > kZoomLevel0 - kZoomLevels) {
+    s.zoom = kZoomLevel0 - command;
+    if (s.stores_zoom) {
+      RegistrySetDWORD(HKEY_CURRENT_USER, u"Software\\Microsoft\\Internet Explorer\\Main",
+                       u"ZoomSetting", static_cast<DWORD>(s.zoom));
+    }
+    log_browser(w, command, "zoom", fmt::format("zoom level {}", s.zoom));
+  }
+}
+
 LRESULT CALLBACK plain_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_CLOSE) return answer_close(w);
   if (m == WM_COMMAND) {
     log_event("app-command", {{"window", window_name(window_of(w))}, {"id", LOWORD(wp)}});
+    if (state_of(w).browser) browser_command(w, LOWORD(wp));
     return 0;
   }
   return DefWindowProcW(w, m, wp, lp);
@@ -124,6 +190,13 @@ HWND create(const WindowSpec& s) {
   HWND w = CreateWindowExW(ex, cls.c_str(), s.title.c_str(), style, s.x, s.y, s.width, s.height,
                            s.parent, nullptr, nullptr, nullptr);
   if (w == nullptr) return nullptr;
+  AppState& state = state_of(w);
+  state = AppState{};
+  state.browser = s.kind == Kind::Browser;
+  state.refuses_close = s.refuses_close;
+  state.pages = std::max(1, s.history);
+  state.page = s.history_at >= 1 && s.history_at <= state.pages ? s.history_at : state.pages;
+  state.stores_zoom = s.stores_zoom;
   if (s.kind == Kind::List) {
     SCROLLINFO si{sizeof(SCROLLINFO),
                   SIF_RANGE | SIF_PAGE | SIF_POS,

@@ -273,7 +273,7 @@ struct Device::Impl {
   DWORD power_error = 0;
   std::deque<PanelSample> panel;
   std::vector<ReceivedSample> received;
-  int display_angle = 0;
+  int display_angle = 0;  // degrees counterclockwise, as the last display change left it
 
   // Window system.
   std::map<uintptr_t, std::unique_ptr<Window>> windows;
@@ -360,6 +360,10 @@ uint64_t next_timer_due();
 
 // A window as the log names it: its class and handle.
 std::string window_name(const Window* w);
+
+// The screen less the task bar at its top and the menu bar at its bottom, in the current
+// orientation.
+RECT work_area();
 
 // The window system's boot routine (gwes.exe main thread).
 DWORD gwes_main();

@@ -336,6 +336,15 @@ LONG WINAPI RegDeleteKeyW(HKEY h, LPCWSTR subkey) {
   return ERROR_SUCCESS;
 }
 
+// The registry is kept in memory and nothing is lost at a reset, so a flush only checks its key.
+LONG WINAPI RegFlushKey(HKEY h) {
+  auto& d = impl();
+  dev::RegKey* k = d.reg_resolve(h, nullptr, false, "RegFlushKey");
+  if (k == nullptr) return ERROR_INVALID_HANDLE;
+  dev::log_event("reg-flush", {{"key", dev::display_path(k)}});
+  return ERROR_SUCCESS;
+}
+
 HRESULT WINAPI RegistryGetDWORD(HKEY h, LPCTSTR subkey, LPCTSTR name, DWORD* out) {
   impl().preemption_point("RegistryGetDWORD");
   auto& d = impl();

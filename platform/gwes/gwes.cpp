@@ -3,6 +3,8 @@
 #include <regext.h>
 #include <tchddi.h>
 
+#include <fmt/format.h>
+
 #include "../core/kernel.hpp"
 
 namespace dev {
@@ -10,10 +12,21 @@ namespace {
 
 using TouchPanelEnableFn = UINT_PTR (*)(PFN_TOUCH_PANEL_CALLBACK, UINT_PTR);
 
+// Where a sample in the panel's quarter pixels lies on a turned screen: the panel keeps its
+// orientation, so the window system maps it as the touch driver proxy does.
+Fields turned_position(INT x, INT y) {
+  int px = x / 4, py = y / 4;
+  int angle = impl().display_angle;
+  if (angle == 90) return fmt::format("{},{}", GetSystemMetrics(SM_CXSCREEN) - py, px);
+  return fmt::format("{},{}", py, GetSystemMetrics(SM_CYSCREEN) - px);
+}
+
 BOOL window_system_sample(TOUCH_PANEL_SAMPLE_FLAGS flags, INT x, INT y) {
   auto& d = impl();
   d.received.push_back({d.clock, flags, x, y});
-  log_event("sample", {{"flags", hex(flags)}, {"x", x}, {"y", y}});
+  Fields fields = {{"flags", hex(flags)}, {"x", x}, {"y", y}};
+  if (d.display_angle == 90 || d.display_angle == 270) fields["screen"] = turned_position(x, y);
+  log_event("sample", fields);
   return TRUE;
 }
 

@@ -38,6 +38,8 @@ const char* message_name(UINT m) {
       return "WM_DESTROY";
     case WM_CLOSE:
       return "WM_CLOSE";
+    case WM_SIZE:
+      return "WM_SIZE";
     case WM_TIMER:
       return "WM_TIMER";
     case WM_COMMAND:
@@ -270,8 +272,17 @@ HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR cls, LPCWSTR title, DWORD st
 }
 
 BOOL WINAPI DestroyWindow(HWND h) {
+  auto& d = impl();
   Window* w = dev::window_of(h, "DestroyWindow");
   if (w == nullptr) return FALSE;
+  // The phone's documentation forbids it and desktop Win32 refuses it: only a window's own thread
+  // destroys it. A thread that has ended cannot, so its windows are anybody's.
+  dev::Thread* self = d.current();
+  if (w->thread != self && !self->is_host && !w->thread->finished) {
+    dev::log_event("call-refused", {{"call", "DestroyWindow"}, {"window", dev::window_name(w)}});
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   dev::destroy(w);
   return TRUE;
 }

@@ -227,6 +227,7 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define WM_NULL 0x0000
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
+#define WM_SIZE 0x0005
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
 #define WM_TIMER 0x0113
@@ -313,6 +314,8 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define LOGPIXELSY 90
 #define CW_USEDEFAULT ((int)0x80000000)
 
+#define SIZE_RESTORED 0
+
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 
@@ -322,6 +325,64 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define SM_CYSCREEN 1
 #define SM_CXVSCROLL 2
 #define SM_CYHSCROLL 3
+
+// ---- Display settings ------------------------------------------------------------------------
+
+#define CCHDEVICENAME 32
+#define CCHFORMNAME 32
+
+// The display-mode record as the platform lays it out: the orientation comes last.
+typedef struct _devicemodeW {
+  WCHAR dmDeviceName[CCHDEVICENAME];
+  WORD dmSpecVersion;
+  WORD dmDriverVersion;
+  WORD dmSize;
+  WORD dmDriverExtra;
+  DWORD dmFields;
+  short dmOrientation;
+  short dmPaperSize;
+  short dmPaperLength;
+  short dmPaperWidth;
+  short dmScale;
+  short dmCopies;
+  short dmDefaultSource;
+  short dmPrintQuality;
+  short dmColor;
+  short dmDuplex;
+  short dmYResolution;
+  short dmTTOption;
+  short dmCollate;
+  WCHAR dmFormName[CCHFORMNAME];
+  WORD dmLogPixels;
+  DWORD dmBitsPerPel;
+  DWORD dmPelsWidth;
+  DWORD dmPelsHeight;
+  DWORD dmDisplayFlags;
+  DWORD dmDisplayFrequency;
+  DWORD dmDisplayOrientation;
+} DEVMODEW, *PDEVMODEW, *LPDEVMODEW;
+typedef DEVMODEW DEVMODE;
+typedef LPDEVMODEW LPDEVMODE;
+
+#define DM_DISPLAYORIENTATION 0x00800000L
+#define DM_DISPLAYQUERYORIENTATION 0x01000000L
+// Orientations, counterclockwise; as a query's answer they combine as bits.
+#define DMDO_0 0
+#define DMDO_90 1
+#define DMDO_180 2
+#define DMDO_270 4
+
+#define CDS_UPDATEREGISTRY 0x00000001
+#define CDS_TEST 0x00000002
+#define CDS_RESET 0x40000000
+
+#define DISP_CHANGE_SUCCESSFUL 0
+#define DISP_CHANGE_RESTART 1
+#define DISP_CHANGE_FAILED (-1)
+#define DISP_CHANGE_BADMODE (-2)
+#define DISP_CHANGE_NOTUPDATED (-3)
+#define DISP_CHANGE_BADFLAGS (-4)
+#define DISP_CHANGE_BADPARAM (-5)
 
 // ---- Libraries ------------------------------------------------------------------------------
 
@@ -453,6 +514,7 @@ LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD
                            const BYTE* lpData, DWORD cbData);
 LONG WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
 LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+LONG WINAPI RegFlushKey(HKEY hKey);
 #define RegOpenKeyEx RegOpenKeyExW
 #define RegCreateKeyEx RegCreateKeyExW
 #define RegQueryValueEx RegQueryValueExW
@@ -460,6 +522,9 @@ LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
 
 // Screen.
 int WINAPI GetSystemMetrics(int nIndex);
+LONG WINAPI ChangeDisplaySettingsExW(LPCWSTR lpszDeviceName, LPDEVMODEW lpDevMode, HWND hwnd,
+                                     DWORD dwflags, LPVOID lParam);
+#define ChangeDisplaySettingsEx ChangeDisplaySettingsExW
 
 // Windows, classes and messages.
 ATOM WINAPI RegisterClassW(const WNDCLASSW* lpWndClass);

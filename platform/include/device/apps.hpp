@@ -30,6 +30,11 @@ struct WindowSpec {
   bool ink = false;    // sets the extended style bit that makes a window not scrollable
   std::u16string cls;  // overrides the kind's class name
   std::u16string title;
+  bool refuses_close = false;  // WM_CLOSE is logged and ignored; otherwise the window closes
+  // Browser frame: the pages of its history and the one shown (1 to history, 0 for the last).
+  int history = 1;
+  int history_at = 0;
+  bool stores_zoom = true;  // false: a browser that never writes "ZoomSetting"
 };
 
 // Kind names as scenarios write them: list, browser, view, sip, opera, aware, plain.
