@@ -63,6 +63,9 @@ std::vector<std::string> tokens(const std::string& line, const std::string& file
 
 }  // namespace
 
+CommandError::CommandError(const std::string& file, int line, const std::string& reason)
+    : std::runtime_error(file + ":" + std::to_string(line) + ": " + reason) {}
+
 long long number(const Command& c, size_t i, long long lo, long long hi, const std::string& file) {
   const std::string& s = c.args.at(i);
   size_t used = 0;

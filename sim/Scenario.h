@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,13 @@ struct Scenario {
   uint32_t boot_tick = 0;
   bool install = true;  // boot with the gesture system installed
   std::vector<Command> commands;
+};
+
+// A command that passed the checks but could not be carried out when its time came (a window
+// that is gone, a class no window has): the run cannot go on as the scenario meant.
+class CommandError : public std::runtime_error {
+ public:
+  CommandError(const std::string& file, int line, const std::string& reason);
 };
 
 // Parses and checks a scenario; throws dev::InputError naming file and line.

@@ -60,5 +60,8 @@ int main(int argc, char** argv) {
   } catch (const dev::InputError& e) {
     std::cerr << "vexori-sim: " << e.what() << '\n';
     return 2;
+  } catch (const sim::CommandError& e) {
+    std::cerr << "vexori-sim: " << e.what() << '\n';
+    return 4;
   }
 }

@@ -10,6 +10,8 @@
 #include <map>
 #include <sstream>
 
+#include <fmt/format.h>
+
 #include "Replay.h"
 #include "Runner.h"
 
@@ -128,7 +130,11 @@ TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
                {"reg HKLM\\Software\\Quob Activate qword 1\n", 1, "reg takes"},
                {"reg HKEY_NOWHERE\\Software Activate dword 1\n", 1, "registry root"},
                {"reg-delete HKNOPE\\Software Activate\n", 1, "registry root"},
-               {"window l list 0 0 10 10\ndestroy m\n", 2, "no window named"}};
+               {"window l list 0 0 10 10\ndestroy m\n", 2, "no window named"},
+               {"post l 1 0 0\n", 1, "no window named"},
+               {"send class: 1 0 0\n", 1, "class name"},
+               {"post class:X 1 0\n", 1, "takes WINDOW MSG"},
+               {"send class:X 0x100000000 0 0\n", 1, "out of range"}};
   for (const auto& c : cases) {
     try {
       sim::parse_scenario(c.text, "dir/case.scn", "dir");
@@ -188,6 +194,34 @@ TEST_F(SimTest, EveryCommandRunsAndExpectationsReportTheirLine) {
   EXPECT_EQ(r.received_samples, r.panel_samples);
   EXPECT_EQ(log["panel"].at(0).time, 40u);
   EXPECT_EQ(log["panel"].at(0).num("x"), 400);
+}
+
+// Messages reach a placed window by its label and another process's window by its class; a
+// window that went by itself (WM_CLOSE) stops the run at the next command that names it.
+TEST(SimMessages, PostAndSendByLabelOrClassAndAWindowThatWent) {
+  auto s = sim::parse_scenario(
+      "window v aware 0 26 240 268\npost v 0x400 1 2\nsend class:GST_Viewer 0x401 3 0xFFFFFFFF\n"
+      "post class:MSGBROKER 0 0 0\nsend v 0x10 0 0\npost v 1 0 0\n",
+      "msg.scn", "");
+  std::vector<dev::LogEntry> log;
+  sim::RunOptions options;
+  options.live = [&log](const dev::LogEntry& e) { log.push_back(e); };
+  try {
+    sim::run_scenario(s, options);
+    ADD_FAILURE() << "a message to a closed window was carried out";
+  } catch (const sim::CommandError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("msg.scn:6: ", 0), 0u) << e.what();
+  }
+  std::string seen;
+  for (const auto& e : log) {
+    if (e.kind == "app-received")
+      seen += fmt::format("{} {} {};", e.num("msg"), e.str("wParam"), e.str("lParam"));
+    if (e.kind == "post" && e.str("window").rfind("MSGBROKER:", 0) == 0) seen += "broker;";
+    if (e.kind == "send-answer") seen += "answer " + e.str("target") + ";";
+  }
+  // A sent message is answered before the posted one still queued.
+  EXPECT_EQ(seen,
+            "1025 0x3 0xffffffff;1024 0x1 0x2;answer class:GST_Viewer;broker;16 0x0 0x0;answer v;");
 }
 
 TEST_F(SimTest, RecordedStrokesAndResampling) {
