@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <filesystem>
+#include <set>
 
 #include "Replay.h"
 #include "Windows.h"
@@ -46,6 +47,32 @@ void count_samples(RunResult& r) {
   }
 }
 
+// Entries by which a boot tells that something it was to bring up did not come up.
+const std::set<std::string> kBootFailures = {"module-missing", "module-bad", "module-attach-failed",
+                                             "driver-failed", "touch-driver-failed"};
+
+// Boots the device and checks that it came up whole: every library and driver of its registry
+// loaded and a touch driver enabled. A device without its broker or proxy would pass every stroke
+// straight through, which looks like a run that went well.
+void boot_whole(dev::Device& device, const Scenario& s,
+                const std::function<void(const dev::LogEntry&)>& live) {
+  std::vector<std::string> failed;
+  bool touch = false;
+  device.log().on_entry = [&](const dev::LogEntry& e) {
+    if (kBootFailures.count(e.kind))
+      failed.push_back(e.process + " " + e.kind + " " + e.fields.dump());
+    touch = touch || e.kind == "touch-enabled";
+    if (live) live(e);
+  };
+  device.boot();
+  device.log().on_entry = live;
+  if (!touch) failed.push_back("no touch driver was enabled");
+  if (failed.empty()) return;
+  std::string what;
+  for (const auto& f : failed) what += (what.empty() ? "" : "; ") + f;
+  throw DeviceDownError(s.file + ": the device did not come up as installed: " + what);
+}
+
 }  // namespace
 
 RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
@@ -59,8 +86,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
 
   RunResult result;
   dev::Device device(config);
-  device.log().on_entry = opt.live;
-  device.boot();
+  boot_whole(device, s, opt.live);
   uint64_t cursor = device.now();
   std::map<std::string, HWND> windows;  // placed by the scenario, by label
 

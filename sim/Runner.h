@@ -2,12 +2,29 @@
 #pragma once
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "Scenario.h"
 
 namespace sim {
+
+// Exit codes of vexori-sim (docs/scenarios.md lists them).
+enum ExitCode {
+  kExitOk = 0,
+  kExitExpectation = 1,  // an expect line failed
+  kExitBadInput = 2,     // the scenario or a file it names has an error
+  kExitDeviceDown = 3,   // the device did not come up as the scenario installed it
+  kExitCommand = 4,      // a command could not be carried out when its time came
+  kExitUsage = 64,       // the command line is wrong
+};
+
+// The device's boot did not bring up what the scenario installed.
+class DeviceDownError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct RunOptions {
   std::string windows_dir = VEXORI_WINDOWS_DIR;

@@ -1,10 +1,13 @@
 // vexori-sim: boots the simulated device with the gesture system installed and plays scenarios.
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <pthread.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <thread>
 
 #include "Runner.h"
 
@@ -27,41 +30,82 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
   }
   if (!out.json) std::cout << '\n' << result.summary();
   std::cout.flush();
-  return result.failures.empty() ? 0 : 1;
+  return result.failures.empty() ? sim::kExitOk : sim::kExitExpectation;
+}
+
+// A program ended by SIGINT, SIGTERM or SIGHUP ends as the signal would have ended it, but only
+// after it removed its devices' folders. A handler may not do that work, so the signals are
+// blocked in every thread (device threads inherit the mask) and one thread waits for them.
+void end_cleanly_on_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([set] {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) return;
+    dev::remove_device_folders();
+    std::signal(sig, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    std::raise(sig);
+  }).detach();
+}
+
+// One option at most once: a repeated one is a mistake, not a choice of the last.
+CLI::Option* once(CLI::Option* option) {
+  return option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  end_cleanly_on_signals();
   CLI::App app{"vexori-sim: the gesture system on a simulated touch-screen phone"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", VEXORI_VERSION);
   sim::RunOptions options;
   Output out;
   auto common = [&](CLI::App* cmd) {
-    cmd->add_flag("--json", out.json, "print the event log as JSON Lines");
-    cmd->add_option("--jsonl", out.jsonl_file, "also write the event log as JSON Lines to FILE");
-    cmd->add_option("--windows", options.windows_dir, "folder of the device's \\Windows libraries")
+    once(cmd->add_flag("--json", out.json, "print the event log as JSON Lines"));
+    once(cmd->add_option("--jsonl", out.jsonl_file,
+                         "also write the event log as JSON Lines to FILE"))
+        ->type_name("FILE");
+    once(cmd->add_option("--windows", options.windows_dir,
+                         "folder of the device's \\Windows libraries"))
         ->check(CLI::ExistingDirectory);
-    cmd->add_flag("--realtime", options.realtime, "let the device clock follow the wall clock");
-    cmd->add_option("--audio", options.audio_file,
-                    "mix every sound played into FILE (WAV, 16-bit stereo, 44100 Hz)");
+    once(cmd->add_flag("--realtime", options.realtime,
+                       "let the device clock follow the wall clock"));
+    once(cmd->add_option("--audio", options.audio_file,
+                         "mix every sound played into FILE (WAV, 16-bit stereo, 44100 Hz)"))
+        ->type_name("FILE");
   };
   CLI::App* demo = app.add_subcommand("demo", "boot the device and play the built-in tour");
   common(demo);
   std::string file;
   CLI::App* run = app.add_subcommand("run", "play a scenario file");
-  run->add_option("file", file, "the scenario")->required();
+  run->add_option("file", file, "the scenario")->required()->type_name("SCENARIO");
   common(run);
-  CLI11_PARSE(app, argc, argv);
+  // The program's own --help shows every subcommand's options; each subcommand keeps its own.
+  app.set_help_flag();
+  app.set_help_all_flag("-h,--help", "print this help, with every subcommand's options");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? sim::kExitOk : sim::kExitUsage;
+  }
 
   try {
     if (*demo) return play(sim::tour_scenario(options.source_dir), options, out);
     return play(sim::load_scenario(file), options, out);
   } catch (const dev::InputError& e) {
     std::cerr << "vexori-sim: " << e.what() << '\n';
-    return 2;
+    return sim::kExitBadInput;
   } catch (const sim::CommandError& e) {
     std::cerr << "vexori-sim: " << e.what() << '\n';
-    return 4;
+    return sim::kExitCommand;
+  } catch (const std::exception& e) {
+    // DeviceDownError, or a device that could not even be made (no folder of its own).
+    std::cerr << "vexori-sim: " << e.what() << '\n';
+    return sim::kExitDeviceDown;
   }
 }

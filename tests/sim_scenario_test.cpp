@@ -224,6 +224,39 @@ TEST(SimMessages, PostAndSendByLabelOrClassAndAWindowThatWent) {
             "1025 0x3 0xffffffff;1024 0x1 0x2;answer class:GST_Viewer;broker;16 0x0 0x0;answer v;");
 }
 
+// A boot that did not bring up what the scenario installed fails the run instead of passing every
+// stroke straight through; without the installation the broker's library is not wanted.
+TEST_F(SimTest, ADeviceThatDidNotComeUpFailsTheRun) {
+  const struct {
+    const char* broken;  // emptied, or removed with a leading '-'
+    const char* scenario;
+    const char* named;  // in the failure, or nullptr when the run goes on
+  } cases[] = {{"Quenza.dll", "wait 10\n", "Quenza.dll"},
+               {"Quenza.dll", "install off\nwait 10\n", nullptr},
+               {"-Pallux.dll", "wait 10\n", "Pallux.dll"},
+               {"-touch.dll", "install off\nwait 10\n", "touch.dll"}};
+  for (const auto& c : cases) {
+    fs::path windows = dir_ / "windows";
+    fs::remove_all(windows);
+    fs::copy(VEXORI_WINDOWS_DIR, windows);
+    std::string broken = c.broken;
+    if (broken[0] == '-') {
+      fs::remove(windows / broken.substr(1));
+    } else {
+      Write("windows/" + broken, "");
+    }
+    sim::RunOptions options;
+    options.windows_dir = windows.string();
+    try {
+      sim::run_scenario(sim::parse_scenario(c.scenario, "boot.scn", ""), options);
+      EXPECT_EQ(c.named, nullptr) << c.broken << " did not fail the run";
+    } catch (const sim::DeviceDownError& e) {
+      ASSERT_NE(c.named, nullptr) << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.named), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST_F(SimTest, RecordedStrokesAndResampling) {
   // Gaps longer than the limit hold the position; a short one is interpolated; the last point is
   // always reached.
@@ -267,25 +300,54 @@ TEST_F(SimTest, RecordedStrokesAndResampling) {
 TEST_F(SimTest, ProgramExitCodes) {
   std::string sim = VEXORI_WINDOWS_DIR "/../vexori-sim";
   if (!fs::exists(sim)) GTEST_SKIP() << "vexori-sim is not built";
-  std::string err = (dir_ / "stderr.txt").string();
-  // Runs a scenario; returns the exit code and checks that stderr names `where`.
-  auto run = [&](const std::string& scenario, const std::string& where = "") {
-    int status = std::system((sim + " " + scenario + " >/dev/null 2>" + err).c_str());
+  std::string at = dir_.string() + "/";
+  auto here = [&](std::string text) {
+    for (size_t p; (p = text.find('@')) != std::string::npos;) text.replace(p, 1, at);
+    return text;
+  };
+  Write("bad.scn", "wait 10\ntap 10 10\nsmudge 4\n");
+  Write("root.scn", "wait 10\nreg HKXX\\Software A dword 1\n");
+  Write("bad.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software]\n\"A\"=dword:xyz\n");
+  Write("regfile.scn", "regfile bad.reg\n");
+  Write("unmet.scn", "tap 10 10\nexpect sample 1\n");
+  Write("gone.scn", "wait 10\npost class:NoSuchClass 1 0 0\n");
+  Write("ok.scn", "wait 10\n");
+  Write("long.scn", "wait 60000\n");
+  fs::copy(VEXORI_WINDOWS_DIR, dir_ / "broken");
+  Write("broken/Quenza.dll", "");
+  const struct {
+    std::string args;
+    int code;
+    std::string message;  // in stderr
+  } cases[] = {{"demo", 0, ""},
+               {"--version", 0, ""},
+               {"run @unmet.scn", 1, ""},
+               {"run @bad.scn", 2, "@bad.scn:3: "},
+               {"run @root.scn", 2, "@root.scn:2: "},
+               {"run @regfile.scn", 2, "@bad.reg:3: "},
+               {"run @ok.scn --windows @broken", 3, "Quenza.dll"},
+               {"run @gone.scn", 4, "@gone.scn:2: "},
+               {"run", 64, "required"},
+               {"run @ok.scn --jsonl @a --jsonl @b", 64, "--jsonl"},
+               {"demo --json --json", 64, "--json"}};
+  for (const auto& c : cases) {
+    std::string err = at + "stderr.txt";
+    // The device's folders go to the scratch folder, to see that none outlives its run.
+    int status = std::system(
+        ("TMPDIR=" + at + " " + sim + " " + here(c.args) + " >/dev/null 2>" + err).c_str());
     std::ifstream in(err);
     std::string text((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_NE(text.find(where), std::string::npos) << text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  };
-  EXPECT_EQ(run("demo"), 0);
-  std::string bad = Write("bad.scn", "wait 10\ntap 10 10\nsmudge 4\n");
-  EXPECT_EQ(run("run " + bad, bad + ":3: "), 2);
-  std::string root = Write("root.scn", "wait 10\nreg HKXX\\Software A dword 1\n");
-  EXPECT_EQ(run("run " + root, root + ":2: "), 2);
-  Write("bad.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software]\n\"A\"=dword:xyz\n");
-  EXPECT_EQ(
-      run("run " + Write("regfile.scn", "regfile bad.reg\n"), (dir_ / "bad.reg").string() + ":3: "),
-      2);
-  EXPECT_EQ(run("run " + Write("unmet.scn", "tap 10 10\nexpect sample 1\n")), 1);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.code) << c.args << "\n" << text;
+    EXPECT_NE(text.find(here(c.message)), std::string::npos) << c.args << "\n" << text;
+  }
+  // A run ended by SIGTERM removes its device's folder too.
+  int status = std::system(("TMPDIR=" + at + " timeout -s TERM 0.5 " + sim + " run --realtime " +
+                            at + "long.scn >/dev/null")
+                               .c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 124) << "the run should have been ended by the signal";
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    EXPECT_NE(entry.path().filename().string().rfind("vexori-", 0), 0u) << entry.path();
+  }
 }
 
 }  // namespace

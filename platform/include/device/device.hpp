@@ -127,6 +127,10 @@ class Device {
   std::unique_ptr<Impl> impl_;
 };
 
+// Removes the host folders of every device alive now, where the loader keeps their copies of
+// libraries: for a program about to end on a signal, whose devices are never destroyed.
+void remove_device_folders();
+
 // The device that the calling thread belongs to; null when none is running.
 Device* current_device();
 
