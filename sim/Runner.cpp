@@ -16,9 +16,7 @@ const uint32_t kDefaultTapMs = 80;
 const uint32_t kSettleMs = 500;  // run on after the last command, so that late work shows
 
 std::string resolve(const Scenario& s, const std::string& path) {
-  std::filesystem::path p(path);
-  if (p.is_relative() && !s.dir.empty()) p = std::filesystem::path(s.dir) / p;
-  return p.string();
+  return resolve_path(s.dir, path);
 }
 
 uint32_t period_of(uint32_t rate) {
@@ -113,7 +111,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
         pts = straight_stroke(x, y, x, y, hold, 0, rate);
       } else if (c.verb == "replay") {
         auto o = options(c, 1, {"rate", "native"}, s.file);
-        RecordedStroke stroke = load_recorded_stroke(resolve(s, a[0]));
+        const RecordedStroke& stroke = *c.stroke;
         if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
         pts = o.count("native") && o["native"] ? stroke.points : resample(stroke, rate);
       } else {

@@ -49,6 +49,6 @@ struct RunResult {
 RunResult run_scenario(const Scenario& scenario, const RunOptions& options = {});
 
 // The built-in tour of `vexori-sim demo`.
-Scenario tour_scenario(const std::string& source_dir);
+Scenario tour_scenario();
 
 }  // namespace sim

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <thread>
 
+#include "OutputFile.h"
 #include "Runner.h"
 
 namespace {
@@ -19,15 +21,25 @@ struct Output {
 };
 
 int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& out) {
+  std::optional<sim::OutputFile> jsonl, audio;
+  if (!out.jsonl_file.empty()) jsonl.emplace(out.jsonl_file);
+  if (!options.audio_file.empty()) {
+    audio.emplace(options.audio_file);
+    options.audio_file = audio->path();
+  }
+  for (const auto& w : scenario.warnings) std::cerr << "vexori-sim: " << w << '\n';
   options.live = [&out](const dev::LogEntry& e) {
     std::cout << (out.json ? e.json() : e.text()) << '\n';
   };
   sim::RunResult result = sim::run_scenario(scenario, options);
-  if (!out.jsonl_file.empty()) {
-    std::ofstream file(out.jsonl_file);
+  if (jsonl) {
+    std::ofstream file(jsonl->path());
     file << result.jsonl();
+    file.close();
     if (!file) throw dev::InputError(out.jsonl_file, 0, "cannot write the log");
+    jsonl->commit();
   }
+  if (audio) audio->commit();
   if (!out.json) std::cout << '\n' << result.summary();
   std::cout.flush();
   return result.failures.empty() ? sim::kExitOk : sim::kExitExpectation;
@@ -45,6 +57,7 @@ void end_cleanly_on_signals() {
     int sig = 0;
     if (sigwait(&set, &sig) != 0) return;
     dev::remove_device_folders();
+    sim::remove_unfinished_outputs();
     std::signal(sig, SIG_DFL);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     std::raise(sig);
@@ -95,7 +108,7 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (*demo) return play(sim::tour_scenario(options.source_dir), options, out);
+    if (*demo) return play(sim::tour_scenario(), options, out);
     return play(sim::load_scenario(file), options, out);
   } catch (const dev::InputError& e) {
     std::cerr << "vexori-sim: " << e.what() << '\n';

@@ -54,7 +54,7 @@ sim::Scenario OwnScenario() {
 // The same scenario twice gives the same log byte for byte; booted just before the tick count
 // wraps, only the ticks change.
 TEST(SimLog, SameScenarioSameLogAndTheWrapChangesOnlyTheTicks) {
-  for (auto scenario : {sim::tour_scenario(VEXORI_SOURCE_DIR), OwnScenario()}) {
+  for (auto scenario : {sim::tour_scenario(), OwnScenario()}) {
     scenario.boot_tick = 1000;
     auto first = sim::run_scenario(scenario);
     auto second = sim::run_scenario(scenario);
@@ -305,40 +305,71 @@ TEST_F(SimTest, ProgramExitCodes) {
     for (size_t p; (p = text.find('@')) != std::string::npos;) text.replace(p, 1, at);
     return text;
   };
-  Write("bad.scn", "wait 10\ntap 10 10\nsmudge 4\n");
-  Write("root.scn", "wait 10\nreg HKXX\\Software A dword 1\n");
   Write("bad.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software]\n\"A\"=dword:xyz\n");
-  Write("regfile.scn", "regfile bad.reg\n");
-  Write("unmet.scn", "tap 10 10\nexpect sample 1\n");
-  Write("gone.scn", "wait 10\npost class:NoSuchClass 1 0 0\n");
-  Write("ok.scn", "wait 10\n");
   Write("long.scn", "wait 60000\n");
+  auto point = [](const std::string& attributes) {
+    return "<Gesture>\n<Point X=\"1\" Y=\"1\" T=\"0\"/>\n<Point " + attributes + "/></Gesture>";
+  };
+  Write("abc.xml", point("X=\"abc\" Y=\"1\" T=\"1\""));
+  Write("far.xml", point("X=\"100000\" Y=\"1\" T=\"1\""));
+  Write("late.xml", point("X=\"1\" Y=\"1\" T=\"4000000000\""));
+  Write("latin1.xml", point("X=\"1\" Y=\"1\" T=\"1\" Name=\"caf\xE9\""));
   fs::copy(VEXORI_WINDOWS_DIR, dir_ / "broken");
   Write("broken/Quenza.dll", "");
+  // Each row's scenario is written to s.scn; runs of the device also write --jsonl @out.jsonl,
+  // which only a run that ended may leave, and refused input prints nothing on stdout.
   const struct {
+    std::string scenario;
     std::string args;
     int code;
     std::string message;  // in stderr
-  } cases[] = {{"demo", 0, ""},
-               {"--version", 0, ""},
-               {"run @unmet.scn", 1, ""},
-               {"run @bad.scn", 2, "@bad.scn:3: "},
-               {"run @root.scn", 2, "@root.scn:2: "},
-               {"run @regfile.scn", 2, "@bad.reg:3: "},
-               {"run @ok.scn --windows @broken", 3, "Quenza.dll"},
-               {"run @gone.scn", 4, "@gone.scn:2: "},
-               {"run", 64, "required"},
-               {"run @ok.scn --jsonl @a --jsonl @b", 64, "--jsonl"},
-               {"demo --json --json", 64, "--json"}};
+  } cases[] = {{"", "demo", 0, ""},
+               {"", "--version", 0, ""},
+               {"reg HKLM\\Software\\Quob\\Gesture Sound string 1\n", "run @s.scn", 0, "warning"},
+               {"tap 10 10\nexpect sample 1\n", "run @s.scn", 1, ""},
+               {"wait 10\ntap 10 10\nsmudge 4\n", "run @s.scn", 2, "@s.scn:3: "},
+               {"wait 10\nreg HKXX\\Software A dword 1\n", "run @s.scn", 2, "@s.scn:2: "},
+               {"wait 10\nregfile bad.reg\n", "run @s.scn", 2, "@bad.reg:3: "},
+               {"note \"caf\xE9\"\n", "run @s.scn", 2, "@s.scn:1: not valid UTF-8"},
+               {"wait 5\nreplay abc.xml\n", "run @s.scn", 2,
+                "abc.xml:3: X=\"abc\" is not a whole number (named by @s.scn:2)"},
+               {"replay far.xml\n", "run @s.scn", 2, "far.xml:3: X=\"100000\" is out of range"},
+               {"replay late.xml\n", "run @s.scn", 2, "late.xml:3: the stroke lasts longer"},
+               {"replay latin1.xml\n", "run @s.scn", 2, "latin1.xml:3: not valid UTF-8"},
+               {"replay .\n", "run @s.scn", 2, "is a directory"},
+               {"regfile .\n", "run @s.scn", 2, "is a directory"},
+               {"", "run @", 2, "is a directory"},
+               {"tap 10 10 rate 0\n", "run @s.scn", 2, "out of range"},
+               {"tap 10 10 rate 50 rate 60\n", "run @s.scn", 2, "given twice"},
+               {"expect smaple 1\n", "run @s.scn", 2, "no entries of kind 'smaple'"},
+               {"wait 10\n", "run @s.scn --audio @", 2, "is a directory"},
+               {"wait 10\n", "run @s.scn --audio @none/a.wav", 2, "cannot be written"},
+               {"wait 10\n", "run @s.scn --windows @broken", 3, "Quenza.dll"},
+               {"wait 10\npost class:NoSuchClass 1 0 0\n", "run @s.scn", 4, "@s.scn:2: "},
+               {"", "run", 64, "required"},
+               {"wait 10\n", "run @s.scn --windows @s.scn", 64, "--windows"},
+               {"wait 10\n", "run @s.scn --jsonl @a", 64, "--jsonl"},
+               {"", "demo --json --json", 64, "--json"}};
   for (const auto& c : cases) {
-    std::string err = at + "stderr.txt";
+    Write("s.scn", c.scenario);
+    std::string args = here(c.args);
+    bool device = c.args.rfind("run @", 0) == 0 || c.args.rfind("demo", 0) == 0;
+    if (device) args += " --jsonl " + at + "out.jsonl";
     // The device's folders go to the scratch folder, to see that none outlives its run.
     int status = std::system(
-        ("TMPDIR=" + at + " " + sim + " " + here(c.args) + " >/dev/null 2>" + err).c_str());
-    std::ifstream in(err);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
+        ("TMPDIR=" + at + " " + sim + " " + args + " >" + at + "stdout.txt 2>" + at + "stderr.txt")
+            .c_str());
+    std::ifstream err(at + "stderr.txt");
+    std::string text((std::istreambuf_iterator<char>(err)), {});
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.code) << c.args << "\n" << text;
     EXPECT_NE(text.find(here(c.message)), std::string::npos) << c.args << "\n" << text;
+    if (c.code == 2 || c.code == 64) {
+      EXPECT_EQ(fs::file_size(at + "stdout.txt"), 0u) << c.args;
+    }
+    if (device) {
+      EXPECT_EQ(fs::exists(at + "out.jsonl"), c.code <= 1) << c.args;
+    }
+    fs::remove(at + "out.jsonl");
   }
   // A run ended by SIGTERM removes its device's folder too.
   int status = std::system(("TMPDIR=" + at + " timeout -s TERM 0.5 " + sim + " run --realtime " +

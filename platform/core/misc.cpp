@@ -4,6 +4,7 @@
 #include <regext.h>
 
 #include <algorithm>
+#include <set>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -175,6 +176,56 @@ std::string EventLog::text() const {
 
 std::string EventLog::jsonl() const {
   return to_jsonl(entries_);
+}
+
+bool is_log_kind(const std::string& kind) {
+  static const std::set<std::string> kKinds = {"app-command",
+                                               "app-received",
+                                               "bad-handle",
+                                               "boot",
+                                               "debug",
+                                               "debug-zones",
+                                               "driver-deinit",
+                                               "driver-deinit-failed",
+                                               "driver-failed",
+                                               "driver-loaded",
+                                               "event-data",
+                                               "foreground",
+                                               "kernel",
+                                               "module-attach-failed",
+                                               "module-bad",
+                                               "module-load",
+                                               "module-missing",
+                                               "module-unload",
+                                               "note",
+                                               "panel",
+                                               "panel-dropped",
+                                               "post",
+                                               "power-notify",
+                                               "power-state",
+                                               "process-start",
+                                               "reg-delete",
+                                               "reg-load",
+                                               "reg-notify",
+                                               "reg-write",
+                                               "sample",
+                                               "scroll-pos",
+                                               "send",
+                                               "send-answer",
+                                               "sound",
+                                               "stream-call",
+                                               "thread-exit",
+                                               "thread-start",
+                                               "timer-killed",
+                                               "timer-set",
+                                               "touch-call",
+                                               "touch-driver",
+                                               "touch-driver-failed",
+                                               "touch-enabled",
+                                               "window-created",
+                                               "window-destroyed",
+                                               "window-shown"};
+  return kKinds.count(kind) > 0;
 }
 
 void log_event(const std::string& kind, Fields fields) {

@@ -127,6 +127,9 @@ class Device {
   std::unique_ptr<Impl> impl_;
 };
 
+// Reads and checks a .reg file whole without applying it; throws InputError as load_reg_file.
+void check_reg_file(const std::string& path);
+
 // Removes the host folders of every device alive now, where the loader keeps their copies of
 // libraries: for a program about to end on a signal, whose devices are never destroyed.
 void remove_device_folders();

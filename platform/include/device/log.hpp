@@ -59,6 +59,10 @@ class EventLog {
 std::string to_text(const std::vector<LogEntry>& entries);
 std::string to_jsonl(const std::vector<LogEntry>& entries);
 
+// True for the kinds of entry the device and the simulator make; an expectation about any other
+// kind could never be met or missed.
+bool is_log_kind(const std::string& kind);
+
 // A number in hexadecimal with 0x, as the log shows flags and handles.
 std::string hex(uint64_t v);
 
