@@ -31,11 +31,12 @@ struct RunOptions {
   std::string source_dir = VEXORI_SOURCE_DIR;
   bool realtime = false;
   std::function<void(const dev::LogEntry&)> live;  // sees each log entry as it is made
+  bool keep_log = true;    // false: entries only reach `live`, and RunResult::log stays empty
   std::string audio_file;  // when set, everything played is mixed into this WAV file
 };
 
 struct RunResult {
-  std::vector<dev::LogEntry> log;
+  std::vector<dev::LogEntry> log;     // with RunOptions::keep_log
   std::vector<std::string> failures;  // unmet expectations, "file:line: what"
   uint64_t end_time = 0;              // device time (ms since boot) when the run ended
   size_t panel_samples = 0;           // samples the stock driver reported

@@ -28,15 +28,22 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
     options.audio_file = audio->path();
   }
   for (const auto& w : scenario.warnings) std::cerr << "vexori-sim: " << w << '\n';
-  options.live = [&out](const dev::LogEntry& e) {
-    std::cout << (out.json ? e.json() : e.text()) << '\n';
+  std::ofstream jsonl_out;
+  if (jsonl) {
+    jsonl_out.open(jsonl->path());
+    if (!jsonl_out) throw dev::InputError(out.jsonl_file, 0, "cannot be written");
+  }
+  // The log goes out as the run goes; nothing of it is kept.
+  options.keep_log = false;
+  options.live = [&](const dev::LogEntry& e) {
+    std::string json = out.json || jsonl ? e.json() : std::string();
+    std::cout << (out.json ? json : e.text()) << '\n';
+    if (jsonl) jsonl_out << json << '\n';
   };
   sim::RunResult result = sim::run_scenario(scenario, options);
   if (jsonl) {
-    std::ofstream file(jsonl->path());
-    file << result.jsonl();
-    file.close();
-    if (!file) throw dev::InputError(out.jsonl_file, 0, "cannot write the log");
+    jsonl_out.close();
+    if (!jsonl_out) throw dev::InputError(out.jsonl_file, 0, "cannot write the log");
     jsonl->commit();
   }
   if (audio) audio->commit();

@@ -344,6 +344,7 @@ TEST_F(SimTest, ProgramExitCodes) {
                {"expect smaple 1\n", "run @s.scn", 2, "no entries of kind 'smaple'"},
                {"wait 10\n", "run @s.scn --audio @", 2, "is a directory"},
                {"wait 10\n", "run @s.scn --audio @none/a.wav", 2, "cannot be written"},
+               {"wait 86400000\n", "run @s.scn --audio @a.wav", 2, "a WAV file holds"},
                {"wait 10\n", "run @s.scn --windows @broken", 3, "Quenza.dll"},
                {"wait 10\npost class:NoSuchClass 1 0 0\n", "run @s.scn", 4, "@s.scn:2: "},
                {"", "run", 64, "required"},

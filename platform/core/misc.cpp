@@ -133,6 +133,11 @@ void EventLog::add(LogEntry entry) {
     value = it->second;
   }
   entry.seq = next_seq_++;
+  ++counts_[entry.kind];
+  if (!keep) {
+    if (on_entry) on_entry(entry);
+    return;
+  }
   entries_.push_back(std::move(entry));
   if (on_entry) on_entry(entries_.back());
 }
@@ -153,9 +158,8 @@ std::vector<LogEntry> EventLog::of_kind(const std::string& kind) const {
 }
 
 size_t EventLog::count(const std::string& kind) const {
-  size_t n = 0;
-  for (const auto& e : entries_) n += e.kind == kind;
-  return n;
+  auto it = counts_.find(kind);
+  return it == counts_.end() ? 0 : it->second;
 }
 
 std::string to_text(const std::vector<LogEntry>& entries) {
