@@ -95,8 +95,8 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   config.boot_tick = s.boot_tick;
   config.realtime = opt.realtime;
   config.windows_dir = opt.windows_dir;
-  config.reg_files.push_back(opt.source_dir + "/platform/registry/device.reg");
-  if (s.install) config.reg_files.push_back(opt.source_dir + "/install/vexori.reg");
+  config.reg_files.push_back(opt.factory_reg);
+  if (s.install) config.reg_files.push_back(opt.install_reg);
 
   if (!opt.audio_file.empty()) {
     uint64_t waits = kSettleMs;
@@ -110,6 +110,8 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
                       dev::Device::kMaxAudioMs));
     }
   }
+  // The device's own registry files are checked with the scenario, before anything runs.
+  for (const auto& file : config.reg_files) dev::check_reg_file(file);
   RunResult result;
   dev::Device device(config);
   if (!opt.audio_file.empty() && !device.record_audio(opt.audio_file)) {

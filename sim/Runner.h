@@ -28,7 +28,9 @@ class DeviceDownError : public std::runtime_error {
 
 struct RunOptions {
   std::string windows_dir = VEXORI_WINDOWS_DIR;
-  std::string source_dir = VEXORI_SOURCE_DIR;
+  // The factory registry, and the entries that install the gesture system (without `install off`).
+  std::string factory_reg = VEXORI_SOURCE_DIR "/platform/registry/device.reg";
+  std::string install_reg = VEXORI_SOURCE_DIR "/install/vexori.reg";
   bool realtime = false;
   std::function<void(const dev::LogEntry&)> live;  // sees each log entry as it is made
   bool keep_log = true;    // false: entries only reach `live`, and RunResult::log stays empty

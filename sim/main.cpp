@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -76,6 +77,22 @@ CLI::Option* once(CLI::Option* option) {
   return option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 }
 
+// A device folder holds the device's \Windows folder and its registry files. One given with
+// --device-dir wins; else an installed binary finds the one installed beside it; else the build
+// tree's own are used, as compiled in.
+void use_device_dir(std::string dir, bool windows_given, sim::RunOptions& options) {
+  if (dir.empty()) {
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    auto installed = self / VEXORI_DEVICE_DIR_FROM_BIN;
+    if (ec || !std::filesystem::is_directory(installed / "Windows", ec)) return;
+    dir = installed.lexically_normal().string();
+  }
+  if (!windows_given) options.windows_dir = dir + "/Windows";
+  options.factory_reg = dir + "/registry/device.reg";
+  options.install_reg = dir + "/registry/vexori.reg";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,7 +102,11 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", VEXORI_VERSION);
   sim::RunOptions options;
   Output out;
+  std::string device_dir;
   auto common = [&](CLI::App* cmd) {
+    once(cmd->add_option("--device-dir", device_dir,
+                         "folder of the device: its Windows folder and registry/*.reg"))
+        ->check(CLI::ExistingDirectory);
     once(cmd->add_flag("--json", out.json, "print the event log as JSON Lines"));
     once(cmd->add_option("--jsonl", out.jsonl_file,
                          "also write the event log as JSON Lines to FILE"))
@@ -113,6 +134,9 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? sim::kExitOk : sim::kExitUsage;
   }
+
+  bool windows_given = (*demo ? demo : run)->count("--windows") > 0;
+  use_device_dir(device_dir, windows_given, options);
 
   try {
     if (*demo) return play(sim::tour_scenario(), options, out);

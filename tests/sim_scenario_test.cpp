@@ -316,6 +316,14 @@ TEST_F(SimTest, ProgramExitCodes) {
   Write("latin1.xml", point("X=\"1\" Y=\"1\" T=\"1\" Name=\"caf\xE9\""));
   fs::copy(VEXORI_WINDOWS_DIR, dir_ / "broken");
   Write("broken/Quenza.dll", "");
+  // Device folders as --device-dir takes them; the first has no registry files.
+  for (const char* device : {"dev/Windows", "dev2/Windows"}) {
+    fs::create_directories(dir_ / device);
+    fs::copy(VEXORI_WINDOWS_DIR, dir_ / device);
+  }
+  fs::create_directories(dir_ / "dev2/registry");
+  fs::copy(VEXORI_SOURCE_DIR "/platform/registry/device.reg", dir_ / "dev2/registry");
+  fs::copy(VEXORI_SOURCE_DIR "/install/vexori.reg", dir_ / "dev2/registry");
   // Each row's scenario is written to s.scn; runs of the device also write --jsonl @out.jsonl,
   // which only a run that ended may leave, and refused input prints nothing on stdout.
   const struct {
@@ -339,6 +347,8 @@ TEST_F(SimTest, ProgramExitCodes) {
                {"replay .\n", "run @s.scn", 2, "is a directory"},
                {"regfile .\n", "run @s.scn", 2, "is a directory"},
                {"", "run @", 2, "is a directory"},
+               {"wait 10\n", "run @s.scn --device-dir @dev", 2, "registry/device.reg: cannot open"},
+               {"wait 10\n", "run @s.scn --device-dir @dev2", 0, ""},
                {"tap 10 10 rate 0\n", "run @s.scn", 2, "out of range"},
                {"tap 10 10 rate 50 rate 60\n", "run @s.scn", 2, "given twice"},
                {"expect smaple 1\n", "run @s.scn", 2, "no entries of kind 'smaple'"},
