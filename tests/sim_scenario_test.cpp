@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 
 #include <fmt/format.h>
@@ -151,6 +152,25 @@ TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
   EXPECT_EQ(sim::number(s.commands[0], 0, 0, 100, "n.scn"), 10);
   EXPECT_EQ(sim::number(s.commands[1], 0, 0, 100, "n.scn"), 80);
   EXPECT_EQ(sim::number(s.commands[1], 1, 0, 100, "n.scn"), 32);
+}
+
+// `expect` refuses kinds the log never holds: every kind the device's and the simulator's code
+// logs must be one it accepts, or a scenario could not expect it.
+TEST(ScenarioParser, ExpectTakesEveryKindTheCodeLogs) {
+  const std::regex logged(R"re(log_event\(\s*"([a-z-]+)")re");
+  size_t kinds = 0;
+  for (const char* folder : {"/platform", "/sim"}) {
+    for (const auto& f :
+         fs::recursive_directory_iterator(VEXORI_SOURCE_DIR + std::string(folder))) {
+      if (f.path().extension() != ".cpp") continue;
+      std::ifstream in(f.path());
+      std::string text((std::istreambuf_iterator<char>(in)), {});
+      for (std::sregex_iterator m(text.begin(), text.end(), logged), end; m != end; ++m, ++kinds) {
+        EXPECT_TRUE(dev::is_log_kind((*m)[1])) << (*m)[1] << " in " << f.path();
+      }
+    }
+  }
+  EXPECT_GT(kinds, 40u);
 }
 
 TEST_F(SimTest, EveryCommandRunsAndExpectationsReportTheirLine) {
