@@ -5,6 +5,8 @@
 // at boot and moves with `wait` and with each stroke. See docs/scenarios.md.
 #include "Scenario.h"
 
+#include <fmt/format.h>
+
 #include <set>
 
 #include "InputFiles.h"
@@ -208,6 +210,21 @@ std::string setting_warning(const Command& c, const std::string& file) {
          " written as a string is not read";
 }
 
+// A stroke is drawn on the screen: a point beside it is a mistake in the scenario (raw `sample`
+// lines, which take anything the panel's words carry, are how to send one on purpose).
+void check_on_screen(const Command& c, const dev::Screen& screen, const std::string& file) {
+  size_t points = c.verb == "tap" ? 1 : c.verb == "drag" || c.verb == "flick" ? 2 : 0;
+  for (size_t p = 0; p < points; ++p) {
+    long long x = number(c, 2 * p, -kMaxPanelCoord, kMaxPanelCoord, file);
+    long long y = number(c, 2 * p + 1, -kMaxPanelCoord, kMaxPanelCoord, file);
+    if (x < 0 || y < 0 || x >= screen.width || y >= screen.height) {
+      throw dev::InputError(file, c.line,
+                            fmt::format("the point ({}, {}) is off the {}x{} screen", x, y,
+                                        screen.width, screen.height));
+    }
+  }
+}
+
 // Reads the files a command names, so that a run never stops half-way on one of them.
 void read_named_files(Command& c, const std::string& file, const std::string& dir) {
   if (c.verb == "replay") {
@@ -263,6 +280,7 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
       throw dev::InputError(file, n, c.verb + " must come before the device starts");
     }
     check_command(c, file);
+    check_on_screen(c, s.screen, file);
     read_named_files(c, file, dir);
     std::string warning = setting_warning(c, file);
     if (!warning.empty()) s.warnings.push_back(warning);

@@ -123,6 +123,8 @@ TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
                {"wait 10ms\n", 1, "not a number"},
                {"tap 9000 10\n", 1, "out of range"},
                {"drag 0 0 10 -8200 100\n", 1, "out of range"},
+               {"wait 5\nflick 10 10 10 320 100\n", 2, "off the 240x320 screen"},
+               {"screen 480 640\ntap 479 639\ntap -1 5\n", 3, "off the 480x640 screen"},
                {"screen 240 320\nwait 5\nscreen 480 640\n", 3, "before the device starts"},
                {"boot\nboot-tick 5\n", 2, "before the device starts"},
                {"note \"open quote\n", 1, "unterminated"},
