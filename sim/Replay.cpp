@@ -3,43 +3,71 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <fstream>
-#include <iterator>
+
+#include "InputFiles.h"
 
 namespace sim {
+namespace {
+
+// A number attribute of a point, read whole: "12abc", "" or a value out of [lo, hi] is an error,
+// never a silent 0 or a wrapped value.
+long long attribute(const pugi::xml_node& p, const char* name, long long lo, long long hi,
+                    const std::string& path, int line) {
+  pugi::xml_attribute a = p.attribute(name);
+  if (!a) throw dev::InputError(path, line, std::string("the point has no ") + name);
+  std::string s = a.value();
+  long long v = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec == std::errc::result_out_of_range || (ec == std::errc() && (v < lo || v > hi))) {
+    throw dev::InputError(path, line,
+                          std::string(name) + "=\"" + s + "\" is out of range (" +
+                              std::to_string(lo) + " to " + std::to_string(hi) + ")");
+  }
+  if (ec != std::errc() || end != s.data() + s.size() || s.empty()) {
+    throw dev::InputError(path, line, std::string(name) + "=\"" + s + "\" is not a whole number");
+  }
+  return v;
+}
+
+}  // namespace
 
 RecordedStroke load_recorded_stroke(const std::string& path) {
+  std::string text = read_input_file(path, "stroke file");
+  size_t bad = first_bad_utf8(text);
+  if (bad != std::string::npos) throw dev::InputError(path, line_of(text, bad), "not valid UTF-8");
   pugi::xml_document doc;
-  pugi::xml_parse_result ok = doc.load_file(path.c_str());
+  pugi::xml_parse_result ok = doc.load_buffer(text.data(), text.size());
   if (!ok) {
-    // The parser tells where in the file it stopped; an error names the line.
-    int line = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (in && ok.offset >= 0) {
-      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      size_t end = std::min(text.size(), static_cast<size_t>(ok.offset));
-      line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + end, '\n'));
-    }
-    throw dev::InputError(path, line, std::string("not a stroke file: ") + ok.description());
+    throw dev::InputError(path,
+                          line_of(text, static_cast<size_t>(std::max<ptrdiff_t>(0, ok.offset))),
+                          std::string("not a stroke file: ") + ok.description());
   }
   pugi::xml_node gesture = doc.child("Gesture");
   if (!gesture) throw dev::InputError(path, 0, "no <Gesture> element");
   RecordedStroke stroke;
   stroke.name = gesture.attribute("Name").as_string();
-  bool first = true;
   long long t0 = 0;
   for (pugi::xml_node p : gesture.children("Point")) {
-    long long t = p.attribute("T").as_llong();
-    if (first) t0 = t;
-    first = false;
-    long long rel = t - t0;
-    if (rel < 0 ||
-        (!stroke.points.empty() && static_cast<uint32_t>(rel) < stroke.points.back().t)) {
-      throw dev::InputError(path, 0, "point times go backwards");
+    int line = line_of(text, static_cast<size_t>(p.offset_debug()));
+    if (stroke.points.size() == kMaxStrokePoints) {
+      throw dev::InputError(path, line,
+                            "more than " + std::to_string(kMaxStrokePoints) + " points");
     }
-    stroke.points.push_back(
-        {static_cast<uint32_t>(rel), p.attribute("X").as_int(), p.attribute("Y").as_int()});
+    int x = static_cast<int>(attribute(p, "X", -kMaxPanelCoord, kMaxPanelCoord, path, line));
+    int y = static_cast<int>(attribute(p, "Y", -kMaxPanelCoord, kMaxPanelCoord, path, line));
+    long long t = attribute(p, "T", 0, 0xFFFFFFFFLL, path, line);
+    if (stroke.points.empty()) t0 = t;
+    long long rel = t - t0;
+    if (rel < 0 || (!stroke.points.empty() && rel < stroke.points.back().t)) {
+      throw dev::InputError(path, line, "point times go backwards");
+    }
+    if (rel > kMaxStrokeMs) {
+      throw dev::InputError(path, line,
+                            "the stroke lasts longer than " + std::to_string(kMaxStrokeMs) + " ms");
+    }
+    stroke.points.push_back({static_cast<uint32_t>(rel), x, y});
   }
   if (stroke.points.empty()) throw dev::InputError(path, 0, "the stroke has no points");
   return stroke;

@@ -14,7 +14,14 @@ struct RecordedStroke {
   std::vector<StrokePoint> points;  // times from the first point
 };
 
-// Reads a stroke file; throws dev::InputError when it cannot be read or has no points.
+// What a stroke file may hold: the device's panel takes strokes of up to a minute, and a stroke
+// of a minute at 1000 Hz has this many samples.
+const long long kMaxStrokeMs = 60000;
+const size_t kMaxStrokePoints = 60001;
+
+// Reads a stroke file whole; throws dev::InputError naming the line when it cannot be read, is
+// not valid UTF-8 or XML, has no points, or a point whose X or Y lies outside the panel's range,
+// whose T is not a 32-bit tick, comes before the point ahead of it or past kMaxStrokeMs.
 RecordedStroke load_recorded_stroke(const std::string& path);
 
 // Resamples a recorded stroke at a fixed rate, interpolating between recorded points but holding

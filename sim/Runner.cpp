@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <deque>
 #include <filesystem>
+#include <set>
 
 #include "Replay.h"
 #include "Windows.h"
@@ -15,35 +17,74 @@ const uint32_t kDefaultTapMs = 80;
 const uint32_t kSettleMs = 500;  // run on after the last command, so that late work shows
 
 std::string resolve(const Scenario& s, const std::string& path) {
-  std::filesystem::path p(path);
-  if (p.is_relative() && !s.dir.empty()) p = std::filesystem::path(s.dir) / p;
-  return p.string();
+  return resolve_path(s.dir, path);
 }
 
 uint32_t period_of(uint32_t rate) {
   return std::max<uint32_t>(1, 1000 / std::max<uint32_t>(1, rate));
 }
 
-// Samples the panel reported and the window system received, compared in order.
-void count_samples(RunResult& r) {
-  std::vector<const dev::LogEntry*> panel, received;
-  for (const auto& e : r.log) {
-    if (e.kind == "panel") panel.push_back(&e);
-    if (e.kind == "sample") received.push_back(&e);
-  }
-  r.panel_samples = panel.size();
-  r.received_samples = received.size();
-  // Received samples are matched, in order, against the samples the panel reported; those the
-  // system kept back as gestures are skipped over.
-  size_t j = 0;
-  for (size_t i = 0; i < panel.size() && j < received.size(); ++i) {
-    if (panel[i]->str("flags") == received[j]->str("flags") &&
-        panel[i]->num("x") == received[j]->num("x") &&
-        panel[i]->num("y") == received[j]->num("y")) {
-      ++r.unchanged_samples;
-      ++j;
+// Samples the panel reported and the window system received, compared in order as they come.
+// Each received sample is matched against the earliest panel sample not yet passed over; those
+// the system kept back as gestures are passed over. Only panel samples since the last match are
+// held, and no more than kMaxPendingSamples of them (the oldest go), so a run of any length that
+// withholds every stroke still holds little.
+class SampleTally {
+ public:
+  void add(const dev::LogEntry& e) {
+    if (e.kind == "panel") {
+      ++panel;
+      if (pending_.size() == kMaxPendingSamples) pending_.pop_front();
+      pending_.push_back({e.str("flags"), e.num("x"), e.num("y")});
+    } else if (e.kind == "sample") {
+      ++received;
+      Sample got{e.str("flags"), e.num("x"), e.num("y")};
+      while (!pending_.empty()) {
+        bool same = pending_.front() == got;
+        pending_.pop_front();
+        if (same) {
+          ++unchanged;
+          break;
+        }
+      }
     }
   }
+  size_t panel = 0, received = 0, unchanged = 0;
+
+ private:
+  struct Sample {
+    std::string flags;
+    int64_t x, y;
+    bool operator==(const Sample& o) const { return flags == o.flags && x == o.x && y == o.y; }
+  };
+  static const size_t kMaxPendingSamples = 65536;
+  std::deque<Sample> pending_;
+};
+
+// Entries by which a boot tells that something it was to bring up did not come up.
+const std::set<std::string> kBootFailures = {"module-missing", "module-bad", "module-attach-failed",
+                                             "driver-failed", "touch-driver-failed"};
+
+// Boots the device and checks that it came up whole: every library and driver of its registry
+// loaded and a touch driver enabled. A device without its broker or proxy would pass every stroke
+// straight through, which looks like a run that went well.
+void boot_whole(dev::Device& device, const Scenario& s) {
+  std::vector<std::string> failed;
+  bool touch = false;
+  auto after = device.log().on_entry;
+  device.log().on_entry = [&](const dev::LogEntry& e) {
+    if (kBootFailures.count(e.kind))
+      failed.push_back(e.process + " " + e.kind + " " + e.fields.dump());
+    touch = touch || e.kind == "touch-enabled";
+    after(e);
+  };
+  device.boot();
+  device.log().on_entry = after;
+  if (!touch) failed.push_back("no touch driver was enabled");
+  if (failed.empty()) return;
+  std::string what;
+  for (const auto& f : failed) what += (what.empty() ? "" : "; ") + f;
+  throw DeviceDownError(s.file + ": the device did not come up as installed: " + what);
 }
 
 }  // namespace
@@ -54,13 +95,35 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   config.boot_tick = s.boot_tick;
   config.realtime = opt.realtime;
   config.windows_dir = opt.windows_dir;
-  config.reg_files.push_back(opt.source_dir + "/platform/registry/device.reg");
-  if (s.install) config.reg_files.push_back(opt.source_dir + "/install/vexori.reg");
+  config.reg_files.push_back(opt.factory_reg);
+  if (s.install) config.reg_files.push_back(opt.install_reg);
 
+  if (!opt.audio_file.empty()) {
+    uint64_t waits = kSettleMs;
+    for (const Command& c : s.commands) {
+      if (c.verb == "wait") waits += static_cast<uint64_t>(number(c, 0, 0, 86400000, s.file));
+    }
+    if (waits > dev::Device::kMaxAudioMs) {
+      throw dev::InputError(
+          opt.audio_file, 0,
+          fmt::format("the run waits {} ms, longer than the {} ms a WAV file holds", waits,
+                      dev::Device::kMaxAudioMs));
+    }
+  }
+  // The device's own registry files are checked with the scenario, before anything runs.
+  for (const auto& file : config.reg_files) dev::check_reg_file(file);
   RunResult result;
   dev::Device device(config);
-  device.log().on_entry = opt.live;
-  device.boot();
+  if (!opt.audio_file.empty() && !device.record_audio(opt.audio_file)) {
+    throw dev::InputError(opt.audio_file, 0, "cannot write the audio");
+  }
+  SampleTally tally;
+  device.log().keep = opt.keep_log;
+  device.log().on_entry = [&tally, &opt](const dev::LogEntry& e) {
+    tally.add(e);
+    if (opt.live) opt.live(e);
+  };
+  boot_whole(device, s);
   uint64_t cursor = device.now();
   std::map<std::string, HWND> windows;  // placed by the scenario, by label
 
@@ -87,7 +150,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
         pts = straight_stroke(x, y, x, y, hold, 0, rate);
       } else if (c.verb == "replay") {
         auto o = options(c, 1, {"rate", "native"}, s.file);
-        RecordedStroke stroke = load_recorded_stroke(resolve(s, a[0]));
+        const RecordedStroke& stroke = *c.stroke;
         if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
         pts = o.count("native") && o["native"] ? stroke.points : resample(stroke, rate);
       } else {
@@ -141,11 +204,13 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   device.run_until(cursor + kSettleMs);
   device.settle();
   result.end_time = device.now();
-  if (!opt.audio_file.empty() && !device.write_audio(opt.audio_file)) {
+  if (!opt.audio_file.empty() && !device.finish_audio()) {
     throw dev::InputError(opt.audio_file, 0, "cannot write the audio");
   }
   result.log = device.log().entries();
-  count_samples(result);
+  result.panel_samples = tally.panel;
+  result.received_samples = tally.received;
+  result.unchanged_samples = tally.unchanged;
   return result;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -9,16 +10,35 @@
 
 namespace sim {
 
+// Exit codes of vexori-sim (docs/scenarios.md lists them).
+enum ExitCode {
+  kExitOk = 0,
+  kExitExpectation = 1,  // an expect line failed
+  kExitBadInput = 2,     // the scenario or a file it names has an error
+  kExitDeviceDown = 3,   // the device did not come up as the scenario installed it
+  kExitCommand = 4,      // a command could not be carried out when its time came
+  kExitUsage = 64,       // the command line is wrong
+};
+
+// The device's boot did not bring up what the scenario installed.
+class DeviceDownError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 struct RunOptions {
   std::string windows_dir = VEXORI_WINDOWS_DIR;
-  std::string source_dir = VEXORI_SOURCE_DIR;
+  // The factory registry, and the entries that install the gesture system (without `install off`).
+  std::string factory_reg = VEXORI_SOURCE_DIR "/platform/registry/device.reg";
+  std::string install_reg = VEXORI_SOURCE_DIR "/install/vexori.reg";
   bool realtime = false;
   std::function<void(const dev::LogEntry&)> live;  // sees each log entry as it is made
+  bool keep_log = true;    // false: entries only reach `live`, and RunResult::log stays empty
   std::string audio_file;  // when set, everything played is mixed into this WAV file
 };
 
 struct RunResult {
-  std::vector<dev::LogEntry> log;
+  std::vector<dev::LogEntry> log;     // with RunOptions::keep_log
   std::vector<std::string> failures;  // unmet expectations, "file:line: what"
   uint64_t end_time = 0;              // device time (ms since boot) when the run ended
   size_t panel_samples = 0;           // samples the stock driver reported
@@ -32,6 +52,6 @@ struct RunResult {
 RunResult run_scenario(const Scenario& scenario, const RunOptions& options = {});
 
 // The built-in tour of `vexori-sim demo`.
-Scenario tour_scenario(const std::string& source_dir);
+Scenario tour_scenario();
 
 }  // namespace sim

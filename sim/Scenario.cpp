@@ -5,8 +5,12 @@
 // at boot and moves with `wait` and with each stroke. See docs/scenarios.md.
 #include "Scenario.h"
 
+#include <fmt/format.h>
+
 #include <set>
 
+#include "InputFiles.h"
+#include "Replay.h"
 #include "Windows.h"
 
 #include <tchddi.h>
@@ -63,6 +67,9 @@ std::vector<std::string> tokens(const std::string& line, const std::string& file
 
 }  // namespace
 
+CommandError::CommandError(const std::string& file, int line, const std::string& reason)
+    : std::runtime_error(file + ":" + std::to_string(line) + ": " + reason) {}
+
 long long number(const Command& c, size_t i, long long lo, long long hi, const std::string& file) {
   const std::string& s = c.args.at(i);
   size_t used = 0;
@@ -100,7 +107,10 @@ std::map<std::string, long long> options(const Command& c, size_t from,
     }
     if (i + 1 >= c.args.size())
       throw dev::InputError(file, c.line, "option '" + key + "' needs a value");
-    out[key] = number(c, i + 1, 0, 1000000, file);
+    if (out.count(key)) throw dev::InputError(file, c.line, "option '" + key + "' is given twice");
+    // A sample period is whole milliseconds: 1000 Hz is as fast as the panel goes.
+    bool rate = key == "rate";
+    out[key] = number(c, i + 1, rate ? 1 : 0, rate ? 1000 : 1000000, file);
   }
   return out;
 }
@@ -119,9 +129,9 @@ void check_root(const Command& c, const std::string& file) {
 
 void check_command(const Command& c, const std::string& file) {
   const auto& a = c.args;
-  const int kMaxCoord = 8191;  // a quarter-pixel coordinate still fits the sample's 16 bits
   auto coords = [&](size_t first, size_t count) {
-    for (size_t i = first; i < first + count; ++i) number(c, i, -kMaxCoord, kMaxCoord, file);
+    for (size_t i = first; i < first + count; ++i)
+      number(c, i, -kMaxPanelCoord, kMaxPanelCoord, file);
   };
   if (c.verb == "screen") {
     number(c, 0, 16, 4096, file);
@@ -165,8 +175,74 @@ void check_command(const Command& c, const std::string& file) {
     }
     options(c, 1, {"rate", "native"}, file);
   } else if (c.verb == "expect") {
+    if (!dev::is_log_kind(a[0])) {
+      throw dev::InputError(file, c.line, "the log has no entries of kind '" + a[0] + "'");
+    }
     number(c, 1, 0, 100000000, file);
   }
+}
+
+namespace {
+
+// A file a command names is checked with the scenario; its error also names the command's line.
+template <typename Read>
+auto named_by(const Command& c, const std::string& file, Read read) {
+  try {
+    return read();
+  } catch (const dev::InputError& e) {
+    throw dev::InputError(e.file, e.line,
+                          e.reason + " (named by " + file + ":" + std::to_string(c.line) + ")");
+  }
+}
+
+// The gesture settings are all DWORD values: one written as a string is never read, and the
+// setting keeps its default as if the line were not there.
+std::string setting_warning(const Command& c, const std::string& file) {
+  if (c.verb != "reg" || c.args[2] != "string") return "";
+  std::string key = c.args[0];
+  std::transform(key.begin(), key.end(), key.begin(),
+                 [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+  while (!key.empty() && key.back() == '\\') key.pop_back();
+  if (key.rfind("HKLM\\", 0) == 0) key = "HKEY_LOCAL_MACHINE" + key.substr(4);
+  if (key != "HKEY_LOCAL_MACHINE\\SOFTWARE\\QUOB\\GESTURE") return "";
+  return file + ":" + std::to_string(c.line) +
+         ": warning: the gesture settings are DWORD values; " + c.args[1] +
+         " written as a string is not read";
+}
+
+// A stroke is drawn on the screen: a point beside it is a mistake in the scenario (raw `sample`
+// lines, which take anything the panel's words carry, are how to send one on purpose).
+void check_on_screen(const Command& c, const dev::Screen& screen, const std::string& file) {
+  size_t points = c.verb == "tap" ? 1 : c.verb == "drag" || c.verb == "flick" ? 2 : 0;
+  for (size_t p = 0; p < points; ++p) {
+    long long x = number(c, 2 * p, -kMaxPanelCoord, kMaxPanelCoord, file);
+    long long y = number(c, 2 * p + 1, -kMaxPanelCoord, kMaxPanelCoord, file);
+    if (x < 0 || y < 0 || x >= screen.width || y >= screen.height) {
+      throw dev::InputError(file, c.line,
+                            fmt::format("the point ({}, {}) is off the {}x{} screen", x, y,
+                                        screen.width, screen.height));
+    }
+  }
+}
+
+// Reads the files a command names, so that a run never stops half-way on one of them.
+void read_named_files(Command& c, const std::string& file, const std::string& dir) {
+  if (c.verb == "replay") {
+    std::string path = resolve_path(dir, c.args[0]);
+    c.stroke = named_by(c, file, [&] {
+      return std::make_shared<const RecordedStroke>(load_recorded_stroke(path));
+    });
+  } else if (c.verb == "regfile") {
+    named_by(c, file, [&] { dev::check_reg_file(resolve_path(dir, c.args[0])); });
+  }
+}
+
+}  // namespace
+
+std::string resolve_path(const std::string& dir, const std::string& path) {
+  std::filesystem::path p(path);
+  if (p.is_relative() && !dir.empty()) p = std::filesystem::path(dir) / p;
+  return p.string();
 }
 
 Scenario parse_scenario(const std::string& text, const std::string& file, const std::string& dir) {
@@ -180,6 +256,9 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
   std::set<std::string> labels;  // windows placed so far
   while (std::getline(in, line)) {
     ++n;
+    // The log carries notes and names as UTF-8; a stray byte would make it unreadable.
+    if (first_bad_utf8(line) != std::string::npos)
+      throw dev::InputError(file, n, "not valid UTF-8");
     auto words = tokens(line, file, n);
     if (words.empty()) continue;
     Command c;
@@ -201,6 +280,10 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
       throw dev::InputError(file, n, c.verb + " must come before the device starts");
     }
     check_command(c, file);
+    check_on_screen(c, s.screen, file);
+    read_named_files(c, file, dir);
+    std::string warning = setting_warning(c, file);
+    if (!warning.empty()) s.warnings.push_back(warning);
     if (c.verb == "screen") {
       s.screen.width = static_cast<int>(number(c, 0, 16, 4096, file));
       s.screen.height = static_cast<int>(number(c, 1, 16, 4096, file));
@@ -219,11 +302,8 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
 }
 
 Scenario load_scenario(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw dev::InputError(path, 0, "cannot open the scenario");
-  std::stringstream text;
-  text << in.rdbuf();
-  return parse_scenario(text.str(), path, std::filesystem::path(path).parent_path().string());
+  return parse_scenario(read_input_file(path, "scenario"), path,
+                        std::filesystem::path(path).parent_path().string());
 }
 
 std::vector<StrokePoint> straight_stroke(int x1, int y1, int x2, int y2, uint32_t move_ms,

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -10,11 +12,17 @@
 
 namespace sim {
 
+struct RecordedStroke;
+
 struct Command {
   int line = 0;
   std::string verb;
   std::vector<std::string> args;
+  std::shared_ptr<const RecordedStroke> stroke;  // replay: the stroke file, read when checked
 };
+
+// A pixel coordinate whose quarter-pixel form still fits a panel sample's 16 bits.
+const int kMaxPanelCoord = 8191;
 
 struct Scenario {
   std::string file;  // for messages
@@ -23,11 +31,22 @@ struct Scenario {
   uint32_t boot_tick = 0;
   bool install = true;  // boot with the gesture system installed
   std::vector<Command> commands;
+  std::vector<std::string> warnings;  // "file:line: what", things that run but look unmeant
+};
+
+// A command that passed the checks but could not be carried out when its time came (a window
+// that is gone, a class no window has): the run cannot go on as the scenario meant.
+class CommandError : public std::runtime_error {
+ public:
+  CommandError(const std::string& file, int line, const std::string& reason);
 };
 
 // Parses and checks a scenario; throws dev::InputError naming file and line.
 Scenario parse_scenario(const std::string& text, const std::string& file, const std::string& dir);
 Scenario load_scenario(const std::string& path);
+
+// A path named in a scenario: relative ones are taken from the scenario's folder.
+std::string resolve_path(const std::string& dir, const std::string& path);
 
 // Argument i of a command as a number in [lo, hi]; throws dev::InputError otherwise.
 long long number(const Command& c, size_t i, long long lo, long long hi, const std::string& file);

@@ -1,5 +1,6 @@
 // window LABEL KIND X Y W H [parent LABEL] [lines N] [page N] [hidden 1] [ink 1] [class NAME]
 // foreground LABEL | show LABEL | hide LABEL | destroy LABEL | expect-scroll LABEL POS
+// post WINDOW MSG WPARAM LPARAM | send WINDOW MSG WPARAM LPARAM, WINDOW a label or class:NAME
 #include "Windows.h"
 
 #include <fmt/format.h>
@@ -9,6 +10,14 @@ namespace {
 
 const std::set<std::string> kLabelVerbs = {"foreground", "show", "hide", "destroy",
                                            "expect-scroll"};
+const std::set<std::string> kMessageVerbs = {"post", "send"};
+// Windows of other device processes (the broker's hidden window) have no label: they are found
+// by their class.
+const std::string kClassPrefix = "class:";
+
+bool by_class(const std::string& window) {
+  return window.rfind(kClassPrefix, 0) == 0;
+}
 
 void need_label(const Command& c, const std::string& label, const std::string& file,
                 const std::set<std::string>& labels) {
@@ -20,12 +29,26 @@ void need_label(const Command& c, const std::string& label, const std::string& f
 }  // namespace
 
 bool is_window_verb(const std::string& verb) {
-  return verb == "window" || kLabelVerbs.count(verb) > 0;
+  return verb == "window" || kLabelVerbs.count(verb) > 0 || kMessageVerbs.count(verb) > 0;
 }
 
 void check_window_command(const Command& c, const std::string& file,
                           std::set<std::string>& labels) {
   const auto& a = c.args;
+  if (kMessageVerbs.count(c.verb)) {
+    if (a.size() != 4) {
+      throw dev::InputError(file, c.line, c.verb + " takes WINDOW MSG WPARAM LPARAM");
+    }
+    if (!by_class(a[0])) {
+      need_label(c, a[0], file, labels);
+    } else if (a[0].size() == kClassPrefix.size()) {
+      throw dev::InputError(file, c.line, "class: needs a class name");
+    }
+    number(c, 1, 0, 0xFFFFFFFFLL, file);
+    // The platform's message parameters are 32-bit words; either sign reads naturally.
+    for (size_t i = 2; i < 4; ++i) number(c, i, -2147483648LL, 0xFFFFFFFFLL, file);
+    return;
+  }
   if (c.verb != "window") {
     if (a.size() != (c.verb == "expect-scroll" ? 2u : 1u)) {
       throw dev::InputError(file, c.line, "wrong number of arguments for " + c.verb);
@@ -85,10 +108,41 @@ std::string run_window_command(const Command& c, const std::string& file, dev::D
       if (a[i] == "class") spec.cls = dev::to_utf16(a[i + 1]);
       if (a[i] == "title") spec.title = dev::to_utf16(a[i + 1]);
     }
-    windows[a[0]] = dev::apps::place(device, spec);
+    HWND placed = dev::apps::place(device, spec);
+    if (placed == nullptr) throw CommandError(file, c.line, "the window could not be created");
+    windows[a[0]] = placed;
     return "";
   }
-  HWND w = windows[a[0]];
+  HWND w = nullptr;
+  if (by_class(a[0])) {
+    w = FindWindowW(dev::to_utf16(a[0].substr(kClassPrefix.size())).c_str(), nullptr);
+    if (w == nullptr)
+      throw CommandError(file, c.line, "no window of " + a[0] + " is on the device");
+  } else {
+    w = windows[a[0]];
+    // The checks follow `destroy`; a window can still go by itself (WM_CLOSE, its thread ending).
+    if (!IsWindow(w)) throw CommandError(file, c.line, "window '" + a[0] + "' no longer exists");
+  }
+  if (kMessageVerbs.count(c.verb)) {
+    auto msg = static_cast<UINT>(number(c, 1, 0, 0xFFFFFFFFLL, file));
+    auto word = [&](size_t i) {
+      return static_cast<uint32_t>(number(c, i, -2147483648LL, 0xFFFFFFFFLL, file));
+    };
+    // Zero-extended, as MAKELPARAM and MAKEWPARAM make them.
+    WPARAM wp = word(2);
+    auto lp = static_cast<LPARAM>(word(3));
+    if (c.verb == "post") {
+      if (!PostMessageW(w, msg, wp, lp)) {
+        throw CommandError(file, c.line, "the window of " + a[0] + " takes no more messages");
+      }
+    } else {
+      LRESULT answer = SendMessageW(w, msg, wp, lp);
+      dev::log_event(
+          "send-answer",
+          {{"target", a[0]}, {"msg", msg}, {"result", dev::hex(static_cast<uint64_t>(answer))}});
+    }
+    return "";
+  }
   if (c.verb == "foreground") dev::apps::set_foreground(device, w);
   if (c.verb == "show" || c.verb == "hide") dev::apps::show(device, w, c.verb == "show");
   if (c.verb == "destroy") dev::apps::destroy(device, w);

@@ -1,11 +1,17 @@
 // vexori-sim: boots the simulated device with the gesture system installed and plays scenarios.
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <pthread.h>
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <thread>
 
+#include "OutputFile.h"
 #include "Runner.h"
 
 namespace {
@@ -16,49 +22,134 @@ struct Output {
 };
 
 int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& out) {
-  options.live = [&out](const dev::LogEntry& e) {
-    std::cout << (out.json ? e.json() : e.text()) << '\n';
+  std::optional<sim::OutputFile> jsonl, audio;
+  if (!out.jsonl_file.empty()) jsonl.emplace(out.jsonl_file);
+  if (!options.audio_file.empty()) {
+    audio.emplace(options.audio_file);
+    options.audio_file = audio->path();
+  }
+  for (const auto& w : scenario.warnings) std::cerr << "vexori-sim: " << w << '\n';
+  std::ofstream jsonl_out;
+  if (jsonl) {
+    jsonl_out.open(jsonl->path());
+    if (!jsonl_out) throw dev::InputError(out.jsonl_file, 0, "cannot be written");
+  }
+  // The log goes out as the run goes; nothing of it is kept.
+  options.keep_log = false;
+  options.live = [&](const dev::LogEntry& e) {
+    std::string json = out.json || jsonl ? e.json() : std::string();
+    std::cout << (out.json ? json : e.text()) << '\n';
+    if (jsonl) jsonl_out << json << '\n';
   };
   sim::RunResult result = sim::run_scenario(scenario, options);
-  if (!out.jsonl_file.empty()) {
-    std::ofstream file(out.jsonl_file);
-    file << result.jsonl();
-    if (!file) throw dev::InputError(out.jsonl_file, 0, "cannot write the log");
+  if (jsonl) {
+    jsonl_out.close();
+    if (!jsonl_out) throw dev::InputError(out.jsonl_file, 0, "cannot write the log");
+    jsonl->commit();
   }
+  if (audio) audio->commit();
   if (!out.json) std::cout << '\n' << result.summary();
   std::cout.flush();
-  return result.failures.empty() ? 0 : 1;
+  return result.failures.empty() ? sim::kExitOk : sim::kExitExpectation;
+}
+
+// A program ended by SIGINT, SIGTERM or SIGHUP ends as the signal would have ended it, but only
+// after it removed its devices' folders. A handler may not do that work, so the signals are
+// blocked in every thread (device threads inherit the mask) and one thread waits for them.
+void end_cleanly_on_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([set] {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) return;
+    dev::remove_device_folders();
+    sim::remove_unfinished_outputs();
+    std::signal(sig, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    std::raise(sig);
+  }).detach();
+}
+
+// One option at most once: a repeated one is a mistake, not a choice of the last.
+CLI::Option* once(CLI::Option* option) {
+  return option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+}
+
+// A device folder holds the device's \Windows folder and its registry files. One given with
+// --device-dir wins; else an installed binary finds the one installed beside it; else the build
+// tree's own are used, as compiled in.
+void use_device_dir(std::string dir, bool windows_given, sim::RunOptions& options) {
+  if (dir.empty()) {
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    auto installed = self / VEXORI_DEVICE_DIR_FROM_BIN;
+    if (ec || !std::filesystem::is_directory(installed / "Windows", ec)) return;
+    dir = installed.lexically_normal().string();
+  }
+  if (!windows_given) options.windows_dir = dir + "/Windows";
+  options.factory_reg = dir + "/registry/device.reg";
+  options.install_reg = dir + "/registry/vexori.reg";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  end_cleanly_on_signals();
   CLI::App app{"vexori-sim: the gesture system on a simulated touch-screen phone"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", VEXORI_VERSION);
   sim::RunOptions options;
   Output out;
+  std::string device_dir;
   auto common = [&](CLI::App* cmd) {
-    cmd->add_flag("--json", out.json, "print the event log as JSON Lines");
-    cmd->add_option("--jsonl", out.jsonl_file, "also write the event log as JSON Lines to FILE");
-    cmd->add_option("--windows", options.windows_dir, "folder of the device's \\Windows libraries")
+    once(cmd->add_option("--device-dir", device_dir,
+                         "folder of the device: its Windows folder and registry/*.reg"))
         ->check(CLI::ExistingDirectory);
-    cmd->add_flag("--realtime", options.realtime, "let the device clock follow the wall clock");
-    cmd->add_option("--audio", options.audio_file,
-                    "mix every sound played into FILE (WAV, 16-bit stereo, 44100 Hz)");
+    once(cmd->add_flag("--json", out.json, "print the event log as JSON Lines"));
+    once(cmd->add_option("--jsonl", out.jsonl_file,
+                         "also write the event log as JSON Lines to FILE"))
+        ->type_name("FILE");
+    once(cmd->add_option("--windows", options.windows_dir,
+                         "folder of the device's \\Windows libraries"))
+        ->check(CLI::ExistingDirectory);
+    once(cmd->add_flag("--realtime", options.realtime,
+                       "let the device clock follow the wall clock"));
+    once(cmd->add_option("--audio", options.audio_file,
+                         "mix every sound played into FILE (WAV, 16-bit stereo, 44100 Hz)"))
+        ->type_name("FILE");
   };
   CLI::App* demo = app.add_subcommand("demo", "boot the device and play the built-in tour");
   common(demo);
   std::string file;
   CLI::App* run = app.add_subcommand("run", "play a scenario file");
-  run->add_option("file", file, "the scenario")->required();
+  run->add_option("file", file, "the scenario")->required()->type_name("SCENARIO");
   common(run);
-  CLI11_PARSE(app, argc, argv);
+  // The program's own --help shows every subcommand's options; each subcommand keeps its own.
+  app.set_help_flag();
+  app.set_help_all_flag("-h,--help", "print this help, with every subcommand's options");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? sim::kExitOk : sim::kExitUsage;
+  }
+
+  bool windows_given = (*demo ? demo : run)->count("--windows") > 0;
+  use_device_dir(device_dir, windows_given, options);
 
   try {
-    if (*demo) return play(sim::tour_scenario(options.source_dir), options, out);
+    if (*demo) return play(sim::tour_scenario(), options, out);
     return play(sim::load_scenario(file), options, out);
   } catch (const dev::InputError& e) {
     std::cerr << "vexori-sim: " << e.what() << '\n';
-    return 2;
+    return sim::kExitBadInput;
+  } catch (const sim::CommandError& e) {
+    std::cerr << "vexori-sim: " << e.what() << '\n';
+    return sim::kExitCommand;
+  } catch (const std::exception& e) {
+    // DeviceDownError, or a device that could not even be made (no folder of its own).
+    std::cerr << "vexori-sim: " << e.what() << '\n';
+    return sim::kExitDeviceDown;
   }
 }

@@ -4,6 +4,8 @@
 #include <string.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -168,12 +170,22 @@ TEST_F(DeviceSoundTest, ImagesThatCannotBePlayedAreRefusedAtOnce) {
 }
 
 TEST_F(DeviceSoundTest, TheRecordingMixesEachSoundInAtItsTimeAndLastsAsLongAsTheRun) {
+  std::string path = testing::TempDir() + "vexori-recording.wav";
+  ASSERT_TRUE(device->record_audio(path));
   std::vector<BYTE> loud = Wave(1, 1, 22050, 2205);                 // 100 ms, mono, half the rate
   for (size_t i = 44; i < loud.size(); i += 2) loud[i + 1] = 0x10;  // 0x1000
   device->run_for(50);
   EXPECT_TRUE(Play(loud));
+  // Overwritten once played: the recording took the sound when it started.
+  std::fill(loud.begin() + 44, loud.end(), 0);
   device->run_for(100);
-  auto mix = device->mix_audio();
+  ASSERT_TRUE(device->finish_audio());
+  std::ifstream in(path, std::ios::binary);
+  std::string wav((std::istreambuf_iterator<char>(in)), {});
+  std::remove(path.c_str());
+  ASSERT_GE(wav.size(), 44u);
+  std::vector<int16_t> mix((wav.size() - 44) / 2);
+  std::memcpy(mix.data(), wav.data() + 44, mix.size() * 2);
   ASSERT_EQ(mix.size(), device->now() * 44100 / 1000 * 2);
   size_t start = 50 * 441 / 10 * 2;
   EXPECT_EQ(mix[start - 2], 0);

@@ -8,7 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
+
+#include <fmt/format.h>
 
 #include "Replay.h"
 #include "Runner.h"
@@ -52,7 +55,7 @@ sim::Scenario OwnScenario() {
 // The same scenario twice gives the same log byte for byte; booted just before the tick count
 // wraps, only the ticks change.
 TEST(SimLog, SameScenarioSameLogAndTheWrapChangesOnlyTheTicks) {
-  for (auto scenario : {sim::tour_scenario(VEXORI_SOURCE_DIR), OwnScenario()}) {
+  for (auto scenario : {sim::tour_scenario(), OwnScenario()}) {
     scenario.boot_tick = 1000;
     auto first = sim::run_scenario(scenario);
     auto second = sim::run_scenario(scenario);
@@ -120,6 +123,8 @@ TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
                {"wait 10ms\n", 1, "not a number"},
                {"tap 9000 10\n", 1, "out of range"},
                {"drag 0 0 10 -8200 100\n", 1, "out of range"},
+               {"wait 5\nflick 10 10 10 320 100\n", 2, "off the 240x320 screen"},
+               {"screen 480 640\ntap 479 639\ntap -1 5\n", 3, "off the 480x640 screen"},
                {"screen 240 320\nwait 5\nscreen 480 640\n", 3, "before the device starts"},
                {"boot\nboot-tick 5\n", 2, "before the device starts"},
                {"note \"open quote\n", 1, "unterminated"},
@@ -128,7 +133,11 @@ TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
                {"reg HKLM\\Software\\Quob Activate qword 1\n", 1, "reg takes"},
                {"reg HKEY_NOWHERE\\Software Activate dword 1\n", 1, "registry root"},
                {"reg-delete HKNOPE\\Software Activate\n", 1, "registry root"},
-               {"window l list 0 0 10 10\ndestroy m\n", 2, "no window named"}};
+               {"window l list 0 0 10 10\ndestroy m\n", 2, "no window named"},
+               {"post l 1 0 0\n", 1, "no window named"},
+               {"send class: 1 0 0\n", 1, "class name"},
+               {"post class:X 1 0\n", 1, "takes WINDOW MSG"},
+               {"send class:X 0x100000000 0 0\n", 1, "out of range"}};
   for (const auto& c : cases) {
     try {
       sim::parse_scenario(c.text, "dir/case.scn", "dir");
@@ -145,6 +154,25 @@ TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
   EXPECT_EQ(sim::number(s.commands[0], 0, 0, 100, "n.scn"), 10);
   EXPECT_EQ(sim::number(s.commands[1], 0, 0, 100, "n.scn"), 80);
   EXPECT_EQ(sim::number(s.commands[1], 1, 0, 100, "n.scn"), 32);
+}
+
+// `expect` refuses kinds the log never holds: every kind the device's and the simulator's code
+// logs must be one it accepts, or a scenario could not expect it.
+TEST(ScenarioParser, ExpectTakesEveryKindTheCodeLogs) {
+  const std::regex logged(R"re(log_event\(\s*"([a-z-]+)")re");
+  size_t kinds = 0;
+  for (const char* folder : {"/platform", "/sim"}) {
+    for (const auto& f :
+         fs::recursive_directory_iterator(VEXORI_SOURCE_DIR + std::string(folder))) {
+      if (f.path().extension() != ".cpp") continue;
+      std::ifstream in(f.path());
+      std::string text((std::istreambuf_iterator<char>(in)), {});
+      for (std::sregex_iterator m(text.begin(), text.end(), logged), end; m != end; ++m, ++kinds) {
+        EXPECT_TRUE(dev::is_log_kind((*m)[1])) << (*m)[1] << " in " << f.path();
+      }
+    }
+  }
+  EXPECT_GT(kinds, 40u);
 }
 
 TEST_F(SimTest, EveryCommandRunsAndExpectationsReportTheirLine) {
@@ -190,6 +218,67 @@ TEST_F(SimTest, EveryCommandRunsAndExpectationsReportTheirLine) {
   EXPECT_EQ(log["panel"].at(0).num("x"), 400);
 }
 
+// Messages reach a placed window by its label and another process's window by its class; a
+// window that went by itself (WM_CLOSE) stops the run at the next command that names it.
+TEST(SimMessages, PostAndSendByLabelOrClassAndAWindowThatWent) {
+  auto s = sim::parse_scenario(
+      "window v aware 0 26 240 268\npost v 0x400 1 2\nsend class:GST_Viewer 0x401 3 0xFFFFFFFF\n"
+      "post class:MSGBROKER 0 0 0\nsend v 0x10 0 0\npost v 1 0 0\n",
+      "msg.scn", "");
+  std::vector<dev::LogEntry> log;
+  sim::RunOptions options;
+  options.live = [&log](const dev::LogEntry& e) { log.push_back(e); };
+  try {
+    sim::run_scenario(s, options);
+    ADD_FAILURE() << "a message to a closed window was carried out";
+  } catch (const sim::CommandError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("msg.scn:6: ", 0), 0u) << e.what();
+  }
+  std::string seen;
+  for (const auto& e : log) {
+    if (e.kind == "app-received")
+      seen += fmt::format("{} {} {};", e.num("msg"), e.str("wParam"), e.str("lParam"));
+    if (e.kind == "post" && e.str("window").rfind("MSGBROKER:", 0) == 0) seen += "broker;";
+    if (e.kind == "send-answer") seen += "answer " + e.str("target") + ";";
+  }
+  // A sent message is answered before the posted one still queued.
+  EXPECT_EQ(seen,
+            "1025 0x3 0xffffffff;1024 0x1 0x2;answer class:GST_Viewer;broker;16 0x0 0x0;answer v;");
+}
+
+// A boot that did not bring up what the scenario installed fails the run instead of passing every
+// stroke straight through; without the installation the broker's library is not wanted.
+TEST_F(SimTest, ADeviceThatDidNotComeUpFailsTheRun) {
+  const struct {
+    const char* broken;  // emptied, or removed with a leading '-'
+    const char* scenario;
+    const char* named;  // in the failure, or nullptr when the run goes on
+  } cases[] = {{"Quenza.dll", "wait 10\n", "Quenza.dll"},
+               {"Quenza.dll", "install off\nwait 10\n", nullptr},
+               {"-Pallux.dll", "wait 10\n", "Pallux.dll"},
+               {"-touch.dll", "install off\nwait 10\n", "touch.dll"}};
+  for (const auto& c : cases) {
+    fs::path windows = dir_ / "windows";
+    fs::remove_all(windows);
+    fs::copy(VEXORI_WINDOWS_DIR, windows);
+    std::string broken = c.broken;
+    if (broken[0] == '-') {
+      fs::remove(windows / broken.substr(1));
+    } else {
+      Write("windows/" + broken, "");
+    }
+    sim::RunOptions options;
+    options.windows_dir = windows.string();
+    try {
+      sim::run_scenario(sim::parse_scenario(c.scenario, "boot.scn", ""), options);
+      EXPECT_EQ(c.named, nullptr) << c.broken << " did not fail the run";
+    } catch (const sim::DeviceDownError& e) {
+      ASSERT_NE(c.named, nullptr) << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.named), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST_F(SimTest, RecordedStrokesAndResampling) {
   // Gaps longer than the limit hold the position; a short one is interpolated; the last point is
   // always reached.
@@ -233,25 +322,96 @@ TEST_F(SimTest, RecordedStrokesAndResampling) {
 TEST_F(SimTest, ProgramExitCodes) {
   std::string sim = VEXORI_WINDOWS_DIR "/../vexori-sim";
   if (!fs::exists(sim)) GTEST_SKIP() << "vexori-sim is not built";
-  std::string err = (dir_ / "stderr.txt").string();
-  // Runs a scenario; returns the exit code and checks that stderr names `where`.
-  auto run = [&](const std::string& scenario, const std::string& where = "") {
-    int status = std::system((sim + " " + scenario + " >/dev/null 2>" + err).c_str());
-    std::ifstream in(err);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_NE(text.find(where), std::string::npos) << text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::string at = dir_.string() + "/";
+  auto here = [&](std::string text) {
+    for (size_t p; (p = text.find('@')) != std::string::npos;) text.replace(p, 1, at);
+    return text;
   };
-  EXPECT_EQ(run("demo"), 0);
-  std::string bad = Write("bad.scn", "wait 10\ntap 10 10\nsmudge 4\n");
-  EXPECT_EQ(run("run " + bad, bad + ":3: "), 2);
-  std::string root = Write("root.scn", "wait 10\nreg HKXX\\Software A dword 1\n");
-  EXPECT_EQ(run("run " + root, root + ":2: "), 2);
   Write("bad.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software]\n\"A\"=dword:xyz\n");
-  EXPECT_EQ(
-      run("run " + Write("regfile.scn", "regfile bad.reg\n"), (dir_ / "bad.reg").string() + ":3: "),
-      2);
-  EXPECT_EQ(run("run " + Write("unmet.scn", "tap 10 10\nexpect sample 1\n")), 1);
+  Write("long.scn", "wait 60000\n");
+  auto point = [](const std::string& attributes) {
+    return "<Gesture>\n<Point X=\"1\" Y=\"1\" T=\"0\"/>\n<Point " + attributes + "/></Gesture>";
+  };
+  Write("abc.xml", point("X=\"abc\" Y=\"1\" T=\"1\""));
+  Write("far.xml", point("X=\"100000\" Y=\"1\" T=\"1\""));
+  Write("late.xml", point("X=\"1\" Y=\"1\" T=\"4000000000\""));
+  Write("latin1.xml", point("X=\"1\" Y=\"1\" T=\"1\" Name=\"caf\xE9\""));
+  fs::copy(VEXORI_WINDOWS_DIR, dir_ / "broken");
+  Write("broken/Quenza.dll", "");
+  // Device folders as --device-dir takes them; the first has no registry files.
+  for (const char* device : {"dev/Windows", "dev2/Windows"}) {
+    fs::create_directories(dir_ / device);
+    fs::copy(VEXORI_WINDOWS_DIR, dir_ / device);
+  }
+  fs::create_directories(dir_ / "dev2/registry");
+  fs::copy(VEXORI_SOURCE_DIR "/platform/registry/device.reg", dir_ / "dev2/registry");
+  fs::copy(VEXORI_SOURCE_DIR "/install/vexori.reg", dir_ / "dev2/registry");
+  // Each row's scenario is written to s.scn; runs of the device also write --jsonl @out.jsonl,
+  // which only a run that ended may leave, and refused input prints nothing on stdout.
+  const struct {
+    std::string scenario;
+    std::string args;
+    int code;
+    std::string message;  // in stderr
+  } cases[] = {{"", "demo", 0, ""},
+               {"", "--version", 0, ""},
+               {"reg HKLM\\Software\\Quob\\Gesture Sound string 1\n", "run @s.scn", 0, "warning"},
+               {"tap 10 10\nexpect sample 1\n", "run @s.scn", 1, ""},
+               {"wait 10\ntap 10 10\nsmudge 4\n", "run @s.scn", 2, "@s.scn:3: "},
+               {"wait 10\nreg HKXX\\Software A dword 1\n", "run @s.scn", 2, "@s.scn:2: "},
+               {"wait 10\nregfile bad.reg\n", "run @s.scn", 2, "@bad.reg:3: "},
+               {"note \"caf\xE9\"\n", "run @s.scn", 2, "@s.scn:1: not valid UTF-8"},
+               {"wait 5\nreplay abc.xml\n", "run @s.scn", 2,
+                "abc.xml:3: X=\"abc\" is not a whole number (named by @s.scn:2)"},
+               {"replay far.xml\n", "run @s.scn", 2, "far.xml:3: X=\"100000\" is out of range"},
+               {"replay late.xml\n", "run @s.scn", 2, "late.xml:3: the stroke lasts longer"},
+               {"replay latin1.xml\n", "run @s.scn", 2, "latin1.xml:3: not valid UTF-8"},
+               {"replay .\n", "run @s.scn", 2, "is a directory"},
+               {"regfile .\n", "run @s.scn", 2, "is a directory"},
+               {"", "run @", 2, "is a directory"},
+               {"wait 10\n", "run @s.scn --device-dir @dev", 2, "registry/device.reg: cannot open"},
+               {"wait 10\n", "run @s.scn --device-dir @dev2", 0, ""},
+               {"tap 10 10 rate 0\n", "run @s.scn", 2, "out of range"},
+               {"tap 10 10 rate 50 rate 60\n", "run @s.scn", 2, "given twice"},
+               {"expect smaple 1\n", "run @s.scn", 2, "no entries of kind 'smaple'"},
+               {"wait 10\n", "run @s.scn --audio @", 2, "is a directory"},
+               {"wait 10\n", "run @s.scn --audio @none/a.wav", 2, "cannot be written"},
+               {"wait 86400000\n", "run @s.scn --audio @a.wav", 2, "a WAV file holds"},
+               {"wait 10\n", "run @s.scn --windows @broken", 3, "Quenza.dll"},
+               {"wait 10\npost class:NoSuchClass 1 0 0\n", "run @s.scn", 4, "@s.scn:2: "},
+               {"", "run", 64, "required"},
+               {"wait 10\n", "run @s.scn --windows @s.scn", 64, "--windows"},
+               {"wait 10\n", "run @s.scn --jsonl @a", 64, "--jsonl"},
+               {"", "demo --json --json", 64, "--json"}};
+  for (const auto& c : cases) {
+    Write("s.scn", c.scenario);
+    std::string args = here(c.args);
+    bool device = c.args.rfind("run @", 0) == 0 || c.args.rfind("demo", 0) == 0;
+    if (device) args += " --jsonl " + at + "out.jsonl";
+    // The device's folders go to the scratch folder, to see that none outlives its run.
+    int status = std::system(
+        ("TMPDIR=" + at + " " + sim + " " + args + " >" + at + "stdout.txt 2>" + at + "stderr.txt")
+            .c_str());
+    std::ifstream err(at + "stderr.txt");
+    std::string text((std::istreambuf_iterator<char>(err)), {});
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.code) << c.args << "\n" << text;
+    EXPECT_NE(text.find(here(c.message)), std::string::npos) << c.args << "\n" << text;
+    if (c.code == 2 || c.code == 64) {
+      EXPECT_EQ(fs::file_size(at + "stdout.txt"), 0u) << c.args;
+    }
+    if (device) {
+      EXPECT_EQ(fs::exists(at + "out.jsonl"), c.code <= 1) << c.args;
+    }
+    fs::remove(at + "out.jsonl");
+  }
+  // A run ended by SIGTERM removes its device's folder too.
+  int status = std::system(("TMPDIR=" + at + " timeout -s TERM 0.5 " + sim + " run --realtime " +
+                            at + "long.scn >/dev/null")
+                               .c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 124) << "the run should have been ended by the signal";
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    EXPECT_NE(entry.path().filename().string().rfind("vexori-", 0), 0u) << entry.path();
+  }
 }
 
 }  // namespace

@@ -191,14 +191,7 @@ struct Driver {
 
 // ---- Sound -----------------------------------------------------------------------------------
 
-// A sound the device played, in the form it was played.
-struct PlayedSound {
-  uint64_t at = 0;  // device time it started
-  WORD channels = 0;
-  DWORD rate = 0;
-  WORD bits = 0;
-  std::vector<BYTE> data;  // the PCM frames
-};
+class AudioRecorder;
 
 // ---- The device ---------------------------------------------------------------------------
 
@@ -284,7 +277,7 @@ struct Device::Impl {
   std::vector<Timer> timers;
 
   // Sound: everything played, for the host's recording.
-  std::vector<PlayedSound> sounds;
+  std::shared_ptr<AudioRecorder> recorder;  // while the host records what is played
 
   // Device manager.
   std::vector<Driver> drivers;  // in load order

@@ -138,7 +138,6 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
   mod->name = dev::to_utf16(found.filename().string());
   mod->process = p;
   mod->handle = 0x10000000u + static_cast<uintptr_t>(d.modules.size()) * 0x10000u;
-  std::filesystem::create_directories(d.module_dir, ec);
   mod->host_path =
       fmt::format("{}/{}-{}", d.module_dir, ++d.module_copies, found.filename().string());
   std::filesystem::copy_file(found, mod->host_path, ec);

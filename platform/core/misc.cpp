@@ -4,6 +4,7 @@
 #include <regext.h>
 
 #include <algorithm>
+#include <set>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -132,6 +133,11 @@ void EventLog::add(LogEntry entry) {
     value = it->second;
   }
   entry.seq = next_seq_++;
+  ++counts_[entry.kind];
+  if (!keep) {
+    if (on_entry) on_entry(entry);
+    return;
+  }
   entries_.push_back(std::move(entry));
   if (on_entry) on_entry(entries_.back());
 }
@@ -152,9 +158,8 @@ std::vector<LogEntry> EventLog::of_kind(const std::string& kind) const {
 }
 
 size_t EventLog::count(const std::string& kind) const {
-  size_t n = 0;
-  for (const auto& e : entries_) n += e.kind == kind;
-  return n;
+  auto it = counts_.find(kind);
+  return it == counts_.end() ? 0 : it->second;
 }
 
 std::string to_text(const std::vector<LogEntry>& entries) {
@@ -175,6 +180,56 @@ std::string EventLog::text() const {
 
 std::string EventLog::jsonl() const {
   return to_jsonl(entries_);
+}
+
+bool is_log_kind(const std::string& kind) {
+  static const std::set<std::string> kKinds = {"app-command",
+                                               "app-received",
+                                               "bad-handle",
+                                               "boot",
+                                               "debug",
+                                               "debug-zones",
+                                               "driver-deinit",
+                                               "driver-deinit-failed",
+                                               "driver-failed",
+                                               "driver-loaded",
+                                               "event-data",
+                                               "foreground",
+                                               "kernel",
+                                               "module-attach-failed",
+                                               "module-bad",
+                                               "module-load",
+                                               "module-missing",
+                                               "module-unload",
+                                               "note",
+                                               "panel",
+                                               "panel-dropped",
+                                               "post",
+                                               "power-notify",
+                                               "power-state",
+                                               "process-start",
+                                               "reg-delete",
+                                               "reg-load",
+                                               "reg-notify",
+                                               "reg-write",
+                                               "sample",
+                                               "scroll-pos",
+                                               "send",
+                                               "send-answer",
+                                               "sound",
+                                               "stream-call",
+                                               "thread-exit",
+                                               "thread-start",
+                                               "timer-killed",
+                                               "timer-set",
+                                               "touch-call",
+                                               "touch-driver",
+                                               "touch-driver-failed",
+                                               "touch-enabled",
+                                               "window-created",
+                                               "window-destroyed",
+                                               "window-shown"};
+  return kKinds.count(kind) > 0;
 }
 
 void log_event(const std::string& kind, Fields fields) {

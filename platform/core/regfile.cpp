@@ -140,12 +140,23 @@ std::vector<RegLine> parse(const std::string& file, std::istream& in) {
   return lines;
 }
 
-}  // namespace
-
-void Device::load_reg_file(const std::string& path) {
+std::vector<RegLine> read(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    throw InputError(path, 0, "is a directory, not a .reg file");
   std::ifstream in(path);
   if (!in) throw InputError(path, 0, "cannot open the file");
-  auto lines = parse(path, in);
+  return parse(path, in);
+}
+
+}  // namespace
+
+void check_reg_file(const std::string& path) {
+  read(path);
+}
+
+void Device::load_reg_file(const std::string& path) {
+  auto lines = read(path);
   Impl& d = *impl_;
   RegKey* key = nullptr;
   bool quiet = !d.booted;  // before boot the registry is only being laid down

@@ -10,7 +10,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
 
 #include <unistd.h>
 
@@ -259,6 +263,45 @@ void Device::Impl::halt_all() {
 
 // ---- Device ---------------------------------------------------------------------------------
 
+namespace {
+
+// Host folders of the devices alive now, for a program that ends on a signal: the device's
+// destructor never runs then, and the folder would outlive the run.
+std::mutex g_folders_lock;
+std::set<std::string> g_folders;
+
+// A folder that nothing else can have made: a name chosen at random and created in one step, so
+// what an earlier run left behind (a killed run of a process with the same id) is never reused.
+std::string make_module_dir() {
+  std::string path =
+      (std::filesystem::temp_directory_path() / fmt::format("vexori-{}-XXXXXX", getpid())).string();
+  if (mkdtemp(path.data()) == nullptr) {
+    throw std::runtime_error(
+        fmt::format("cannot make the device's folder {}: {}", path, std::strerror(errno)));
+  }
+  std::lock_guard<std::mutex> lk(g_folders_lock);
+  g_folders.insert(path);
+  return path;
+}
+
+void remove_module_dir(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+  std::lock_guard<std::mutex> lk(g_folders_lock);
+  g_folders.erase(path);
+}
+
+}  // namespace
+
+void remove_device_folders() {
+  std::lock_guard<std::mutex> lk(g_folders_lock);
+  for (const auto& path : g_folders) {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  g_folders.clear();
+}
+
 InputError::InputError(const std::string& f, int l, const std::string& r)
     : std::runtime_error(l > 0 ? fmt::format("{}:{}: {}", f, l, r) : fmt::format("{}: {}", f, r)),
       file(f),
@@ -285,10 +328,14 @@ Device::Device(DeviceConfig config) : impl_(std::make_unique<Impl>(std::move(con
   d.running = host.get();
   d.threads.push_back(std::move(host));
   tls_thread = d.host;
-  static int device_count = 0;
-  d.module_dir = (std::filesystem::temp_directory_path() /
-                  fmt::format("vexori-{}-{}", static_cast<long>(getpid()), ++device_count))
-                     .string();
+  try {
+    d.module_dir = make_module_dir();
+  } catch (...) {
+    tls_thread = nullptr;
+    g_impl = nullptr;
+    g_device = nullptr;
+    throw;
+  }
 }
 
 Device::~Device() {
@@ -296,8 +343,7 @@ Device::~Device() {
   d.host->process = d.host_process;
   d.halt_all();
   d.unload_all();
-  std::error_code ec;
-  std::filesystem::remove_all(d.module_dir, ec);
+  remove_module_dir(d.module_dir);
   tls_thread = nullptr;
   g_impl = nullptr;
   g_device = nullptr;

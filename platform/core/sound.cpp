@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <filesystem>
 #include <fstream>
 
 #include "kernel.hpp"
@@ -90,9 +92,10 @@ uint32_t duration_ms(const Wave& w) {
 }
 
 // One channel of one frame as a 16-bit sample.
-int sample_at(const PlayedSound& s, size_t frame, int channel) {
+int sample_at(const Wave& s, size_t frame, int channel) {
   size_t width = s.bits / 8u;
-  const BYTE* p = s.data.data() + (frame * s.channels + std::min(channel, s.channels - 1)) * width;
+  const BYTE* p =
+      s.frames + (frame * s.channels + std::min<size_t>(channel, s.channels - 1)) * width;
   if (s.bits == 8) return (static_cast<int>(*p) - 128) * 256;
   return static_cast<int16_t>(read16(p));
 }
@@ -108,45 +111,104 @@ void put16(std::string& out, uint16_t v) {
 
 }  // namespace
 
-std::vector<int16_t> Device::mix_audio() const {
-  const Impl& d = *impl_;
-  size_t total = static_cast<size_t>(d.clock * kMixRate / 1000);
-  std::vector<int32_t> sum(total * 2, 0);
-  for (const PlayedSound& s : d.sounds) {
-    size_t frames = s.data.size() / (s.channels * s.bits / 8u);
-    size_t start = static_cast<size_t>(s.at * kMixRate / 1000);
-    size_t out_frames = static_cast<size_t>(static_cast<uint64_t>(frames) * kMixRate / s.rate);
-    for (size_t i = 0; i < out_frames && start + i < total; ++i) {
-      size_t src = static_cast<size_t>(static_cast<uint64_t>(i) * s.rate / kMixRate);
-      for (int c = 0; c < 2; ++c) sum[(start + i) * 2 + c] += sample_at(s, src, c);
+// Sums of the sounds played, from the first frame not yet written on. A frame is final once the
+// clock has passed it, since a sound starts at the device time of its call; frames are written
+// as later sounds start and when the recording ends, so only the sounds still playing are held.
+class AudioRecorder {
+ public:
+  explicit AudioRecorder(const std::string& path)
+      : out_(path, std::ios::binary | std::ios::trunc),
+        seekable_(std::filesystem::is_regular_file(path)) {
+    // Sizes unknown until the end: a reader of a pipe sees the largest ones.
+    out_.write(header(0xFFFFFFFFu - 36).data(), 44);
+  }
+  bool ok() const { return static_cast<bool>(out_); }
+
+  void add(uint64_t at_ms, const Wave& w) {
+    uint64_t start = at_ms * kMixRate / 1000;
+    write_to(start);
+    size_t frames = w.bytes / (w.channels * w.bits / 8u);
+    size_t out_frames = static_cast<size_t>(static_cast<uint64_t>(frames) * kMixRate / w.rate);
+    if (pending_.size() < out_frames * 2) pending_.resize(out_frames * 2, 0);
+    for (size_t i = 0; i < out_frames; ++i) {
+      size_t src = static_cast<size_t>(static_cast<uint64_t>(i) * w.rate / kMixRate);
+      for (int c = 0; c < 2; ++c) pending_[i * 2 + c] += sample_at(w, src, c);
     }
   }
-  std::vector<int16_t> out(sum.size());
-  for (size_t i = 0; i < sum.size(); ++i) {
-    out[i] = static_cast<int16_t>(std::clamp(sum[i], -32768, 32767));
+
+  bool finish(uint64_t end_ms) {
+    write_to(end_ms * kMixRate / 1000);
+    if (seekable_ && !past_limit_) {
+      auto bytes = static_cast<uint32_t>(written_ * 4);
+      out_.seekp(0);
+      out_.write(header(bytes).data(), 44);
+    }
+    out_.close();
+    return static_cast<bool>(out_) && !past_limit_;
   }
-  return out;
+
+ private:
+  static std::string header(uint32_t bytes) {
+    std::string out = "RIFF";
+    put32(out, 36 + bytes);
+    out += "WAVEfmt ";
+    put32(out, 16);
+    put16(out, kFormatPcm);
+    put16(out, 2);
+    put32(out, kMixRate);
+    put32(out, kMixRate * 4);
+    put16(out, 4);
+    put16(out, 16);
+    out += "data";
+    put32(out, bytes);
+    return out;
+  }
+
+  // Writes the frames before `frame`: what is pending, then silence, in blocks.
+  void write_to(uint64_t frame) {
+    const uint64_t kMaxFrames = (0xFFFFFFFFull - 36) / 4;
+    if (frame > kMaxFrames) {
+      past_limit_ = true;
+      frame = kMaxFrames;
+    }
+    const size_t kBlock = 4096;
+    std::string block;
+    while (written_ < frame) {
+      size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, frame - written_));
+      block.clear();
+      size_t held = std::min(n, pending_.size() / 2);
+      for (size_t i = 0; i < n * 2; ++i) {
+        int v = i < held * 2 ? std::clamp(pending_[i], -32768, 32767) : 0;
+        put16(block, static_cast<uint16_t>(static_cast<int16_t>(v)));
+      }
+      pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(held * 2));
+      out_.write(block.data(), static_cast<std::streamsize>(block.size()));
+      written_ += n;
+    }
+  }
+
+  std::ofstream out_;
+  bool seekable_;
+  bool past_limit_ = false;
+  uint64_t written_ = 0;  // frames
+  std::deque<int32_t> pending_;
+};
+
+const uint64_t Device::kMaxAudioMs = (0xFFFFFFFFull - 36) / 4 * 1000 / kMixRate;
+
+bool Device::record_audio(const std::string& path) {
+  auto recorder = std::make_shared<AudioRecorder>(path);
+  if (!recorder->ok()) return false;
+  impl_->recorder = recorder;
+  return true;
 }
 
-bool Device::write_audio(const std::string& path) const {
-  std::vector<int16_t> samples = mix_audio();
-  auto bytes = static_cast<uint32_t>(samples.size() * 2);
-  std::string out = "RIFF";
-  put32(out, 36 + bytes);
-  out += "WAVEfmt ";
-  put32(out, 16);
-  put16(out, kFormatPcm);
-  put16(out, 2);
-  put32(out, kMixRate);
-  put32(out, kMixRate * 4);
-  put16(out, 4);
-  put16(out, 16);
-  out += "data";
-  put32(out, bytes);
-  for (int16_t v : samples) put16(out, static_cast<uint16_t>(v));
-  std::ofstream file(path, std::ios::binary);
-  file.write(out.data(), static_cast<std::streamsize>(out.size()));
-  return static_cast<bool>(file);
+bool Device::finish_audio() {
+  Impl& d = *impl_;
+  if (!d.recorder) return false;
+  bool ok = d.recorder->finish(d.clock);
+  d.recorder.reset();
+  return ok;
 }
 
 }  // namespace dev
@@ -186,8 +248,7 @@ BOOL WINAPI sndPlaySoundW(LPCWSTR sound, UINT flags) {
                            {"rate", w.rate},
                            {"bits", w.bits},
                            {"played", true}});
-  d.sounds.push_back(
-      {d.clock, w.channels, w.rate, w.bits, std::vector<BYTE>(w.frames, w.frames + w.bytes)});
+  if (d.recorder) d.recorder->add(d.clock, w);
   if (!(flags & SND_ASYNC)) d.block(nullptr, d.clock + ms);
   return TRUE;
 }

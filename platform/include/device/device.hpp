@@ -110,11 +110,15 @@ class Device {
   // Deinit returned FALSE.
   bool deinit_driver(const std::string& prefix);
 
-  // Everything played with sndPlaySoundW so far, each sound mixed in at the device time it
-  // started: 16-bit stereo at 44100 Hz, interleaved, as long as the device has run.
-  std::vector<int16_t> mix_audio() const;
-  // The same as a WAV file; false when it cannot be written.
-  bool write_audio(const std::string& path) const;
+  // Records everything sndPlaySoundW plays from now on into a WAV file (16-bit stereo at
+  // 44100 Hz), each sound mixed in at the device time it started, written out as the device runs
+  // so that nothing played is kept; false when the file cannot be made.
+  bool record_audio(const std::string& path);
+  // Ends the recording as long as the device has run and completes the file's header where the
+  // file can seek; false when it could not be written whole or ran past what a WAV file holds.
+  bool finish_audio();
+  // What a WAV file's 32-bit sizes hold, in device time: about 6.7 hours.
+  static const uint64_t kMaxAudioMs;
 
   // Number of live kernel handles (events, threads, registry keys, notifications).
   size_t open_handles() const;
@@ -141,6 +145,13 @@ class Device {
  private:
   std::unique_ptr<Impl> impl_;
 };
+
+// Reads and checks a .reg file whole without applying it; throws InputError as load_reg_file.
+void check_reg_file(const std::string& path);
+
+// Removes the host folders of every device alive now, where the loader keeps their copies of
+// libraries: for a program about to end on a signal, whose devices are never destroyed.
+void remove_device_folders();
 
 // The device that the calling thread belongs to; null when none is running.
 Device* current_device();

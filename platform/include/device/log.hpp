@@ -40,9 +40,15 @@ class EventLog {
   size_t count(const std::string& kind) const;
   std::string text() const;
   std::string jsonl() const;
-  void clear() { entries_.clear(); }
+  void clear() {
+    entries_.clear();
+    counts_.clear();
+  }
   // While false, entries are dropped (benchmarks switch the log off).
   bool enabled = true;
+  // While false, entries reach on_entry and the counts but are not kept, so that a long run's
+  // memory stays flat (the simulator streams them out as they come).
+  bool keep = true;
   // Called for each entry as it is added (the simulator prints live with it).
   std::function<void(const LogEntry&)> on_entry;
   // Host addresses appear in entries as "mem#1", "mem#2"... in order of first appearance, so that
@@ -52,12 +58,17 @@ class EventLog {
  private:
   std::map<uintptr_t, std::string> aliases_;
   std::vector<LogEntry> entries_;
+  std::map<std::string, size_t> counts_;  // entries by kind, kept or not
   uint64_t next_seq_ = 0;
 };
 
 // Entries as text, one line each, and as JSON Lines.
 std::string to_text(const std::vector<LogEntry>& entries);
 std::string to_jsonl(const std::vector<LogEntry>& entries);
+
+// True for the kinds of entry the device and the simulator make; an expectation about any other
+// kind could never be met or missed.
+bool is_log_kind(const std::string& kind);
 
 // A number in hexadecimal with 0x, as the log shows flags and handles.
 std::string hex(uint64_t v);
