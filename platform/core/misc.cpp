@@ -183,12 +183,17 @@ std::string EventLog::jsonl() const {
 }
 
 bool is_log_kind(const std::string& kind) {
-  static const std::set<std::string> kKinds = {"app-command",
+  static const std::set<std::string> kKinds = {"app-close",
+                                               "app-command",
                                                "app-received",
                                                "bad-handle",
                                                "boot",
+                                               "browser",
+                                               "call-failed",
+                                               "call-refused",
                                                "debug",
                                                "debug-zones",
+                                               "display-change",
                                                "driver-deinit",
                                                "driver-deinit-failed",
                                                "driver-failed",
@@ -205,10 +210,13 @@ bool is_log_kind(const std::string& kind) {
                                                "panel",
                                                "panel-dropped",
                                                "post",
+                                               "post-refused",
                                                "power-notify",
                                                "power-state",
+                                               "preempted",
                                                "process-start",
                                                "reg-delete",
+                                               "reg-flush",
                                                "reg-load",
                                                "reg-notify",
                                                "reg-write",
@@ -228,6 +236,7 @@ bool is_log_kind(const std::string& kind) {
                                                "touch-enabled",
                                                "window-created",
                                                "window-destroyed",
+                                               "window-resized",
                                                "window-shown"};
   return kKinds.count(kind) > 0;
 }
