@@ -25,6 +25,7 @@ void Device::boot() {
              {"screen", fmt::format("{}x{}", d.config.screen.width, d.config.screen.height)},
              {"dpi", d.config.screen.dpi}});
   for (const auto& file : d.config.reg_files) load_reg_file(file);
+  if (d.config.before_start) d.config.before_start(*this);
   d.booted = true;
   d.hw_deadlines.push_back([&d] { return d.panel.empty() ? kNever : d.panel.front().time; });
   d.hw_deadlines.push_back(next_timer_due);

@@ -80,7 +80,7 @@ Fn as_fn(FARPROC p) {
   return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(p));
 }
 
-void load_driver(Device::Impl& d, const BuiltIn& b, int* active_count) {
+bool load_driver(Device::Impl& d, const BuiltIn& b) {
   Fields f = {{"key", to_utf8(b.key)},
               {"dll", to_utf8(b.dll.value_or(u""))},
               {"prefix", to_utf8(b.prefix)},
@@ -89,6 +89,7 @@ void load_driver(Device::Impl& d, const BuiltIn& b, int* active_count) {
   auto fail = [&f](const std::string& reason) {
     f["reason"] = reason;
     log_event("driver-failed", f);
+    return false;
   };
   if (!b.dll || b.dll->empty()) return fail("no Dll");
   HMODULE module = LoadLibraryW(b.dll->c_str());
@@ -97,35 +98,46 @@ void load_driver(Device::Impl& d, const BuiltIn& b, int* active_count) {
   if (init == nullptr) {
     fail("no " + to_utf8(entry_name(b.prefix, u"Init")));
     FreeLibrary(module);
-    return;
+    return false;
   }
   // Active keys are numbered in the order Init is called.
-  std::u16string active = to_utf16(fmt::format("Drivers\\Active\\{:02}", ++*active_count));
+  std::u16string active = to_utf16(fmt::format("Drivers\\Active\\{:02}", ++d.active_drivers));
   f["active"] = to_utf8(active);
   DWORD context = init(active.c_str(), nullptr);
   if (context == 0) {
     fail(to_utf8(entry_name(b.prefix, u"Init")) + " returned 0");
     FreeLibrary(module);
-    return;
+    return false;
   }
   f["context"] = hex(context);
   d.drivers.push_back(
       {b.key, b.prefix, context, as_fn<DriverDeinitFn>(entry_point(module, b.prefix, u"Deinit"))});
   log_event("driver-loaded", f);
+  return true;
 }
 
 }  // namespace
 
 DWORD devmgr_main() {
   auto& d = impl();
-  int active_count = 0;
-  for (const BuiltIn& b : builtin_drivers(d)) load_driver(d, b, &active_count);
+  for (const BuiltIn& b : builtin_drivers(d)) load_driver(d, b);
   // Signals the boot that the window system may start.
   d.devmgr_started = true;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0)) {
   }
   return 0;
+}
+
+bool Device::load_driver(const std::string& key, const std::string& dll,
+                         const std::string& prefix) {
+  BuiltIn b;
+  b.key = to_utf16(key);
+  b.dll = to_utf16(dll);
+  b.prefix = to_utf16(prefix);
+  bool loaded = false;
+  as_process("device.exe", [&] { loaded = dev::load_driver(*impl_, b); });
+  return loaded;
 }
 
 bool Device::deinit_driver(const std::string& prefix) {

@@ -281,6 +281,7 @@ struct Device::Impl {
 
   // Device manager.
   std::vector<Driver> drivers;  // in load order
+  int active_drivers = 0;       // Init calls so far: the number of the next Drivers\Active key
   bool devmgr_started = false;  // its boot drivers are loaded
 
   // -- scheduler --

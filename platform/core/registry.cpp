@@ -228,6 +228,14 @@ void Device::reg_delete_value(const std::string& key, const std::string& value) 
   if (RegKey* k = impl_->reg_host_key(key, false)) impl_->reg_delete(k, to_utf16(value));
 }
 
+bool Device::reg_delete_key(const std::string& key) {
+  RegKey* k = impl_->reg_host_key(key, false);
+  if (k == nullptr || k->parent == nullptr) return false;
+  for (auto& [name, v] : k->values) impl_->reg_notify(k, name, nullptr);
+  k->parent->subkeys.erase(fold(k->name));
+  return true;
+}
+
 bool Device::reg_get_dword(const std::string& key, const std::string& value, uint32_t* data) const {
   RegKey* k = impl_->reg_host_key(key, false);
   if (k == nullptr) return false;

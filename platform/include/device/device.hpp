@@ -24,6 +24,8 @@ struct Screen {
   int dpi = 96;
 };
 
+class Device;
+
 struct DeviceConfig {
   Screen screen;
   uint32_t boot_tick = 0;              // GetTickCount at boot; may sit just below the wrap
@@ -35,6 +37,9 @@ struct DeviceConfig {
   // PostThreadMessageW fails with ERROR_INVALID_THREAD_ID until the thread has made a message
   // call, as desktop Win32 documents; the phone's documentation names only an invalid thread id.
   bool desktop_thread_queues = false;
+  // Runs in boot() once the registry files are in and before any device process starts: what the
+  // first settings loads are to see.
+  std::function<void(Device&)> before_start;
 };
 
 // A raw touch sample as the panel reports it: flags, x and y in quarter pixels.
@@ -101,6 +106,8 @@ class Device {
   void reg_set_dword(const std::string& key, const std::string& value, uint32_t data);
   void reg_set_string(const std::string& key, const std::string& value, const std::string& data);
   void reg_delete_value(const std::string& key, const std::string& value);
+  // Deletes a key with its values and subkeys; false when there is no such key or it is a root.
+  bool reg_delete_key(const std::string& key);
   bool reg_get_dword(const std::string& key, const std::string& value, uint32_t* data) const;
   void load_reg_file(const std::string& path);
 
@@ -109,6 +116,10 @@ class Device {
   // driver; its library stays loaded. False when no such driver is loaded, it has no Deinit, or
   // Deinit returned FALSE.
   bool deinit_driver(const std::string& prefix);
+  // Has the device manager load a stream driver now as it loads those of its registry at boot
+  // (`key` names it in the log as a key of Drivers\BuiltIn would): the library, then
+  // <prefix>_Init in device.exe. False, with `driver-failed` logged, when that failed.
+  bool load_driver(const std::string& key, const std::string& dll, const std::string& prefix);
 
   // Records everything sndPlaySoundW plays from now on into a WAV file (16-bit stereo at
   // 44100 Hz), each sound mixed in at the device time it started, written out as the device runs
