@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <set>
 
+#include "Boot.h"
 #include "Replay.h"
 #include "Windows.h"
 
@@ -97,6 +98,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   config.windows_dir = opt.windows_dir;
   config.reg_files.push_back(opt.factory_reg);
   if (s.install) config.reg_files.push_back(opt.install_reg);
+  config.before_start = [&s](dev::Device& d) { apply_setup(s, d); };
 
   if (!opt.audio_file.empty()) {
     uint64_t waits = kSettleMs;
@@ -112,6 +114,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   }
   // The device's own registry files are checked with the scenario, before anything runs.
   for (const auto& file : config.reg_files) dev::check_reg_file(file);
+  check_setup(s, config.windows_dir);
   RunResult result;
   dev::Device device(config);
   if (!opt.audio_file.empty() && !device.record_audio(opt.audio_file)) {
@@ -125,6 +128,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   };
   boot_whole(device, s);
   uint64_t cursor = device.now();
+  DeviceClock clock(s);
   std::map<std::string, HWND> windows;  // placed by the scenario, by label
 
   for (const Command& c : s.commands) {
@@ -139,7 +143,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
                              static_cast<int32_t>(num(2))}});
       continue;
     }
-    if (c.verb == "tap" || c.verb == "drag" || c.verb == "flick" || c.verb == "replay") {
+    if (stroke_points(c) > 0 || c.verb == "replay") {
       std::vector<StrokePoint> pts;
       uint32_t rate = kDefaultRateHz;
       if (c.verb == "tap") {
@@ -154,13 +158,20 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
         if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
         pts = o.count("native") && o["native"] ? stroke.points : resample(stroke, rate);
       } else {
-        auto o = options(c, 5, {"rest", "rate", "settle"}, s.file);
+        size_t n = 2 * stroke_points(c);
+        auto o = options(c, n + 1, {"rest", "rate", "settle"}, s.file);
         if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
         uint32_t rest = o.count("rest") ? static_cast<uint32_t>(o["rest"]) : 0;
-        int x1 = static_cast<int>(num(0)), y1 = static_cast<int>(num(1));
-        pts = straight_stroke(x1, y1, static_cast<int>(num(2)), static_cast<int>(num(3)),
-                              static_cast<uint32_t>(num(4)), rest, rate);
+        std::vector<std::pair<int, int>> corners;
+        for (size_t i = 0; i < n; i += 2)
+          corners.emplace_back(static_cast<int>(num(i)), static_cast<int>(num(i + 1)));
+        pts = polyline_stroke(corners, static_cast<uint32_t>(num(n)), rest, rate);
         if (o.count("settle") && o["settle"] > 0) pts = settled(pts, static_cast<int>(o["settle"]));
+      }
+      // The stroke's screen pixels are those of the orientation in force as it starts.
+      if (c.verb != "replay") {
+        clock.run_until(device, cursor);
+        pts = screen_to_panel(c, s.file, device, std::move(pts));
       }
       auto samples = to_panel(pts, cursor, period_of(rate));
       device.queue_samples(samples);
@@ -168,7 +179,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
       continue;
     }
     // Everything else acts at the cursor's time.
-    device.run_until(cursor);
+    clock.run_until(device, cursor);
     if (is_window_verb(c.verb)) {
       std::string failure = run_window_command(c, s.file, device, windows);
       if (!failure.empty()) result.failures.push_back(failure);
@@ -201,7 +212,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
       }
     }
   }
-  device.run_until(cursor + kSettleMs);
+  clock.run_until(device, cursor + kSettleMs);
   device.settle();
   result.end_time = device.now();
   if (!opt.audio_file.empty() && !device.finish_audio()) {

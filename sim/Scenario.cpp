@@ -33,13 +33,25 @@ struct Shape {
 };
 
 const std::map<std::string, Shape> kVerbs = {
-    {"screen", {2, 4, true}},      {"boot-tick", {1, 1, true}}, {"install", {1, 1, true}},
-    {"boot", {0, 0, false}},       {"regfile", {1, 1, false}},  {"reg", {4, 4, false}},
-    {"reg-delete", {2, 2, false}}, {"power", {2, 4, false}},    {"wait", {1, 1, false}},
-    {"sample", {3, 3, false}},     {"tap", {2, 6, false}},      {"drag", {5, 11, false}},
-    {"flick", {5, 7, false}},      {"replay", {1, 5, false}},   {"expect", {2, 2, false}},
-    {"note", {1, 64, false}},
+    {"screen", {2, 4, true}},         {"boot-tick", {1, 1, true}},    {"install", {1, 1, true}},
+    {"boot", {0, 0, false}},          {"regfile", {1, 1, false}},     {"reg", {4, 4, false}},
+    {"reg-delete", {2, 2, false}},    {"power", {2, 4, false}},       {"wait", {1, 1, false}},
+    {"sample", {3, 3, false}},        {"tap", {2, 6, false}},         {"drag", {5, 11, false}},
+    {"flick", {5, 7, false}},         {"replay", {1, 5, false}},      {"expect", {2, 2, false}},
+    {"note", {1, 64, false}},         {"stroke", {5, 263, false}},    {"preset", {4, 4, true}},
+    {"reg-delete-key", {1, 1, true}}, {"touch-driver", {1, 1, true}}, {"broker", {1, 2, true}},
 };
+
+const std::vector<std::string> kDragOptions = {"rest", "rate", "settle"};
+
+// The numbers of a stroke command before its options: X1 Y1 ... Xn Yn MS.
+size_t stroke_numbers(const Command& c) {
+  size_t n = 0;
+  while (n < c.args.size() &&
+         std::find(kDragOptions.begin(), kDragOptions.end(), c.args[n]) == kDragOptions.end())
+    ++n;
+  return n;
+}
 
 std::vector<std::string> tokens(const std::string& line, const std::string& file, int n) {
   std::vector<std::string> out;
@@ -144,13 +156,34 @@ void check_command(const Command& c, const std::string& file) {
       throw dev::InputError(file, c.line, "install takes on or off");
   } else if (c.verb == "reg-delete") {
     check_root(c, file);
-  } else if (c.verb == "reg") {
+  } else if (c.verb == "reg-delete-key") {
+    check_root(c, file);
+    auto sep = a[0].find('\\');
+    if (sep == std::string::npos || a[0].find_first_not_of('\\', sep) == std::string::npos)
+      throw dev::InputError(file, c.line, "reg-delete-key cannot delete a registry root");
+  } else if (c.verb == "reg" || c.verb == "preset") {
     check_root(c, file);
     if (a[2] == "dword") {
       number(c, 3, -2147483648LL, 0xFFFFFFFFLL, file);
     } else if (a[2] != "string") {
-      throw dev::InputError(file, c.line, "reg takes KEY NAME dword N or KEY NAME string TEXT");
+      throw dev::InputError(file, c.line,
+                            c.verb + " takes KEY NAME dword N or KEY NAME string TEXT");
     }
+  } else if (c.verb == "touch-driver") {
+    if (a[0].empty() || a[0].find_first_of("/\\") != std::string::npos || a[0] == "." ||
+        a[0] == "..")
+      throw dev::InputError(file, c.line, "touch-driver takes the name of a file in \\Windows");
+  } else if (c.verb == "broker") {
+    if (!(a.size() == 1 && a[0] == "off") && !(a.size() == 2 && a[0] == "late"))
+      throw dev::InputError(file, c.line, "broker takes late MS or off");
+    if (a.size() == 2) number(c, 1, 0, 86400000, file);
+  } else if (c.verb == "stroke") {
+    size_t n = stroke_numbers(c);
+    if (n < 5 || n % 2 == 0)
+      throw dev::InputError(file, c.line, "stroke takes X1 Y1 X2 Y2 [X3 Y3 ...] MS [options]");
+    coords(0, n - 1);
+    number(c, n - 1, 1, 600000, file);
+    options(c, n, kDragOptions, file);
   } else if (c.verb == "power") {
     number(c, 1, 0, 0xFFFFFFFFLL, file);
     options(c, 2, {"fail"}, file);
@@ -165,10 +198,7 @@ void check_command(const Command& c, const std::string& file) {
   } else if (c.verb == "drag" || c.verb == "flick") {
     coords(0, 4);
     number(c, 4, 1, 600000, file);
-    options(c, 5,
-            c.verb == "drag" ? std::vector<std::string>{"rest", "rate", "settle"}
-                             : std::vector<std::string>{"rate"},
-            file);
+    options(c, 5, c.verb == "drag" ? kDragOptions : std::vector<std::string>{"rate"}, file);
   } else if (c.verb == "replay") {
     if (a.size() != 1 && a.size() != 3 && a.size() != 5) {
       throw dev::InputError(file, c.line, "replay takes FILE [rate HZ] [native 1]");
@@ -198,7 +228,7 @@ auto named_by(const Command& c, const std::string& file, Read read) {
 // The gesture settings are all DWORD values: one written as a string is never read, and the
 // setting keeps its default as if the line were not there.
 std::string setting_warning(const Command& c, const std::string& file) {
-  if (c.verb != "reg" || c.args[2] != "string") return "";
+  if ((c.verb != "reg" && c.verb != "preset") || c.args[2] != "string") return "";
   std::string key = c.args[0];
   std::transform(key.begin(), key.end(), key.begin(),
                  [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
@@ -211,16 +241,21 @@ std::string setting_warning(const Command& c, const std::string& file) {
 }
 
 // A stroke is drawn on the screen: a point beside it is a mistake in the scenario (raw `sample`
-// lines, which take anything the panel's words carry, are how to send one on purpose).
+// lines, which take anything the panel's words carry, are how to send one on purpose). Which
+// orientation is in force shows only when the stroke starts; here a point must lie on the screen
+// in one of them.
 void check_on_screen(const Command& c, const dev::Screen& screen, const std::string& file) {
-  size_t points = c.verb == "tap" ? 1 : c.verb == "drag" || c.verb == "flick" ? 2 : 0;
+  size_t points = stroke_points(c);
   for (size_t p = 0; p < points; ++p) {
     long long x = number(c, 2 * p, -kMaxPanelCoord, kMaxPanelCoord, file);
     long long y = number(c, 2 * p + 1, -kMaxPanelCoord, kMaxPanelCoord, file);
-    if (x < 0 || y < 0 || x >= screen.width || y >= screen.height) {
-      throw dev::InputError(file, c.line,
-                            fmt::format("the point ({}, {}) is off the {}x{} screen", x, y,
-                                        screen.width, screen.height));
+    bool portrait = x < screen.width && y < screen.height;
+    bool turned = x < screen.height && y < screen.width;
+    if (x < 0 || y < 0 || (!portrait && !turned)) {
+      throw dev::InputError(
+          file, c.line,
+          fmt::format("the point ({}, {}) is off the {}x{} screen in either orientation", x, y,
+                      screen.width, screen.height));
     }
   }
 }
@@ -239,6 +274,13 @@ void read_named_files(Command& c, const std::string& file, const std::string& di
 
 }  // namespace
 
+size_t stroke_points(const Command& c) {
+  if (c.verb == "tap") return 1;
+  if (c.verb == "drag" || c.verb == "flick") return 2;
+  if (c.verb == "stroke") return (stroke_numbers(c) - 1) / 2;
+  return 0;
+}
+
 std::string resolve_path(const std::string& dir, const std::string& path) {
   std::filesystem::path p(path);
   if (p.is_relative() && !dir.empty()) p = std::filesystem::path(dir) / p;
@@ -254,6 +296,7 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
   int n = 0;
   bool started = false;
   std::set<std::string> labels;  // windows placed so far
+  std::set<std::string> given;   // setup commands given at most once
   while (std::getline(in, line)) {
     ++n;
     // The log carries notes and names as UTF-8; a stray byte would make it unreadable.
@@ -293,9 +336,20 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
       s.boot_tick = static_cast<uint32_t>(number(c, 0, 0, 0xFFFFFFFFLL, file));
     } else if (c.verb == "install") {
       s.install = c.args[0] == "on";
-    } else {
+    } else if (!shape->second.setup) {
       started = true;
       s.commands.push_back(c);
+    } else {
+      if ((c.verb == "touch-driver" || c.verb == "broker") && !given.insert(c.verb).second)
+        throw dev::InputError(file, n, c.verb + " is given twice");
+      s.before_boot.push_back(c);
+      if (c.verb != "broker") continue;
+      if (c.args[0] == "off") {
+        s.broker = BrokerStart::kOff;
+      } else {
+        s.broker = BrokerStart::kLate;
+        s.broker_late_ms = static_cast<uint32_t>(number(c, 1, 0, 86400000, file));
+      }
     }
   }
   return s;
@@ -317,6 +371,36 @@ std::vector<StrokePoint> straight_stroke(int x1, int y1, int x2, int y2, uint32_
     double f = static_cast<double>(k) / steps;
     pts.push_back({rest_ms + k * move_ms / steps, x1 + static_cast<int>(std::lround((x2 - x1) * f)),
                    y1 + static_cast<int>(std::lround((y2 - y1) * f))});
+  }
+  return pts;
+}
+
+std::vector<StrokePoint> polyline_stroke(const std::vector<std::pair<int, int>>& points,
+                                         uint32_t move_ms, uint32_t rest_ms, uint32_t rate_hz) {
+  std::vector<double> lengths;
+  double total = 0;
+  for (size_t i = 1; i < points.size(); ++i) {
+    lengths.push_back(
+        std::hypot(points[i].first - points[i - 1].first, points[i].second - points[i - 1].second));
+    total += lengths.back();
+  }
+  std::vector<StrokePoint> pts;
+  double done = 0;
+  uint32_t start = rest_ms;
+  for (size_t i = 1; i < points.size(); ++i) {
+    // Cumulative, so that the segments' times add up to the whole move.
+    done += total > 0 ? lengths[i - 1] : 1;
+    auto end = rest_ms + static_cast<uint32_t>(
+                             std::lround(move_ms * done / (total > 0 ? total : lengths.size())));
+    auto& [x1, y1] = points[i - 1];
+    auto& [x2, y2] = points[i];
+    auto segment = straight_stroke(x1, y1, x2, y2, end - start, i == 1 ? rest_ms : 0, rate_hz);
+    for (size_t k = i == 1 ? 0 : 1; k < segment.size(); ++k) {
+      StrokePoint p = segment[k];
+      if (i > 1) p.t += start;
+      pts.push_back(p);
+    }
+    start = end;
   }
   return pts;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/device.hpp"
@@ -24,12 +25,20 @@ struct Command {
 // A pixel coordinate whose quarter-pixel form still fits a panel sample's 16 bits.
 const int kMaxPanelCoord = 8191;
 
+// When the device manager starts the broker.
+enum class BrokerStart { kAtBoot, kLate, kOff };
+
 struct Scenario {
   std::string file;  // for messages
   std::string dir;   // relative paths in the scenario are taken from here
   dev::Screen screen;
   uint32_t boot_tick = 0;
   bool install = true;  // boot with the gesture system installed
+  // `preset`, `reg-delete-key`, `touch-driver` and `broker`, in order: applied once the registry
+  // files are in, before any device process starts, so that the first settings loads see them.
+  std::vector<Command> before_boot;
+  BrokerStart broker = BrokerStart::kAtBoot;
+  uint32_t broker_late_ms = 0;  // with BrokerStart::kLate, device time of its start
   std::vector<Command> commands;
   std::vector<std::string> warnings;  // "file:line: what", things that run but look unmeant
 };
@@ -55,6 +64,9 @@ std::map<std::string, long long> options(const Command& c, size_t from,
                                          const std::vector<std::string>& allowed,
                                          const std::string& file);
 
+// How many points a stroke command (tap, drag, flick, stroke) names; 0 for other commands.
+size_t stroke_points(const Command& c);
+
 // Touch samples of generated strokes, in pixels; times in ms from the stroke's start.
 struct StrokePoint {
   uint32_t t;
@@ -66,6 +78,11 @@ struct StrokePoint {
 // `move_ms`, then pen-up, sampled at `rate_hz`.
 std::vector<StrokePoint> straight_stroke(int x1, int y1, int x2, int y2, uint32_t move_ms,
                                          uint32_t rest_ms, uint32_t rate_hz);
+
+// A stroke through several points (x1, y1, x2, y2, ...): straight segments between them, each
+// with a sample at its ends, the move of `move_ms` shared out by the segments' lengths.
+std::vector<StrokePoint> polyline_stroke(const std::vector<std::pair<int, int>>& points,
+                                         uint32_t move_ms, uint32_t rest_ms, uint32_t rate_hz);
 
 // Turns stroke points into panel samples (quarter pixels) starting at device time `start`; the
 // first point is the pen-down and the pen-up follows the last point one sample period later.

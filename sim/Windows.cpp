@@ -1,4 +1,5 @@
 // window LABEL KIND X Y W H [parent LABEL] [lines N] [page N] [hidden 1] [ink 1] [class NAME]
+//   [refuses-close 1], and for a browser [pages N] [at K] [no-zoom-store 1]
 // foreground LABEL | show LABEL | hide LABEL | destroy LABEL | expect-scroll LABEL POS
 // post WINDOW MSG WPARAM LPARAM | send WINDOW MSG WPARAM LPARAM, WINDOW a label or class:NAME
 #include "Windows.h"
@@ -69,17 +70,32 @@ void check_window_command(const Command& c, const std::string& file,
         "unknown window kind '" + a[1] + "' (list, browser, view, sip, opera, aware, plain)");
   }
   for (size_t i = 2; i < 6; ++i) number(c, i, i < 4 ? -4096 : 1, 4096, file);
+  long long pages = 1, at = 0;
   for (size_t i = 6; i < a.size(); i += 2) {
     const std::string& key = a[i];
+    bool history = key == "pages" || key == "at" || key == "no-zoom-store";
+    if (history && kind != dev::apps::Kind::Browser) {
+      throw dev::InputError(file, c.line, "only a browser takes the option '" + key + "'");
+    }
     if (key == "parent") {
       need_label(c, a[i + 1], file, labels);
     } else if (key == "lines" || key == "page") {
       number(c, i + 1, 0, 10000000, file);
-    } else if (key == "hidden" || key == "ink") {
+    } else if (key == "pages") {
+      pages = number(c, i + 1, 1, 1000, file);
+    } else if (key == "at") {
+      at = number(c, i + 1, 0, 1000, file);
+    } else if (key == "hidden" || key == "ink" || key == "no-zoom-store" ||
+               key == "refuses-close") {
       number(c, i + 1, 0, 1, file);
     } else if (key != "class" && key != "title") {
       throw dev::InputError(file, c.line, "unknown window option '" + key + "'");
     }
+  }
+  if (at > pages) {
+    throw dev::InputError(
+        file, c.line,
+        "the browser is to show page " + std::to_string(at) + " of " + std::to_string(pages));
   }
   if (!labels.insert(a[0]).second) {
     throw dev::InputError(file, c.line, "a window named '" + a[0] + "' is already placed");
@@ -107,6 +123,10 @@ std::string run_window_command(const Command& c, const std::string& file, dev::D
       if (a[i] == "ink") spec.ink = num(i + 1) != 0;
       if (a[i] == "class") spec.cls = dev::to_utf16(a[i + 1]);
       if (a[i] == "title") spec.title = dev::to_utf16(a[i + 1]);
+      if (a[i] == "pages") spec.history = num(i + 1);
+      if (a[i] == "at") spec.history_at = num(i + 1);
+      if (a[i] == "no-zoom-store") spec.stores_zoom = num(i + 1) == 0;
+      if (a[i] == "refuses-close") spec.refuses_close = num(i + 1) != 0;
     }
     HWND placed = dev::apps::place(device, spec);
     if (placed == nullptr) throw CommandError(file, c.line, "the window could not be created");

@@ -137,7 +137,26 @@ TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
                {"post l 1 0 0\n", 1, "no window named"},
                {"send class: 1 0 0\n", 1, "class name"},
                {"post class:X 1 0\n", 1, "takes WINDOW MSG"},
-               {"send class:X 0x100000000 0 0\n", 1, "out of range"}};
+               {"send class:X 0x100000000 0 0\n", 1, "out of range"},
+               {"stroke 10 10 20 20\n", 1, "wrong number of arguments"},
+               {"stroke 10 10 20 20 30 100 rest 5\n", 1, "stroke takes"},
+               {"stroke 10 10 20 20 30 30 100 hold 5\n", 1, "not a number"},
+               {"stroke 10 10 20 20 30 30 100 rest 5 rest 6\n", 1, "given twice"},
+               {"stroke 1 1 2 2 300 300 100\n", 1, "off the 240x320 screen in either"},
+               {"tap 5 330\n", 1, "off the 240x320 screen in either"},
+               {"wait 1\npreset HKLM\\A B dword 1\n", 2, "before the device starts"},
+               {"preset HKLM\\A B qword 1\n", 1, "preset takes"},
+               {"reg-delete-key HKLM\\\n", 1, "cannot delete a registry root"},
+               {"reg-delete-key HKNOPE\\A\n", 1, "registry root"},
+               {"touch-driver ../touch.dll\n", 1, "file in \\Windows"},
+               {"touch-driver a.dll\ntouch-driver b.dll\n", 2, "given twice"},
+               {"broker late\n", 1, "broker takes"},
+               {"broker on\n", 1, "broker takes"},
+               {"broker late 1\nbroker off\n", 2, "given twice"},
+               {"window b list 0 0 10 10 pages 3\n", 1, "only a browser"},
+               {"window b browser 0 0 10 10 pages 3 at 4\n", 1, "page 4 of 3"},
+               {"window b browser 0 0 10 10 pages 0\n", 1, "out of range"},
+               {"window b plain 0 0 10 10 refuses-close 2\n", 1, "out of range"}};
   for (const auto& c : cases) {
     try {
       sim::parse_scenario(c.text, "dir/case.scn", "dir");
@@ -216,6 +235,111 @@ TEST_F(SimTest, EveryCommandRunsAndExpectationsReportTheirLine) {
   EXPECT_EQ(r.received_samples, r.panel_samples);
   EXPECT_EQ(log["panel"].at(0).time, 40u);
   EXPECT_EQ(log["panel"].at(0).num("x"), 400);
+}
+
+// The setup commands act before the device's processes start: the first settings loads see the
+// preset values, the touch driver and broker are the ones asked for.
+TEST_F(SimTest, SetupBeforeBootTouchDriverAndBroker) {
+  const struct {
+    const char* setup;
+    const char* touch;  // the stock driver the proxy enabled
+    int64_t broker_at;  // the broker's driver-loaded time, -1 for none
+    int scroll;         // the list's position after the pan
+  } cases[] = {
+      {"", "touch.dll", 0, 0},
+      {"preset HKLM\\Software\\Quob\\Gesture Activate dword 1\n", "touch.dll", 0, 15},
+      {"preset HKLM\\Software\\Quob\\Gesture Activate dword 1\ntouch-driver TouchAlt.dll\n"
+       "broker off\n",
+       "touchalt.dll", -1, 0},
+      {"preset HKLM\\Software\\Quob\\Gesture Activate dword 1\nbroker late 700\n", "touch.dll", 700,
+       15},
+      {"preset HKLM\\Software\\Quob\\Gesture Activate dword 1\n"
+       "reg-delete-key HKLM\\Drivers\\BuiltIn\\Gesture\n",
+       "touch.dll", -1, 0},
+  };
+  for (const auto& c : cases) {
+    auto r = sim::run_scenario(sim::parse_scenario(
+        std::string(c.setup) +
+            "window l list 0 26 240 268 lines 200 page 12\nforeground l\nwait 1000\n"
+            "drag 120 250 120 100 300 rest 600 settle 24\nexpect-scroll l 0\n",
+        "setup.scn", ""));
+    std::string touch;
+    int64_t broker_at = -1;
+    for (const auto& e : r.log) {
+      if (e.kind == "touch-call" && e.str("entry") == "TouchPanelEnable") touch = e.str("driver");
+      if (e.kind == "driver-loaded" && e.str("key") == "Gesture") broker_at = e.time;
+    }
+    EXPECT_EQ(touch, c.touch) << c.setup;
+    EXPECT_EQ(broker_at, c.broker_at) << c.setup;
+    EXPECT_EQ(r.failures.size(), c.scroll == 0 ? 0u : 1u) << c.setup;
+    if (!r.failures.empty()) {
+      EXPECT_NE(r.failures[0].find(std::to_string(c.scroll)), std::string::npos) << r.failures[0];
+    }
+  }
+  try {
+    sim::run_scenario(sim::parse_scenario("touch-driver nowhere.dll\n", "t.scn", ""));
+    ADD_FAILURE() << "a touch driver that is not there was taken";
+  } catch (const dev::InputError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("t.scn:1: ", 0), 0u) << e.what();
+  }
+}
+
+// Stroke points are screen pixels of the orientation in force as the stroke starts; the panel
+// gets them by the inverse of the proxy's mapping. A several-point stroke has a sample on each
+// corner.
+TEST(SimStrokes, ScreenPixelsOfTheOrientationBecomePanelSamples) {
+  const struct {
+    int angle;
+    const char* stroke;
+    std::vector<std::pair<int, int>> panel;  // quarter pixels of the first samples and the last
+    size_t samples;
+  } cases[] = {
+      {0, "tap 200 300 hold 10", {{800, 1200}, {800, 1200}}, 3},
+      {90, "tap 300 100 hold 10", {{400, 80}, {400, 80}}, 3},
+      {270, "tap 300 100 hold 10", {{560, 1200}, {560, 1200}}, 3},
+      {90, "flick 300 100 310 100 10", {{400, 80}, {400, 40}}, 3},
+      // 240 pixels in 400 ms: 233 ms down (24 samples), 167 ms right (16 more), the pen-up.
+      {0, "stroke 120 60 120 200 220 200 400", {{480, 240}, {880, 800}}, 41},
+  };
+  for (const auto& c : cases) {
+    auto r = sim::run_scenario(sim::parse_scenario(
+        fmt::format("preset HKLM\\System\\GDI\\Rotation Angle dword {}\n{}\n", c.angle, c.stroke),
+        "rot.scn", ""));
+    std::vector<std::pair<int, int>> panel;
+    for (const auto& e : r.log)
+      if (e.kind == "panel") panel.emplace_back(e.num("x"), e.num("y"));
+    ASSERT_EQ(panel.size(), c.samples) << c.stroke;
+    EXPECT_EQ(panel.front(), c.panel[0]) << c.stroke;
+    EXPECT_EQ(panel.back(), c.panel[1]) << c.stroke;
+    if (c.samples == 41) {
+      EXPECT_EQ(panel[23], std::make_pair(480, 800)) << "the corner";
+    }
+  }
+  // On the landscape screen of 90 degrees, a point below 240 is off it when the stroke starts.
+  try {
+    sim::run_scenario(sim::parse_scenario(
+        "preset HKLM\\System\\GDI\\Rotation Angle dword 90\nwait 5\ntap 100 300\n", "off.scn", ""));
+    ADD_FAILURE() << "a point off the screen of the moment was drawn";
+  } catch (const sim::CommandError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("off.scn:3: ", 0), 0u) << e.what();
+  }
+}
+
+// The browser's history and zoom store and a window that refuses to close come from the window
+// options.
+TEST(SimMessages, BrowserHistoryZoomStoreAndRefusedClose) {
+  auto r = sim::run_scenario(sim::parse_scenario(
+      "window ie browser 0 0 240 320 pages 5 at 2 no-zoom-store 1\n"
+      "window p plain 0 0 50 50 refuses-close 1\nsend ie 0x111 2200 0\nsend ie 0x111 2200 0\n"
+      "send ie 0x111 2205 0\nsend ie 0x111 5673 0\nsend p 0x10 0 0\n",
+      "ie.scn", ""));
+  std::string seen;
+  for (const auto& e : r.log) {
+    if (e.kind == "browser") seen += e.str("did") + ";";
+    if (e.kind == "app-close") seen += e.str("did") + ";";
+    if (e.kind == "reg-write" && e.str("value") == "ZoomSetting") seen += "stored;";
+  }
+  EXPECT_EQ(seen, "page 1 of 5;page 1 of 5;page 2 of 5;zoom level 4;stays;");
 }
 
 // Messages reach a placed window by its label and another process's window by its class; a

@@ -1,0 +1,37 @@
+// What a scenario sets up on the device around its boot, and where its strokes land on the panel.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Scenario.h"
+
+namespace sim {
+
+// The setup commands that name files of the device's \Windows folder (`touch-driver`) name files
+// that are there; throws dev::InputError with the command's line otherwise.
+void check_setup(const Scenario& s, const std::string& windows_dir);
+
+// Applies the setup commands to the device's registry: for DeviceConfig::before_start.
+void apply_setup(const Scenario& s, dev::Device& device);
+
+// Runs the device up to device time t; a broker that starts late starts on the way, when its
+// time comes.
+class DeviceClock {
+ public:
+  explicit DeviceClock(const Scenario& s);
+  void run_until(dev::Device& device, uint64_t t);
+
+ private:
+  bool broker_due_;
+  uint64_t broker_at_;
+  std::string file_;
+};
+
+// The points of a stroke command, in screen pixels of the orientation in force now, as panel
+// pixels: the inverse of the touch driver proxy's mapping for the "Angle" the device's registry
+// holds. Throws CommandError when a point the command names is off the screen of the moment.
+std::vector<StrokePoint> screen_to_panel(const Command& c, const std::string& file,
+                                         dev::Device& device, std::vector<StrokePoint> points);
+
+}  // namespace sim
