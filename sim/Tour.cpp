@@ -76,6 +76,34 @@ window label plain 20 60 200 40
 foreground label
 tap 100 80
 wait 300
+note "In a browser with five pages, on the third: a stroke to the right goes a page back"
+window web browser 0 0 240 320 pages 5 at 3
+window webpage view 0 26 240 268 parent web lines 2000
+foreground web
+wait 600
+flick 60 150 200 165 150
+wait 600
+note "A stroke to the left goes a page forward again"
+flick 200 150 60 165 150
+wait 600
+note "Up and to the right zooms in a step from the level the browser stored, down and to the left zooms out"
+flick 80 180 180 80 150
+wait 600
+flick 180 80 80 180 150
+wait 600
+note "With Rotation on, down then right turns the screen; the proxy maps the next strokes for it"
+reg HKLM\Software\Quob\Gesture Rotation dword 1
+window turned list 0 26 240 268 lines 200 page 12
+foreground turned
+stroke 60 60 60 200 200 212 300
+wait 600
+note "A flick up the list, drawn on the turned screen, scrolls it"
+flick 160 180 160 120 150
+wait 2500
+note "Down then left, the mirror stroke, turns the screen back upright for the steps after it"
+stroke 260 60 260 200 120 212 300
+wait 600
+reg HKLM\Software\Quob\Gesture Rotation dword 0
 reg HKLM\Software\Quob\Gesture Activate dword 0
 wait 100
 )";
