@@ -38,11 +38,12 @@ const std::map<std::string, Shape> kVerbs = {
     {"reg-delete", {2, 2, false}},    {"power", {2, 4, false}},       {"wait", {1, 1, false}},
     {"sample", {3, 3, false}},        {"tap", {2, 6, false}},         {"drag", {5, 11, false}},
     {"flick", {5, 7, false}},         {"replay", {1, 5, false}},      {"expect", {2, 2, false}},
-    {"note", {1, 64, false}},         {"stroke", {5, 263, false}},    {"preset", {4, 4, true}},
+    {"note", {1, 64, false}},         {"stroke", {5, 269, false}},    {"preset", {4, 4, true}},
     {"reg-delete-key", {1, 1, true}}, {"touch-driver", {1, 1, true}}, {"broker", {1, 2, true}},
 };
 
 const std::vector<std::string> kDragOptions = {"rest", "rate", "settle"};
+const size_t kMaxStrokeCorners = 131;
 
 // The numbers of a stroke command before its options: X1 Y1 ... Xn Yn MS.
 size_t stroke_numbers(const Command& c) {
@@ -181,6 +182,9 @@ void check_command(const Command& c, const std::string& file) {
     size_t n = stroke_numbers(c);
     if (n < 5 || n % 2 == 0)
       throw dev::InputError(file, c.line, "stroke takes X1 Y1 X2 Y2 [X3 Y3 ...] MS [options]");
+    if ((n - 1) / 2 > kMaxStrokeCorners)
+      throw dev::InputError(
+          file, c.line, "a stroke has at most " + std::to_string(kMaxStrokeCorners) + " points");
     coords(0, n - 1);
     number(c, n - 1, 1, 600000, file);
     options(c, n, kDragOptions, file);
