@@ -195,6 +195,10 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   std::map<std::string, HWND> windows;  // placed by the scenario, by label
 
   for (const Command& c : s.commands) {
+    if (opt.max_device_ms > 0 && cursor >= opt.max_device_ms) {
+      cursor = std::max(opt.max_device_ms, device.now());
+      break;
+    }
     const auto& a = c.args;
     auto num = [&](size_t i) { return number(c, i, -(1LL << 40), 1LL << 40, s.file); };
     if (c.verb == "wait") {
@@ -271,6 +275,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
       }
     }
   }
+  if (opt.max_device_ms > 0) cursor = std::min(cursor, std::max(opt.max_device_ms, device.now()));
   device.run_until(cursor + kSettleMs);
   device.settle();
   result.end_time = device.now();

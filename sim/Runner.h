@@ -35,6 +35,9 @@ struct RunOptions {
   std::function<void(const dev::LogEntry&)> live;  // sees each log entry as it is made
   bool keep_log = true;    // false: entries only reach `live`, and RunResult::log stays empty
   std::string audio_file;  // when set, everything played is mixed into this WAV file
+  // When not 0, the run ends this many ms after boot: later commands are not played and a wait
+  // past it stops there (strokes already begun still end, and the device settles after them).
+  uint64_t max_device_ms = 0;
 };
 
 struct RunResult {
