@@ -49,6 +49,9 @@ class SampleTally {
       if (pending_.size() == kMaxPendingSamples) pending_.pop_front();
       pending_.push_back({e.str("flags"), e.num("x"), e.num("y"), strokes_.size()});
       if (!strokes_.empty()) ++strokes_.back().samples;
+    } else if (e.kind == "panel-dropped") {
+      ++panel;  // the stock driver was not enabled: it reaches nothing
+      ++unheard_;
     } else if (e.kind == "sample") {
       ++received;
       Sample got{e.str("flags"), e.num("x"), e.num("y"), 0};
@@ -84,9 +87,11 @@ class SampleTally {
                                         where, s.received, s.samples));
       }
     }
-    // Samples before the first pen-down belong to no stroke.
+    // Samples the driver did not pass on, and those before the first pen-down, belong to no
+    // stroke.
     size_t whole = unchanged + rebuilt_count;
-    size_t outside = panel - in_strokes, whole_outside = whole - whole_in_strokes;
+    f.dropped += unheard_;
+    size_t outside = panel - unheard_ - in_strokes, whole_outside = whole - whole_in_strokes;
     f.dropped += outside - std::min(outside, whole_outside);
     return f;
   }
@@ -126,6 +131,7 @@ class SampleTally {
   std::vector<Stroke> strokes_;
   std::multimap<uint64_t, int> lines_;
   bool was_down_ = false;
+  size_t unheard_ = 0;
 };
 
 // Entries by which a boot tells that something it was to bring up did not come up.
