@@ -62,7 +62,7 @@ fuzz: fuzz-deps
 	mkdir -p $(FUZZ_BUILD)/corpus
 	cd $(FUZZ_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ./tests/vexori-fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=60 \
-	  -rss_limit_mb=2048 corpus $(CURDIR)/tests/fuzz/corpus
+	  -rss_limit_mb=2048 -print_funcs=0 corpus $(CURDIR)/tests/fuzz/corpus
 
 bench: build
 	./$(BUILD)/bench/vexori-bench
