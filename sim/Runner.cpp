@@ -323,7 +323,11 @@ std::string RunResult::summary() const {
                            ? "1 stroke"
                            : fmt::format("{} strokes", partial_strokes.size()));
   out += "\n";
-  for (const auto& p : partial_strokes) out += "  " + p + "\n";
+  const size_t kListed = 10;  // the list stays short; the count above tells them all
+  for (size_t i = 0; i < partial_strokes.size() && i < kListed; ++i)
+    out += "  " + partial_strokes[i] + "\n";
+  if (partial_strokes.size() > kListed)
+    out += fmt::format("  and {} more\n", partial_strokes.size() - kListed);
   for (const auto& f : failures) out += "FAILED " + f + "\n";
   return out;
 }
