@@ -4,7 +4,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
-FUZZ_SECONDS ?= 600
+FUZZ_SECONDS ?= 120
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev \
               nlohmann-json3-dev libcli11-dev libpugixml-dev clang-format \
