@@ -3,18 +3,30 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 120
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev \
               nlohmann-json3-dev libcli11-dev libpugixml-dev clang-format \
               binutils-mingw-w64-x86-64 python3
+FUZZ_PACKAGES := clang
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build build-asan demo test test-plain test-asan bench format clean
+.PHONY: all deps fuzz-deps build build-asan demo test test-plain test-asan fuzz bench format clean
 
 all: build
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:" $$missing; \
+	  $(SUDO) apt-get update -q && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $$missing; \
+	fi
+
+# Only `make fuzz` needs clang (libFuzzer comes with it).
+fuzz-deps: deps
+	@missing=$$(for p in $(FUZZ_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:" $$missing; \
 	  $(SUDO) apt-get update -q && \
@@ -41,6 +53,17 @@ test-asan: build-asan
 
 test: test-plain test-asan
 
+# The fuzz harness under libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer for
+# FUZZ_SECONDS; what it finds new goes to $(FUZZ_BUILD)/corpus, a crash to $(FUZZ_BUILD)/crash-*.
+fuzz: fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEXORI_SANITIZE=ON \
+	  -DVEXORI_FUZZ=ON -DVEXORI_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target vexori-fuzz
+	mkdir -p $(FUZZ_BUILD)/corpus
+	cd $(FUZZ_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ./tests/vexori-fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=60 \
+	  -rss_limit_mb=2048 -print_funcs=0 corpus $(CURDIR)/tests/fuzz/corpus
+
 bench: build
 	./$(BUILD)/bench/vexori-bench
 
@@ -48,4 +71,4 @@ format:
 	git ls-files '*.cpp' '*.h' '*.hpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "Boot.h"
@@ -25,41 +26,113 @@ uint32_t period_of(uint32_t rate) {
   return std::max<uint32_t>(1, 1000 / std::max<uint32_t>(1, rate));
 }
 
-// Samples the panel reported and the window system received, compared in order as they come.
-// Each received sample is matched against the earliest panel sample not yet passed over; those
-// the system kept back as gestures are passed over. Only panel samples since the last match are
-// held, and no more than kMaxPendingSamples of them (the oldest go), so a run of any length that
-// withholds every stroke still holds little.
+// Samples the panel reported and the window system received, compared in order as they come,
+// and each sample's fate. Each received sample is matched against the earliest panel sample not
+// yet passed over, as it was reported or rebuilt on whole pixels; those the system kept back are
+// passed over. Only panel samples since the last match are held, and no more than
+// kMaxPendingSamples of them (the oldest go), so a run of any length that withholds every stroke
+// still holds little. A stroke runs from a pen-down that follows no pen-down to the next such one:
+// one that reached the window system not at all went to the engine, one that reached it whole
+// went there whole, and of one that reached it in part the rest was dropped. Strokes are kept as
+// counts, one record each, so their number is bounded by the scenario's commands.
 class SampleTally {
  public:
+  // The scenario line whose samples start at `time` with a pen-down, in the order they were queued.
+  void expect_stroke(uint64_t time, int line) { lines_.emplace(time, line); }
+
   void add(const dev::LogEntry& e) {
     if (e.kind == "panel") {
       ++panel;
+      uint32_t flags = static_cast<uint32_t>(std::strtoul(e.str("flags").c_str(), nullptr, 0));
+      bool down = (flags & kDown) != 0;
+      if (down && !was_down_) start_stroke(e.time);
+      was_down_ = down;
       if (pending_.size() == kMaxPendingSamples) pending_.pop_front();
-      pending_.push_back({e.str("flags"), e.num("x"), e.num("y")});
+      pending_.push_back({e.str("flags"), e.num("x"), e.num("y"), strokes_.size()});
+      if (!strokes_.empty()) ++strokes_.back().samples;
+    } else if (e.kind == "panel-dropped") {
+      ++panel;  // the stock driver was not enabled: it reaches nothing
+      ++unheard_;
     } else if (e.kind == "sample") {
       ++received;
-      Sample got{e.str("flags"), e.num("x"), e.num("y")};
+      Sample got{e.str("flags"), e.num("x"), e.num("y"), 0};
       while (!pending_.empty()) {
-        bool same = pending_.front() == got;
+        Sample sent = pending_.front();
         pending_.pop_front();
-        if (same) {
-          ++unchanged;
-          break;
-        }
+        bool same = sent.same(got), rebuilt = !same && sent.whole_pixels(got);
+        if (!same && !rebuilt) continue;
+        ++(same ? unchanged : rebuilt_count);
+        if (sent.stroke > 0) ++strokes_[sent.stroke - 1].received;
+        break;
       }
     }
   }
-  size_t panel = 0, received = 0, unchanged = 0;
+
+  // Panel samples that went to the engine, were dropped, and the strokes that came through in part.
+  struct Fates {
+    size_t engine = 0, dropped = 0;
+    std::vector<std::string> partial;
+  };
+  Fates fates(const std::string& file) const {
+    Fates f;
+    size_t in_strokes = 0, whole_in_strokes = 0;
+    for (const Stroke& s : strokes_) {
+      in_strokes += s.samples;
+      whole_in_strokes += s.received;
+      if (s.received == 0) {
+        f.engine += s.samples;
+      } else if (s.received < s.samples) {
+        f.dropped += s.samples - s.received;
+        std::string where = s.line > 0 ? fmt::format(" ({}:{})", file, s.line) : "";
+        f.partial.push_back(fmt::format("the stroke at {} ms{}: {} of its {} samples", s.start,
+                                        where, s.received, s.samples));
+      }
+    }
+    // Samples the driver did not pass on, and those before the first pen-down, belong to no
+    // stroke.
+    size_t whole = unchanged + rebuilt_count;
+    f.dropped += unheard_;
+    size_t outside = panel - unheard_ - in_strokes, whole_outside = whole - whole_in_strokes;
+    f.dropped += outside - std::min(outside, whole_outside);
+    return f;
+  }
+
+  size_t panel = 0, received = 0, unchanged = 0, rebuilt_count = 0;
 
  private:
+  static const uint32_t kDown = 0x2;
   struct Sample {
     std::string flags;
     int64_t x, y;
-    bool operator==(const Sample& o) const { return flags == o.flags && x == o.x && y == o.y; }
+    size_t stroke;  // 1-based; 0 before the first pen-down
+    bool same(const Sample& o) const { return flags == o.flags && x == o.x && y == o.y; }
+    // Quarter pixels rounded down to a whole pixel.
+    static int64_t floor4(int64_t v) { return v - (((v % 4) + 4) % 4); }
+    bool whole_pixels(const Sample& o) const {
+      return flags == o.flags && o.x == floor4(x) && o.y == floor4(y);
+    }
   };
+  struct Stroke {
+    uint64_t start = 0;
+    int line = 0;
+    size_t samples = 0, received = 0;
+  };
+  void start_stroke(uint64_t time) {
+    Stroke s;
+    s.start = time;
+    while (!lines_.empty() && lines_.begin()->first < time) lines_.erase(lines_.begin());
+    if (!lines_.empty() && lines_.begin()->first == time) {
+      s.line = lines_.begin()->second;
+      lines_.erase(lines_.begin());
+    }
+    strokes_.push_back(s);
+  }
   static const size_t kMaxPendingSamples = 65536;
   std::deque<Sample> pending_;
+  std::vector<Stroke> strokes_;
+  std::multimap<uint64_t, int> lines_;
+  bool was_down_ = false;
+  size_t unheard_ = 0;
 };
 
 // Entries by which a boot tells that something it was to bring up did not come up.
@@ -132,6 +205,10 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   std::map<std::string, HWND> windows;  // placed by the scenario, by label
 
   for (const Command& c : s.commands) {
+    if (opt.max_device_ms > 0 && cursor >= opt.max_device_ms) {
+      cursor = std::max(opt.max_device_ms, device.now());
+      break;
+    }
     const auto& a = c.args;
     auto num = [&](size_t i) { return number(c, i, -(1LL << 40), 1LL << 40, s.file); };
     if (c.verb == "wait") {
@@ -139,6 +216,8 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
       continue;
     }
     if (c.verb == "sample") {
+      uint32_t flags = static_cast<uint32_t>(num(0));
+      if ((flags & 0x2) && !(flags & 0x8)) tally.expect_stroke(cursor, c.line);
       device.queue_samples({{cursor, static_cast<uint32_t>(num(0)), static_cast<int32_t>(num(1)),
                              static_cast<int32_t>(num(2))}});
       continue;
@@ -174,6 +253,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
         pts = screen_to_panel(c, s.file, device, std::move(pts));
       }
       auto samples = to_panel(pts, cursor, period_of(rate));
+      tally.expect_stroke(samples.front().time, c.line);
       device.queue_samples(samples);
       cursor = samples.back().time;
       continue;
@@ -212,6 +292,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
       }
     }
   }
+  if (opt.max_device_ms > 0) cursor = std::min(cursor, std::max(opt.max_device_ms, device.now()));
   clock.run_until(device, cursor + kSettleMs);
   device.settle();
   result.end_time = device.now();
@@ -222,6 +303,11 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   result.panel_samples = tally.panel;
   result.received_samples = tally.received;
   result.unchanged_samples = tally.unchanged;
+  result.rebuilt_samples = tally.rebuilt_count;
+  SampleTally::Fates fates = tally.fates(s.file);
+  result.engine_samples = fates.engine;
+  result.dropped_samples = fates.dropped;
+  result.partial_strokes = std::move(fates.partial);
   return result;
 }
 
@@ -235,10 +321,24 @@ std::string RunResult::jsonl() const {
 
 std::string RunResult::summary() const {
   std::string out = fmt::format(
-      "{} samples from the touch panel: {} reached the window system ({} of them unchanged and in "
-      "order), {} were taken as gestures\n",
-      panel_samples, received_samples, unchanged_samples,
-      panel_samples - std::min(panel_samples, received_samples));
+      "{} samples from the touch panel: {} reached the window system whole ({} unchanged, {} "
+      "rebuilt on whole pixels), {} went to the engine, {} dropped",
+      panel_samples, unchanged_samples + rebuilt_samples, unchanged_samples, rebuilt_samples,
+      engine_samples, dropped_samples);
+  size_t matched = unchanged_samples + rebuilt_samples;
+  if (received_samples > matched)
+    out += fmt::format("; {} received matched no panel sample", received_samples - matched);
+  if (!partial_strokes.empty())
+    out += fmt::format("; {} reached the window system only in part:",
+                       partial_strokes.size() == 1
+                           ? "1 stroke"
+                           : fmt::format("{} strokes", partial_strokes.size()));
+  out += "\n";
+  const size_t kListed = 10;  // the list stays short; the count above tells them all
+  for (size_t i = 0; i < partial_strokes.size() && i < kListed; ++i)
+    out += "  " + partial_strokes[i] + "\n";
+  if (partial_strokes.size() > kListed)
+    out += fmt::format("  and {} more\n", partial_strokes.size() - kListed);
   for (const auto& f : failures) out += "FAILED " + f + "\n";
   return out;
 }

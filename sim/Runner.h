@@ -35,6 +35,9 @@ struct RunOptions {
   std::function<void(const dev::LogEntry&)> live;  // sees each log entry as it is made
   bool keep_log = true;    // false: entries only reach `live`, and RunResult::log stays empty
   std::string audio_file;  // when set, everything played is mixed into this WAV file
+  // When not 0, the run ends this many ms after boot: later commands are not played and a wait
+  // past it stops there (strokes already begun still end, and the device settles after them).
+  uint64_t max_device_ms = 0;
 };
 
 struct RunResult {
@@ -44,6 +47,10 @@ struct RunResult {
   size_t panel_samples = 0;           // samples the stock driver reported
   size_t received_samples = 0;        // samples the window system received
   size_t unchanged_samples = 0;       // received exactly as the panel reported them, in order
+  size_t rebuilt_samples = 0;         // received in order, rebuilt on whole pixels
+  size_t engine_samples = 0;          // of strokes none of which reached the window system
+  size_t dropped_samples = 0;         // of strokes that reached it in part, or of no stroke
+  std::vector<std::string> partial_strokes;  // "the stroke at T ms (file:line): M of its N samples"
   std::string text() const;
   std::string jsonl() const;
   std::string summary() const;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -109,6 +110,43 @@ TEST(SimExamples, EveryShippedScenarioMeetsItsExpectations) {
     EXPECT_TRUE(result.failures.empty()) << entry.path() << ": " << result.failures.front();
   }
   EXPECT_GE(n, 5u);
+}
+
+// The summary tells each sample's fate from the log alone: a tap reaches the window system
+// whole, a flick goes to the engine, and a stroke whose second pen-up in a row the proxy drops is
+// named as one that came through in part.
+TEST(SimSummary, EachSampleFateAndThePartialStrokes) {
+  const std::string setup =
+      "reg HKLM\\Software\\Quob\\Gesture Activate dword 1\n"
+      "window list list 0 26 240 268 lines 400 page 12\nforeground list\nwait 100\n";
+  struct Case {
+    std::string strokes;
+    size_t whole, rebuilt, engine, dropped;
+    std::vector<std::string> partial;
+  } cases[] = {
+      {"tap 120 160\n", 10, 0, 0, 0, {}},
+      {"flick 120 200 120 140 150\n", 0, 0, 17, 0, {}},
+      {"sample 0x3 401 801\nsample 0xb 401 801\nsample 0x9 401 801\nsample 0x9 401 801\n",
+       3,
+       3,
+       0,
+       1,
+       {"the stroke at 100 ms (fates.scn:5): 3 of its 4 samples"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.strokes);
+    sim::RunOptions options;
+    options.keep_log = false;
+    auto r = sim::run_scenario(sim::parse_scenario(setup + c.strokes, "fates.scn", ""), options);
+    EXPECT_EQ(r.unchanged_samples + r.rebuilt_samples, c.whole);
+    EXPECT_EQ(r.rebuilt_samples, c.rebuilt);
+    EXPECT_EQ(r.engine_samples, c.engine);
+    EXPECT_EQ(r.dropped_samples, c.dropped);
+    EXPECT_EQ(r.partial_strokes, c.partial);
+    std::string summary = r.summary();
+    EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 1 + c.partial.size()) << summary;
+    for (const auto& p : c.partial) EXPECT_NE(summary.find("\n  " + p + "\n"), std::string::npos);
+  }
 }
 
 TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
