@@ -103,12 +103,6 @@ class BehavioursTest : public vt::DeviceTest {
       out += std::to_string(e.num("command")) + " " + e.str("did") + ";";
     return out;
   }
-  std::string ScrollStates() const {
-    std::string out;
-    for (const auto& e : Log("event-data", "event", "InGestureScrolling"))
-      out += std::to_string(e.num("data"));
-    return out;
-  }
 
   std::unique_ptr<Gestures> g;
   bool storesZoom = true;

@@ -121,13 +121,6 @@ class EngineDispatchTest : public vt::DeviceTest {
     }
     return out;
   }
-  // The scrolling states the other process saw, "21" for running then ended.
-  std::string ScrollStates() const {
-    std::string out;
-    for (const auto& e : Log("event-data", "event", "InGestureScrolling"))
-      out += std::to_string(e.num("data"));
-    return out;
-  }
   size_t TimerKills() const { return Log("timer-killed", "id", "5").size(); }
   // What the one-shot behaviours did: "Angle 90;" for a rotation written, "command 2205;" for a
   // command posted to the browser's frame.

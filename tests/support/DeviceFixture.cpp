@@ -66,6 +66,13 @@ std::vector<dev::LogEntry> DeviceTest::Log(const std::string& kind, const std::s
   return out;
 }
 
+std::string DeviceTest::ScrollStates() const {
+  std::string out;
+  for (const auto& e : Log("event-data", "event", "InGestureScrolling"))
+    out += std::to_string(e.num("data"));
+  return out;
+}
+
 void DeviceTest::Play(const std::vector<dev::PanelSample>& samples) {
   device->queue_samples(samples);
   uint64_t last = device->now();

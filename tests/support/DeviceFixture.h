@@ -42,6 +42,8 @@ class DeviceTest : public ::testing::Test {
   // Entries of a kind whose field `key` has the text `value`.
   std::vector<dev::LogEntry> Log(const std::string& kind, const std::string& key,
                                  const std::string& value) const;
+  // The scrolling states the broker's event carried, "21" for running then ended.
+  std::string ScrollStates() const;
   // Drops everything logged so far.
   void ClearLog() { device->log().clear(); }
 
