@@ -56,7 +56,11 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
 // A program ended by SIGINT, SIGTERM or SIGHUP ends as the signal would have ended it, but only
 // after it removed its devices' folders. A handler may not do that work, so the signals are
 // blocked in every thread (device threads inherit the mask) and one thread waits for them.
+//
+// A closed standard output (`vexori-sim demo | head`) must not kill the program before that
+// either: writes to it then just fail, and the run ends as usual.
 void end_cleanly_on_signals() {
+  std::signal(SIGPIPE, SIG_IGN);
   sigset_t set;
   sigemptyset(&set);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);

@@ -209,6 +209,7 @@ TEST(SimAudio, TheAudioFileIsAWaveAsLongAsTheRun) {
   fseek(f, 0, SEEK_END);
   long length = ftell(f);
   fclose(f);
+  std::remove(options.audio_file.c_str());
   DWORD frames = static_cast<DWORD>(r.end_time * 44100 / 1000);
   EXPECT_EQ(h, Header(1, 2, 44100, frames));
   EXPECT_EQ(length, static_cast<long>(44 + frames * 4)) << "as long as the run";
