@@ -139,6 +139,12 @@ struct Window {
   RECT rect{};                    // screen coordinates
   Thread* thread = nullptr;       // the thread that created it and handles its messages
   SCROLLINFO bars[2]{};           // horizontal, vertical
+  // What the screen shows of it beyond the above (see WindowView).
+  int check = BST_UNCHECKED;
+  bool done_button = false;
+  std::vector<std::u16string> soft_keys;
+  std::vector<BYTE> bitmap;
+  std::vector<PaintedItem> painted;  // the paint in progress replaces it at EndPaint
 };
 
 // A timer of a window: WM_TIMER comes to the window's thread when it is due and its queue has

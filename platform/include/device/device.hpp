@@ -26,6 +26,46 @@ struct Screen {
 
 class Device;
 
+// ---- What the screen shows, for pictures ------------------------------------------------------
+
+// One thing a window's procedure drew between BeginPaint and EndPaint, in screen coordinates.
+struct PaintedItem {
+  enum Kind { kFill, kText, kLine };
+  Kind kind = kFill;
+  RECT rect{};                // kFill: the rectangle; kText: the text's origin in left and top
+  uint32_t colour = 0;        // COLORREF of the brush (kFill), the text colour, the pen (kLine)
+  std::string text;           // kText, UTF-8
+  std::vector<POINT> points;  // kLine: the polyline
+};
+
+// A visible window as the screen shows it, with its visible children.
+struct WindowView {
+  uintptr_t handle = 0;
+  std::string process;
+  std::string cls;    // UTF-8
+  std::string title;  // the window text (a control's label, a dialog's caption)
+  uint32_t style = 0;
+  uint32_t ex_style = 0;
+  int id = 0;                          // a control's id
+  RECT rect{};                         // screen coordinates
+  SCROLLINFO hbar{}, vbar{};           // meaningful where the style has WS_HSCROLL / WS_VSCROLL
+  int check = 0;                       // BST_UNCHECKED / BST_CHECKED of a check box
+  bool done_button = false;            // a dialog the shell gave a Done button in its title bar
+  std::vector<std::string> soft_keys;  // a menu bar's soft keys, left to right
+  std::vector<uint8_t> bitmap;         // a bitmap control's packed DIB (from BITMAPINFOHEADER on)
+  std::vector<PaintedItem> painted;    // what its last paint drew
+  std::vector<WindowView> children;    // front first
+};
+
+struct ScreenView {
+  int width = 0;  // in the current orientation
+  int height = 0;
+  int angle = 0;                    // degrees counterclockwise
+  RECT work_area{};                 // the screen less the task bar and the menu bar
+  uintptr_t foreground = 0;         // handle of the foreground window, 0 if none
+  std::vector<WindowView> windows;  // visible top-level windows, front first
+};
+
 struct DeviceConfig {
   Screen screen;
   uint32_t boot_tick = 0;              // GetTickCount at boot; may sit just below the wrap
@@ -130,6 +170,9 @@ class Device {
   bool finish_audio();
   // What a WAV file's 32-bit sizes hold, in device time: about 6.7 hours.
   static const uint64_t kMaxAudioMs;
+
+  // What the screen shows now: every visible window, front first.
+  ScreenView screen() const;
 
   // Number of live kernel handles (events, threads, registry keys, notifications).
   size_t open_handles() const;
