@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include "gesture/Arithmetic.h"
+#include "gesture/CodeText.h"
 #include "gesture/DebugZones.h"
 #include "gesture/Gestures.h"
 #include "gesture/Momentum.h"
@@ -118,6 +119,23 @@ static bool ChooseBehaviour(Gestures& g, UINT* behaviour, bool* oneShot) {
   return false;
 }
 
+// What the filter left and what it stands for, once per gesture.
+static void ReportRecognition(Gestures& g, bool chosen, UINT behaviour) {
+  if (!ZONE_VERBOSE) return;
+  WCHAR text[kCodeSlots + 1] = {0};
+  for (int i = 0; i < kCodeSlots && g.GestureString[i] != kFreeCode; ++i) {
+    text[i] = g.GestureString[i];
+  }
+  WCHAR codes[kCodeTextChars];
+  FormatCodes(g.CodeSlots, codes);
+  NKDbgPrintfW(TEXT("Gesture filtered: \"%s\" (%s)\r\n"), text, codes);
+  if (chosen) {
+    NKDbgPrintfW(TEXT("Gesture behaviour %u: %s\r\n"), behaviour, BehaviourName(behaviour));
+  } else {
+    NKDbgPrintfW(TEXT("Gesture \"%s\" stands for no behaviour\r\n"), text);
+  }
+}
+
 bool Gestures::ProcessTimer(HWND window, UINT, UINT, LONG) {
   if (!GestureReady) return true;
   if (CodeCount <= 0) {
@@ -125,11 +143,14 @@ bool Gestures::ProcessTimer(HWND window, UINT, UINT, LONG) {
     return true;
   }
   // The string is empty only at the first tick after a hand-over.
-  if (GestureString[0] == 0) FilterCodes(*this);
+  bool first = GestureString[0] == 0;
+  if (first) FilterCodes(*this);
 
   UINT behaviour = 0;
   bool oneShot = true;
-  if (!ChooseBehaviour(*this, &behaviour, &oneShot)) return true;
+  bool chosen = ChooseBehaviour(*this, &behaviour, &oneShot);
+  if (first) ReportRecognition(*this, chosen, behaviour);
+  if (!chosen) return true;
   DEBUGMSG(ZONE_VERBOSE,
            (TEXT("Gesture tick: behaviour %u, momentum %d\r\n"), behaviour, CodeSlots[0].length));
   if (!ProcessGesture(window, behaviour, oneShot)) ResetData();

@@ -6,6 +6,7 @@
 
 #include "gesture/Arithmetic.h"
 #include "gesture/Browser.h"
+#include "gesture/CodeText.h"
 #include "gesture/DebugZones.h"
 #include "gesture/Gestures.h"
 #include "gesture/Momentum.h"
@@ -124,7 +125,11 @@ bool Gestures::DuplicateGestureData(Gestures* source) {
     TargetWnd = LoadWord(source->TargetWnd);
     if (TargetWnd != nullptr) ReadTargetClass(TargetWnd);
   }
-  DEBUGMSG(ZONE_VERBOSE, (TEXT("Gesture handed over: %d code(s)\r\n"), copied));
+  if (ZONE_VERBOSE) {
+    WCHAR codes[kCodeTextChars];
+    FormatCodes(CodeSlots, codes);
+    NKDbgPrintfW(TEXT("Gesture handed over: %d code(s): %s\r\n"), copied, codes);
+  }
 
   GestureReady = true;
   return true;

@@ -19,6 +19,7 @@
 #include "proxy/Replay.h"
 #include "proxy/ProxySettings.h"
 #include "proxy/Stages.h"
+#include "proxy/StrokeReport.h"
 #include "proxy/Worker.h"
 
 int PathLength = 0;
@@ -152,9 +153,8 @@ static void UpdateScrollStrips(HWND target) {
 }
 
 // Only scrollable windows, browser views and gesture-aware windows are candidates for gestures,
-// and only while a broker can carry them out.
+// and only while a broker can carry them out (the caller has looked for one).
 static bool IsCandidate(Gestures& engine, HWND target) {
-  if (FindBroker() == nullptr) return false;
   if (WindowClassIs(target, kBrowserViewClass)) return true;
   return LoadWord(engine.GestureAwareTarget) || engine.IsScrollableWnd(target);
 }
@@ -181,15 +181,23 @@ static void PenDown(Gestures& engine, HWND target, int x, int y) {
   State.LastMoveTick = State.PenDownTick;
   // The check also gives the engine the broker, so that its button-down ends a momentum.
   State.BrokerScrolling = BrokerIsScrolling();
-  State.PassThrough = !IsCandidate(engine, target);
+  bool broker = FindBroker() != nullptr;
+  State.PassThrough = !broker || !IsCandidate(engine, target);
   UpdateBands();
   UpdateScrollStrips(target);
-  for (const RECT& region : State.ExclusionRegions) {
-    if (Contains(region, x, y)) {
+  static const WCHAR* const kRegionNames[RegionCount] = {TEXT("top band"), TEXT("bottom band"),
+                                                         TEXT("vertical scroll-bar strip"),
+                                                         TEXT("horizontal scroll-bar strip")};
+  const WCHAR* reason = !broker             ? TEXT("no broker")
+                        : State.PassThrough ? TEXT("window takes no gestures")
+                                            : nullptr;
+  for (int i = 0; i < RegionCount && reason == nullptr; ++i) {
+    if (Contains(State.ExclusionRegions[i], x, y)) {
       State.PassThrough = true;
-      break;
+      reason = kRegionNames[i];
     }
   }
+  if (reason != nullptr) ReportPassThrough(reason);
   CountPoint(x, y);
 }
 
@@ -200,10 +208,14 @@ static void Move(Gestures& engine, int x, int y) {
       LoadWord(engine.GestureAwareTarget) ? kAwareLongPressTime : LoadWord(Settings.LongPressTime);
   State.PassThrough = Travel() < LoadWord(Settings.LongTappingMax) && PressedMs() > longPress &&
                       !State.BrokerScrolling;
-  if (State.PassThrough) return;
-  if (PressedMs() > kMaxHoldingMs) {
+  if (State.PassThrough) {
     DEBUGMSG(ZONE_VERBOSE,
-             (TEXT("Stroke undecided for %d ms: a press-and-hold\r\n"), kMaxHoldingMs));
+             (TEXT("Stroke passes through: press-and-hold at %d ms\r\n"), PressedMs()));
+    return;
+  }
+  if (PressedMs() > kMaxHoldingMs) {
+    DEBUGMSG(ZONE_VERBOSE, (TEXT("Stroke passes through: press-and-hold, undecided for %d ms\r\n"),
+                            kMaxHoldingMs));
     State.PassThrough = true;
     return;
   }
@@ -214,7 +226,9 @@ static void PenUp() {
   if (!State.PassThrough && !State.Settled) {
     State.PassThrough = Travel() < LoadWord(Settings.ShortTappingMax) &&
                         PressedMs() < LoadWord(Settings.ShortPressTime) && !State.BrokerScrolling;
+    if (State.PassThrough) ReportPassThrough(TEXT("tap at the pen-up"));
   }
+  if (!State.PassThrough) ReportWithheld();
   CountPoint(0, 0);
   // The bands stay in force from stroke to stroke; the strips belong to the stroke's target.
   ClearStrips();
@@ -244,6 +258,7 @@ bool PassThroughDecision(Gestures& engine, const MSG& record, HWND target) {
 
   if (!Hold(record)) {
     // No copy to hold: the stroke cannot be kept from the window system any longer.
+    if (!State.PassThrough) ReportPassThrough(TEXT("no memory to hold it"));
     State.PassThrough = true;
     ReleaseHeld(true);
     ReplayRecord(record);

@@ -10,6 +10,7 @@
 #include "proxy/ProxySettings.h"
 #include "proxy/Replay.h"
 #include "proxy/Stages.h"
+#include "proxy/StrokeReport.h"
 #include "proxy/Worker.h"
 
 // Until the first pen-down every sample goes to the window system unchanged.
@@ -142,6 +143,7 @@ static void StartStroke(Gestures& engine, int px, int py) {
   if (PowerIsIdle()) {
     // The target of the previous stroke stays in force.
     Pipeline.StrokeUnchanged = true;
+    ReportPassThrough(TEXT("the device is idle"));
     return;
   }
   PowerPolicyNotify(kUserActivityMsg, 0);
@@ -151,6 +153,11 @@ static void StartStroke(Gestures& engine, int px, int py) {
   bool gated = !LoadWord(Settings.Activate) && !LoadWord(engine.GestureAwareTarget);
   // Samples of an orientation the proxy cannot map could reach nobody else.
   Pipeline.StrokeUnchanged = gated || !IsMappedAngle(Pipeline.Mapping.Angle);
+  if (gated) {
+    ReportPassThrough(TEXT("gesture function off"));
+  } else if (Pipeline.StrokeUnchanged) {
+    ReportPassThrough(TEXT("screen angle not mapped"));
+  }
 }
 
 BOOL ProxySampleCallback(TOUCH_PANEL_SAMPLE_FLAGS flags, INT x, INT y) {

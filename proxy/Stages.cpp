@@ -2,6 +2,7 @@
 // messages, and the strokes that go to the window system as ordinary input because the Opera
 // browser is in front or the soft input panel is on screen.
 #include "proxy/Stages.h"
+#include "proxy/StrokeReport.h"
 
 #include <tchddi.h>
 #include <wchar.h>
@@ -130,6 +131,7 @@ bool OperaStage(Gestures&, const MSG& record) {
       opera = wcsstr(cls, kOperaMark) != nullptr;
     }
     Targets.OperaForeground = opera;
+    if (opera) ReportPassThrough(TEXT("Opera in front"));
   }
   if (!Targets.OperaForeground) return false;
   ReplayRecord(record);
@@ -137,7 +139,10 @@ bool OperaStage(Gestures&, const MSG& record) {
 }
 
 bool InputPanelStage(Gestures&, const MSG& record) {
-  if (StartsStroke(record)) Targets.InputPanelShown = InputPanelVisible();
+  if (StartsStroke(record)) {
+    Targets.InputPanelShown = InputPanelVisible();
+    if (Targets.InputPanelShown) ReportPassThrough(TEXT("input panel shown"));
+  }
   if (!Targets.InputPanelShown) return false;
   ReplayRecord(record);
   return true;

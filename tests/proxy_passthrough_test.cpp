@@ -24,7 +24,7 @@ using Points = std::vector<sim::StrokePoint>;
 const char kGesturesOn[] =
     "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=dword:00000001\n"
     "[HKEY_LOCAL_MACHINE\\DebugZones]\n\"QUOBUpdater\"=dword:00008004\n";
-const char kBoundNote[] = "Stroke undecided for 60000 ms: a press-and-hold";
+const char kBoundNote[] = "Stroke passes through: press-and-hold, undecided for 60000 ms";
 
 // A finger that lands, settles 24 pixels away within 20 ms, rests 600 ms and drags 80 pixels up:
 // the travel of the landing keeps it from being a hold, and the rest makes the engine pan.
