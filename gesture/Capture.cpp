@@ -52,7 +52,8 @@ static WCHAR DirectionCode(int dx, int dy, int bound1, int bound2) {
     float flat = static_cast<float>(bound2) * kThousandth;
     if (ratio > steep) {
       kind = Vertical;
-    } else if (ratio > 0 && ratio < flat) {
+    } else if (ratio < flat) {
+      // A level segment (ratio 0) is as horizontal as a segment gets.
       kind = Horizontal;
     } else if (ratio >= flat && ratio <= steep) {
       kind = Diagonal;

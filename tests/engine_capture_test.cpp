@@ -119,18 +119,18 @@ TEST_F(EngineCaptureTest, EachSegmentGetsTheCodeOfItsSector) {
       {20, -20, "Z56"},  {-20, -20, "C56"},   {10, 24, "Q52"},     {10, 25, "D52"},
       {-10, 24, "E52"},  {-10, -25, "U52"},   {10, -24, "Z52"},    {100, 41, "R216"},
       {100, 42, "Q216"}, {-100, -41, "L216"}, {-100, -42, "C216"}, {100, -42, "Z216"},
-      {30, 0, ""},       {-30, 0, ""},        {13, 0, ""},         {8, 10, ""},
+      {30, 0, "R60"},    {-30, 0, "L60"},     {13, 0, "R26"},      {8, 10, ""},
       {12, 5, "Q26"},    {14, 14, "Q38"},
   };
   for (const auto& c : cases) {
     Path({{1000, 1000}, {1000 + c.dx, 1000 + c.dy}});
     EXPECT_EQ(Codes(), c.codes) << "segment (" << c.dx << ", " << c.dy << ")";
   }
-  // dy = 0 gives no code but ends the segment all the same.
+  // A level segment ends where it is coded; the next one starts there.
   Path({{100, 100}, {130, 100}, {130, 112}});  // 12 from the new start, 30 from the old
-  EXPECT_EQ(Codes(), "");
+  EXPECT_EQ(Codes(), "R60");
   Move(130, 113);
-  EXPECT_EQ(Codes(), "D26");
+  EXPECT_EQ(Codes(), "R60 D26");
 }
 
 TEST_F(EngineCaptureTest, SegmentsInOneDirectionMergeAndTenCodesFillTheSlots) {
