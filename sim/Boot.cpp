@@ -54,6 +54,9 @@ void apply_setup(const Scenario& s, dev::Device& device) {
       device.reg_set_string(kTouchKey, s.install ? "DriverName.bk" : "DriverName", a[0]);
     } else if (c.verb == "broker" && s.install) {
       device.reg_delete_key(kBrokerKey);
+    } else if (c.verb == "fail") {
+      Fault f = fault_of(c, s.file);
+      device.fail_call(f.call, f.nth, f.error, f.subject);
     }
   }
 }

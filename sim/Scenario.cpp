@@ -10,6 +10,7 @@
 #include <set>
 
 #include "InputFiles.h"
+#include "Programs.h"
 #include "Replay.h"
 #include "Windows.h"
 
@@ -40,6 +41,7 @@ const std::map<std::string, Shape> kVerbs = {
     {"flick", {5, 7, false}},         {"replay", {1, 5, false}},      {"expect", {2, 2, false}},
     {"note", {1, 64, false}},         {"stroke", {5, 269, false}},    {"preset", {4, 4, true}},
     {"reg-delete-key", {1, 1, true}}, {"touch-driver", {1, 1, true}}, {"broker", {1, 2, true}},
+    {"fail", {2, 5, true}},           {"leave-out", {1, 1, true}},
 };
 
 const std::vector<std::string> kDragOptions = {"rest", "rate", "settle"};
@@ -140,6 +142,21 @@ void check_root(const Command& c, const std::string& file) {
   throw dev::InputError(file, c.line, "unknown registry root: " + root);
 }
 
+Fault fault_of(const Command& c, const std::string& file) {
+  Fault f;
+  f.call = c.args[0];
+  f.nth = static_cast<int>(number(c, 1, 1, 1000000, file));
+  size_t i = 2;
+  if (i < c.args.size() && c.args[i] != "error") f.subject = c.args[i++];
+  auto o = options(c, i, {"error"}, file);
+  // Errors the platform gives for each: a key or value it may not touch, memory it cannot get.
+  f.error = f.call == "RegCreateKeyExW" || f.call == "RegQueryValueExW" ? 5 : 8;
+  if (o.count("error")) f.error = static_cast<uint32_t>(o["error"]);
+  if (f.error == 0)
+    throw dev::InputError(file, c.line, "a failing call needs an error other than 0");
+  return f;
+}
+
 void check_command(const Command& c, const std::string& file) {
   const auto& a = c.args;
   auto coords = [&](size_t first, size_t count) {
@@ -174,6 +191,23 @@ void check_command(const Command& c, const std::string& file) {
     if (a[0].empty() || a[0].find_first_of("/\\") != std::string::npos || a[0] == "." ||
         a[0] == "..")
       throw dev::InputError(file, c.line, "touch-driver takes the name of a file in \\Windows");
+  } else if (c.verb == "fail") {
+    if (!dev::Device::can_fail(a[0]))
+      throw dev::InputError(file, c.line,
+                            "fail takes CreateThread, RegCreateKeyExW, RegQueryValueExW or "
+                            "SHCreateMenuBar, not '" +
+                                a[0] + "'");
+    number(c, 1, 1, 1000000, file);
+    Fault f = fault_of(c, file);
+    if (a[0] == "RegCreateKeyExW" && !f.subject.empty()) {
+      Command key = c;
+      key.args = {f.subject};
+      check_root(key, file);
+    }
+  } else if (c.verb == "leave-out") {
+    if (a[0].empty() || a[0].find_first_of("/\\") != std::string::npos || a[0] == "." ||
+        a[0] == "..")
+      throw dev::InputError(file, c.line, "leave-out takes the name of a file in \\Windows");
   } else if (c.verb == "broker") {
     if (!(a.size() == 1 && a[0] == "off") && !(a.size() == 2 && a[0] == "late"))
       throw dev::InputError(file, c.line, "broker takes late MS or off");
@@ -318,6 +352,12 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
       s.commands.push_back(c);
       continue;
     }
+    if (is_program_verb(c.verb)) {
+      check_program_command(c, file);
+      started = true;
+      s.commands.push_back(c);
+      continue;
+    }
     auto shape = kVerbs.find(c.verb);
     if (shape == kVerbs.end()) throw dev::InputError(file, n, "unknown command '" + c.verb + "'");
     if (c.args.size() < shape->second.min_args || c.args.size() > shape->second.max_args) {
@@ -347,6 +387,7 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
       if ((c.verb == "touch-driver" || c.verb == "broker") && !given.insert(c.verb).second)
         throw dev::InputError(file, n, c.verb + " is given twice");
       s.before_boot.push_back(c);
+      if (c.verb == "leave-out") s.left_out.push_back(c.args[0]);
       if (c.verb != "broker") continue;
       if (c.args[0] == "off") {
         s.broker = BrokerStart::kOff;

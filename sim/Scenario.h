@@ -38,7 +38,8 @@ struct Scenario {
   // files are in, before any device process starts, so that the first settings loads see them.
   std::vector<Command> before_boot;
   BrokerStart broker = BrokerStart::kAtBoot;
-  uint32_t broker_late_ms = 0;  // with BrokerStart::kLate, device time of its start
+  uint32_t broker_late_ms = 0;        // with BrokerStart::kLate, device time of its start
+  std::vector<std::string> left_out;  // files of \Windows the device boots without
   std::vector<Command> commands;
   std::vector<std::string> warnings;  // "file:line: what", things that run but look unmeant
 };
@@ -49,6 +50,16 @@ class CommandError : public std::runtime_error {
  public:
   CommandError(const std::string& file, int line, const std::string& reason);
 };
+
+// A platform call a `fail` line makes fail: the nth call naming `subject` (any, when empty).
+struct Fault {
+  std::string call;
+  int nth = 1;
+  std::string subject;
+  uint32_t error = 0;
+};
+// The fault of a checked `fail` line.
+Fault fault_of(const Command& c, const std::string& file);
 
 // Parses and checks a scenario; throws dev::InputError naming file and line.
 Scenario parse_scenario(const std::string& text, const std::string& file, const std::string& dir);

@@ -50,6 +50,13 @@ struct ThreadObj : KObject {
   Thread* thread = nullptr;  // owned by the scheduler; valid for the device's life
 };
 
+struct Process;
+
+struct ProcessObj : KObject {
+  ProcessObj() : KObject(ObjType::Process) {}
+  Process* process = nullptr;  // owned by the device; valid for the device's life
+};
+
 // ---- Threads and processes ----------------------------------------------------------------
 
 struct Window;
@@ -104,6 +111,11 @@ struct Process {
   std::vector<Module*> modules;  // in load order
   Thread* notify_thread = nullptr;
   std::deque<PendingNotification> notifications;
+  // A program started with CreateProcessW: it ends when its WinMain returns.
+  std::shared_ptr<ProcessObj> object;
+  bool ended = false;
+  DWORD exit_code = STILL_ACTIVE;
+  uintptr_t previous_foreground = 0;  // the top-level window in front when it started
 };
 
 struct Module {
@@ -125,6 +137,16 @@ struct WindowClass {
   Process* process = nullptr;
 };
 
+struct Window;
+
+// What a dialog window holds beyond a window: its procedure and how it ended.
+struct DialogState {
+  DLGPROC proc = nullptr;
+  bool ended = false;
+  INT_PTR result = 0;
+  bool message_box = false;
+};
+
 struct Window {
   uintptr_t handle = 0;
   std::u16string cls;
@@ -135,6 +157,7 @@ struct Window {
   LONG id = 0;
   WNDPROC proc = nullptr;
   Window* parent = nullptr;
+  Window* owner = nullptr;        // a top-level window's owner (dialogs, menu bars)
   std::vector<Window*> children;  // front first
   RECT rect{};                    // screen coordinates
   Thread* thread = nullptr;       // the thread that created it and handles its messages
@@ -144,7 +167,10 @@ struct Window {
   bool done_button = false;
   std::vector<std::u16string> soft_keys;
   std::vector<BYTE> bitmap;
-  std::vector<PaintedItem> painted;  // the paint in progress replaces it at EndPaint
+  std::vector<PaintedItem> painted;     // the paint in progress replaces it at EndPaint
+  std::unique_ptr<DialogState> dialog;  // a dialog's, or null
+  std::vector<UINT> soft_key_commands;  // a menu bar's, with its soft keys
+  bool needs_paint = false;             // WM_PAINT is due when its thread's queue is empty
 };
 
 // A timer of a window: WM_TIMER comes to the window's thread when it is due and its queue has
@@ -213,14 +239,16 @@ struct InjectedFault {
   std::string call;
   int remaining = 0;
   DWORD error = 0;
+  std::string subject;  // folded: the registry key or value the calls must name; "" for any
 };
 
 struct Device::Impl {
   explicit Impl(DeviceConfig c);
 
   std::vector<InjectedFault> faults;
-  // True when this call of `call` is to fail; the last error is then set.
-  bool injected_failure(const char* call);
+  // True when this call of `call` (naming `subject`, folded, where the fault names one) is to
+  // fail; the last error is then set.
+  bool injected_failure(const char* call, const std::string& subject = "");
 
   std::vector<Preemption> preemptions;
   // Called at the start of each platform call that can be pre-empted.
@@ -308,6 +336,9 @@ struct Device::Impl {
 
   // -- processes --
   Process* create_process(const std::string& name);
+  // Ends a program's process on its own main thread: its windows are destroyed, its classes
+  // unregistered, and the window that was in front when it started comes back.
+  void end_process(Process* p, DWORD code);
   Process* find_process(const std::string& name);
 
   // -- registry --
@@ -338,11 +369,17 @@ inline WORD read16(const BYTE* p) {
 }
 
 Device::Impl& impl();  // the current device; aborts if none
+// A resource of a resource image (a compiled resource file's records): its data and size.
+bool find_in_image(const BYTE* begin, const BYTE* end, LPCWSTR name, LPCWSTR type,
+                   const BYTE** data, DWORD* size);
 // The resource of a loaded module whose data hold an address: its data and size.
 bool resource_holding(const void* address, const BYTE** data, DWORD* size);
 bool have_device();
 std::u16string fold(const std::u16string& s);
 std::u16string fold(const WCHAR* s);
+// A fault's subject as the faulty calls compare it: folded, and for RegCreateKeyExW a key path
+// with its root spelled out.
+std::string fault_subject(const std::string& call, const std::string& subject);
 
 // A queued message stamped with the current tick count.
 MSG queued_message(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -364,6 +401,41 @@ std::string window_name(const Window* w);
 // The screen less the task bar at its top and the menu bar at its bottom, in the current
 // orientation.
 RECT work_area();
+
+// The host file of a file in the device's \Windows folder (case ignored), or "" when there is
+// none or the device was booted with it left out.
+std::string windows_file(const std::u16string& name);
+
+// ---- Window system internals shared by its files ----
+
+// Registers the window system's own classes ("Dialog", "BUTTON", "STATIC", "menu_worker").
+void register_system_classes();
+// Logs what changed on a control of a dialog: `what` is "check", "text", "font" or "visible".
+void log_control_change(const Window* control, const char* what, const Fields& value);
+// True for a child window of a dialog.
+bool is_dialog_control(const Window* w);
+// Shifts a window and its children by (dx, dy) and gives it a new size.
+void place_window(Window* w, const RECT& rect);
+// The front-most visible top-level window owned (directly or not) by w, or w itself.
+Window* last_active_popup(Window* w);
+// A paint message for a window of the thread that needs one and passes the filter.
+bool take_paint(Thread* self, HWND hwnd, UINT lo, UINT hi, MSG* out, bool consume);
+// The stock object a handle names (WHITE_BRUSH...), or -1.
+int stock_index(HGDIOBJ object);
+// Height of the task bar and of the menu bar, and the caption height, in pixels.
+int bar_height();
+// Runs the calling thread's messages until the dialog has ended or is gone, or WM_QUIT comes
+// (which is put back for the loop around it).
+void modal_loop(HWND dialog);
+// The window system's own class of dialogs and message boxes.
+extern const char16_t kDialogClass[];
+extern const char16_t kMenuBarClass[];
+// Makes a dialog window from the window system's "Dialog" class, hidden; null on failure.
+Window* create_dialog_window(DWORD ex_style, DWORD style, const std::u16string& caption,
+                             const RECT& rect, HWND owner);
+// Ends a dialog window made by create_dialog_window: it is destroyed, its end logged, and the
+// window that was in front before it comes back.
+void finish_dialog(HWND dialog, INT_PTR result, uintptr_t foreground_before);
 
 // The window system's boot routine (gwes.exe main thread).
 DWORD gwes_main();

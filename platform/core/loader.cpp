@@ -39,6 +39,20 @@ BOOL call_main(Module* mod, DWORD reason, LPVOID reserved) {
 
 }  // namespace
 
+std::string windows_file(const std::u16string& name) {
+  auto& d = impl();
+  std::u16string wanted = fold(file_part(name));
+  for (const auto& out : d.config.left_out) {
+    if (fold(to_utf16(out)) == wanted) return "";
+  }
+  std::error_code ec;
+  std::string found;
+  for (const auto& entry : std::filesystem::directory_iterator(d.config.windows_dir, ec)) {
+    if (fold(to_utf16(entry.path().filename().string())) == wanted) found = entry.path().string();
+  }
+  return found;
+}
+
 // A library that exports its debug-zone table starts with the zones the registry turns on, so
 // that even its DllMain prints under them. Only the library's own handle is searched, so the
 // table of another library or of the host program is never taken.
@@ -124,11 +138,8 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
     }
   }
   // Look the file up in \Windows without regard to case.
-  std::filesystem::path found;
+  std::filesystem::path found = dev::windows_file(name);
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(d.config.windows_dir, ec)) {
-    if (dev::fold(dev::to_utf16(entry.path().filename().string())) == wanted) found = entry.path();
-  }
   if (found.empty()) {
     dev::log_event("module-missing", {{"module", dev::to_utf8(dev::file_part(name))}});
     SetLastError(ERROR_MOD_NOT_FOUND);

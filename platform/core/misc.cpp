@@ -191,8 +191,11 @@ bool is_log_kind(const std::string& kind) {
                                                "browser",
                                                "call-failed",
                                                "call-refused",
+                                               "control",
                                                "debug",
                                                "debug-zones",
+                                               "dialog",
+                                               "dialog-end",
                                                "display-change",
                                                "driver-deinit",
                                                "driver-deinit-failed",
@@ -200,7 +203,10 @@ bool is_log_kind(const std::string& kind) {
                                                "driver-loaded",
                                                "event-data",
                                                "foreground",
+                                               "help-viewer",
                                                "kernel",
+                                               "menu-bar",
+                                               "message-box",
                                                "module-attach-failed",
                                                "module-bad",
                                                "module-load",
@@ -214,6 +220,7 @@ bool is_log_kind(const std::string& kind) {
                                                "power-notify",
                                                "power-state",
                                                "preempted",
+                                               "process-end",
                                                "process-start",
                                                "reg-delete",
                                                "reg-flush",
@@ -224,6 +231,7 @@ bool is_log_kind(const std::string& kind) {
                                                "scroll-pos",
                                                "send",
                                                "send-answer",
+                                               "shell",
                                                "sound",
                                                "stream-call",
                                                "thread-exit",
@@ -433,6 +441,19 @@ void NKDbgPrintfW(LPCWSTR fmt, ...) {
   dev::log_event("debug", {{"text", text}});
 }
 
+int _snwprintf(WCHAR* out, size_t count, const WCHAR* fmt, ...) {
+  if (out == nullptr || fmt == nullptr) return -1;
+  va_list ap;
+  va_start(ap, fmt);
+  std::u16string text = dev::to_utf16(format_debug(fmt, ap));
+  va_end(ap);
+  // As the C library's: no terminator when the text fills the count, -1 when it is cut short.
+  size_t n = std::min(text.size(), count);
+  std::copy(text.begin(), text.begin() + static_cast<long>(n), out);
+  if (n < count) out[n] = 0;
+  return text.size() > count ? -1 : static_cast<int>(text.size());
+}
+
 BOOL RegisterDbgZones(HMODULE, LPDBGPARAM p) {
   if (p == nullptr) return FALSE;
   dev::zones_from_registry(p);
@@ -475,6 +496,9 @@ int WINAPI GetSystemMetrics(int index) {
     case SM_CXVSCROLL:
     case SM_CYHSCROLL:
       return d.config.screen.dpi * 13 / 96;
+    case SM_CYCAPTION:
+      // A full-screen dialog's caption is drawn in the task bar, as high as the bar.
+      return dev::bar_height();
     default:
       return 0;
   }

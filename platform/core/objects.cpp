@@ -165,6 +165,10 @@ DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
     dev::Thread* t = static_cast<dev::ThreadObj*>(obj.get())->thread;
     return d.block([t] { return t->finished; }, deadline) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
   }
+  if (obj->type == dev::ObjType::Process) {
+    dev::Process* p = static_cast<dev::ProcessObj*>(obj.get())->process;
+    return d.block([p] { return p->ended; }, deadline) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+  }
   if (obj->type != dev::ObjType::Event) {
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
@@ -232,11 +236,13 @@ BOOL WINAPI GetMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi) {
       self->queue.erase(self->queue.begin() + i);
       break;
     }
-    // Timers come only when nothing else is queued.
+    // Paint and timers come only when nothing else is queued.
+    if (dev::take_paint(self, hwnd, lo, hi, &m, true)) break;
     if (dev::take_due_timer(self, hwnd, lo, hi, &m, true)) break;
     d.block(
         [self, hwnd, lo, hi] {
           return !self->sent_in.empty() || dev::find_msg(self, hwnd, lo, hi) >= 0 ||
+                 dev::take_paint(self, hwnd, lo, hi, nullptr, false) ||
                  dev::has_due_timer(self, hwnd, lo, hi);
         },
         dev::kNever);
@@ -254,7 +260,8 @@ BOOL WINAPI PeekMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi, UINT remove) {
   if (i >= 0) {
     m = self->queue[i];
     if (remove & PM_REMOVE) self->queue.erase(self->queue.begin() + i);
-  } else if (!dev::take_due_timer(self, hwnd, lo, hi, &m, (remove & PM_REMOVE) != 0)) {
+  } else if (!dev::take_paint(self, hwnd, lo, hi, &m, (remove & PM_REMOVE) != 0) &&
+             !dev::take_due_timer(self, hwnd, lo, hi, &m, (remove & PM_REMOVE) != 0)) {
     return FALSE;
   }
   if (out != nullptr) *out = m;

@@ -51,6 +51,13 @@ std::vector<std::u16string> split_path(const std::u16string& path) {
   return parts;
 }
 
+// A key path as faults name it: folded, the root spelled out, "hkey_local_machine\software\quob".
+std::string fault_path(const RegKey* base, const WCHAR* subkey) {
+  std::u16string path = fold(to_utf16(display_path(base)));
+  for (const auto& part : split_path(subkey ? subkey : u"")) path += u"\\" + fold(part);
+  return to_utf8(path);
+}
+
 HRESULT hr_from(LONG err) {
   return err == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(err);
 }
@@ -211,6 +218,14 @@ RegKey* Device::Impl::reg_host_key(const std::string& path, bool create) const {
 
 // ---- Host access ----------------------------------------------------------------------------
 
+std::string fault_subject(const std::string& call, const std::string& subject) {
+  if (call != "RegCreateKeyExW" || subject.empty()) return to_utf8(fold(to_utf16(subject)));
+  const RegKey* root = impl().reg_host_key(subject.substr(0, subject.find('\\')), false);
+  auto sep = subject.find('\\');
+  std::string rest = sep == std::string::npos ? "" : subject.substr(sep);
+  return fault_path(root, to_utf16(rest).c_str());
+}
+
 void Device::reg_set_dword(const std::string& key, const std::string& value, uint32_t data) {
   std::vector<BYTE> bytes(4);
   std::memcpy(bytes.data(), &data, 4);
@@ -269,6 +284,10 @@ LONG WINAPI RegCreateKeyExW(HKEY h, LPCWSTR subkey, DWORD, LPWSTR, DWORD, REGSAM
                             LPSECURITY_ATTRIBUTES, PHKEY out, LPDWORD disposition) {
   auto& d = impl();
   if (out == nullptr) return ERROR_INVALID_PARAMETER;
+  if (dev::RegKey* base = d.reg_resolve(h, nullptr, false, "RegCreateKeyExW")) {
+    if (d.injected_failure("RegCreateKeyExW", dev::fault_path(base, subkey)))
+      return static_cast<LONG>(d.current()->last_error);
+  }
   bool existed = d.reg_resolve(h, subkey, false, "RegCreateKeyExW") != nullptr;
   dev::RegKey* k = d.reg_resolve(h, subkey, true, "RegCreateKeyExW");
   if (k == nullptr) return ERROR_INVALID_HANDLE;
@@ -298,6 +317,8 @@ LONG WINAPI RegQueryValueExW(HKEY h, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, nullptr, false, "RegQueryValueExW");
   if (k == nullptr) return ERROR_INVALID_HANDLE;
+  if (d.injected_failure("RegQueryValueExW", dev::to_utf8(dev::fold(name))))
+    return static_cast<LONG>(d.current()->last_error);
   const dev::RegValue* v = dev::find_value(k, name);
   if (v == nullptr) return ERROR_FILE_NOT_FOUND;
   if (type != nullptr) *type = v->type;

@@ -5,6 +5,7 @@
 // given; an HRSRC is the address of a record's header, and the data are used in place.
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "kernel.hpp"
@@ -125,6 +126,20 @@ Module* checked_module(HMODULE h, const char* call) {
 
 }  // namespace
 
+bool find_in_image(const BYTE* begin, const BYTE* end, LPCWSTR name, LPCWSTR type,
+                   const BYTE** data, DWORD* size) {
+  Image im{begin, end};
+  Record r;
+  if (!walk(im, r, [&](const Record& x) {
+        return matches(type, x.type, x.ordinal_type) && matches(name, x.name, x.ordinal_name);
+      })) {
+    return false;
+  }
+  *data = r.data;
+  *size = r.size;
+  return true;
+}
+
 bool resource_holding(const void* address, const BYTE** data, DWORD* size) {
   auto p = static_cast<const BYTE*>(address);
   for (auto& m : impl().modules) {
@@ -182,6 +197,37 @@ HGLOBAL WINAPI LoadResource(HMODULE h, HRSRC res) {
 
 LPVOID WINAPI LockResource(HGLOBAL data) {
   return data;
+}
+
+// A string table holds sixteen strings a block, each its length and its characters; block n
+// holds the strings 16(n-1) to 16n-1.
+int WINAPI LoadStringW(HINSTANCE instance, UINT id, LPWSTR out, int max) {
+  if (out == nullptr || max <= 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  out[0] = 0;
+  HRSRC block = FindResourceW(instance, MAKEINTRESOURCE(id / 16 + 1), RT_STRING);
+  if (block == nullptr) return 0;
+  auto p = static_cast<const BYTE*>(LoadResource(instance, block));
+  const BYTE* end = p + SizeofResource(instance, block);
+  for (UINT i = 0; i < id % 16; ++i) {
+    if (end - p < 2) return 0;
+    p += 2 + 2 * static_cast<size_t>(dev::read16(p));
+  }
+  if (end - p < 2) return 0;
+  size_t length = dev::read16(p);
+  if (static_cast<size_t>(end - p - 2) < 2 * length) return 0;
+  size_t n = std::min(length, static_cast<size_t>(max) - 1);
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<WCHAR>(dev::read16(p + 2 + 2 * i));
+  out[n] = 0;
+  if (length == 0) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+  return static_cast<int>(n);
+}
+
+HICON WINAPI LoadIconW(HINSTANCE instance, LPCWSTR name) {
+  HRSRC group = FindResourceW(instance, name, RT_GROUP_ICON);
+  return group ? reinterpret_cast<HICON>(group) : nullptr;
 }
 
 DWORD WINAPI SizeofResource(HMODULE h, HRSRC res) {

@@ -79,16 +79,24 @@ void Device::Impl::preemption_point(const char* call) {
   }
 }
 
-void Device::fail_call(const std::string& call, int nth, uint32_t error) {
-  impl_->faults.push_back({call, nth, error});
+void Device::fail_call(const std::string& call, int nth, uint32_t error,
+                       const std::string& subject) {
+  impl_->faults.push_back({call, nth, error, fault_subject(call, subject)});
 }
 
-bool Device::Impl::injected_failure(const char* call) {
+bool Device::can_fail(const std::string& call) {
+  return call == "CreateThread" || call == "RegCreateKeyExW" || call == "RegQueryValueExW" ||
+         call == "SHCreateMenuBar";
+}
+
+bool Device::Impl::injected_failure(const char* call, const std::string& subject) {
   for (auto it = faults.begin(); it != faults.end(); ++it) {
-    if (it->call != call) continue;
+    if (it->call != call || (!it->subject.empty() && it->subject != subject)) continue;
     if (--it->remaining > 0) return false;
     current()->last_error = it->error;
-    log_event("call-failed", {{"call", call}, {"error", it->error}});
+    Fields fields = {{"call", call}, {"error", it->error}};
+    if (!subject.empty()) fields["subject"] = subject;
+    log_event("call-failed", fields);
     faults.erase(it);
     return true;
   }

@@ -81,8 +81,12 @@ void lay_out(const RECT& before, const RECT& after) {
 
 }  // namespace
 
+int bar_height() {
+  return impl().config.screen.dpi * kBarHeight96 / kDpiBase;
+}
+
 RECT work_area() {
-  int bar = impl().config.screen.dpi * kBarHeight96 / kDpiBase;
+  int bar = bar_height();
   return {0, bar, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) - bar};
 }
 

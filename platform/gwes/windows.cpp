@@ -13,6 +13,10 @@
 
 namespace dev {
 
+namespace {
+const uintptr_t kStockBase = 0x0F000000;
+}  // namespace
+
 Window* window_of(HWND h, const char* call) {
   auto& d = impl();
   auto it = d.windows.find(reinterpret_cast<uintptr_t>(h));
@@ -22,6 +26,13 @@ Window* window_of(HWND h, const char* call) {
     return nullptr;
   }
   return it->second.get();
+}
+
+int stock_index(HGDIOBJ object) {
+  auto raw = reinterpret_cast<uintptr_t>(object);
+  if (raw < kStockBase || (raw - kStockBase) % 4 != 0 || raw > kStockBase + SYSTEM_FONT * 4)
+    return -1;
+  return static_cast<int>((raw - kStockBase) / 4);
 }
 
 std::string window_name(const Window* w) {
@@ -48,6 +59,18 @@ const char* message_name(UINT m) {
       return "WM_HSCROLL";
     case WM_VSCROLL:
       return "WM_VSCROLL";
+    case WM_INITDIALOG:
+      return "WM_INITDIALOG";
+    case WM_SETFONT:
+      return "WM_SETFONT";
+    case WM_HELP:
+      return "WM_HELP";
+    case BM_GETCHECK:
+      return "BM_GETCHECK";
+    case BM_SETCHECK:
+      return "BM_SETCHECK";
+    case BM_CLICK:
+      return "BM_CLICK";
     default:
       return nullptr;
   }
@@ -95,6 +118,13 @@ Window* deepest_at(std::vector<Window*>& list, POINT p) {
 
 void destroy(Window* w) {
   auto& d = impl();
+  // Windows it owns go first, as on the platform: a dialog's menu bar, a dialog's message box.
+  for (;;) {
+    auto owned = std::find_if(d.top_levels.begin(), d.top_levels.end(),
+                              [w](const Window* o) { return o->owner == w; });
+    if (owned == d.top_levels.end()) break;
+    destroy(*owned);
+  }
   SendMessageW(reinterpret_cast<HWND>(w->handle), WM_DESTROY, 0, 0);
   while (!w->children.empty()) destroy(w->children.front());
   auto& list = siblings(w);
@@ -121,6 +151,28 @@ bool has_bar(const Window* w, int bar) {
 }
 
 }  // namespace
+
+void place_window(Window* w, const RECT& r) {
+  LONG dx = r.left - w->rect.left, dy = r.top - w->rect.top;
+  w->rect = r;
+  std::function<void(Window*)> shift = [&](Window* parent) {
+    for (Window* c : parent->children) {
+      c->rect = {c->rect.left + dx, c->rect.top + dy, c->rect.right + dx, c->rect.bottom + dy};
+      shift(c);
+    }
+  };
+  shift(w);
+}
+
+Window* last_active_popup(Window* w) {
+  for (Window* top : impl().top_levels) {
+    if (!visible(top)) continue;
+    for (Window* o = top->owner; o != nullptr; o = o->owner) {
+      if (o == w) return top;
+    }
+  }
+  return w;
+}
 
 namespace {
 
@@ -307,6 +359,8 @@ BOOL WINAPI ShowWindow(HWND h, int cmd) {
   }
   if (was != ((w->style & WS_VISIBLE) != 0)) {
     dev::log_event("window-shown", {{"window", dev::window_name(w)}, {"visible", cmd != SW_HIDE}});
+    if (dev::is_dialog_control(w)) dev::log_control_change(w, "visible", cmd != SW_HIDE);
+    if (cmd != SW_HIDE) w->needs_paint = true;
   }
   return was;
 }
@@ -332,7 +386,10 @@ int WINAPI GetClassNameW(HWND h, LPWSTR out, int max) {
 
 HWND WINAPI GetParent(HWND h) {
   Window* w = dev::window_of(h);
-  return w && w->parent ? reinterpret_cast<HWND>(w->parent->handle) : nullptr;
+  if (w == nullptr) return nullptr;
+  // A pop-up's parent is its owner, as on the platform.
+  Window* up = w->parent ? w->parent : (w->style & WS_POPUP) ? w->owner : nullptr;
+  return up ? reinterpret_cast<HWND>(up->handle) : nullptr;
 }
 
 HWND WINAPI GetWindow(HWND h, UINT cmd) {
@@ -341,6 +398,8 @@ HWND WINAPI GetWindow(HWND h, UINT cmd) {
   Window* found = nullptr;
   if (cmd == GW_CHILD) {
     found = w->children.empty() ? nullptr : w->children.front();
+  } else if (cmd == GW_OWNER) {
+    found = w->owner;
   } else if (cmd == GW_HWNDNEXT || cmd == GW_HWNDPREV || cmd == GW_HWNDFIRST ||
              cmd == GW_HWNDLAST) {
     auto& list = dev::siblings(w);
@@ -360,9 +419,13 @@ HWND WINAPI GetForegroundWindow(void) {
 
 BOOL WINAPI SetForegroundWindow(HWND h) {
   auto& d = impl();
-  Window* w = dev::window_of(h, "SetForegroundWindow");
+  // The handle with its lowest bit set asks for the window's last active pop-up.
+  auto raw = reinterpret_cast<uintptr_t>(h);
+  bool popup = (raw & 1) != 0;
+  Window* w = dev::window_of(reinterpret_cast<HWND>(raw & ~uintptr_t{1}), "SetForegroundWindow");
   if (w == nullptr) return FALSE;
   while (w->parent != nullptr) w = w->parent;
+  if (popup) w = dev::last_active_popup(w);
   d.foreground = w;
   auto& list = d.top_levels;
   list.erase(std::remove(list.begin(), list.end(), w), list.end());
@@ -579,9 +642,8 @@ int WINAPI GetDeviceCaps(HDC dc, int index) {
 
 HGDIOBJ WINAPI GetStockObject(int index) {
   // Every stock object has a fixed handle of its own; indexes with no object give none.
-  const uintptr_t kStockBase = 0x0F000000;
   bool valid = (index >= WHITE_BRUSH && index <= NULL_PEN) || index == SYSTEM_FONT;
-  return valid ? reinterpret_cast<HGDIOBJ>(kStockBase + static_cast<uintptr_t>(index) * 4)
+  return valid ? reinterpret_cast<HGDIOBJ>(dev::kStockBase + static_cast<uintptr_t>(index) * 4)
                : nullptr;
 }
 

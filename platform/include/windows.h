@@ -99,6 +99,9 @@ DECLARE_HANDLE(HMENU);
 DECLARE_HANDLE(HICON);
 DECLARE_HANDLE(HBRUSH);
 DECLARE_HANDLE(HRSRC);
+DECLARE_HANDLE(HFONT);
+DECLARE_HANDLE(HPEN);
+DECLARE_HANDLE(HBITMAP);
 typedef HINSTANCE HMODULE;
 typedef HICON HCURSOR;
 typedef HANDLE HGLOBAL;
@@ -129,6 +132,8 @@ typedef struct tagMSG {
 } MSG, *PMSG, *LPMSG;
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef DWORD COLORREF;
 
 typedef struct tagWNDCLASSW {
   UINT style;
@@ -241,6 +246,114 @@ typedef INT_PTR(WINAPI* FARPROC)();
 
 #define WM_COMMAND 0x0111
 #define WM_SETTINGCHANGE 0x001A
+#define WM_ACTIVATE 0x0006
+#define WM_SETTEXT 0x000C
+#define WM_PAINT 0x000F
+#define WM_SETFONT 0x0030
+#define WM_HELP 0x0053
+#define WM_INITDIALOG 0x0110
+
+// Dialogs and their controls.
+#define IDOK 1
+#define IDCANCEL 2
+#define BM_GETCHECK 0x00F0
+#define BM_SETCHECK 0x00F1
+#define BM_CLICK 0x00F5
+#define BN_CLICKED 0
+#define BS_PUSHBUTTON 0x00000000L
+#define BS_DEFPUSHBUTTON 0x00000001L
+#define BS_CHECKBOX 0x00000002L
+#define BS_AUTOCHECKBOX 0x00000003L
+#define BS_TYPEMASK 0x0000000FL
+#define BS_MULTILINE 0x00002000L
+#define SS_LEFT 0x00000000L
+#define SS_CENTER 0x00000001L
+#define SS_BITMAP 0x0000000EL
+#define SS_TYPEMASK 0x0000001FL
+#define SS_NOPREFIX 0x00000080L
+#define DS_SETFONT 0x00000040L
+#define DS_MODALFRAME 0x00000080L
+#define WS_TABSTOP 0x00010000L
+#define WS_GROUP 0x00020000L
+#define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_ICONERROR 0x00000010L
+#define MB_TYPEMASK 0x0000000FL
+
+#pragma pack(push, 2)
+typedef struct {
+  DWORD style;
+  DWORD dwExtendedStyle;
+  WORD cdit;
+  short x;
+  short y;
+  short cx;
+  short cy;
+} DLGTEMPLATE;
+#pragma pack(pop)
+typedef const DLGTEMPLATE* LPCDLGTEMPLATEW;
+typedef LPCDLGTEMPLATEW LPCDLGTEMPLATE;
+
+typedef struct tagPAINTSTRUCT {
+  HDC hdc;
+  BOOL fErase;
+  RECT rcPaint;
+  BOOL fRestore;
+  BOOL fIncUpdate;
+  BYTE rgbReserved[32];
+} PAINTSTRUCT, *PPAINTSTRUCT, *LPPAINTSTRUCT;
+
+#define RGB(r, g, b) \
+  ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define GetRValue(c) ((BYTE)(c))
+#define GetGValue(c) ((BYTE)(((WORD)(c)) >> 8))
+#define GetBValue(c) ((BYTE)((c) >> 16))
+
+// System colours; the platform also takes an index with SYS_COLOR_INDEX_FLAG set.
+#define COLOR_SCROLLBAR 0
+#define COLOR_BACKGROUND 1
+#define COLOR_ACTIVECAPTION 2
+#define COLOR_INACTIVECAPTION 3
+#define COLOR_MENU 4
+#define COLOR_WINDOW 5
+#define COLOR_WINDOWFRAME 6
+#define COLOR_MENUTEXT 7
+#define COLOR_WINDOWTEXT 8
+#define COLOR_CAPTIONTEXT 9
+#define COLOR_BTNFACE 15
+#define COLOR_BTNTEXT 18
+#define SYS_COLOR_INDEX_FLAG 0x40000000
+#define ETO_OPAQUE 0x0002
+#define ETO_CLIPPED 0x0004
+
+// Processes.
+typedef struct _PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+} PROCESS_INFORMATION, *PPROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+typedef struct _STARTUPINFOW {
+  DWORD cb;
+  LPWSTR lpReserved;
+  LPWSTR lpDesktop;
+  LPWSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+} STARTUPINFOW, *LPSTARTUPINFOW;
 
 #define SB_HORZ 0
 #define SB_VERT 1
@@ -279,6 +392,9 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define WS_HSCROLL 0x00100000L
 #define WS_SYSMENU 0x00080000L
 #define WS_EX_TOPMOST 0x00000008L
+#define WS_EX_DLGMODALFRAME 0x00000001L
+// The shell draws an OK button in the caption of a window with this style.
+#define WS_EX_CAPTIONOKBTN 0x80000000L
 #define WS_EX_INK 0x10000000L
 
 #define GWL_WNDPROC (-4)
@@ -297,6 +413,7 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
+#define SW_SHOWNA 8
 
 #define CS_VREDRAW 0x0001
 #define CS_HREDRAW 0x0002
@@ -328,6 +445,7 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define SM_CYSCREEN 1
 #define SM_CXVSCROLL 2
 #define SM_CYHSCROLL 3
+#define SM_CYCAPTION 4
 
 // ---- Display settings ------------------------------------------------------------------------
 
@@ -467,7 +585,13 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 #define IS_INTRESOURCE(r) ((((uintptr_t)(r)) >> 16) == 0)
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((uintptr_t)((WORD)(i))))
 #define MAKEINTRESOURCE MAKEINTRESOURCEW
+#define RT_BITMAP MAKEINTRESOURCE(2)
+#define RT_ICON MAKEINTRESOURCE(3)
+#define RT_MENU MAKEINTRESOURCE(4)
+#define RT_DIALOG MAKEINTRESOURCE(5)
+#define RT_STRING MAKEINTRESOURCE(6)
 #define RT_RCDATA MAKEINTRESOURCE(10)
+#define RT_GROUP_ICON MAKEINTRESOURCE(14)
 #define RT_VERSION MAKEINTRESOURCE(16)
 HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
 HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
@@ -577,6 +701,50 @@ HGDIOBJ WINAPI GetStockObject(int fnObject);
 #define DispatchMessage DispatchMessageW
 #define DefWindowProc DefWindowProcW
 
+// A program's entry point, exported by its module.
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, int nShowCmd);
+
+// Processes: a program module of \Windows started in a process of its own.
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                           LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                           LPSTARTUPINFOW lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation);
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+#define CreateProcess CreateProcessW
+
+// Resources of a program.
+int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
+HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);
+#define LoadString LoadStringW
+#define LoadIcon LoadIconW
+
+// Window text and dialogs.
+BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
+int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
+INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemplate,
+                                       HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam);
+BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
+HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
+int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
+#define SetWindowText SetWindowTextW
+#define GetWindowText GetWindowTextW
+#define DialogBoxIndirectParam DialogBoxIndirectParamW
+#define MessageBox MessageBoxW
+
+// Painting.
+HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint);
+BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT* lpPaint);
+BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
+int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr);
+COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color);
+DWORD WINAPI GetSysColor(int nIndex);
+BOOL WINAPI ExtTextOutW(HDC hdc, int X, int Y, UINT fuOptions, const RECT* lprc, LPCWSTR lpString,
+                        UINT cbCount, const int* lpDx);
+BOOL WINAPI Polyline(HDC hdc, const POINT* lppt, int cPoints);
+#define ExtTextOut ExtTextOutW
+
 // Timers.
 typedef VOID(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
@@ -596,8 +764,10 @@ WCHAR* wcscpy(WCHAR* dst, const WCHAR* src);
 WCHAR* wcsncpy(WCHAR* dst, const WCHAR* src, size_t n);
 WCHAR* wcscat(WCHAR* dst, const WCHAR* src);
 const WCHAR* wcsstr(const WCHAR* haystack, const WCHAR* needle);
+extern "C" int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...);
 
 #include <dbgapi.h>
 #include <mmsystem.h>
+#include <winver.h>
 
 #endif  // VEXORI_SDK_WINDOWS_H

@@ -9,7 +9,8 @@ namespace fs = std::filesystem;
 WindowsFiles standard_files() {
   return {{"touch.dll", "touch.dll"},         {"touchalt.dll", "touchalt.dll"},
           {"touchbare.dll", "touchbare.dll"}, {"touchnoenable.dll", "touchnoenable.dll"},
-          {"Pallux.dll", "Pallux.dll"},       {"Quenza.dll", "Quenza.dll"}};
+          {"Pallux.dll", "Pallux.dll"},       {"Quenza.dll", "Quenza.dll"},
+          {"Corvane.exe", "Corvane.exe"}};
 }
 
 void DeviceTest::Shutdown() {

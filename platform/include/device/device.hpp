@@ -77,6 +77,8 @@ struct DeviceConfig {
   // PostThreadMessageW fails with ERROR_INVALID_THREAD_ID until the thread has made a message
   // call, as desktop Win32 documents; the phone's documentation names only an invalid thread id.
   bool desktop_thread_queues = false;
+  // Files of the Windows folder the device behaves as if they were not there (case ignored).
+  std::vector<std::string> left_out;
   // Runs in boot() once the registry files are in and before any device process starts: what the
   // first settings loads are to see.
   std::function<void(Device&)> before_start;
@@ -185,9 +187,14 @@ class Device {
                   int nth, std::function<void()> action = {});
 
   // Makes the nth call (counting from now, from any device thread) of the platform function
-  // `call` fail as the platform fails it, with `error` as its last error. The calls that can be
-  // made to fail so: CreateThread.
-  void fail_call(const std::string& call, int nth, uint32_t error);
+  // `call` fail as the platform fails it, with `error` as its last error (or its result, for the
+  // registry calls). With a subject, only calls that name it count: a key path for
+  // RegCreateKeyExW ("HKLM\Software\Quob\Gesture"), a value name for RegQueryValueExW. The calls
+  // that can be made to fail so: CreateThread, RegCreateKeyExW, RegQueryValueExW,
+  // SHCreateMenuBar.
+  void fail_call(const std::string& call, int nth, uint32_t error, const std::string& subject = "");
+  // The calls fail_call takes.
+  static bool can_fail(const std::string& call);
 
   // Runs fn on the host thread as if it ran in the named device process (for tests that call
   // a module's exports the way that process would).

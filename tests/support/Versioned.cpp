@@ -1,0 +1,1 @@
+// A library with nothing but its version resource.
