@@ -174,21 +174,6 @@ TEST_F(EngineDispatchTest, HandOverCarriesTheStartAndTheTargetButNotTheString) {
   }
 }
 
-TEST_F(EngineDispatchTest, CopyHandsOutTheUsedSlotsAndCleanFreesThem) {
-  Fill(*g, "D40 R60");
-  g->CodeCount = 2, g->GestureString[0] = u'D';
-  cGesture records[kCodeSlots];
-  for (cGesture& r : records) r = {u'?', 0xdead};
-  EXPECT_EQ(g->CopyGestureData(records), 100);
-  EXPECT_EQ(Text(records, kCodeSlots), "D40 R60 " + FreeSlots(8));
-  EXPECT_EQ(Text(g->CodeSlots, kCodeSlots), "D40 R60 " + FreeSlots(8)) << "copying keeps them";
-
-  EXPECT_TRUE(g->CleanGestureData());
-  EXPECT_EQ(g->CodeCount, 0);
-  EXPECT_EQ(Text(g->CodeSlots, kCodeSlots), FreeSlots(kCodeSlots));
-  for (int i = 0; i < kCodeSlots; ++i) EXPECT_EQ(g->GestureString[i], 0) << i;
-}
-
 // The first tick drops the codes that are short both in share and in length, reads the gesture
 // string, and a gesture-aware window is told the behaviour and momentum it stands for.
 TEST_F(EngineDispatchTest, FirstTickFiltersTheCodesAndMatchesTheGestureString) {
