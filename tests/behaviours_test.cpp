@@ -17,8 +17,6 @@ namespace {
 
 using dev::apps::Kind;
 
-const char kGestureKey[] = "HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture";
-const char kRotationKey[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\ROTATION";
 const char kZoomKey[] = "HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Explorer\\Main";
 
 // The two tables a rotation follows: the angle code 108 asks for at each "Angle" (-1: none), and
@@ -44,17 +42,18 @@ struct Writer : Gestures {
 
 class BehavioursTest : public vt::DeviceTest {
  protected:
-  void Start(const std::string& reg, bool install = true, dev::Screen screen = {}) {
+  // Gestures on, and Rotation as given.
+  void Start(int rotation) {
     vt::BootOptions options;
-    options.install = install;
-    options.reg = reg;
-    options.screen = screen;
+    options.reg =
+        std::string(vt::kGesturesOn) + "\"Rotation\"=dword:" + std::to_string(rotation) + "\n";
     Boot(options);
   }
   // An engine of the test program, as the broker's would be, for the members called directly.
-  void Engine() {
-    CurrentGestures = nullptr;
-    Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
+  void Engine(dev::Screen screen = {}) {
+    vt::BootOptions options;
+    options.screen = screen;
+    BootForEngine(options);
     g = std::make_unique<Gestures>();
   }
   void TearDown() override {
@@ -109,7 +108,7 @@ class BehavioursTest : public vt::DeviceTest {
 };
 
 TEST_F(BehavioursTest, BothLibrariesExportEveryMemberFunction) {
-  Start("", false);
+  BootForEngine();
   // Mangled names of the member list, in its order.
   std::istringstream members(
       "C1Ev C1EP6HWND__ D1Ev aSERKS_ 12SetMsgBrokerEP6HWND__ 14SetSndInstanceEP11HINSTANCE__ "
@@ -137,7 +136,7 @@ TEST_F(BehavioursTest, BothLibrariesExportEveryMemberFunction) {
 // Left and right strokes on the page turn it, held back while calls come less than 500 ms after
 // the previous call; down-left and up-right strokes step the zoom from the level stored.
 TEST_F(BehavioursTest, BrowserStrokesTurnPagesAndStepTheZoom) {
-  Start(std::string("[") + kGestureKey + "]\n\"Activate\"=dword:1\n");
+  Start(0);
   HWND frame = Place(Kind::Browser);
   Place(Kind::BrowserView, frame);
   const std::vector<POINT> kLeft = {{200, 150}, {60, 165}}, kRight = {{60, 150}, {200, 165}};
@@ -199,12 +198,11 @@ TEST_F(BehavioursTest, DownThenRightTurnsTheScreenAndTheNextStrokesFollowIt) {
       {60, 60}, {60, 200}, {200, 212}};  // a level segment has no direction
   for (int rotation : {1, 0}) {
     SCOPED_TRACE(rotation);
-    Start(std::string("[") + kGestureKey +
-          "]\n\"Activate\"=dword:1\n\"Rotation\"=dword:" + std::to_string(rotation) + "\n");
+    Start(rotation);
     Place(Kind::List, nullptr, 0, 320);  // the whole upright screen: it keeps its rectangle
     HWND list = Place(Kind::List);
     uint32_t angle = 0;
-    ASSERT_TRUE(device->reg_get_dword(kRotationKey, "Angle", &angle));
+    ASSERT_TRUE(device->reg_get_dword(vt::kRotationKey, "Angle", &angle));
     const Turn* turn = rotation ? TurnFor(Code108Argument(angle)) : nullptr;
     ClearLog();
     Draw(kDownRight);
@@ -260,9 +258,8 @@ TEST_F(BehavioursTest, RotateScreenWritesTheAngleAndTurnsOnlyANonSquareScreen) {
                  std::to_string(c.argument));
     if (device == nullptr ||
         GetSystemMetrics(SM_CXSCREEN) + GetSystemMetrics(SM_CYSCREEN) != c.width + c.height) {
-      Start("", false, {c.width, c.height, 96});
-      Engine();
-      device->reg_set_dword(kRotationKey, "Angle", 45);  // so that every write shows
+      Engine({c.width, c.height, 96});
+      device->reg_set_dword(vt::kRotationKey, "Angle", 45);  // so that every write shows
     }
     ClearLog();
     EXPECT_EQ(g->RotateScreen(c.argument), c.result);
@@ -279,7 +276,6 @@ TEST_F(BehavioursTest, RotateScreenWritesTheAngleAndTurnsOnlyANonSquareScreen) {
 // The window in front gets WM_CLOSE and waits for the answer; a window that stays is destroyed
 // only where the platform lets the caller destroy it.
 TEST_F(BehavioursTest, CloseWndFollowsWhatTheWindowAndDestroyWindowDid) {
-  Start("", false);
   Engine();
   EXPECT_FALSE(g->CloseWnd()) << "no window in front";
   const struct {
@@ -318,7 +314,6 @@ TEST_F(BehavioursTest, CloseWndFollowsWhatTheWindowAndDestroyWindowDid) {
 }
 
 TEST_F(BehavioursTest, SetRegistryValueCreatesTheKeyAndQuitStopsTimerFive) {
-  Start("", false);
   Engine();
   Writer writer;
   EXPECT_EQ(writer.SetRegistryValue(u"Software\\Fresh\\Key", u"Depth", 7), 0u);

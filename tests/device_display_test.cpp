@@ -14,21 +14,14 @@ std::string Rect(HWND w) {
          "," + std::to_string(r.bottom);
 }
 
-class DeviceDisplayTest : public vt::DeviceTest {
- protected:
-  HWND Place(int x, int y, int w, int h) {
-    dev::apps::WindowSpec spec;
-    spec.x = x, spec.y = y, spec.width = w, spec.height = h;
-    return dev::apps::place(*device, spec);
-  }
-};
+using DeviceDisplayTest = vt::DeviceTest;
 
 TEST_F(DeviceDisplayTest, ATurnSwapsTheMetricsLaysOutWhatFilledTheWorkAreaAndLeavesThePanel) {
   vt::BootOptions options;
   options.install = false;  // the stock driver: samples reach the window system as reported
   Boot(options);
-  HWND filling = Place(0, 26, 240, 268);
-  HWND small = Place(10, 40, 100, 100);
+  HWND filling = Place(dev::apps::Kind::Plain, 0, 26, 240, 268);
+  HWND small = Place(dev::apps::Kind::Plain, 10, 40, 100, 100);
   const struct {
     DWORD orientation;
     int angle, width, height;

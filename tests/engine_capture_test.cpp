@@ -8,7 +8,6 @@
 
 #include "device/apps.hpp"
 #include "gesture/Gestures.h"
-#include "gesture/Sound.h"
 #include "gesture/PanReport.h"
 #include "support/DeviceFixture.h"
 
@@ -38,14 +37,10 @@ class EngineCaptureTest : public vt::DeviceTest {
   void Start(uint32_t bootTick) {
     Stop();
     vt::BootOptions options;
-    options.install = false;
     options.boot_tick = bootTick;
-    Boot(options);
-    CurrentGestures = nullptr;
-    // The sound thread and event of the last device are gone with it.
-    Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
-    broker = Place(0, 0, 10, 10);
-    list = Place(0, 0, 240, 320, Kind::List);
+    BootForEngine(options);
+    broker = Place(Kind::Plain, 0, 0, 10, 10);
+    list = Place(Kind::List, 0, 0, 240, 320);
     g = new (EngineStorage) Gestures;
     ClearLog();
   }
@@ -53,13 +48,6 @@ class EngineCaptureTest : public vt::DeviceTest {
   void Stop() {
     if (g != nullptr) g->~Gestures();
     g = nullptr;
-  }
-
-  HWND Place(int x, int y, int w, int h, Kind kind = Kind::Plain) {
-    dev::apps::WindowSpec win;
-    win.kind = kind;
-    win.x = x, win.y = y, win.width = w, win.height = h;
-    return dev::apps::place(*device, win);
   }
 
   void Down(int x, int y) { g->ProcessMouseMsg(WM_LBUTTONDOWN, 0, At(x, y), broker); }
@@ -89,18 +77,8 @@ class EngineCaptureTest : public vt::DeviceTest {
     return out;
   }
 
-  // Messages posted to a window; the log names it "class:handle".
-  std::vector<dev::LogEntry> Posts(HWND window, const std::string& msg) const {
-    std::vector<dev::LogEntry> out;
-    for (const auto& e : Log("post", "msg", msg)) {
-      const std::string name = e.str("window");
-      if (name.substr(name.rfind(':') + 1) == dev::hex(reinterpret_cast<uintptr_t>(window)))
-        out.push_back(e);
-    }
-    return out;
-  }
-  size_t HandOvers() const { return Posts(broker, "1274").size(); }
-  size_t Lines() const { return Posts(list, "WM_VSCROLL").size(); }
+  size_t HandOvers() const { return PostsTo(broker, "1274").size(); }
+  size_t Lines() const { return PostsTo(list, "WM_VSCROLL").size(); }
 
   Gestures* g = nullptr;
   HWND broker = nullptr;
@@ -208,7 +186,7 @@ TEST_F(EngineCaptureTest, AStrokeBecomesAPanAfterARestWithLittleTravel) {
   Move(111, 100);
   Move(141, 100);
   std::string steps;
-  for (const auto& e : Posts(list, "WM_VSCROLL")) steps += e.str("wParam") + " ";
+  for (const auto& e : PostsTo(list, "WM_VSCROLL")) steps += e.str("wParam") + " ";
   EXPECT_EQ(steps, "0x0 0x0 0x1 ") << "finger down, content up; a sideways step moves no line";
   // The only word the engine writes for the host: which of its strokes panned.
   EXPECT_NE(panned, 0u);
@@ -252,23 +230,23 @@ TEST_F(EngineCaptureTest, APanGoesOnInTheNextStrokeOnlyWithinLastUpCount) {
 }
 
 TEST_F(EngineCaptureTest, TheHandOverCarriesTheEngineToTheBroker) {
-  HWND myBroker = Place(0, 0, 5, 5);
+  HWND myBroker = Place(Kind::Plain, 0, 0, 5, 5);
   g->SetMsgBroker(myBroker);
   device->run_for(50);
   ClearLog();
   Path({{100, 100}});
-  EXPECT_EQ(Posts(myBroker, "1276").size(), 1u) << "the button-down resets the broker";
+  EXPECT_EQ(PostsTo(myBroker, "1276").size(), 1u) << "the button-down resets the broker";
   Move(100, 140);
   Up(100, 140);
   device->settle();
-  auto handOvers = Posts(broker, "1274");
+  auto handOvers = PostsTo(broker, "1274");
   ASSERT_EQ(handOvers.size(), 1u);
   EXPECT_EQ(device->log().address(handOvers[0].str("wParam")), reinterpret_cast<uintptr_t>(g));
   EXPECT_EQ(handOvers[0].str("lParam"), "0x0");
   EXPECT_TRUE(g->GestureReady && g->UpTick == device->tick());
 
   // A broker that is gone: nothing is measured, and the hand-over is lost.
-  HWND gone = Place(0, 0, 5, 5);
+  HWND gone = Place(Kind::Plain, 0, 0, 5, 5);
   dev::apps::destroy(*device, gone);
   Path({{100, 100}});
   EXPECT_FALSE(g->MsgToBehavior(list, WM_MOUSEMOVE, 0, At(100, 180), gone));

@@ -8,14 +8,11 @@
 #include "device/apps.hpp"
 #include "gesture/Browser.h"
 #include "gesture/Gestures.h"
-#include "gesture/Sound.h"
 #include "support/DeviceFixture.h"
 
 namespace {
 
 using dev::apps::Kind;
-
-const char kRotationKey[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\ROTATION";
 
 // Fills the ten slots from "D40 R60" (the rest free); '_' stands for a slot holding code 0.
 void Fill(Gestures& e, const std::string& codes) {
@@ -46,18 +43,13 @@ std::string FreeSlots(int count) {
 class EngineDispatchTest : public vt::DeviceTest {
  protected:
   void SetUp() override {
-    vt::BootOptions options;
-    options.install = false;
-    Boot(options);
-    CurrentGestures = nullptr;
-    // The sound thread and event of the last device are gone with it.
-    Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
+    BootForEngine();
     source = std::make_unique<Gestures>();  // the proxy's engine
     g = std::make_unique<Gestures>();       // the broker's, current: settings load into it
-    broker = Place(Kind::Plain, 0, 10);
+    broker = Win(Kind::Plain, 0, 10);
     g->SetMsgBroker(broker);
-    plain = Place(Kind::Plain);
-    aware = Place(Kind::GestureAware);
+    plain = Win(Kind::Plain);
+    aware = Win(Kind::GestureAware);
     ForgetEndOfContent();
   }
 
@@ -67,18 +59,14 @@ class EngineDispatchTest : public vt::DeviceTest {
     DeviceTest::TearDown();
   }
 
-  HWND Place(Kind kind, int lines = 1000, int height = 320) {
-    dev::apps::WindowSpec win;
-    win.kind = kind;
-    win.lines = lines;
-    win.height = height;
-    return dev::apps::place(*device, win);
+  HWND Win(Kind kind, int lines = 1000, int height = 320) {
+    return Place(kind, 0, 0, 240, height, nullptr, lines);
   }
 
   // The end-of-content readings outlive a gesture. Run them out on a list that cannot move, so
   // every test starts with no reading kept; the last line went down, as after an upward flick.
   void ForgetEndOfContent() {
-    HWND stuck = Place(Kind::List, 10, 10);
+    HWND stuck = Win(Kind::List, 10, 10);
     g->CodeSlots[0].length = 30;
     for (int i = 0; i < 3 && g->ScrollContent(stuck, SB_VERT, 10); ++i) {
     }
@@ -111,16 +99,6 @@ class EngineDispatchTest : public vt::DeviceTest {
     return -1;
   }
 
-  std::vector<dev::LogEntry> Posts(HWND window, const std::string& msg = "") const {
-    std::vector<dev::LogEntry> out;
-    for (const auto& e : Log("post")) {
-      const std::string name = e.str("window");
-      if (name.substr(name.rfind(':') + 1) == dev::hex(reinterpret_cast<uintptr_t>(window)) &&
-          (msg.empty() || e.str("msg") == msg))
-        out.push_back(e);
-    }
-    return out;
-  }
   size_t TimerKills() const { return Log("timer-killed", "id", "5").size(); }
   // What the one-shot behaviours did: "Angle 90;" for a rotation written, "command 2205;" for a
   // command posted to the browser's frame.
@@ -172,8 +150,8 @@ TEST_F(EngineDispatchTest, HandOverTakesTheCodesUpToTheFirstFreeSlotAndSkipsNonC
 }
 
 TEST_F(EngineDispatchTest, HandOverCarriesTheStartAndTheTargetButNotTheString) {
-  HWND list = Place(Kind::List);
-  HWND view = Place(Kind::BrowserView);
+  HWND list = Win(Kind::List);
+  HWND view = Win(Kind::BrowserView);
   g->GestureString[0] = u'Z';
   const struct {
     HWND target;
@@ -194,21 +172,6 @@ TEST_F(EngineDispatchTest, HandOverCarriesTheStartAndTheTargetButNotTheString) {
     EXPECT_EQ(g->TargetIsPIEHTML, c.html);
     EXPECT_EQ(g->GestureString[0], u'Z') << "the hand-over must leave the gesture string alone";
   }
-}
-
-TEST_F(EngineDispatchTest, CopyHandsOutTheUsedSlotsAndCleanFreesThem) {
-  Fill(*g, "D40 R60");
-  g->CodeCount = 2, g->GestureString[0] = u'D';
-  cGesture records[kCodeSlots];
-  for (cGesture& r : records) r = {u'?', 0xdead};
-  EXPECT_EQ(g->CopyGestureData(records), 100);
-  EXPECT_EQ(Text(records, kCodeSlots), "D40 R60 " + FreeSlots(8));
-  EXPECT_EQ(Text(g->CodeSlots, kCodeSlots), "D40 R60 " + FreeSlots(8)) << "copying keeps them";
-
-  EXPECT_TRUE(g->CleanGestureData());
-  EXPECT_EQ(g->CodeCount, 0);
-  EXPECT_EQ(Text(g->CodeSlots, kCodeSlots), FreeSlots(kCodeSlots));
-  for (int i = 0; i < kCodeSlots; ++i) EXPECT_EQ(g->GestureString[i], 0) << i;
 }
 
 // The first tick drops the codes that are short both in share and in length, reads the gesture
@@ -239,7 +202,7 @@ TEST_F(EngineDispatchTest, FirstTickFiltersTheCodesAndMatchesTheGestureString) {
     ClearLog();
     HandOver(c.codes, true);
     for (int i = 0; i < 3; ++i) Tick(aware);
-    auto told = Posts(aware, "1274");
+    auto told = PostsTo(aware, "1274");
     EXPECT_EQ(g->GestureString[0], 0) << "the gesture must be over";
     if (c.behaviour == 0) {
       EXPECT_TRUE(told.empty());
@@ -264,28 +227,28 @@ TEST_F(EngineDispatchTest, OneShotBehavioursRunAtTheFirstTickAndEndTheGesture) {
     int rotation, angle;  // angle -1: none stored
     const char* requests;
   } cases[] = {
-      {"D120 Q30 R110", 1, 0, "Angle 90;"}, {"D120 Q30 R110", 1, 270, "Angle 0;"},
-      {"D120 Q30 R110", 1, 90, ""},         {"D120 Q30 R110", 0, 0, ""},
-      {"D120 Q30 R110", 1, -1, ""},         {"D100 L100", 1, 0, "Angle 270;"},
-      {"D100 L100", 1, 90, "Angle 0;"},     {"D100 L100", 1, 270, ""},
-      {"L100", 1, 0, "command 2205;"},      {"R100", 1, 0, "command 2200;"},
+      {"D120 Q30 R110", 1, 0, "Angle 90;"},
+      {"D120 Q30 R110", 1, 270, "Angle 0;"},
+      {"D120 Q30 R110", 1, 90, ""},
+      {"D120 Q30 R110", 0, 0, ""},
+      {"D120 Q30 R110", 1, -1, ""},
+      {"D100 L100", 1, 0, "Angle 270;"},
+      {"D100 L100", 1, 90, "Angle 0;"},
+      {"D100 L100", 1, 270, ""},
+      {"L100", 1, 0, "command 2205;"},
+      {"R100", 1, 0, "command 2200;"},
       {"E100", 1, 0, "command 5676;"},  // from the stored level 2
-      {"Z100", 1, 0, "command 5675;"},  // from the level 1 the browser stored since      {"Q100",
-                                        // 1, 0, ""},
+      {"Z100", 1, 0, "command 5675;"},  // from the level 1 the browser stored since
+      {"Q100", 1, 0, ""},
   };
-  dev::apps::WindowSpec spec;
-  spec.kind = Kind::Browser;
-  HWND frame = dev::apps::place(*device, spec);
-  spec.kind = Kind::BrowserView;
-  spec.parent = frame;
-  HWND view = dev::apps::place(*device, spec);
+  HWND view = Place(Kind::BrowserView, 0, 0, 240, 320, Win(Kind::Browser));
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.codes) + " angle " + std::to_string(c.angle));
     lastNavTick = 0;
     if (c.angle < 0) {
-      device->reg_delete_value(kRotationKey, "Angle");
+      device->reg_delete_value(vt::kRotationKey, "Angle");
     } else {
-      device->reg_set_dword(kRotationKey, "Angle", static_cast<uint32_t>(c.angle));
+      device->reg_set_dword(vt::kRotationKey, "Angle", static_cast<uint32_t>(c.angle));
     }
     g->Rotation = c.rotation;
     HandOver(c.codes);
@@ -301,7 +264,7 @@ TEST_F(EngineDispatchTest, OneShotBehavioursRunAtTheFirstTickAndEndTheGesture) {
   }
 
   // A circle reloads the settings.
-  device->reg_set_dword("HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture", "FilterValue", 45);
+  device->reg_set_dword(vt::kGestureKey, "FilterValue", 45);
   device->run_for(50);
   g->FilterValue = 77;
   HandOver("C100");
@@ -331,14 +294,14 @@ TEST_F(EngineDispatchTest, AFlickScrollsTickByTickUntilTheMomentumOrTheContentEn
   for (const auto& c : cases) {
     SCOPED_TRACE(c.codes);
     ForgetEndOfContent();
-    HWND list = Place(Kind::List, c.lines, 100);
+    HWND list = Win(Kind::List, c.lines, 100);
     SetScrollPos(list, SB_VERT, c.start, TRUE);
     HandOver(c.codes);
     device->settle();
     ClearLog();
     EXPECT_EQ(g->IsInGestureScrolling(), 0) << "not before the first tick";
     EXPECT_EQ(TicksToEnd(list, 200), c.ticks);
-    auto lines = Posts(list);
+    auto lines = PostsTo(list);
     EXPECT_EQ(lines.size(), c.posted);
     for (const auto& e : lines) {
       EXPECT_EQ(e.str("msg") + " " + e.str("wParam"), std::string("WM_VSCROLL ") + c.line);
@@ -363,7 +326,7 @@ TEST_F(EngineDispatchTest, LaterTicksKeepTheStringOfTheFirst) {
   ClearLog();
   HandOver("L100 E30", true);  // filtered, this would be L alone: a page turn
   Tick(aware);
-  auto told = Posts(aware, "1274");
+  auto told = PostsTo(aware, "1274");
   ASSERT_EQ(told.size(), 1u);
   EXPECT_EQ(told[0].str("wParam"), dev::hex(100 + 130 * 65536)) << "old string, new codes";
 }

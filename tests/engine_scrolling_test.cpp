@@ -23,17 +23,6 @@ dev::apps::WindowSpec Win(Kind kind, int lines = 100, HWND parent = nullptr, int
   return win;
 }
 
-// The messages posted to a window as "msg wParam lParam;" each; the log names it "class:handle".
-std::string Posted(dev::Device& device, HWND window) {
-  std::string out;
-  for (const auto& e : device.log().of_kind("post")) {
-    const std::string name = e.str("window");
-    if (name.substr(name.rfind(':') + 1) == dev::hex(reinterpret_cast<uintptr_t>(window)))
-      out += e.str("msg") + " " + e.str("wParam") + " " + e.str("lParam") + ";";
-  }
-  return out;
-}
-
 std::string Lines(const std::string& wParams) {
   std::string out;
   for (char c : wParams) out += std::string("WM_VSCROLL 0x") + c + " 0x0;";
@@ -43,12 +32,7 @@ std::string Lines(const std::string& wParams) {
 class EngineScrollTest : public vt::DeviceTest {
  protected:
   void SetUp() override {
-    vt::BootOptions options;
-    options.install = false;
-    Boot(options);
-    CurrentGestures = nullptr;
-    // The sound thread and event of the last device are gone with it.
-    Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
+    BootForEngine();
     g = std::make_unique<Gestures>();
     ForgetEndOfContent();
   }
@@ -58,6 +42,7 @@ class EngineScrollTest : public vt::DeviceTest {
     DeviceTest::TearDown();
   }
 
+  using DeviceTest::Place;
   HWND Place(const dev::apps::WindowSpec& win) { return dev::apps::place(*device, win); }
   HWND View(int pageHeight) { return Place(Win(Kind::BrowserView, pageHeight, nullptr, 0, 300)); }
 
@@ -92,6 +77,13 @@ class EngineScrollTest : public vt::DeviceTest {
     return g->ScrollContent(window, SB_VERT, count / 3);
   }
   int Pos(HWND window) { return dev::apps::scroll_pos(*device, window); }
+  // The messages posted to a window as "msg wParam lParam;" each.
+  std::string Posted(HWND window) const {
+    std::string out;
+    for (const auto& e : PostsTo(window))
+      out += e.str("msg") + " " + e.str("wParam") + " " + e.str("lParam") + ";";
+    return out;
+  }
 
   std::unique_ptr<Gestures> g;
 };
@@ -129,7 +121,7 @@ TEST_F(EngineScrollTest, APanPostsOneVerticalLinePerStepAndNeverEnds) {
     EXPECT_TRUE(g->ScrollContent(list, SB_VERT, distance));
     device->settle();
   }
-  EXPECT_EQ(Posted(*device, list), Lines("101"))
+  EXPECT_EQ(Posted(list), Lines("101"))
       << "a pan moves a list only vertically, and only when the finger moved vertically";
   EXPECT_EQ(g->CodeSlots[0].length, 1500) << "a pan leaves the momentum alone";
 }
@@ -148,7 +140,7 @@ TEST_F(EngineScrollTest, MomentumThinsOutTheLinesAsTheCountRunsDown) {
     // At count 2 the step is a third of 2, that is 0: it goes on downwards all the same.
     if (count >= 20 || (count > 0 && count % 2 == 0)) lines += "1";
     device->settle();
-    ASSERT_EQ(Posted(*device, list), Lines(lines)) << "count " << count;
+    ASSERT_EQ(Posted(list), Lines(lines)) << "count " << count;
   }
   EXPECT_EQ(Pos(list), 15);
   Snd.sndActive = Snd.sndStop = false;
@@ -157,7 +149,7 @@ TEST_F(EngineScrollTest, MomentumThinsOutTheLinesAsTheCountRunsDown) {
   ClearLog();
   g->CodeSlots[0].length = 30;
   g->ScrollContent(list, SB_HORZ, -4);
-  EXPECT_EQ(Posted(*device, list), "WM_HSCROLL 0x0 0x0;") << "the horizontal bar, leftwards";
+  EXPECT_EQ(Posted(list), "WM_HSCROLL 0x0 0x0;") << "the horizontal bar, leftwards";
 
   // ScrollLimit caps the momentum of lists only.
   HWND view = View(100000);
@@ -181,7 +173,7 @@ TEST_F(EngineScrollTest, ContentAtItsEndStopsTheMomentum) {
     EXPECT_EQ(Momentum(list, count), more) << count;
     device->settle();
   }
-  EXPECT_EQ(Posted(*device, list), Lines("111"));
+  EXPECT_EQ(Posted(list), Lines("111"));
   EXPECT_TRUE(Momentum(list, 30));
 
   // A gesture stopped after its first unchanged reading leaves nothing to the next hand-over: a
@@ -208,7 +200,7 @@ TEST_F(EngineScrollTest, ContentAtItsEndStopsTheMomentum) {
   g->Panning = true;
   EXPECT_TRUE(g->ScrollContent(gone, SB_VERT, 40));
   g->Panning = false;
-  EXPECT_EQ(Posted(*device, gone), "");
+  EXPECT_EQ(Posted(gone), "");
 }
 
 TEST_F(EngineScrollTest, BrowserViewIsMovedByPositionAndHalvesItsLastSteps) {
@@ -229,7 +221,7 @@ TEST_F(EngineScrollTest, BrowserViewIsMovedByPositionAndHalvesItsLastSteps) {
     ClearLog();
     EXPECT_TRUE(g->ScrollContent(view, SB_VERT, s.distance));
     EXPECT_EQ(
-        Posted(*device, view),
+        Posted(view),
         "WM_VSCROLL " + dev::hex(MAKEWPARAM(SB_THUMBPOSITION, s.position & 0xFFFF)) + " 0x0;");
     auto set = Log("scroll-pos");
     ASSERT_EQ(set.size(), 1u);

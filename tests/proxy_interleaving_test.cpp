@@ -13,8 +13,6 @@ namespace {
 
 using dev::apps::Kind;
 
-const char kGesturesOn[] =
-    "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=dword:00000001\n";
 const char kNoBroker[] =
     "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Gesture]\n\"Dll\"=\"Missing.dll\"\n";
 
@@ -22,23 +20,16 @@ class ProxyInterleavingTest : public vt::DeviceTest {
  protected:
   void Start(const std::string& reg, bool desktopQueues = false) {
     vt::BootOptions options;
-    options.reg = std::string(kGesturesOn) + reg;
+    options.reg = std::string(vt::kGesturesOn) + reg;
     options.desktop_thread_queues = desktopQueues;
     Boot(options);
-    dev::apps::WindowSpec win;
-    win.kind = Kind::List;
-    win.y = 26, win.height = 268, win.lines = 400, win.page = 12;
-    list = dev::apps::place(*device, win);
-    dev::apps::set_foreground(*device, list);
+    Front(Kind::List, 0, 26, 240, 268, 400, 12);
   }
   void Flick(int x, int y) {
     device->run_for(400);
     Stroke(x, y, x, y - 60, 150);
   }
-  size_t Received() const { return device->received_samples().size(); }
   size_t HandOvers() const { return Log("post", "msg", "1274").size(); }
-
-  HWND list = nullptr;
 };
 
 // The broker window appears between the scrolling check's lookup and the pass-through's: the
@@ -64,17 +55,16 @@ TEST_F(ProxyInterleavingTest, WhoeverFindsTheBrokerFirstGivesItToTheEngine) {
 // stroke still reaches the engine whole.
 TEST_F(ProxyInterleavingTest, TheFirstStrokeReachesTheEngineWholeWhereQueuesComeLate) {
   Start("", true);
-  size_t before = Received();
+  size_t before = device->received_samples().size();
   Flick(120, 200);
+  EXPECT_EQ(device->received_samples().size(), before) << "a flick never reaches the window system";
   EXPECT_TRUE(Log("post-refused").empty());
   EXPECT_EQ(HandOvers(), 1u);
-  EXPECT_EQ(Received(), before) << "a flick never reaches the window system";
 }
 
 // A rotation reloads the settings while the bands are being computed from the old screen size, at
 // either side of the reload: the next stroke still finds the bands of the new orientation.
 TEST_F(ProxyInterleavingTest, ABandUpdateNeverLosesAReload) {
-  const char kRotation[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation";
   for (bool duringBands : {true, false}) {
     SCOPED_TRACE(duringBands ? "reload during the band update" : "bands during the reload");
     Start("");
@@ -92,18 +82,16 @@ TEST_F(ProxyInterleavingTest, ABandUpdateNeverLosesAReload) {
         for (auto& s : now) s.time = s.time - tap[0].time + device->now();
         device->queue_samples(now);
       });
-      device->reg_set_dword(kRotation, "Angle", 90);
+      device->reg_set_dword(vt::kRotationKey, "Angle", 90);
       device->run_for(200);
     }
     ASSERT_EQ(Log("preempted").size(), 1u);
     device->run_for(200);
     // Landscape 320x240: the bottom band starts at y 215. Panel (230, 160) is screen (160, 230).
-    size_t before = Received();
-    std::vector<sim::StrokePoint> pts;
-    for (int i = 0; i <= 15; ++i) pts.push_back({static_cast<uint32_t>(i * 10), 230 - i * 4, 160});
-    auto flick = sim::to_panel(pts, device->now() + 100, 10);
-    Play(flick);
-    EXPECT_EQ(Received() - before, flick.size()) << "a stroke from the bottom band passes through";
+    auto flick = sim::to_panel(sim::straight_stroke(230, 160, 170, 160, 150, 0, 100),
+                               device->now() + 100, 10);
+    EXPECT_EQ(Received(flick).size(), flick.size())
+        << "a stroke from the bottom band passes through";
   }
 }
 

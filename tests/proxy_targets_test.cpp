@@ -14,13 +14,9 @@ namespace {
 
 using dev::apps::Kind;
 
-std::string ActivateReg(const std::string& data) {
-  return "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=" + data + "\n";
-}
-
 class ProxyTargetTest : public vt::DeviceTest {
  protected:
-  void SetUp() override { Start(ActivateReg("dword:00000001")); }
+  void SetUp() override { Start(vt::kGesturesOn); }
 
   void Start(const std::string& reg, bool install = true) {
     vt::BootOptions options;
@@ -74,18 +70,13 @@ class ProxyTargetTest : public vt::DeviceTest {
 
   // Plays a stroke: true when the window system received all of it unchanged, false when none.
   bool ToWindowSystem(const std::vector<dev::PanelSample>& sent) {
-    size_t before = device->received_samples().size();
     size_t handOvers = HandOvers();
-    Play(sent);
-    const auto& all = device->received_samples();
-    std::vector<dev::ReceivedSample> got(all.begin() + static_cast<long>(before), all.end());
+    auto got = Received(sent);
     if (got.empty()) return false;
-    EXPECT_EQ(got.size(), sent.size()) << "a stroke reaches the window system whole or not at all";
-    for (size_t i = 0; i < std::min(got.size(), sent.size()); ++i) {
-      EXPECT_TRUE(got[i].time == sent[i].time && got[i].flags == sent[i].flags &&
-                  got[i].x == sent[i].x && got[i].y == sent[i].y)
-          << "sample " << i << " changed on its way";
-    }
+    EXPECT_TRUE(vt::Unchanged(got, sent))
+        << "a stroke reaches the window system whole or not at all";
+    for (size_t i = 0; i < std::min(got.size(), sent.size()); ++i)
+      EXPECT_EQ(got[i].time, sent[i].time) << "sample " << i << " held back";
     EXPECT_EQ(HandOvers(), handOvers) << "a stroke for the window system reached the engine";
     return true;
   }
@@ -118,13 +109,13 @@ class ProxyTargetTest : public vt::DeviceTest {
   }
   int Pos(HWND window) { return dev::apps::scroll_pos(*device, window); }
   void Set(const char* key, const char* value, uint32_t data) {
-    device->reg_set_dword(std::string("HKEY_LOCAL_MACHINE\\") + key, value, data);
+    device->reg_set_dword(key, value, data);
     device->run_for(50);
   }
 };
 
 TEST_F(ProxyTargetTest, AGestureAwareWindowTakesStrokesEvenWithGesturesOff) {
-  Start(ActivateReg("dword:00000000"));
+  Start("[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=dword:0\n");
   HWND frame = Front(Kind::Plain);
   HWND child = Place(Kind::GestureAware, 0, 100, 240, 120, frame);
   EXPECT_EQ(EngineTarget(Flick(120, 200)), child);
@@ -252,7 +243,7 @@ TEST_F(ProxyTargetTest, ARightAngleAtRunTimeTurnsTheScreen) {
   HWND list = Place(Kind::List, 0, 0, 100, 100);
   const int steps[][2] = {{0, 0}, {90, 7}, {0, 7}};  // angle, lines afterwards
   for (const auto& [angle, lines] : steps) {
-    Set("System\\GDI\\Rotation", "Angle", angle);
+    Set(vt::kRotationKey, "Angle", angle);
     EXPECT_EQ(ToWindowSystem(Pan(80, 280, 20, 280, 150, -24, 0)), angle == 0) << angle;
     EXPECT_EQ(Pos(list), lines) << angle;
   }
@@ -263,7 +254,7 @@ TEST_F(ProxyTargetTest, WithoutTheSettingsKeyAtLoadOnlyGestureAwareWindowsTakeSt
   HWND list = Place(Kind::List, 0, 0, 240, 160);
   HWND aware = Place(Kind::GestureAware, 0, 160, 240, 160);
   EXPECT_TRUE(ToWindowSystem(Drag(120, 140)));
-  Set("Software\\Quob\\Gesture", "Activate", 1);
+  Set(vt::kGestureKey, "Activate", 1);
   EXPECT_TRUE(ToWindowSystem(Drag(120, 140))) << "a value under a key absent at load is not seen";
   EXPECT_EQ(Pos(list), 0);
   dev::apps::set_foreground(*device, aware);

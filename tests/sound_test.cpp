@@ -20,7 +20,6 @@ const uint64_t kTickMs = 101;  // 4460 frames at 44100 Hz
 const uint64_t kFadeMs = 300;
 const int kAnyCount = -1000;
 const DWORD kTickLength = 17896, kFadeLength = 52988;
-const char kGestureKey[] = "HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture";
 
 uint64_t Pause(size_t step) {
   return std::min<uint64_t>(20 * step, 300);
@@ -32,11 +31,8 @@ class SoundTest : public vt::DeviceTest {
   // broker's library.
   void Start(int sound, const char* broker = "Quenza.dll") {
     vt::BootOptions options;
-    options.reg =
-        "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=dword:00000001\n"
-        "\"Sound\"=dword:0000000" +
-        std::to_string(sound) +
-        "\n[HKEY_LOCAL_MACHINE\\DebugZones]\n\"QUOBUpdater\"=dword:0000C004\n";
+    options.reg = std::string(vt::kGesturesOn) + "\"Sound\"=dword:" + std::to_string(sound) +
+                  "\n[HKEY_LOCAL_MACHINE\\DebugZones]\n\"QUOBUpdater\"=dword:0000C004\n";
     for (auto& file : options.files)
       if (file.first == "Quenza.dll") file.second = broker;
     Boot(options);
@@ -44,12 +40,7 @@ class SoundTest : public vt::DeviceTest {
 
   // A list of `lines` in front, flicked 60 pixels upwards, then `ms` of momentum.
   HWND Flick(int lines, uint32_t ms = 8000) {
-    dev::apps::WindowSpec win;
-    win.kind = Kind::List;
-    win.x = 0, win.y = 26, win.width = 240, win.height = 268;
-    win.lines = lines, win.page = 12;
-    HWND list = dev::apps::place(*device, win);
-    dev::apps::set_foreground(*device, list);
+    HWND list = Front(Kind::List, 0, 26, 240, 268, lines, 12);
     device->run_for(100);
     Stroke(120, 200, 120, 140, 150);
     device->run_for(ms);
@@ -58,13 +49,8 @@ class SoundTest : public vt::DeviceTest {
 
   // Time of the broker's first tick at a momentum count, or at any (0 if none).
   uint64_t TickAt(int momentum) const {
-    for (const auto& e : Log("debug")) {
-      int behaviour = 0, count = -1;
-      if (sscanf(e.str("text").c_str(), "Gesture tick: behaviour %d, momentum %d", &behaviour,
-                 &count) == 2 &&
-          (count == momentum || momentum == kAnyCount))
-        return e.time;
-    }
+    for (const auto& t : GestureTicks())
+      if (t.momentum == momentum || momentum == kAnyCount) return t.time;
     return 0;
   }
 
@@ -133,11 +119,7 @@ TEST_F(SoundTest, SoundsThatCannotBePlayedAreRefusedAndScrollingGoesOn) {
 // request touches a closed handle and the next start makes a new thread. A failed start keeps the
 // wake event and the start request made on it, so the thread of the next start ticks at once.
 TEST_F(SoundTest, TheSoundThreadStartsAfreshAfterItEndedOrFailedToStart) {
-  vt::BootOptions options;
-  options.install = false;
-  Boot(options);
-  CurrentGestures = nullptr;
-  Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
+  BootForEngine();
   Gestures engine;
   engine.Sound = 1;
   size_t before = device->open_handles();
@@ -170,12 +152,12 @@ TEST_F(SoundTest, SwitchingTheSoundOffStopsTheTicksAtOnce) {
   Flick(400, 600);
   ASSERT_FALSE(Sounds(kTickLength).empty());
   uint64_t off = device->now();
-  device->reg_set_dword(kGestureKey, "Sound", 0);
+  device->reg_set_dword(vt::kGestureKey, "Sound", 0);
   device->run_for(8000);
   EXPECT_LE(Sounds(kTickLength).back().time, off + kTickMs + 300) << "switched off at " << off;
   EXPECT_TRUE(Sounds(kFadeLength).empty());
 
-  device->reg_set_dword(kGestureKey, "Sound", 1);
+  device->reg_set_dword(vt::kGestureKey, "Sound", 1);
   size_t ticks = Sounds(kTickLength).size();
   Flick(400, 1000);
   EXPECT_GT(Sounds(kTickLength).size(), ticks);

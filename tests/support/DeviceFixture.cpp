@@ -1,7 +1,12 @@
 #include "support/DeviceFixture.h"
 
+#include <stdio.h>
+
 #include <filesystem>
 #include <fstream>
+
+#include "gesture/Gestures.h"
+#include "gesture/Sound.h"
 
 namespace vt {
 namespace fs = std::filesystem;
@@ -11,6 +16,21 @@ WindowsFiles standard_files() {
           {"touchbare.dll", "touchbare.dll"}, {"touchnoenable.dll", "touchnoenable.dll"},
           {"Pallux.dll", "Pallux.dll"},       {"Quenza.dll", "Quenza.dll"},
           {"Corvane.exe", "Corvane.exe"}};
+}
+
+const char kGestureKey[] = "HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture";
+const char kRotationKey[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation";
+const char kGesturesOn[] =
+    "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=dword:00000001\n";
+
+bool Unchanged(const std::vector<dev::ReceivedSample>& got,
+               const std::vector<dev::PanelSample>& sent) {
+  if (got.size() != sent.size()) return false;
+  for (size_t i = 0; i < got.size(); ++i) {
+    if (got[i].flags != sent[i].flags || got[i].x != sent[i].x || got[i].y != sent[i].y)
+      return false;
+  }
+  return true;
 }
 
 void DeviceTest::Shutdown() {
@@ -54,6 +74,13 @@ void DeviceTest::Boot(const BootOptions& options) {
   device->boot();
 }
 
+void DeviceTest::BootForEngine(BootOptions options) {
+  options.install = false;
+  Boot(options);
+  CurrentGestures = nullptr;
+  Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
+}
+
 std::vector<dev::LogEntry> DeviceTest::Log(const std::string& kind) const {
   return device->log().of_kind(kind);
 }
@@ -85,6 +112,54 @@ void DeviceTest::Play(const std::vector<dev::PanelSample>& samples) {
 void DeviceTest::Stroke(int x1, int y1, int x2, int y2, uint32_t move_ms, uint32_t rest_ms) {
   Play(sim::to_panel(sim::straight_stroke(x1, y1, x2, y2, move_ms, rest_ms, 100), device->now(),
                      10));
+}
+
+std::vector<dev::ReceivedSample> DeviceTest::Received(
+    const std::vector<dev::PanelSample>& samples) {
+  size_t before = device->received_samples().size();
+  Play(samples);
+  const auto& all = device->received_samples();
+  return {all.begin() + static_cast<long>(before), all.end()};
+}
+
+HWND DeviceTest::Place(dev::apps::Kind kind, int x, int y, int w, int h, HWND parent, int lines,
+                       int page) {
+  dev::apps::WindowSpec win;
+  win.kind = kind;
+  win.x = x, win.y = y, win.width = w, win.height = h;
+  win.parent = parent, win.lines = lines, win.page = page;
+  return dev::apps::place(*device, win);
+}
+
+HWND DeviceTest::Front(dev::apps::Kind kind, int x, int y, int w, int h, int lines, int page) {
+  HWND window = Place(kind, x, y, w, h, nullptr, lines, page);
+  dev::apps::set_foreground(*device, window);
+  return window;
+}
+
+std::vector<dev::LogEntry> DeviceTest::PostsTo(HWND window, const std::string& msg) const {
+  // The log names a window "class:handle".
+  const std::string handle = ":" + dev::hex(reinterpret_cast<uintptr_t>(window));
+  std::vector<dev::LogEntry> out;
+  for (const auto& e : Log("post")) {
+    const std::string name = e.str("window");
+    if (name.size() >= handle.size() &&
+        name.compare(name.size() - handle.size(), handle.size(), handle) == 0 &&
+        (msg.empty() || e.str("msg") == msg))
+      out.push_back(e);
+  }
+  return out;
+}
+
+std::vector<GestureTick> DeviceTest::GestureTicks() const {
+  std::vector<GestureTick> out;
+  for (const auto& e : Log("debug")) {
+    GestureTick t{e.time, 0, 0};
+    if (sscanf(e.str("text").c_str(), "Gesture tick: behaviour %u, momentum %d", &t.behaviour,
+               &t.momentum) == 2)
+      out.push_back(t);
+  }
+  return out;
 }
 
 }  // namespace vt

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Scenario.h"
+#include "device/apps.hpp"
 #include "device/device.hpp"
 
 namespace vt {
@@ -18,6 +19,21 @@ using WindowsFiles = std::vector<std::pair<std::string, std::string>>;
 
 // The usual \Windows folder: the stock driver, its variants, and the two system libraries.
 WindowsFiles standard_files();
+
+extern const char kGestureKey[];   // HKEY_LOCAL_MACHINE\Software\Quob\Gesture
+extern const char kRotationKey[];  // HKEY_LOCAL_MACHINE\System\GDI\Rotation
+extern const char kGesturesOn[];   // .reg text that switches the gesture function on
+
+// Samples as the window system received them, unchanged against those sent (times aside).
+bool Unchanged(const std::vector<dev::ReceivedSample>& got,
+               const std::vector<dev::PanelSample>& sent);
+
+// One tick of the broker's timer as its engine reports it in the Verbose zone.
+struct GestureTick {
+  uint64_t time;
+  unsigned behaviour;
+  int momentum;
+};
 
 struct BootOptions {
   WindowsFiles files = standard_files();
@@ -37,6 +53,9 @@ class DeviceTest : public ::testing::Test {
 
   // Boots a fresh device; the previous one, if any, is shut down first.
   void Boot(const BootOptions& options = {});
+  // Boots without the system's registry entries for an engine of the test program, forgetting the
+  // engine and sound thread the last device's engine left behind.
+  void BootForEngine(BootOptions options = {});
 
   std::vector<dev::LogEntry> Log(const std::string& kind) const;
   // Entries of a kind whose field `key` has the text `value`.
@@ -51,6 +70,17 @@ class DeviceTest : public ::testing::Test {
   void Play(const std::vector<dev::PanelSample>& samples);
   // A straight stroke from now on, in pixels, sampled at 100 Hz.
   void Stroke(int x1, int y1, int x2, int y2, uint32_t move_ms, uint32_t rest_ms = 0);
+  // Plays panel samples; what the window system received meanwhile.
+  std::vector<dev::ReceivedSample> Received(const std::vector<dev::PanelSample>& samples);
+
+  // A window of `kind` at (x, y) in its parent's client area, or on the screen.
+  HWND Place(dev::apps::Kind kind, int x, int y, int w, int h, HWND parent = nullptr,
+             int lines = 100, int page = 10);
+  // The same, made the foreground window.
+  HWND Front(dev::apps::Kind kind, int x, int y, int w, int h, int lines = 100, int page = 10);
+  // Messages posted to a window (all when `msg` is empty).
+  std::vector<dev::LogEntry> PostsTo(HWND window, const std::string& msg = "") const;
+  std::vector<GestureTick> GestureTicks() const;
 
   std::unique_ptr<dev::Device> device;
   std::string windows_dir;
