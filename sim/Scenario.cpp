@@ -10,6 +10,7 @@
 #include <set>
 
 #include "InputFiles.h"
+#include "Pictures.h"
 #include "Replay.h"
 #include "Windows.h"
 
@@ -40,6 +41,7 @@ const std::map<std::string, Shape> kVerbs = {
     {"flick", {5, 7, false}},         {"replay", {1, 5, false}},      {"expect", {2, 2, false}},
     {"note", {1, 64, false}},         {"stroke", {5, 269, false}},    {"preset", {4, 4, true}},
     {"reg-delete-key", {1, 1, true}}, {"touch-driver", {1, 1, true}}, {"broker", {1, 2, true}},
+    {"screenshot", {1, 1, false}},    {"timeline", {1, 1, false}},    {"picture", {1, 1, false}},
 };
 
 const std::vector<std::string> kDragOptions = {"rest", "rate", "settle"};
@@ -208,6 +210,8 @@ void check_command(const Command& c, const std::string& file) {
       throw dev::InputError(file, c.line, "replay takes FILE [rate HZ] [native 1]");
     }
     options(c, 1, {"rate", "native"}, file);
+  } else if (is_picture_verb(c.verb)) {
+    check_picture_command(c, file);
   } else if (c.verb == "expect") {
     if (!dev::is_log_kind(a[0])) {
       throw dev::InputError(file, c.line, "the log has no entries of kind '" + a[0] + "'");
