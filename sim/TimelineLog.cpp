@@ -41,6 +41,7 @@ draw::TimelineData TimelineLog::data() const {
   draw::TimelineData d;
   d.scroll = scroll_;
   d.momentum = momentum_;
+  d.momentum.holds = false;  // read at the broker's ticks only
   d.sounds = sounds_;
   return d;
 }

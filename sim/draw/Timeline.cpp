@@ -91,6 +91,19 @@ class Plot {
     text_at(cr_, kLeft - 48, y + h - 14, fmt::format("{:>6}", lo), rgb(0x707070));
     set_colour(cr_, c);
     cairo_set_line_width(cr_, 1.5);
+    if (!s.holds) {
+      for (size_t i = 0; i < s.points.size(); ++i) {
+        const TimePoint& p = s.points[i];
+        cairo_arc(cr_, x(p.t), vy(p.value), 1.8, 0, 2 * M_PI);
+        cairo_fill(cr_);
+        if (i > 0 && p.t - s.points[i - 1].t <= kJoinMs) {
+          cairo_move_to(cr_, x(s.points[i - 1].t), vy(s.points[i - 1].value));
+          cairo_line_to(cr_, x(p.t), vy(p.value));
+          cairo_stroke(cr_);
+        }
+      }
+      return;
+    }
     cairo_move_to(cr_, x(s.points[0].t), vy(s.points[0].value));
     for (size_t i = 1; i < s.points.size(); ++i) {
       cairo_line_to(cr_, x(s.points[i].t), vy(s.points[i - 1].value));

@@ -17,8 +17,12 @@ struct TimePoint {
 
 struct TimeSeries {
   std::string name;
-  std::vector<TimePoint> points;  // in time order; a value holds until the next
+  std::vector<TimePoint> points;  // in time order
+  // A value that holds until the next (a scroll position), or one known only at its points (a
+  // counter read at timer ticks), drawn as dots joined where they come at most kJoinMs apart.
+  bool holds = true;
 };
+const uint64_t kJoinMs = 200;
 
 struct TimeSpan {
   uint64_t start = 0, end = 0;
