@@ -208,14 +208,17 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   for (const auto& file : config.reg_files) dev::check_reg_file(file);
   check_setup(s, config.windows_dir);
   RunResult result;
+  // Before the device, whose last entries it still reads as the device ends.
+  Pictures pictures(s, opt.pictures, opt.picture_commands);
   dev::Device device(config);
   if (!opt.audio_file.empty() && !device.record_audio(opt.audio_file)) {
     throw dev::InputError(opt.audio_file, 0, "cannot write the audio");
   }
   SampleTally tally;
   device.log().keep = opt.keep_log;
-  device.log().on_entry = [&tally, &opt](const dev::LogEntry& e) {
+  device.log().on_entry = [&tally, &opt, &pictures](const dev::LogEntry& e) {
     tally.add(e);
+    if (pictures.reads_log()) pictures.add(e);
     if (opt.live) opt.live(e);
   };
   boot_whole(device, s);
@@ -288,7 +291,10 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
       run_program_command(c, s.file, device);
       continue;
     }
-    if (c.verb == "regfile") {
+    if (is_picture_verb(c.verb)) {
+      device.settle();
+      pictures.take(c, device);
+    } else if (c.verb == "regfile") {
       device.load_reg_file(resolve(s, a[0]));
     } else if (c.verb == "reg") {
       if (a[2] == "dword") {
@@ -322,6 +328,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   if (!opt.audio_file.empty() && !device.finish_audio()) {
     throw dev::InputError(opt.audio_file, 0, "cannot write the audio");
   }
+  pictures.finish(device);
   result.log = device.log().entries();
   result.panel_samples = tally.panel;
   result.received_samples = tally.received;

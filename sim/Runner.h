@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Pictures.h"
 #include "Scenario.h"
 
 namespace sim {
@@ -38,6 +39,9 @@ struct RunOptions {
   // When not 0, the run ends this many ms after boot: later commands are not played and a wait
   // past it stops there (strokes already begun still end, and the device settles after them).
   uint64_t max_device_ms = 0;
+  PictureFiles pictures;  // drawn at the end of the run
+  // false: the scenario's picture commands are checked but draw and write nothing
+  bool picture_commands = true;
 };
 
 struct RunResult {

@@ -11,6 +11,7 @@
 
 #include "InputFiles.h"
 #include "Programs.h"
+#include "Pictures.h"
 #include "Replay.h"
 #include "Windows.h"
 
@@ -42,6 +43,7 @@ const std::map<std::string, Shape> kVerbs = {
     {"note", {1, 64, false}},         {"stroke", {5, 269, false}},    {"preset", {4, 4, true}},
     {"reg-delete-key", {1, 1, true}}, {"touch-driver", {1, 1, true}}, {"broker", {1, 2, true}},
     {"fail", {2, 5, true}},           {"leave-out", {1, 1, true}},
+    {"screenshot", {1, 1, false}},    {"timeline", {1, 1, false}},    {"picture", {1, 1, false}},
 };
 
 const std::vector<std::string> kDragOptions = {"rest", "rate", "settle"};
@@ -242,6 +244,8 @@ void check_command(const Command& c, const std::string& file) {
       throw dev::InputError(file, c.line, "replay takes FILE [rate HZ] [native 1]");
     }
     options(c, 1, {"rate", "native"}, file);
+  } else if (is_picture_verb(c.verb)) {
+    check_picture_command(c, file);
   } else if (c.verb == "expect") {
     if (!dev::is_log_kind(a[0])) {
       throw dev::InputError(file, c.line, "the log has no entries of kind '" + a[0] + "'");

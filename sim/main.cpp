@@ -123,6 +123,17 @@ int main(int argc, char** argv) {
     once(cmd->add_option("--audio", options.audio_file,
                          "mix every sound played into FILE (WAV, 16-bit stereo, 44100 Hz)"))
         ->type_name("FILE");
+    once(cmd->add_option("--screenshot", options.pictures.screenshot,
+                         "draw what the screen shows at the end into FILE (.png or .svg)"))
+        ->type_name("FILE");
+    once(cmd->add_option("--timeline", options.pictures.timeline,
+                         "draw scroll positions, momentum, sounds and strokes against device time "
+                         "into FILE (.png or .svg)"))
+        ->type_name("FILE");
+    once(cmd->add_option("--picture", options.pictures.picture,
+                         "draw the screen at the end with every stroke over it into FILE (.png or "
+                         ".svg)"))
+        ->type_name("FILE");
   };
   CLI::App* demo = app.add_subcommand("demo", "boot the device and play the built-in tour");
   common(demo);

@@ -41,6 +41,7 @@ ScreenView Device::screen() const {
   s.width = GetSystemMetrics(SM_CXSCREEN);
   s.height = GetSystemMetrics(SM_CYSCREEN);
   s.angle = d.display_angle;
+  s.dpi = d.config.screen.dpi;
   s.work_area = work_area();
   s.foreground = d.foreground ? d.foreground->handle : 0;
   for (const Window* w : d.top_levels) {

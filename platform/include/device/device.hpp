@@ -61,6 +61,7 @@ struct ScreenView {
   int width = 0;  // in the current orientation
   int height = 0;
   int angle = 0;                    // degrees counterclockwise
+  int dpi = 96;                     // the panel's dots per inch: what text and bars scale with
   RECT work_area{};                 // the screen less the task bar and the menu bar
   uintptr_t foreground = 0;         // handle of the foreground window, 0 if none
   std::vector<WindowView> windows;  // visible top-level windows, front first

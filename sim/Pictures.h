@@ -1,0 +1,55 @@
+// The pictures of a run: what the screen shows (`screenshot`), the timeline (`timeline`) and the
+// screen with every stroke over it (`picture`), at moments of the scenario and at its end. Each
+// file is checked before the device boots and takes its place only when the run has ended, as
+// the other outputs do (OutputFile).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "OutputFile.h"
+#include "Scenario.h"
+#include "StrokeLog.h"
+#include "TimelineLog.h"
+
+namespace sim {
+
+// The pictures drawn at the end of a run; "" for none.
+struct PictureFiles {
+  std::string screenshot, timeline, picture;
+};
+
+// True for the scenario commands that draw a picture.
+bool is_picture_verb(const std::string& verb);
+// Checks a picture command's file name: a .png or .svg file.
+void check_picture_command(const Command& c, const std::string& file);
+
+class Pictures {
+ public:
+  // Makes the outputs that `at_end` and the scenario's picture commands name (throws
+  // dev::InputError for one that cannot be written). Without `commands`, the scenario's picture
+  // commands draw and write nothing: for runs of scenarios from anywhere (the fuzz harness),
+  // whose commands could name any place.
+  Pictures(const Scenario& s, const PictureFiles& at_end, bool commands = true);
+  ~Pictures();
+
+  // Whether a timeline or a stroke picture is to be drawn, for which the log's entries are read.
+  bool reads_log() const { return reads_log_; }
+  void add(const dev::LogEntry& e);
+  // Draws a picture command's picture of the device now.
+  void take(const Command& c, dev::Device& device);
+  // Draws the pictures of the end; then every file drawn takes its place.
+  void finish(dev::Device& device);
+
+ private:
+  struct Output;
+  void draw(const std::string& verb, Output& out, dev::Device& device);
+  std::vector<std::unique_ptr<Output>> outputs_;  // the end's first, then the commands'
+  bool reads_log_ = false;
+  StrokeLog strokes_;
+  TimelineLog timeline_;
+};
+
+}  // namespace sim

@@ -1,0 +1,144 @@
+#include "draw/Strokes.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "draw/Screen.h"
+
+namespace draw {
+namespace {
+
+const double kLegendLine = 22;  // picture pixels
+const double kLegendPad = 8;
+
+// Where the legend numbers a stroke: beside its first sample.
+void number_mark(cairo_t* cr, const StrokePoint& p, size_t n, const Colour& c) {
+  std::string s = std::to_string(n);
+  set_font(cr, 7, true);
+  double r = std::max(5.0, text_width(cr, s) / 2 + 2);
+  set_colour(cr, c);
+  cairo_arc(cr, p.x - r - 2, p.y - r - 2, r, 0, 2 * M_PI);
+  cairo_fill(cr);
+  text_centred(cr, p.x - r - 2, p.y - r - 2, s, rgb(0xFFFFFF));
+}
+
+}  // namespace
+
+Colour decision_colour(Decision d) {
+  switch (d) {
+    case Decision::kPassed:
+      return rgb(0x1F9D55);  // green
+    case Decision::kPanned:
+      return rgb(0x1565C0);  // blue
+    case Decision::kHandedOver:
+      return rgb(0xD81B60);  // magenta
+    default:
+      return rgb(0x757575);  // grey
+  }
+}
+
+const char* decision_name(Decision d) {
+  switch (d) {
+    case Decision::kPassed:
+      return "reached the window system";
+    case Decision::kPanned:
+      return "panned";
+    case Decision::kHandedOver:
+      return "handed over";
+    default:
+      return "kept by the engine";
+  }
+}
+
+int legend_height(size_t strokes, size_t earlier) {
+  size_t lines =
+      2 + std::min(strokes, kLegendStrokes) + (strokes > kLegendStrokes || earlier > 0 ? 1 : 0);
+  return static_cast<int>(kLegendPad * 2 + kLegendLine * static_cast<double>(lines));
+}
+
+void draw_strokes(cairo_t* cr, const std::vector<StrokeView>& strokes, size_t first) {
+  for (size_t n = 0; n < strokes.size(); ++n) {
+    const StrokeView& s = strokes[n];
+    if (s.points.empty()) continue;
+    Colour c = decision_colour(s.decision);
+    // The path the finger took, thin, then each code's segment from its first sample to its
+    // last, broad and see-through, with its letter and length at its middle.
+    Colour faint = c;
+    faint.a = 0.6;
+    set_colour(cr, faint);
+    cairo_set_line_width(cr, 1);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_move_to(cr, s.points[0].x, s.points[0].y);
+    for (const auto& p : s.points) cairo_line_to(cr, p.x, p.y);
+    cairo_stroke(cr);
+    for (const StrokeSegment& seg : s.segments) {
+      if (seg.first >= s.points.size() || seg.last >= s.points.size()) continue;
+      const StrokePoint &a = s.points[seg.first], &b = s.points[seg.last];
+      Colour band = c;
+      band.a = 0.35;
+      set_colour(cr, band);
+      cairo_set_line_width(cr, 6);
+      cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+      cairo_move_to(cr, a.x, a.y);
+      cairo_line_to(cr, b.x, b.y);
+      cairo_stroke(cr);
+      cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+      std::string text = fmt::format("{}{}", seg.code, seg.length);
+      set_font(cr, 8, true);
+      double mx = (a.x + b.x) / 2 + 6, my = (a.y + b.y) / 2;
+      fill_rect(cr, mx - 1, my - 5.5, text_width(cr, text) + 2, 11, rgb(0xFFFFFF, 0.85));
+      text_at(cr, mx, my - 5, text, c);
+    }
+    for (const auto& p : s.points) {
+      set_colour(cr, c);
+      cairo_arc(cr, p.x, p.y, 1.4, 0, 2 * M_PI);
+      cairo_fill(cr);
+    }
+    number_mark(cr, s.points[0], first + n, c);
+  }
+}
+
+void write_stroke_picture(const dev::ScreenView& view, const std::vector<StrokeView>& strokes,
+                          size_t earlier, const std::string& path, Format format) {
+  int w = std::max(1, view.width * kScale), h = std::max(1, view.height * kScale);
+  Canvas canvas(w, h + legend_height(strokes.size(), earlier), format, path);
+  cairo_t* cr = canvas.cr();
+  fill_rect(cr, 0, 0, canvas.width(), canvas.height(), rgb(0xFFFFFF));
+  cairo_save(cr);
+  cairo_scale(cr, kScale, kScale);
+  draw_screen(cr, view);
+  // The screen a little faded, so that the strokes stand out on it.
+  fill_rect(cr, 0, 0, view.width, view.height, rgb(0xFFFFFF, 0.35));
+  draw_strokes(cr, strokes, earlier + 1);
+  cairo_restore(cr);
+
+  // The key of the decisions, two to a line.
+  set_font(cr, 12, true);
+  double y = h + kLegendPad;
+  const Decision key[] = {Decision::kPassed, Decision::kPanned, Decision::kHandedOver,
+                          Decision::kKept};
+  for (size_t i = 0; i < 4; ++i) {
+    double x = kLegendPad + (i % 2) * w / 2, ky = y + (i / 2) * kLegendLine;
+    fill_rect(cr, x, ky + 4, 12, 12, decision_colour(key[i]));
+    text_at(cr, x + 16, ky + 3, decision_name(key[i]), rgb(0x202020));
+  }
+  y += kLegendLine;
+  set_font(cr, 12);
+  // The last strokes are listed, those of the moment the picture shows.
+  size_t from = strokes.size() > kLegendStrokes ? strokes.size() - kLegendStrokes : 0;
+  y += kLegendLine;
+  if (from + earlier > 0) {
+    text_at(cr, kLegendPad, y + 3, fmt::format("({} earlier strokes not listed)", from + earlier),
+            rgb(0x606060));
+    y += kLegendLine;
+  }
+  for (size_t n = from; n < strokes.size(); ++n, y += kLegendLine) {
+    text_at(cr, kLegendPad, y + 3, fmt::format("{}  {}", n + 1 + earlier, strokes[n].label),
+            decision_colour(strokes[n].decision));
+  }
+  canvas.finish();
+}
+
+}  // namespace draw

@@ -1,0 +1,236 @@
+// The simulator's pictures: screenshots of dialogs and of the stand-in applications, the stroke
+// picture and the timeline, read back as a person would look at them, pixel by pixel.
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "Runner.h"
+#include "StrokeLog.h"
+#include "draw/Screen.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+// The pictures stay in the build folder for a person to look at.
+const fs::path kOut = VEXORI_PICTURES_DIR;
+
+const uint32_t kDark = 0x404040;  // no channel above: a bar, a check mark
+
+struct Png {
+  explicit Png(const fs::path& path)
+      : s(cairo_image_surface_create_from_png(path.string().c_str())) {}
+  ~Png() { cairo_surface_destroy(s); }
+  bool ok() const { return cairo_surface_status(s) == CAIRO_STATUS_SUCCESS; }
+  int width() const { return cairo_image_surface_get_width(s); }
+  int height() const { return cairo_image_surface_get_height(s); }
+  // The pixel under screen pixel (x, y), as 0xRRGGBB.
+  uint32_t at(int x, int y) const {
+    cairo_surface_flush(s);
+    const unsigned char* row =
+        cairo_image_surface_get_data(s) + cairo_image_surface_get_stride(s) * y * draw::kScale;
+    return reinterpret_cast<const uint32_t*>(row)[x * draw::kScale] & 0xFFFFFF;
+  }
+  cairo_surface_t* s;
+};
+
+bool darker_than(uint32_t c, uint32_t limit) {
+  return ((c >> 16) & 0xFF) <= (limit & 0xFF) && ((c >> 8) & 0xFF) <= (limit & 0xFF) &&
+         (c & 0xFF) <= (limit & 0xFF);
+}
+
+bool near(uint32_t c, uint32_t want) {
+  for (int shift : {0, 8, 16}) {
+    if (std::abs(static_cast<int>((c >> shift) & 0xFF) - static_cast<int>((want >> shift) & 0xFF)) >
+        24)
+      return false;
+  }
+  return true;
+}
+
+dev::WindowView Control(const char* cls, const char* title, uint32_t style, RECT rect) {
+  dev::WindowView v;
+  v.cls = cls;
+  v.title = title;
+  v.style = WS_VISIBLE | WS_CHILD | style;
+  v.rect = rect;
+  return v;
+}
+
+// An 8-bit DIB of 2 x 2 pixels, rows bottom-up: blue under red.
+std::vector<uint8_t> TwoRowBitmap() {
+  std::vector<uint8_t> dib(40, 0);
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) dib[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put32(0, 40), put32(4, 2), put32(8, 2), dib[12] = 1, dib[14] = 8, put32(32, 2);
+  for (uint8_t b : {0, 0, 255, 0, 255, 0, 0, 0}) dib.push_back(b);  // red, blue (B, G, R, 0)
+  for (uint8_t b : {1, 1, 0, 0, 0, 0, 0, 0}) dib.push_back(b);      // bottom row blue, top red
+  return dib;
+}
+
+// A settings dialog as the shell shows it full screen with its Done button and a menu bar, and a
+// message box: what the device's dialogs put on the screen.
+TEST(SimPictures, DialogsShowTheirControlsAsThePhoneDrawsThem) {
+  fs::create_directories(kOut);
+  dev::ScreenView view;
+  view.width = 240, view.height = 320, view.work_area = {0, 26, 240, 294};
+  dev::WindowView dialog = Control("Dialog", "Settings", 0, {0, 26, 240, 294});
+  dialog.style = WS_VISIBLE | WS_POPUP;
+  dialog.handle = 0x20010, dialog.done_button = true;
+  dev::WindowView on = Control("BUTTON", "Enable the function", 0x2003, {8, 60, 232, 84});
+  on.check = BST_CHECKED;
+  dialog.children = {on, Control("BUTTON", "Enable sound effects", 0x2003, {8, 90, 232, 114}),
+                     Control("STATIC", "", 0xE, {8, 200, 48, 240})};
+  dialog.children.back().bitmap = TwoRowBitmap();
+  dialog.painted = {{dev::PaintedItem::kText, {8, 32, 0, 0}, 0xC06000, "Vexori", {}},
+                    {dev::PaintedItem::kLine, {}, 0, "", {{0, 52}, {240, 52}}}};
+  dev::WindowView menu = Control("menu_worker", "", 0, {0, 294, 240, 320});
+  menu.soft_keys = {"About", "Help"};
+  view.windows = {menu, dialog};
+  view.foreground = dialog.handle;
+  draw::write_screenshot(view, (kOut / "settings.png").string(), draw::Format::kPng);
+
+  dev::WindowView box = Control("Dialog", "Vexori", WS_CAPTION, {20, 110, 220, 210});
+  box.style = WS_VISIBLE | WS_POPUP | WS_CAPTION;
+  box.children = {
+      Control("STATIC", "The function is now off for every program.", 0, {28, 136, 212, 170}),
+      Control("BUTTON", "OK", 0, {90, 176, 150, 200})};
+  view.windows.insert(view.windows.begin(), box);
+  draw::write_screenshot(view, (kOut / "message-box.png").string(), draw::Format::kPng);
+
+  Png settings(kOut / "settings.png"), message(kOut / "message-box.png");
+  ASSERT_TRUE(settings.ok() && message.ok());
+  EXPECT_EQ(settings.width(), 480);
+  EXPECT_EQ(settings.height(), 640);
+  struct Pixel {
+    const Png& png;
+    int x, y;
+    uint32_t want;  // kDark: at most that dark in each channel
+    const char* what;
+  } pixels[] = {
+      {settings, 120, 5, kDark, "task bar"},
+      {settings, 14, 75, kDark, "the ticked box's mark"},
+      {settings, 14, 102, 0xFFFFFF, "the clear box's inside"},
+      {settings, 180, 150, 0xFFFFFF, "the dialog's client"},
+      {settings, 18, 210, 0xFF0000, "the bitmap's top row"},
+      {settings, 18, 230, 0x0000FF, "the bitmap's bottom row"},
+      {settings, 120, 52, 0x000000, "the painted line"},
+      {settings, 60, 316, kDark, "menu bar"},
+      {message, 120, 115, 0x1F5AB8, "the message box's title bar"},
+      {message, 180, 150, 0xFFFFFF, "the message box's client"},
+  };
+  for (const auto& p : pixels) {
+    uint32_t got = p.png.at(p.x, p.y);
+    EXPECT_TRUE(p.want == kDark ? darker_than(got, kDark) : near(got, p.want))
+        << p.what << ": " << std::hex << got;
+  }
+}
+
+std::vector<std::pair<char, int>> Codes(std::initializer_list<std::pair<char, int>> c) {
+  return c;
+}
+
+// The hand-over's debug line gives the codes with their lengths, and they are laid along the
+// stroke by their lengths.
+TEST(SimPictures, CodesOfAHandOverAreReadAndLaidAlongTheStroke) {
+  struct {
+    const char* text;
+    std::vector<std::pair<char, int>> codes;
+  } lines[] = {
+      {"Gesture handed over: 2 code(s): Z34 Q40", Codes({{'Z', 34}, {'Q', 40}})},
+      {"Gesture handed over: 1 code(s)", {}},
+      {"Gesture handed over: 1 code(s): Z", {}},
+      {"Gesture tick: behaviour 100, momentum 3", {}},
+  };
+  for (const auto& l : lines) EXPECT_EQ(sim::handed_over_codes(l.text), l.codes) << l.text;
+
+  std::vector<draw::StrokePoint> path;
+  for (int i = 0; i <= 10; ++i) path.push_back({0, 10.0 * i});
+  auto segments = sim::place_codes(path, Codes({{'D', 30}, {'R', 10}}));
+  ASSERT_EQ(segments.size(), 2u);
+  EXPECT_EQ(segments[0].first, 0u);
+  EXPECT_EQ(segments[0].last, 7u);
+  EXPECT_EQ(segments[1].first, 7u);
+  EXPECT_EQ(segments[1].last, 10u);
+}
+
+// Scenarios with their pictures at moments and at the end: the files are what they claim, of
+// the screen's size turned as the screen is, and show what the run did.
+TEST(SimPictures, RunsDrawTheScreenTheStrokesAndTheTimeline) {
+  fs::create_directories(kOut);
+  const std::string list =
+      "reg HKLM\\DebugZones QUOBUpdater dword 0xC004\n"
+      "reg HKLM\\Software\\Quob\\Gesture Activate dword 1\n"
+      "reg HKLM\\Software\\Quob\\Gesture Sound dword 1\n"
+      "window list list 0 26 240 268 lines 400 page 12\n"
+      "foreground list\nwait 100\n";
+  struct Case {
+    const char* name;
+    std::string scenario;
+    int width, height;  // of the screenshot, in screen pixels
+    int x, y;           // a screen pixel of the stroke picture (or the screenshot)
+    uint32_t want;      // its colour
+  } cases[] = {
+      {"list", list + "flick 120 200 120 140 150\nscreenshot list-moment.png\nwait 3000\n", 240,
+       320, 120, 180, 0xD81B60},
+      {"input-panel",
+       "window sip sip 0 214 240 80\nforeground sip\nwait 100\ntap 120 60\nwait 200\n", 240, 320,
+       120, 60, 0x1F9D55},
+      {"turned",
+       "preset HKLM\\Software\\Quob\\Gesture Activate dword 1\n"
+       "preset HKLM\\Software\\Quob\\Gesture Rotation dword 1\n"
+       "window list list 0 26 240 268 lines 200 page 12\nforeground list\nwait 100\n"
+       "stroke 60 60 60 200 200 212 300\nwait 600\ntimeline turned-moment.svg\n",
+       320, 240, 60, 60, 0xD81B60},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string name = c.name;
+    sim::Scenario s = sim::parse_scenario(c.scenario, name + ".scn", kOut.string());
+    sim::RunOptions options;
+    options.keep_log = false;
+    options.pictures = {(kOut / (name + "-screen.png")).string(),
+                        (kOut / (name + "-timeline.png")).string(),
+                        (kOut / (name + "-strokes.png")).string()};
+    sim::run_scenario(s, options);
+    Png screen(kOut / (name + "-screen.png")), strokes(kOut / (name + "-strokes.png")),
+        timeline(kOut / (name + "-timeline.png"));
+    ASSERT_TRUE(screen.ok() && strokes.ok() && timeline.ok());
+    EXPECT_EQ(screen.width(), c.width * draw::kScale);
+    EXPECT_EQ(screen.height(), c.height * draw::kScale);
+    EXPECT_EQ(strokes.width(), c.width * draw::kScale);
+    EXPECT_GT(strokes.height(), c.height * draw::kScale);  // the legend below
+    EXPECT_EQ(timeline.width(), draw::kTimelineWidth);
+    EXPECT_TRUE(darker_than(screen.at(c.width / 2, 5), kDark)) << "task bar";
+    EXPECT_TRUE(near(strokes.at(c.x, c.y), c.want)) << std::hex << strokes.at(c.x, c.y);
+  }
+  // A list's lines are white between their text, and the moment's screenshot is the list's.
+  Png moment(kOut / "list-moment.png");
+  ASSERT_TRUE(moment.ok());
+  EXPECT_TRUE(near(moment.at(150, 40), 0xFFFFFF));
+  bool ink = false;
+  for (int x = 4; x < 60; ++x) ink = ink || darker_than(moment.at(x, 37), 0x808080);
+  EXPECT_TRUE(ink) << "the first line's text";
+  std::ifstream svg(kOut / "turned-moment.svg");
+  std::string text((std::istreambuf_iterator<char>(svg)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text.rfind("<?xml", 0), 0u);
+  EXPECT_NE(text.find("width=\"1000px\""), std::string::npos);
+}
+
+// A picture file of another kind, or one that cannot be written, is refused before anything
+// runs, as every output is.
+TEST(SimPictures, PictureFilesAreCheckedBeforeTheRun) {
+  EXPECT_THROW(sim::parse_scenario("screenshot shot.bmp\n", "a.scn", ""), dev::InputError);
+  sim::Scenario s = sim::parse_scenario("wait 10\n", "a.scn", "");
+  for (const char* bad : {"/no/such/folder/x.png", "x.jpg"}) {
+    sim::RunOptions options;
+    options.pictures.picture = bad;
+    EXPECT_THROW(sim::run_scenario(s, options), dev::InputError) << bad;
+  }
+}
+
+}  // namespace
