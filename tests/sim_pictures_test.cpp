@@ -51,77 +51,51 @@ bool near(uint32_t c, uint32_t want) {
   return true;
 }
 
-dev::WindowView Control(const char* cls, const char* title, uint32_t style, RECT rect) {
-  dev::WindowView v;
-  v.cls = cls;
-  v.title = title;
-  v.style = WS_VISIBLE | WS_CHILD | style;
-  v.rect = rect;
-  return v;
-}
-
-// An 8-bit DIB of 2 x 2 pixels, rows bottom-up: blue under red.
-std::vector<uint8_t> TwoRowBitmap() {
-  std::vector<uint8_t> dib(40, 0);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) dib[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  put32(0, 40), put32(4, 2), put32(8, 2), dib[12] = 1, dib[14] = 8, put32(32, 2);
-  for (uint8_t b : {0, 0, 255, 0, 255, 0, 0, 0}) dib.push_back(b);  // red, blue (B, G, R, 0)
-  for (uint8_t b : {1, 1, 0, 0, 0, 0, 0, 0}) dib.push_back(b);      // bottom row blue, top red
-  return dib;
-}
-
-// A settings dialog as the shell shows it full screen with its Done button and a menu bar, and a
-// message box: what the device's dialogs put on the screen.
-TEST(SimPictures, DialogsShowTheirControlsAsThePhoneDrawsThem) {
+// The settings program's dialogs as the device shows them, drawn by a run of the simulator: the
+// settings dialog clear and ticked, the About box with its logo, a message box.
+TEST(SimPictures, TheSettingsProgramsDialogsLookAsOnThePhone) {
   fs::create_directories(kOut);
-  dev::ScreenView view;
-  view.width = 240, view.height = 320, view.work_area = {0, 26, 240, 294};
-  dev::WindowView dialog = Control("Dialog", "Settings", 0, {0, 26, 240, 294});
-  dialog.style = WS_VISIBLE | WS_POPUP;
-  dialog.handle = 0x20010, dialog.done_button = true;
-  dev::WindowView on = Control("BUTTON", "Enable the function", 0x2003, {8, 60, 232, 84});
-  on.check = BST_CHECKED;
-  dialog.children = {on, Control("BUTTON", "Enable sound effects", 0x2003, {8, 90, 232, 114}),
-                     Control("STATIC", "", 0xE, {8, 200, 48, 240})};
-  dialog.children.back().bitmap = TwoRowBitmap();
-  dialog.painted = {{dev::PaintedItem::kText, {8, 32, 0, 0}, 0xC06000, "Vexori", {}},
-                    {dev::PaintedItem::kLine, {}, 0, "", {{0, 52}, {240, 52}}}};
-  dev::WindowView menu = Control("menu_worker", "", 0, {0, 294, 240, 320});
-  menu.soft_keys = {"About", "Help"};
-  view.windows = {menu, dialog};
-  view.foreground = dialog.handle;
-  draw::write_screenshot(view, (kOut / "settings.png").string(), draw::Format::kPng);
-
-  dev::WindowView box = Control("Dialog", "Vexori", WS_CAPTION, {20, 110, 220, 210});
-  box.style = WS_VISIBLE | WS_POPUP | WS_CAPTION;
-  box.children = {
-      Control("STATIC", "The function is now off for every program.", 0, {28, 136, 212, 170}),
-      Control("BUTTON", "OK", 0, {90, 176, 150, 200})};
-  view.windows.insert(view.windows.begin(), box);
-  draw::write_screenshot(view, (kOut / "message-box.png").string(), draw::Format::kPng);
-
-  Png settings(kOut / "settings.png"), message(kOut / "message-box.png");
-  ASSERT_TRUE(settings.ok() && message.ok());
-  EXPECT_EQ(settings.width(), 480);
-  EXPECT_EQ(settings.height(), 640);
+  const std::string start = "wait 100\nstart Corvane.exe\n";
+  struct Shot {
+    const char* name;
+    std::string scenario;
+  } shots[] = {
+      {"settings-clear", start + "screenshot settings-clear.png\nclose\n"},
+      {"settings-ticked", start + "tick 1000\ntick 1001\nscreenshot settings-ticked.png\nclose\n"},
+      {"about", start + "press About\nscreenshot about.png\npress Done\nclose\n"},
+      {"message-box", "fail RegCreateKeyExW 1 HKLM\\Software\\Quob\\Gesture\n" + start +
+                          "screenshot message-box.png\nanswer\nclose\n"},
+  };
+  for (const auto& shot : shots) {
+    sim::Scenario s =
+        sim::parse_scenario(shot.scenario, std::string(shot.name) + ".scn", kOut.string());
+    sim::RunOptions options;
+    options.keep_log = false;
+    ASSERT_TRUE(sim::run_scenario(s, options).failures.empty()) << shot.name;
+  }
+  Png clear(kOut / "settings-clear.png"), ticked(kOut / "settings-ticked.png"),
+      about(kOut / "about.png"), box(kOut / "message-box.png");
+  ASSERT_TRUE(clear.ok() && ticked.ok() && about.ok() && box.ok());
+  EXPECT_EQ(ticked.width(), 240 * draw::kScale);
+  EXPECT_EQ(ticked.height(), 320 * draw::kScale);
   struct Pixel {
     const Png& png;
     int x, y;
     uint32_t want;  // kDark: at most that dark in each channel
     const char* what;
   } pixels[] = {
-      {settings, 120, 5, kDark, "task bar"},
-      {settings, 14, 75, kDark, "the ticked box's mark"},
-      {settings, 14, 102, 0xFFFFFF, "the clear box's inside"},
-      {settings, 180, 150, 0xFFFFFF, "the dialog's client"},
-      {settings, 18, 210, 0xFF0000, "the bitmap's top row"},
-      {settings, 18, 230, 0x0000FF, "the bitmap's bottom row"},
-      {settings, 120, 52, 0x000000, "the painted line"},
-      {settings, 60, 316, kDark, "menu bar"},
-      {message, 120, 115, 0x1F5AB8, "the message box's title bar"},
-      {message, 180, 150, 0xFFFFFF, "the message box's client"},
+      {ticked, 120, 5, kDark, "task bar"},
+      {ticked, 209, 13, 0xFFFFFF, "the Done button's frame"},
+      {ticked, 15, 74, kDark, "the first box's check mark"},
+      {ticked, 15, 163, kDark, "the second box's check mark"},
+      {clear, 15, 74, 0xFFFFFF, "the first box's inside"},
+      {clear, 180, 43, 0x000000, "the heading's line"},
+      {clear, 180, 250, 0xFFFFFF, "the dialog's client"},
+      {clear, 60, 316, kDark, "menu bar"},
+      {about, 150, 170, 0x2F5FD8, "the logo"},
+      {box, 8, 150, kDark, "the message box's frame"},
+      {box, 180, 150, 0xFFFFFF, "the message box's client"},
+      {box, 97, 188, kDark, "the OK button's frame"},
   };
   for (const auto& p : pixels) {
     uint32_t got = p.png.at(p.x, p.y);

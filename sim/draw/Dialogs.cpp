@@ -60,8 +60,6 @@ const Colour kWhite = rgb(0xFFFFFF);
 const Colour kText = rgb(0x000000);
 const Colour kGreyText = rgb(0x8C8C8C);
 const Colour kBorder = rgb(0x404040);
-const Colour kTitleTop = rgb(0x3A78D8);
-const Colour kTitleBottom = rgb(0x0C3F96);
 const Colour kButtonFace = rgb(0xE6E6E6);
 
 double left(const RECT& r) {
@@ -80,30 +78,11 @@ double right_of(const RECT& r) {
   return r.right;
 }
 
-void vertical_gradient(cairo_t* cr, double x, double y, double w, double h, const Colour& from,
-                       const Colour& to) {
-  cairo_pattern_t* p = cairo_pattern_create_linear(0, y, 0, y + h);
-  cairo_pattern_add_color_stop_rgb(p, 0, from.r, from.g, from.b);
-  cairo_pattern_add_color_stop_rgb(p, 1, to.r, to.g, to.b);
-  cairo_set_source(cr, p);
-  cairo_rectangle(cr, x, y, w, h);
-  cairo_fill(cr);
-  cairo_pattern_destroy(p);
-}
-
-void draw_dialog(cairo_t* cr, const dev::WindowView& w, const Metrics& m) {
+void draw_dialog(cairo_t* cr, const dev::WindowView& w, const Metrics&) {
   const RECT& r = w.rect;
   fill_rect(cr, left(r), top(r), width(r), height(r), kWhite);
-  if ((w.style & WS_CAPTION) == WS_CAPTION) {
-    vertical_gradient(cr, left(r), top(r), width(r), m.caption(), kTitleTop, kTitleBottom);
-    set_font(cr, m.font(), true);
-    cairo_save(cr);
-    cairo_rectangle(cr, left(r), top(r), width(r), m.caption());
-    cairo_clip(cr);
-    text_centred(cr, left(r) + 4 * m.k + text_width(cr, w.title) / 2, top(r) + m.caption() / 2,
-                 w.title, kWhite);
-    cairo_restore(cr);
-  }
+  // The phone shows a dialog's caption in the task bar, as the screen drawing does for the window
+  // in front; the dialog itself has none. A box smaller than the work area has a frame.
   if ((w.style & WS_BORDER) || (w.style & WS_CAPTION) == WS_CAPTION)
     frame_rect(cr, left(r), top(r), width(r), height(r), kBorder);
 }
