@@ -69,7 +69,7 @@ TEST_F(Settings, ReadOrCreateAndSave) {
       {"\"Activate\"=dword:00000002\n\"Sound\"=dword:00000000\n",
        {"Done"},
        "1000=1 1001=0 ",
-       "Activate=1 Default=1 ",
+       "Activate=1 Default=1 Sound=0 ",
        {0}},
       {"\"Activate\"=-\n", {"close"}, "1000=0 1001=0 ", "Activate=0 Sound=0 ", {16}},
       {"\"Activate\"=dword:00000001\n\"Default\"=dword:00000001\n\"Sound\"=dword:00000001\n",

@@ -142,7 +142,16 @@ void Device::Impl::reg_write(RegKey* key, const std::u16string& value, DWORD typ
                              std::vector<BYTE> data, bool quiet) {
   auto folded = fold(value);
   auto it = key->values.find(folded);
-  if (it != key->values.end() && it->second.type == type && it->second.data == data) return;
+  if (it != key->values.end() && it->second.type == type && it->second.data == data) {
+    // The write is seen, but nothing changed: nobody is notified.
+    if (!quiet) {
+      log_event("reg-write", {{"key", display_path(key)},
+                              {"value", to_utf8(value)},
+                              {"data", value_fields(it->second)},
+                              {"unchanged", true}});
+    }
+    return;
+  }
   RegValue& v = key->values[folded];
   v.name = value;
   v.type = type;
