@@ -338,8 +338,10 @@ inline WORD read16(const BYTE* p) {
 }
 
 Device::Impl& impl();  // the current device; aborts if none
-// The resource of a loaded module whose data hold an address: its data and size.
-bool resource_holding(const void* address, const BYTE** data, DWORD* size);
+// The resource of a loaded module whose data hold an address: its data and size, and when `name`
+// is given, "Module.dll:NAME" ("#n" for an ordinal), the name as the resource script spells it.
+bool resource_holding(const void* address, const BYTE** data, DWORD* size,
+                      std::string* name = nullptr);
 bool have_device();
 std::u16string fold(const std::u16string& s);
 std::u16string fold(const WCHAR* s);
