@@ -76,7 +76,8 @@ bool read_record(const BYTE* p, const Image& im, Record& r) {
   }
   const BYTE* limit = p + header - kHeaderTail;
   const BYTE* q = p + kFixedHeader;
-  if (!read_id(q, limit, r.type, r.ordinal_type) || !read_id(q, limit, r.name, r.ordinal_name, &r.spelled)) {
+  if (!read_id(q, limit, r.type, r.ordinal_type) ||
+      !read_id(q, limit, r.name, r.ordinal_name, &r.spelled)) {
     return false;
   }
   r.header = p;

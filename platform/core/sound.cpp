@@ -243,7 +243,7 @@ BOOL WINAPI sndPlaySoundW(LPCWSTR sound, UINT flags) {
     return FALSE;
   }
   uint32_t ms = dev::duration_ms(w);
-  dev::Fields played = {{"length", w.length}, {"ms", ms},         {"channels", w.channels},
+  dev::Fields played = {{"length", w.length}, {"ms", ms},       {"channels", w.channels},
                         {"rate", w.rate},     {"bits", w.bits}, {"played", true}};
   if (!name.empty()) played["resource"] = name;
   dev::log_event("sound", played);
