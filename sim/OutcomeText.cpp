@@ -23,7 +23,7 @@ std::string outcome_text(const StrokeOutcome& o) {
   std::vector<std::string> parts;
   std::string head = o.line > 0 ? fmt::format("line {}: ", o.line) : "";
   head += o.drawn.empty() ? "a stroke" : o.drawn;
-  parts.push_back(fmt::format("{} from {},{}: {}", head, o.x, o.y, o.did()));
+  parts.push_back(fmt::format("{}, down at {},{}: {}", head, o.x, o.y, o.did()));
   if (!o.codes.empty()) {
     std::string codes = "codes " + joined(o.codes, " ");
     if (!o.filtered.empty()) codes += fmt::format(" filtered \"{}\"", o.filtered);
