@@ -9,6 +9,7 @@
 
 #include "Boot.h"
 #include "Programs.h"
+#include "LogDecode.h"
 #include "Replay.h"
 #include "Windows.h"
 
@@ -18,6 +19,10 @@ namespace {
 const uint32_t kDefaultRateHz = 100;
 const uint32_t kDefaultTapMs = 80;
 const uint32_t kSettleMs = 500;  // run on after the last command, so that late work shows
+const char kDebugZones[] = "HKLM\\DebugZones";
+const char kZonesName[] = "QUOBUpdater";
+const uint32_t kVerboseZones = 0xC004;  // errors, warnings and Verbose
+const char kRotationKey[] = "HKLM\\System\\GDI\\Rotation";
 
 std::string resolve(const Scenario& s, const std::string& path) {
   return resolve_path(s.dir, path);
@@ -190,7 +195,14 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   config.left_out = s.left_out;
   config.reg_files.push_back(opt.factory_reg);
   if (s.install) config.reg_files.push_back(opt.install_reg);
-  config.before_start = [&s](dev::Device& d) { apply_setup(s, d); };
+  uint32_t boot_angle = 0;
+  LogDecoder decoder(s.screen.width, s.screen.height);
+  config.before_start = [&](dev::Device& d) {
+    if (opt.verbose) d.reg_set_dword(kDebugZones, kZonesName, kVerboseZones);
+    apply_setup(s, d);
+    if (!d.reg_get_dword(kRotationKey, "Angle", &boot_angle)) boot_angle = 0;
+    decoder.set_angle(boot_angle);
+  };
 
   if (!opt.audio_file.empty()) {
     uint64_t waits = kSettleMs;
@@ -215,11 +227,20 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
     throw dev::InputError(opt.audio_file, 0, "cannot write the audio");
   }
   SampleTally tally;
+  OutcomeReader reader;
+  reader.on_outcome = [&](const StrokeOutcome& o) {
+    result.outcomes.push_back(o);
+    if (opt.on_outcome) opt.on_outcome(o);
+  };
   device.log().keep = opt.keep_log;
-  device.log().on_entry = [&tally, &opt, &pictures](const dev::LogEntry& e) {
-    tally.add(e);
-    if (pictures.reads_log()) pictures.add(e);
-    if (opt.live) opt.live(e);
+  device.log().on_entry = [&](const dev::LogEntry& e) {
+    dev::LogEntry decoded = e;
+    decoder.decode(decoded);
+    tally.add(decoded);
+    if (pictures.reads_log()) pictures.add(decoded);
+    // An outcome the entry completes was complete before the entry was made.
+    reader.add(decoded);
+    if (opt.live) opt.live(decoded);
   };
   boot_whole(device, s);
   uint64_t cursor = device.now();
@@ -239,7 +260,10 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
     }
     if (c.verb == "sample") {
       uint32_t flags = static_cast<uint32_t>(num(0));
-      if ((flags & 0x2) && !(flags & 0x8)) tally.expect_stroke(cursor, c.line);
+      if ((flags & 0x2) && !(flags & 0x8)) {
+        tally.expect_stroke(cursor, c.line);
+        reader.expect_stroke(cursor, c.line, "raw samples");
+      }
       device.queue_samples({{cursor, static_cast<uint32_t>(num(0)), static_cast<int32_t>(num(1)),
                              static_cast<int32_t>(num(2))}});
       continue;
@@ -276,6 +300,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
       }
       auto samples = to_panel(pts, cursor, period_of(rate));
       tally.expect_stroke(samples.front().time, c.line);
+      reader.expect_stroke(samples.front().time, c.line, describe_stroke(c));
       device.queue_samples(samples);
       cursor = samples.back().time;
       continue;
@@ -325,11 +350,14 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   clock.run_until(device, cursor + kSettleMs);
   device.settle();
   result.end_time = device.now();
+  reader.finish(result.end_time);
   if (!opt.audio_file.empty() && !device.finish_audio()) {
     throw dev::InputError(opt.audio_file, 0, "cannot write the audio");
   }
   pictures.finish(device);
   result.log = device.log().entries();
+  LogDecoder again(s.screen.width, s.screen.height, boot_angle);
+  for (auto& e : result.log) again.decode(e);
   result.panel_samples = tally.panel;
   result.received_samples = tally.received;
   result.unchanged_samples = tally.unchanged;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Pictures.h"
+#include "Outcome.h"
 #include "Scenario.h"
 
 namespace sim {
@@ -33,7 +34,13 @@ struct RunOptions {
   std::string factory_reg = VEXORI_SOURCE_DIR "/platform/registry/device.reg";
   std::string install_reg = VEXORI_SOURCE_DIR "/install/vexori.reg";
   bool realtime = false;
-  std::function<void(const dev::LogEntry&)> live;  // sees each log entry as it is made
+  // Sees each log entry as it is made, with the fields LogDecoder adds.
+  std::function<void(const dev::LogEntry&)> live;
+  // Sees each stroke's outcome when its effects have ended (after the entry that ended them).
+  std::function<void(const StrokeOutcome&)> on_outcome;
+  // The engines' Verbose debug zone is on unless the scenario says otherwise: the outcomes are
+  // read from its lines.
+  bool verbose = true;
   bool keep_log = true;    // false: entries only reach `live`, and RunResult::log stays empty
   std::string audio_file;  // when set, everything played is mixed into this WAV file
   // When not 0, the run ends this many ms after boot: later commands are not played and a wait
@@ -45,15 +52,16 @@ struct RunOptions {
 };
 
 struct RunResult {
-  std::vector<dev::LogEntry> log;     // with RunOptions::keep_log
-  std::vector<std::string> failures;  // unmet expectations, "file:line: what"
-  uint64_t end_time = 0;              // device time (ms since boot) when the run ended
-  size_t panel_samples = 0;           // samples the stock driver reported
-  size_t received_samples = 0;        // samples the window system received
-  size_t unchanged_samples = 0;       // received exactly as the panel reported them, in order
-  size_t rebuilt_samples = 0;         // received in order, rebuilt on whole pixels
-  size_t engine_samples = 0;          // of strokes none of which reached the window system
-  size_t dropped_samples = 0;         // of strokes that reached it in part, or of no stroke
+  std::vector<dev::LogEntry> log;       // with RunOptions::keep_log, decoded
+  std::vector<StrokeOutcome> outcomes;  // in the order their effects ended
+  std::vector<std::string> failures;    // unmet expectations, "file:line: what"
+  uint64_t end_time = 0;                // device time (ms since boot) when the run ended
+  size_t panel_samples = 0;             // samples the stock driver reported
+  size_t received_samples = 0;          // samples the window system received
+  size_t unchanged_samples = 0;         // received exactly as the panel reported them, in order
+  size_t rebuilt_samples = 0;           // received in order, rebuilt on whole pixels
+  size_t engine_samples = 0;            // of strokes none of which reached the window system
+  size_t dropped_samples = 0;           // of strokes that reached it in part, or of no stroke
   std::vector<std::string> partial_strokes;  // "the stroke at T ms (file:line): M of its N samples"
   std::string text() const;
   std::string jsonl() const;
@@ -61,8 +69,5 @@ struct RunResult {
 };
 
 RunResult run_scenario(const Scenario& scenario, const RunOptions& options = {});
-
-// The built-in tour of `vexori-sim demo`.
-Scenario tour_scenario();
 
 }  // namespace sim

@@ -323,6 +323,23 @@ size_t stroke_points(const Command& c) {
   return 0;
 }
 
+std::string describe_stroke(const Command& c) {
+  const auto& a = c.args;
+  if (c.verb == "replay") return "replay " + std::filesystem::path(a[0]).filename().string();
+  size_t n = stroke_points(c);
+  std::string out = c.verb;
+  for (size_t p = 0; p < n; ++p) out += (p == 0 ? " " : " to ") + a[2 * p] + "," + a[2 * p + 1];
+  size_t after = 2 * n;
+  if (c.verb != "tap") out += " in " + a[after++] + " ms";
+  // The options that change what a person would see the finger do.
+  for (size_t i = after; i + 1 < a.size(); i += 2) {
+    if (a[i] == "hold") out += " held " + a[i + 1] + " ms";
+    if (a[i] == "rest") out += " after a " + a[i + 1] + " ms rest";
+    if (a[i] == "settle") out += " settled from " + a[i + 1] + " px below";
+  }
+  return out;
+}
+
 std::string resolve_path(const std::string& dir, const std::string& path) {
   std::filesystem::path p(path);
   if (p.is_relative() && !dir.empty()) p = std::filesystem::path(dir) / p;

@@ -78,6 +78,10 @@ std::map<std::string, long long> options(const Command& c, size_t from,
 // How many points a stroke command (tap, drag, flick, stroke) names; 0 for other commands.
 size_t stroke_points(const Command& c);
 
+// What a stroke command draws, in words: "flick 120,200 to 120,140 in 150 ms",
+// "tap 120,150 held 300 ms", "replay arrow01.xml".
+std::string describe_stroke(const Command& c);
+
 // Touch samples of generated strokes, in pixels; times in ms from the stroke's start.
 struct StrokePoint {
   uint32_t t;

@@ -11,17 +11,27 @@
 #include <optional>
 #include <thread>
 
+#include "OutcomeText.h"
 #include "OutputFile.h"
 #include "Runner.h"
+#include "Tour.h"
 
 namespace {
 
 struct Output {
   bool json = false;
   std::string jsonl_file;
+  std::string log;    // "brief" or "full"; "" for the subcommand's own default
+  bool tour = false;  // the tour: its summary table follows, and a step not as expected fails
 };
 
+// A caption as the brief text shows it: set apart from the outcomes of the step before.
+std::string note_text(const dev::LogEntry& e) {
+  return fmt::format("\n[{:>8} ms] note     {}", e.time, e.str("text"));
+}
+
 int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& out) {
+  bool full = out.log == "full";
   std::optional<sim::OutputFile> jsonl, audio;
   if (!out.jsonl_file.empty()) jsonl.emplace(out.jsonl_file);
   if (!options.audio_file.empty()) {
@@ -37,8 +47,14 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
   // The log goes out as the run goes; nothing of it is kept.
   options.keep_log = false;
   options.live = [&](const dev::LogEntry& e) {
-    std::string json = out.json || jsonl ? e.json() : std::string();
-    std::cout << (out.json ? json : e.text()) << '\n';
+    bool shown = full || e.kind == "note";
+    std::string json = (out.json && shown) || jsonl ? e.json() : std::string();
+    if (shown) std::cout << (out.json ? json : full ? e.text() : note_text(e)) << '\n';
+    if (jsonl) jsonl_out << json << '\n';
+  };
+  options.on_outcome = [&](const sim::StrokeOutcome& o) {
+    std::string json = out.json || jsonl ? sim::outcome_json(o).dump() : std::string();
+    std::cout << (out.json ? json : sim::outcome_text(o)) << '\n';
     if (jsonl) jsonl_out << json << '\n';
   };
   sim::RunResult result = sim::run_scenario(scenario, options);
@@ -49,8 +65,14 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
   }
   if (audio) audio->commit();
   if (!out.json) std::cout << '\n' << result.summary();
+  bool expected = true;
+  if (out.tour) {
+    auto rows = sim::tour_rows(result.outcomes);
+    for (const auto& r : rows) expected = expected && r.as_expected;
+    if (!out.json) std::cout << '\n' << sim::tour_table(rows);
+  }
   std::cout.flush();
-  return result.failures.empty() ? sim::kExitOk : sim::kExitExpectation;
+  return result.failures.empty() && expected ? sim::kExitOk : sim::kExitExpectation;
 }
 
 // A program ended by SIGINT, SIGTERM or SIGHUP ends as the signal would have ended it, but only
@@ -113,8 +135,12 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingDirectory);
     once(cmd->add_flag("--json", out.json, "print the event log as JSON Lines"));
     once(cmd->add_option("--jsonl", out.jsonl_file,
-                         "also write the event log as JSON Lines to FILE"))
+                         "also write the whole event log and the outcomes as JSON Lines to FILE"))
         ->type_name("FILE");
+    once(cmd->add_option("--log", out.log,
+                         "brief: an outcome line per stroke, the captions and the summary; "
+                         "full: every log entry too (default: brief for demo, full for run)"))
+        ->check(CLI::IsMember({"brief", "full"}));
     once(cmd->add_option("--windows", options.windows_dir,
                          "folder of the device's \\Windows libraries"))
         ->check(CLI::ExistingDirectory);
@@ -154,7 +180,12 @@ int main(int argc, char** argv) {
   use_device_dir(device_dir, windows_given, options);
 
   try {
-    if (*demo) return play(sim::tour_scenario(), options, out);
+    if (*demo) {
+      if (out.log.empty()) out.log = "brief";
+      out.tour = true;
+      return play(sim::tour_scenario(), options, out);
+    }
+    if (out.log.empty()) out.log = "full";
     return play(sim::load_scenario(file), options, out);
   } catch (const dev::InputError& e) {
     std::cerr << "vexori-sim: " << e.what() << '\n';

@@ -16,6 +16,7 @@
 
 #include "Replay.h"
 #include "Runner.h"
+#include "Tour.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -64,11 +65,11 @@ TEST(SimLog, SameScenarioSameLogAndTheWrapChangesOnlyTheTicks) {
     EXPECT_EQ(first.jsonl(), second.jsonl()) << scenario.file;
     EXPECT_GT(first.panel_samples, 20u);
     EXPECT_TRUE(first.failures.empty());
-    // Only the tour's gestures are withheld from the window system: two pans of 94 samples, eight
-    // flicks of 17, the tap of 10 that stops a momentum and the two turns of 32. Its tap,
+    // Only the tour's gestures are withheld from the window system: two pans of 94 samples, ten
+    // flicks of 17, the tap of 10 that stops a momentum and the two turns of 32. Its taps,
     // press-and-hold and strokes on a band and a scroll bar reach the window system.
     EXPECT_EQ(first.unchanged_samples, first.received_samples);
-    EXPECT_EQ(first.panel_samples - first.received_samples, scenario.file == "own.scn" ? 0u : 398u);
+    EXPECT_EQ(first.panel_samples - first.received_samples, scenario.file == "own.scn" ? 0u : 432u);
 
     // Every JSON line carries the entry's own time, tick, process, thread and kind.
     std::istringstream lines(first.jsonl());
@@ -253,9 +254,10 @@ TEST_F(SimTest, EveryCommandRunsAndExpectationsReportTheirLine) {
   EXPECT_EQ(log["boot"].at(0).num("tick"), 0xFFFFFFF0);
   EXPECT_EQ(log["touch-driver"].at(0).str("name"), "touch.dll") << "install off";
   EXPECT_EQ(log["reg-load"].back().str("file"), "extra.reg");
-  ASSERT_EQ(log["reg-write"].size(), 3u);
-  EXPECT_EQ(log["reg-write"][1].str("data"), "two words");
-  EXPECT_EQ(log["reg-write"][2].num("data"), 3);
+  ASSERT_EQ(log["reg-write"].size(), 4u);
+  EXPECT_EQ(log["reg-write"][0].str("value"), "QUOBUpdater") << "the Verbose zone is on at boot";
+  EXPECT_EQ(log["reg-write"][2].str("data"), "two words");
+  EXPECT_EQ(log["reg-write"][3].num("data"), 3);
   EXPECT_EQ(log["power-state"].at(0).num("error"), 50);
   EXPECT_EQ(log["note"].at(0).str("text"), "all commands here");
   std::string counts;

@@ -372,8 +372,10 @@ Device::Impl& impl();  // the current device; aborts if none
 // A resource of a resource image (a compiled resource file's records): its data and size.
 bool find_in_image(const BYTE* begin, const BYTE* end, LPCWSTR name, LPCWSTR type,
                    const BYTE** data, DWORD* size);
-// The resource of a loaded module whose data hold an address: its data and size.
-bool resource_holding(const void* address, const BYTE** data, DWORD* size);
+// The resource of a loaded module whose data hold an address: its data and size, and when `name`
+// is given, "Module.dll:NAME" ("#n" for an ordinal), the name as the resource script spells it.
+bool resource_holding(const void* address, const BYTE** data, DWORD* size,
+                      std::string* name = nullptr);
 bool have_device();
 std::u16string fold(const std::u16string& s);
 std::u16string fold(const WCHAR* s);

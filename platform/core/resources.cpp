@@ -28,6 +28,7 @@ struct Record {
   const BYTE* data = nullptr;
   DWORD size = 0;
   std::u16string type, name;  // strings folded to one case; ordinals as "#n"
+  std::u16string spelled;     // the name as the image spells it
   WORD ordinal_type = 0, ordinal_name = 0;
 };
 
@@ -45,7 +46,8 @@ Image image_of(Module* mod) {
 }
 
 // Reads a type or name field at p (limit: end of the header); advances p. False if malformed.
-bool read_id(const BYTE*& p, const BYTE* limit, std::u16string& text, WORD& ordinal) {
+bool read_id(const BYTE*& p, const BYTE* limit, std::u16string& text, WORD& ordinal,
+             std::u16string* spelled = nullptr) {
   if (limit - p < 2) return false;
   if (read16(p) == kOrdinalMark) {
     if (limit - p < 4) return false;
@@ -60,6 +62,7 @@ bool read_id(const BYTE*& p, const BYTE* limit, std::u16string& text, WORD& ordi
     if (c == 0) break;
     text.push_back(static_cast<char16_t>(c));
   }
+  if (spelled != nullptr) *spelled = text;
   text = fold(text);
   return true;
 }
@@ -74,7 +77,8 @@ bool read_record(const BYTE* p, const Image& im, Record& r) {
   }
   const BYTE* limit = p + header - kHeaderTail;
   const BYTE* q = p + kFixedHeader;
-  if (!read_id(q, limit, r.type, r.ordinal_type) || !read_id(q, limit, r.name, r.ordinal_name)) {
+  if (!read_id(q, limit, r.type, r.ordinal_type) ||
+      !read_id(q, limit, r.name, r.ordinal_name, &r.spelled)) {
     return false;
   }
   r.header = p;
@@ -140,7 +144,7 @@ bool find_in_image(const BYTE* begin, const BYTE* end, LPCWSTR name, LPCWSTR typ
   return true;
 }
 
-bool resource_holding(const void* address, const BYTE** data, DWORD* size) {
+bool resource_holding(const void* address, const BYTE** data, DWORD* size, std::string* name) {
   auto p = static_cast<const BYTE*>(address);
   for (auto& m : impl().modules) {
     if (m->refs == 0) continue;
@@ -150,6 +154,10 @@ bool resource_holding(const void* address, const BYTE** data, DWORD* size) {
     if (walk(im, r, [&](const Record& x) { return p >= x.data && p < x.data + x.size; })) {
       *data = r.data;
       *size = r.size;
+      if (name != nullptr) {
+        *name = to_utf8(m->name) + ":" +
+                (r.spelled.empty() ? "#" + std::to_string(r.ordinal_name) : to_utf8(r.spelled));
+      }
       return true;
     }
   }

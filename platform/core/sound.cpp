@@ -228,7 +228,8 @@ BOOL WINAPI sndPlaySoundW(LPCWSTR sound, UINT flags) {
   const BYTE* resource = nullptr;
   DWORD size = 0;
   size_t bound;
-  if (dev::resource_holding(p, &resource, &size)) {
+  std::string name;  // of the resource played, when it is one
+  if (dev::resource_holding(p, &resource, &size, &name)) {
     bound = static_cast<size_t>(resource + size - p);
   } else {
     // Memory of the caller's own: the image is as long as its header says.
@@ -242,12 +243,10 @@ BOOL WINAPI sndPlaySoundW(LPCWSTR sound, UINT flags) {
     return FALSE;
   }
   uint32_t ms = dev::duration_ms(w);
-  dev::log_event("sound", {{"length", w.length},
-                           {"ms", ms},
-                           {"channels", w.channels},
-                           {"rate", w.rate},
-                           {"bits", w.bits},
-                           {"played", true}});
+  dev::Fields played = {{"length", w.length}, {"ms", ms},       {"channels", w.channels},
+                        {"rate", w.rate},     {"bits", w.bits}, {"played", true}};
+  if (!name.empty()) played["resource"] = name;
+  dev::log_event("sound", played);
   if (d.recorder) d.recorder->add(d.clock, w);
   if (!(flags & SND_ASYNC)) d.block(nullptr, d.clock + ms);
   return TRUE;

@@ -1,0 +1,15 @@
+// Stroke outcomes as a person reads them in the text output and as JSON Lines objects.
+#pragma once
+
+#include <string>
+
+#include "Outcome.h"
+
+namespace sim {
+
+// One line, stamped with the stroke's start like a log entry: "[    6410 ms] outcome  ...".
+std::string outcome_text(const StrokeOutcome& o);
+// One object, kind "outcome", with every field of the outcome.
+dev::Fields outcome_json(const StrokeOutcome& o);
+
+}  // namespace sim
