@@ -91,8 +91,14 @@ std::vector<TourStep> make_steps() {
        {{"handed over: 108 rotate between 270 and 0 degrees", "screen turned to"},
         {"handed over: 100", ""},
         {"handed over: 110 rotate between 0 and 90 degrees", "screen turned to 0 degrees"}}},
-      // ---- Place for the settings program: a step in which it switches the gesture function
-      // ---- off and on again goes here, before the last step.
+      {"The settings program switches the function off and on again: each takes effect at the next "
+       "flick",
+       "foreground list\nwait 100\nstart Corvane.exe\ntick \"Enable Vexori Function\"\n"
+       "press Done\nwait 300\nflick 120 200 120 140 150\nwait 300\nstart Corvane.exe\n"
+       "tick \"Enable Vexori Function\"\npress Done\nwait 300\nflick 120 200 120 140 150\n"
+       "wait 3000\n",
+       {{"passed through: gesture function off", ""},
+        {"handed over: 100 scroll forward with momentum", ""}}},
       {"Switched off again, the list gets every stroke as it is",
        on("Activate", 0) + "foreground list\nwait 100\nflick 120 200 120 140 150\nwait 300\n",
        {{"passed through: gesture function off", ""}}},
