@@ -31,7 +31,7 @@ void TimelineLog::add(const dev::LogEntry& e) {
       momentum_.points.push_back({e.time, static_cast<double>(momentum)});
   } else if (e.kind == "sound" && e.fields.value("played", false)) {
     // Named by the sound played where the entry names it, else by its length.
-    std::string name = e.str("name");
+    std::string name = e.str("resource");  // "Quenza.dll:VEXORISND"
     auto ms = static_cast<uint64_t>(e.num("ms"));
     sounds_.push_back({e.time, e.time + ms, name.empty() ? fmt::format("{} ms", ms) : name, {}});
   }

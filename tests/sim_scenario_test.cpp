@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -100,15 +101,38 @@ TEST(SimLog, SameScenarioSameLogAndTheWrapChangesOnlyTheTicks) {
   }
 }
 
-// The example scenarios shipped with the project still do what their expectations say.
-TEST(SimExamples, EveryShippedScenarioMeetsItsExpectations) {
+// The example scenarios shipped with the project still do what their expectations say, and each
+// draws its pictures and records its sound: files a person can open, as long as the run. They stay
+// in the build folder's pictures/examples/ to be looked at.
+TEST(SimExamples, EveryShippedScenarioMeetsItsExpectationsWithItsPicturesAndSound) {
+  const std::filesystem::path out = std::filesystem::path(VEXORI_PICTURES_DIR) / "examples";
+  std::filesystem::create_directories(out);
   size_t n = 0;
   for (const auto& entry :
        std::filesystem::directory_iterator(std::string(VEXORI_SOURCE_DIR) + "/scenarios")) {
     if (entry.path().extension() != ".scn") continue;
     ++n;
-    auto result = sim::run_scenario(sim::load_scenario(entry.path().string()));
+    std::string stem = (out / entry.path().stem()).string();
+    sim::RunOptions options;
+    options.keep_log = false;
+    options.pictures = {stem + "-screen.png", stem + "-timeline.png", stem + "-strokes.png"};
+    options.audio_file = stem + ".wav";
+    auto result = sim::run_scenario(sim::load_scenario(entry.path().string()), options);
     EXPECT_TRUE(result.failures.empty()) << entry.path() << ": " << result.failures.front();
+    for (const auto& png :
+         {options.pictures.screenshot, options.pictures.timeline, options.pictures.picture}) {
+      std::ifstream f(png, std::ios::binary);
+      char magic[8] = {};
+      f.read(magic, 8);
+      EXPECT_EQ(std::string(magic + 1, 3), "PNG") << png;
+    }
+    // 16-bit stereo at 44100 Hz: the data size in the header follows the run's device time.
+    std::ifstream wav(options.audio_file, std::ios::binary);
+    char header[44] = {};
+    wav.read(header, 44);
+    uint32_t bytes = 0;
+    std::memcpy(&bytes, header + 40, 4);
+    EXPECT_NEAR(bytes / 4 / 44.1, static_cast<double>(result.end_time), 1.0) << options.audio_file;
   }
   EXPECT_GE(n, 5u);
 }
