@@ -40,6 +40,22 @@ std::vector<std::pair<char, int>> handed_over_codes(const std::string& text) {
   return codes;
 }
 
+namespace {
+
+// The direction letter of a step between samples, with the engine's stock slope bounds (2.414 and
+// 0.414); 0 for no movement.
+char step_code(const draw::StrokePoint& a, const draw::StrokePoint& b) {
+  double dx = b.x - a.x, dy = b.y - a.y;
+  if (dx == 0 && dy == 0) return 0;
+  double ratio = dx == 0 ? 1e9 : std::fabs(dy) / std::fabs(dx);
+  if (ratio > 2.414) return dy > 0 ? 'D' : 'U';
+  if (ratio < 0.414) return dx > 0 ? 'R' : 'L';
+  if (dy > 0) return dx > 0 ? 'Q' : 'E';
+  return dx > 0 ? 'Z' : 'C';
+}
+
+}  // namespace
+
 std::vector<draw::StrokeSegment> place_codes(const std::vector<draw::StrokePoint>& points,
                                              const std::vector<std::pair<char, int>>& codes) {
   std::vector<draw::StrokeSegment> out;
@@ -54,10 +70,31 @@ std::vector<draw::StrokeSegment> place_codes(const std::vector<draw::StrokePoint
   size_t first = 0;
   for (size_t k = 0; k < codes.size(); ++k) {
     done += codes[k].second;
-    double target = total > 0 ? along.back() * done / total : along.back() * (k + 1) / codes.size();
     size_t last = first;
-    while (last + 1 < points.size() && along[last + 1] <= target + 1e-9) ++last;
-    if (k + 1 == codes.size()) last = points.size() - 1;
+    if (k + 1 == codes.size()) {
+      last = points.size() - 1;
+    } else {
+      // A code ends where the samples turn to the next code's direction, after going its own;
+      // where they never do, its share of the path by its length.
+      char next = codes[k + 1].first;
+      bool own = false;
+      size_t turn = first;
+      for (size_t i = first; i + 1 < points.size(); ++i) {
+        char c = step_code(points[i], points[i + 1]);
+        own = own || c == codes[k].first;
+        if (own && c == next) {
+          turn = i;
+          break;
+        }
+      }
+      if (turn > first) {
+        last = turn;
+      } else {
+        double target =
+            total > 0 ? along.back() * done / total : along.back() * (k + 1) / codes.size();
+        while (last + 1 < points.size() && along[last + 1] <= target + 1e-9) ++last;
+      }
+    }
     out.push_back({first, last, codes[k].first, codes[k].second});
     first = last;
   }

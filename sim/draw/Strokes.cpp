@@ -63,8 +63,8 @@ void draw_strokes(cairo_t* cr, const std::vector<StrokeView>& strokes, size_t fi
     const StrokeView& s = strokes[n];
     if (s.points.empty()) continue;
     Colour c = decision_colour(s.decision);
-    // The path the finger took, thin, then each code's segment from its first sample to its
-    // last, broad and see-through, with its letter and length at its middle.
+    // The path the finger took, thin, then each code's segment along its samples, broad and
+    // see-through, with its letter and length at its middle.
     Colour faint = c;
     faint.a = 0.6;
     set_colour(cr, faint);
@@ -82,7 +82,8 @@ void draw_strokes(cairo_t* cr, const std::vector<StrokeView>& strokes, size_t fi
       cairo_set_line_width(cr, 6);
       cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
       cairo_move_to(cr, a.x, a.y);
-      cairo_line_to(cr, b.x, b.y);
+      for (size_t i = seg.first + 1; i <= seg.last; ++i)
+        cairo_line_to(cr, s.points[i].x, s.points[i].y);
       cairo_stroke(cr);
       cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
       std::string text = fmt::format("{}{}", seg.code, seg.length);
