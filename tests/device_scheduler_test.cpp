@@ -161,6 +161,36 @@ TEST_F(DeviceCpu, ThreadHandleIsSignalledAtExitWithItsCode) {
   for (HANDLE h : {returns, exits}) CloseHandle(h);
 }
 
+// What a thread keeps of its own across a wait: its last error and the exception it is handling,
+// though the one that started handling first finishes first.
+TEST_F(DeviceCpu, AWaitKeepsTheThreadsLastErrorAndTheExceptionItHandles) {
+  BootBare();
+  for (DWORD n : {1u, 2u}) {
+    Spawn([n] {
+      SetLastError(n);
+      try {
+        throw n;
+      } catch (DWORD) {
+        Sleep(10 * n);
+        DWORD rethrown = 0;
+        try {
+          throw;
+        } catch (DWORD e) {
+          rethrown = e;
+        }
+        dev::log_event("woke", {{"error", GetLastError()}, {"exception", rethrown}});
+      }
+      return DWORD{0};
+    });
+  }
+  device->run_for(50);
+  ASSERT_EQ(Log("woke").size(), 2u);
+  for (DWORD n : {1u, 2u}) {
+    EXPECT_EQ(Log("woke")[n - 1].num("error"), n);
+    EXPECT_EQ(Log("woke")[n - 1].num("exception"), n);
+  }
+}
+
 TEST_F(DeviceCpu, TickCountWrapsAndTimingGoesOn) {
   BootBare(kNearWrap);
   EXPECT_EQ(GetTickCount(), kNearWrap);

@@ -5,20 +5,18 @@
 #include <windows.h>
 #include <regext.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "device/device.hpp"
+#include "fiber.hpp"
 
 namespace dev {
 
@@ -83,7 +81,6 @@ struct Thread {
   int priority = THREAD_PRIORITY_NORMAL;  // kept and reported; the scheduler is first-come
 
   // Waiting.
-  std::condition_variable cv;
   std::function<bool()> wait_pred;
   uint64_t deadline = kNever;
   bool timed_out = false;
@@ -93,8 +90,8 @@ struct Thread {
   bool made_message_call = true;     // desktop Win32 gives a thread its queue at its first
   std::deque<SentMessage*> sent_in;  // sent to its windows by other threads, not yet handled
   std::shared_ptr<ThreadObj> object;
-  std::thread os;
   std::function<DWORD()> body;
+  Fiber fiber;  // the host's own stack for the host, one of its own for every other thread
 };
 
 struct PendingNotification {
@@ -257,9 +254,8 @@ struct Device::Impl {
   DeviceConfig config;
   EventLog log;
 
-  // Scheduler. `m` guards hand-over of the CPU; device state is touched only by the thread that
-  // holds the CPU (`running`).
-  mutable std::mutex m;
+  // Scheduler. Every device thread is a fiber on the host thread that made the device, so device
+  // state is touched by one thread at a time: the one that holds the CPU (`running`).
   Thread* running = nullptr;
   std::deque<Thread*> ready;
   std::vector<Thread*> blocked;  // in the order they blocked
@@ -324,7 +320,7 @@ struct Device::Impl {
   // Gives up the CPU until pred() holds or the deadline passes; true if pred held.
   bool block(std::function<bool()> pred, uint64_t deadline);
   void host_wait(uint64_t deadline, bool until_idle);
-  void switch_away(Thread* self, std::unique_lock<std::mutex>& lk);
+  void switch_away(Thread* self);
   Thread* pick_next();
   void thread_main(Thread* t);
   void halt_all();

@@ -1,10 +1,10 @@
 // The device CPU: one device thread runs at a time; the clock moves only when every thread waits.
 //
-// Each device thread is a host thread that runs only while it holds the CPU (`running`). A thread
-// gives the CPU up only by blocking; the scheduler then wakes, in the order they blocked, the
-// threads whose wait is satisfied, and when none is, jumps the clock to the next deadline. The
-// host (simulator, test or benchmark) is a device thread too: while it runs, the device stands
-// still, and its run_for() is simply a Sleep.
+// Each device thread is a fiber that runs only while it holds the CPU (`running`): all of them take
+// turns on the host thread that made the device. A thread gives the CPU up only by blocking; the
+// scheduler then wakes, in the order they blocked, the threads whose wait is satisfied, and when
+// none is, jumps the clock to the next deadline. The host (simulator, test or benchmark) is a
+// device thread too: while it runs, the device stands still, and its run_for() is simply a Sleep.
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include <unistd.h>
 
@@ -122,15 +123,11 @@ Thread* Device::Impl::create_thread(Process* p, std::function<DWORD()> body,
   t->object->thread = t;
   threads.push_back(std::move(owned));
   ready.push_back(t);
-  t->os = std::thread([this, t] { thread_main(t); });
+  t->fiber.prepare([](void* thread) { dev::impl().thread_main(static_cast<Thread*>(thread)); }, t);
   return t;
 }
 
 void Device::Impl::thread_main(Thread* t) {
-  {
-    std::unique_lock<std::mutex> lk(m);
-    t->cv.wait(lk, [&] { return running == t; });
-  }
   tls_thread = t;
   t->started = true;
   DWORD code = 0;
@@ -147,10 +144,9 @@ void Device::Impl::thread_main(Thread* t) {
   t->finished = true;
   if (!halting) log_event("thread-exit", {{"id", hex(t->id)}, {"code", code}});
   tls_thread = nullptr;
-  std::unique_lock<std::mutex> lk(m);
   Thread* next = pick_next();
   running = next;
-  next->cv.notify_one();
+  Fiber::finish(t->fiber, next->fiber);
 }
 
 bool Device::Impl::block(std::function<bool()> pred, uint64_t deadline) {
@@ -160,10 +156,7 @@ bool Device::Impl::block(std::function<bool()> pred, uint64_t deadline) {
   self->deadline = deadline;
   self->timed_out = false;
   blocked.push_back(self);
-  {
-    std::unique_lock<std::mutex> lk(m);
-    switch_away(self, lk);
-  }
+  switch_away(self);
   self->wait_pred = nullptr;
   self->deadline = kNever;
   self->wake_when_idle = false;
@@ -181,12 +174,13 @@ void Device::Impl::host_wait(uint64_t deadline, bool until_idle) {
   block(nullptr, deadline);
 }
 
-void Device::Impl::switch_away(Thread* self, std::unique_lock<std::mutex>& lk) {
+void Device::Impl::switch_away(Thread* self) {
   Thread* next = pick_next();
   if (next == self) return;
   running = next;
-  next->cv.notify_one();
-  self->cv.wait(lk, [&] { return running == self; });
+  Fiber::switch_to(self->fiber, next->fiber);
+  // The host thread's thread-local state belongs to whichever fiber runs on it.
+  tls_thread = self;
 }
 
 Thread* Device::Impl::pick_next() {
@@ -245,10 +239,7 @@ Thread* Device::Impl::pick_next() {
     }
     if (next > clock) {
       if (config.realtime) {
-        auto wake = wall_start + std::chrono::milliseconds(next);
-        m.unlock();
-        std::this_thread::sleep_until(wake);
-        m.lock();
+        std::this_thread::sleep_until(wall_start + std::chrono::milliseconds(next));
       }
       clock = next;
     }
@@ -264,9 +255,6 @@ void Device::Impl::halt_all() {
         });
       },
       kNever);
-  for (auto& t : threads) {
-    if (t->os.joinable()) t->os.join();
-  }
 }
 
 // ---- Device ---------------------------------------------------------------------------------
