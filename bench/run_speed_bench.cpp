@@ -19,6 +19,7 @@
 #include <string>
 
 #include "Runner.h"
+#include "Tour.h"
 
 namespace {
 
