@@ -3,12 +3,30 @@
 #pragma once
 
 #include <cairo.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace draw {
+
+// A window's rectangle as the drawing takes it: its sides and size in screen pixels.
+inline double left(const RECT& r) {
+  return r.left;
+}
+inline double top(const RECT& r) {
+  return r.top;
+}
+inline double right_of(const RECT& r) {
+  return r.right;
+}
+inline double width(const RECT& r) {
+  return r.right - r.left;
+}
+inline double height(const RECT& r) {
+  return r.bottom - r.top;
+}
 
 enum class Format { kPng, kSvg };
 

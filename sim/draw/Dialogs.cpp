@@ -62,22 +62,6 @@ const Colour kGreyText = rgb(0x8C8C8C);
 const Colour kBorder = rgb(0x404040);
 const Colour kButtonFace = rgb(0xE6E6E6);
 
-double left(const RECT& r) {
-  return r.left;
-}
-double top(const RECT& r) {
-  return r.top;
-}
-double width(const RECT& r) {
-  return r.right - r.left;
-}
-double height(const RECT& r) {
-  return r.bottom - r.top;
-}
-double right_of(const RECT& r) {
-  return r.right;
-}
-
 void draw_dialog(cairo_t* cr, const dev::WindowView& w, const Metrics&) {
   const RECT& r = w.rect;
   fill_rect(cr, left(r), top(r), width(r), height(r), kWhite);

@@ -25,19 +25,6 @@ const Colour kFrameEdge = rgb(0x707880);
 const Colour kPanelFill = rgb(0xC9CED8);
 const Colour kKeyEdge = rgb(0x8A909C);
 
-double x0(const RECT& r) {
-  return r.left;
-}
-double y0(const RECT& r) {
-  return r.top;
-}
-double w_of(const RECT& r) {
-  return r.right - r.left;
-}
-double h_of(const RECT& r) {
-  return r.bottom - r.top;
-}
-
 void bar_gradient(cairo_t* cr, double x, double y, double w, double h) {
   cairo_pattern_t* p = cairo_pattern_create_linear(0, y, 0, y + h);
   cairo_pattern_add_color_stop_rgb(p, 0, kBarTop.r, kBarTop.g, kBarTop.b);
@@ -95,46 +82,47 @@ void draw_task_bar(cairo_t* cr, const dev::ScreenView& view, const Metrics& m) {
 // The menu bar's band, with its soft keys left and right, or empty when no menu bar shows.
 void draw_menu_bar(cairo_t* cr, const RECT& r, const std::vector<std::string>& keys,
                    const Metrics& m) {
-  if (h_of(r) <= 0 || w_of(r) <= 0) return;
-  bar_gradient(cr, x0(r), y0(r), w_of(r), h_of(r));
+  if (height(r) <= 0 || width(r) <= 0) return;
+  bar_gradient(cr, left(r), top(r), width(r), height(r));
   if (keys.empty()) return;
   set_font(cr, m.font(), true);
-  double slot = w_of(r) / static_cast<double>(keys.size());
+  double slot = width(r) / static_cast<double>(keys.size());
   for (size_t i = 0; i < keys.size(); ++i) {
-    text_centred(cr, x0(r) + slot * (i + 0.5), y0(r) + h_of(r) / 2, keys[i], kBarText);
-    if (i > 0) fill_rect(cr, x0(r) + slot * i, y0(r) + h_of(r) * 0.2, m.k, h_of(r) * 0.6, kKeyEdge);
+    text_centred(cr, left(r) + slot * (i + 0.5), top(r) + height(r) / 2, keys[i], kBarText);
+    if (i > 0)
+      fill_rect(cr, left(r) + slot * i, top(r) + height(r) * 0.2, m.k, height(r) * 0.6, kKeyEdge);
   }
 }
 
 // A vertical scroll bar at the window's right edge with its thumb where the position puts it.
 void draw_vertical_bar(cairo_t* cr, const RECT& r, const SCROLLINFO& bar, const Metrics& m) {
-  double bw = m.scroll_bar(), x = r.right - bw, track = h_of(r);
-  fill_rect(cr, x, y0(r), bw, track, kTrack);
+  double bw = m.scroll_bar(), x = r.right - bw, track = height(r);
+  fill_rect(cr, x, top(r), bw, track, kTrack);
   double range = std::max(1.0, static_cast<double>(bar.nMax) - bar.nMin + 1);
   double page = bar.nPage > 0 ? std::min<double>(bar.nPage, range) : range / 10;
   double length = std::max(bw, track * page / range);
   double span = std::max(1.0, range - page);
   double at = std::clamp((bar.nPos - bar.nMin) / span, 0.0, 1.0) * (track - length);
-  fill_rect(cr, x + m.k, y0(r) + at, bw - 2 * m.k, length, kThumb);
-  frame_rect(cr, x + m.k, y0(r) + at, bw - 2 * m.k, length, kThumbEdge, m.k);
+  fill_rect(cr, x + m.k, top(r) + at, bw - 2 * m.k, length, kThumb);
+  frame_rect(cr, x + m.k, top(r) + at, bw - 2 * m.k, length, kThumbEdge, m.k);
 }
 
 // A list shows "Line N" for the lines its scroll position and page put on screen.
 void draw_list(cairo_t* cr, const dev::WindowView& w, const Metrics& m) {
   const RECT& r = w.rect;
-  fill_rect(cr, x0(r), y0(r), w_of(r), h_of(r), kWhite);
+  fill_rect(cr, left(r), top(r), width(r), height(r), kWhite);
   bool bar = (w.style & WS_VSCROLL) != 0;
-  double text_w = w_of(r) - (bar ? m.scroll_bar() : 0);
+  double text_w = width(r) - (bar ? m.scroll_bar() : 0);
   int lines = w.vbar.nPage > 0 ? static_cast<int>(w.vbar.nPage) : 10;
-  double lh = h_of(r) / lines;
+  double lh = height(r) / lines;
   set_font(cr, std::min(m.font(), lh * 0.8));
   for (int i = 0; i < lines; ++i) {
     long long n = static_cast<long long>(w.vbar.nPos) + i;
     if (n > w.vbar.nMax) break;
-    double y = y0(r) + i * lh;
-    text_centred(cr, x0(r) + 6 * m.k + text_width(cr, fmt::format("Line {}", n)) / 2, y + lh / 2,
+    double y = top(r) + i * lh;
+    text_centred(cr, left(r) + 6 * m.k + text_width(cr, fmt::format("Line {}", n)) / 2, y + lh / 2,
                  fmt::format("Line {}", n), kText);
-    fill_rect(cr, x0(r), y + lh - m.k, text_w, m.k, kLineRule);
+    fill_rect(cr, left(r), y + lh - m.k, text_w, m.k, kLineRule);
   }
   if (bar) draw_vertical_bar(cr, r, w.vbar, m);
 }
@@ -143,52 +131,52 @@ void draw_list(cairo_t* cr, const dev::WindowView& w, const Metrics& m) {
 // height and lines of text between, so that a picture tells how far the page has moved.
 void draw_view(cairo_t* cr, const dev::WindowView& w, const Metrics& m) {
   const RECT& r = w.rect;
-  fill_rect(cr, x0(r), y0(r), w_of(r), h_of(r), kWhite);
+  fill_rect(cr, left(r), top(r), width(r), height(r), kWhite);
   bool vbar =
       (w.style & WS_VSCROLL) && w.vbar.nMax - w.vbar.nMin + 1 > static_cast<int>(w.vbar.nPage);
-  double text_w = w_of(r) - (vbar ? m.scroll_bar() : 0);
+  double text_w = width(r) - (vbar ? m.scroll_bar() : 0);
   double top_y = static_cast<double>(w.vbar.nPos) - w.vbar.nMin;
   double page_h = static_cast<double>(w.vbar.nMax) - w.vbar.nMin + 1;
   double left_x = static_cast<double>(w.hbar.nPos) - w.hbar.nMin;
   cairo_save(cr);
-  cairo_rectangle(cr, x0(r), y0(r), text_w, h_of(r));
+  cairo_rectangle(cr, left(r), top(r), text_w, height(r));
   cairo_clip(cr);
   set_font(cr, m.font() * 0.9);
   double step = 100;
   double first = std::floor(top_y / 20) * 20;
-  for (double py = first; py < top_y + h_of(r) && py < page_h; py += 20) {
-    double y = y0(r) + py - top_y;
+  for (double py = first; py < top_y + height(r) && py < page_h; py += 20) {
+    double y = top(r) + py - top_y;
     if (std::fmod(py, step) == 0) {
-      fill_rect(cr, x0(r), y, text_w, m.k, rgb(0x6A8FD0));
-      text_at(cr, x0(r) + 4 * m.k - left_x, y + 2 * m.k, fmt::format("{} px", py), rgb(0x2A4F90));
+      fill_rect(cr, left(r), y, text_w, m.k, rgb(0x6A8FD0));
+      text_at(cr, left(r) + 4 * m.k - left_x, y + 2 * m.k, fmt::format("{} px", py), rgb(0x2A4F90));
     } else {
       double len = (0.45 + 0.4 * std::fmod(py * 7, 100) / 100) * text_w;
-      fill_rect(cr, x0(r) + 8 * m.k - left_x, y + 6 * m.k, len, 5 * m.k, rgb(0xC8CCD4));
+      fill_rect(cr, left(r) + 8 * m.k - left_x, y + 6 * m.k, len, 5 * m.k, rgb(0xC8CCD4));
     }
   }
   cairo_restore(cr);
-  frame_rect(cr, x0(r), y0(r), w_of(r), h_of(r), rgb(0xA0A8B8), m.k);
+  frame_rect(cr, left(r), top(r), width(r), height(r), rgb(0xA0A8B8), m.k);
   if (vbar) draw_vertical_bar(cr, r, w.vbar, m);
 }
 
 void draw_input_panel(cairo_t* cr, const dev::WindowView& w, const Metrics& m) {
   const RECT& r = w.rect;
-  fill_rect(cr, x0(r), y0(r), w_of(r), h_of(r), kPanelFill);
+  fill_rect(cr, left(r), top(r), width(r), height(r), kPanelFill);
   static const char* kRows[] = {"1234567890", "qwertyuiop", "asdfghjkl", "zxcvbnm", " "};
   const int rows = 5;
-  double kh = h_of(r) / rows, kw = w_of(r) / 10;
+  double kh = height(r) / rows, kw = width(r) / 10;
   set_font(cr, std::min(m.font(), kh * 0.6));
   for (int row = 0; row < rows; ++row) {
     std::string keys = kRows[row];
     double n = static_cast<double>(keys.size());
     bool space = row == rows - 1;
-    double width = space ? kw * 6 : kw;
+    double key = space ? kw * 6 : kw;
     for (size_t i = 0; i < keys.size(); ++i) {
-      double x = (space ? x0(r) + 2 * kw : x0(r) + (w_of(r) - n * kw) / 2 + i * kw) + m.k;
-      double y = y0(r) + row * kh + m.k;
-      fill_rect(cr, x, y, width - 2 * m.k, kh - 2 * m.k, kWhite);
-      frame_rect(cr, x, y, width - 2 * m.k, kh - 2 * m.k, kKeyEdge, m.k);
-      text_centred(cr, x + width / 2 - m.k, y + kh / 2 - m.k, std::string(1, keys[i]), kText);
+      double x = (space ? left(r) + 2 * kw : left(r) + (width(r) - n * kw) / 2 + i * kw) + m.k;
+      double y = top(r) + row * kh + m.k;
+      fill_rect(cr, x, y, key - 2 * m.k, kh - 2 * m.k, kWhite);
+      frame_rect(cr, x, y, key - 2 * m.k, kh - 2 * m.k, kKeyEdge, m.k);
+      text_centred(cr, x + key / 2 - m.k, y + kh / 2 - m.k, std::string(1, keys[i]), kText);
     }
   }
 }
@@ -196,21 +184,21 @@ void draw_input_panel(cairo_t* cr, const dev::WindowView& w, const Metrics& m) {
 // Any other window: a frame labelled with its class and title.
 void draw_labelled_frame(cairo_t* cr, const dev::WindowView& w, const Metrics& m) {
   const RECT& r = w.rect;
-  fill_rect(cr, x0(r), y0(r), w_of(r), h_of(r), kFrameFill);
-  frame_rect(cr, x0(r), y0(r), w_of(r), h_of(r), kFrameEdge, m.k);
+  fill_rect(cr, left(r), top(r), width(r), height(r), kFrameFill);
+  frame_rect(cr, left(r), top(r), width(r), height(r), kFrameEdge, m.k);
   set_font(cr, m.font(), true);
-  text_centred(cr, x0(r) + w_of(r) / 2, y0(r) + h_of(r) / 2, w.cls, kFrameEdge);
+  text_centred(cr, left(r) + width(r) / 2, top(r) + height(r) / 2, w.cls, kFrameEdge);
   if (!w.title.empty()) {
     set_font(cr, m.font());
-    text_centred(cr, x0(r) + w_of(r) / 2, y0(r) + h_of(r) / 2 + m.font() * 1.4, w.title,
+    text_centred(cr, left(r) + width(r) / 2, top(r) + height(r) / 2 + m.font() * 1.4, w.title,
                  kFrameEdge);
   }
 }
 
 void draw_window(cairo_t* cr, const dev::WindowView& w, const Metrics& m) {
-  if (w_of(w.rect) <= 0 || h_of(w.rect) <= 0) return;
+  if (width(w.rect) <= 0 || height(w.rect) <= 0) return;
   cairo_save(cr);
-  cairo_rectangle(cr, x0(w.rect), y0(w.rect), w_of(w.rect), h_of(w.rect));
+  cairo_rectangle(cr, left(w.rect), top(w.rect), width(w.rect), height(w.rect));
   cairo_clip(cr);
   if (w.cls == "menu_worker") {
     draw_menu_bar(cr, w.rect, w.soft_keys, m);
