@@ -15,6 +15,7 @@
 #include "OutputFile.h"
 #include "Runner.h"
 #include "Tour.h"
+#include "replay/ReplayCommand.h"
 
 namespace {
 
@@ -167,6 +168,59 @@ int main(int argc, char** argv) {
   CLI::App* run = app.add_subcommand("run", "play a scenario file");
   run->add_option("file", file, "the scenario")->required()->type_name("SCENARIO");
   common(run);
+  sim::ReplayArgs replay_args;
+  auto stroke_set = [&](CLI::App* cmd) {
+    cmd->add_option("strokes", replay_args.paths,
+                    "stroke files (.xml stroke logs, .csv traces t_ms,x,y,down) and folders")
+        ->required()
+        ->type_name("FILE-OR-FOLDER ...");
+    once(cmd->add_option("--device-dir", device_dir,
+                         "folder of the device: its Windows folder and registry/*.reg"))
+        ->check(CLI::ExistingDirectory);
+    once(cmd->add_option("--windows", options.windows_dir,
+                         "folder of the device's \\Windows libraries"))
+        ->check(CLI::ExistingDirectory);
+    once(cmd->add_option("--window", replay_args.window,
+                         "the window the strokes are drawn on: list, aware, browser or plain "
+                         "(default list)"))
+        ->check(CLI::IsMember({"list", "aware", "browser", "plain"}));
+    cmd->add_option("--set", replay_args.settings,
+                    "a setting by its registry name, written before boot (repeatable)")
+        ->type_name("NAME=VALUE");
+    cmd->add_option("--only", replay_args.only, "only the strokes of these gesture classes")
+        ->delimiter(',')
+        ->type_name("CLASS,...");
+    once(cmd->add_option("--rate", replay_args.rate,
+                         "the panel's sampling rate in Hz (default 100)"));
+    once(cmd->add_flag("--native", replay_args.native,
+                       "sample at the recorded time stamps instead of a fixed rate"));
+    once(cmd->add_option("--jobs", replay_args.jobs, "worker processes (default: one per core)"));
+  };
+  CLI::App* replay = app.add_subcommand(
+      "replay",
+      "replay recorded strokes, each on a freshly booted device, and count what they did");
+  stroke_set(replay);
+  once(replay->add_flag("--table-only", replay_args.table_only, "no line per stroke"));
+  once(replay->add_option("--csv", replay_args.csv, "write a row per stroke to FILE"))
+      ->type_name("FILE");
+  once(replay->add_option("--jsonl", replay_args.jsonl, "write a JSON object per stroke to FILE"))
+      ->type_name("FILE");
+  once(replay->add_option("--picture", replay_args.picture,
+                          "draw a contact sheet of the strokes with their codes into FILE (.png "
+                          "or .svg)"))
+      ->type_name("FILE");
+  CLI::App* tune = app.add_subcommand(
+      "tune", "replay recorded strokes under a range of values of one or two settings");
+  stroke_set(tune);
+  tune->add_option("--vary", replay_args.vary,
+                   "a setting and its values: NAME=FROM..TO[:STEP] or NAME=A,B,C (once or twice)")
+      ->required()
+      ->type_name("NAME=RANGE");
+  once(tune->add_option("--plot", replay_args.plot,
+                        "draw the outcome shares against the values into FILE (.png or .svg)"))
+      ->type_name("FILE");
+  once(tune->add_option("--csv", replay_args.csv, "write a row per value and class to FILE"))
+      ->type_name("FILE");
   // The program's own --help shows every subcommand's options; each subcommand keeps its own.
   app.set_help_flag();
   app.set_help_all_flag("-h,--help", "print this help, with every subcommand's options");
@@ -176,10 +230,12 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? sim::kExitOk : sim::kExitUsage;
   }
 
-  bool windows_given = (*demo ? demo : run)->count("--windows") > 0;
-  use_device_dir(device_dir, windows_given, options);
+  CLI::App* chosen = *demo ? demo : *run ? run : *replay ? replay : tune;
+  use_device_dir(device_dir, chosen->count("--windows") > 0, options);
 
   try {
+    if (*replay) return sim::replay_command(replay_args, options);
+    if (*tune) return sim::tune_command(replay_args, options);
     if (*demo) {
       if (out.log.empty()) out.log = "brief";
       out.tour = true;

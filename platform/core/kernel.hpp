@@ -349,6 +349,8 @@ struct Device::Impl {
 
   // -- loader --
   void unload_all();
+  // Once nothing of the device runs: every library is unmapped, newest first.
+  void unmap_all();
   void detach(Module* mod, bool process_exit);
 };
 

@@ -96,12 +96,21 @@ void Device::Impl::unload_all() {
     for (size_t i = p->modules.size(); i-- > 0;) {
       if (i < p->modules.size() && !p->modules[i]->detached) detach(p->modules[i], true);
     }
-    // The process's libraries stay mapped for the life of the host program, so that what they
-    // kept for their process's lifetime stays reachable; a later load maps a fresh copy.
+    // The process's libraries stay mapped while the device lives, so that what they kept for
+    // their process's lifetime stays reachable; a later load maps a fresh copy.
     for (Module* m : p->modules) m->refs = 0;
     p->modules.clear();
   }
   host->process = host_process;
+}
+
+void Device::Impl::unmap_all() {
+  // A host program boots device after device (a replay boots one per stroke): a library left
+  // mapped would keep its file's pages and its place in the dynamic linker's list for good.
+  for (size_t i = modules.size(); i-- > 0;) {
+    if (modules[i]->dl != nullptr) dlclose(modules[i]->dl);
+    modules[i]->dl = nullptr;
+  }
 }
 
 namespace hw {

@@ -339,6 +339,7 @@ Device::~Device() {
   d.host->process = d.host_process;
   d.halt_all();
   d.unload_all();
+  d.unmap_all();
   remove_module_dir(d.module_dir);
   tls_thread = nullptr;
   g_impl = nullptr;

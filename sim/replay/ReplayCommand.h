@@ -1,0 +1,29 @@
+// The `replay` and `tune` subcommands of vexori-sim: what they read, run, print and write.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Runner.h"
+
+namespace sim {
+
+struct ReplayArgs {
+  std::vector<std::string> paths;     // stroke files and folders
+  std::string window = "list";        // the window kind the strokes are drawn on
+  std::vector<std::string> settings;  // "NAME=VALUE", written before boot
+  std::vector<std::string> vary;      // tune: "NAME=A..B[:STEP]" or "NAME=A,B,C", one or two
+  std::vector<std::string> only;      // gesture classes to keep; all when empty
+  uint32_t rate = 100;
+  bool native = false;
+  unsigned jobs = 0;
+  bool table_only = false;  // replay: no line per stroke
+  std::string csv, jsonl, picture, plot;
+};
+
+// Each returns the program's exit code; bad input throws dev::InputError.
+int replay_command(const ReplayArgs& args, const RunOptions& base);
+int tune_command(const ReplayArgs& args, const RunOptions& base);
+
+}  // namespace sim

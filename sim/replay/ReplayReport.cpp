@@ -1,0 +1,87 @@
+#include "ReplayReport.h"
+
+#include <fmt/format.h>
+
+#include <filesystem>
+
+namespace sim {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string out;
+  for (const auto& p : parts) out += (out.empty() ? "" : " ") + p;
+  return out;
+}
+
+// A field quoted as spreadsheets read it, when it needs to be.
+std::string csv_field(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char ch : s) out += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string common_folder(const std::vector<StrokeResult>& results) {
+  if (results.empty()) return "";
+  fs::path common = fs::path(results.front().file).parent_path();
+  for (const auto& r : results) {
+    fs::path dir = fs::path(r.file).parent_path();
+    fs::path shared;
+    auto a = common.begin(), b = dir.begin();
+    for (; a != common.end() && b != dir.end() && *a == *b; ++a, ++b) shared /= *a;
+    common = shared;
+  }
+  return common.string();
+}
+
+std::string result_line(const StrokeResult& r, const std::string& folder) {
+  std::string name = folder.empty() ? r.file : fs::path(r.file).lexically_relative(folder).string();
+  // A file of several strokes names each by its number.
+  if (fs::path(r.file).stem().string() != r.name) name += " " + r.name;
+  if (!r.error.empty()) return fmt::format("{}  NOT REPLAYED: {}", name, r.error);
+  const StrokeOutcome& o = r.outcome;
+  std::string line = fmt::format("{}  {}", name, o.did());
+  if (!o.codes.empty()) {
+    line += "; codes " + joined(o.codes);
+    if (!o.filtered.empty()) line += fmt::format(" filtered \"{}\"", o.filtered);
+  }
+  for (const auto& s : o.scrolls)
+    if (s.before != s.after)
+      line += fmt::format("; {} {} {:+}", s.window, s.bar, s.after - s.before);
+  for (const auto& e : o.effects) line += "; " + e;
+  return line;
+}
+
+std::string results_csv(const std::vector<StrokeResult>& results) {
+  std::string out =
+      "file,gesture,name,decision,reason,codes,filtered,behaviour,meaning,down_x,down_y,samples,"
+      "received,engine,dropped,error\n";
+  for (const auto& r : results) {
+    const StrokeOutcome& o = r.outcome;
+    std::vector<std::string> f = {r.file,
+                                  r.gesture,
+                                  r.name,
+                                  o.decision,
+                                  o.reason,
+                                  joined(o.codes),
+                                  o.filtered,
+                                  o.behaviour != 0 ? std::to_string(o.behaviour) : "",
+                                  o.meaning,
+                                  std::to_string(o.x),
+                                  std::to_string(o.y),
+                                  std::to_string(r.panel),
+                                  std::to_string(r.unchanged + r.rebuilt),
+                                  std::to_string(r.engine),
+                                  std::to_string(r.dropped),
+                                  r.error};
+    for (size_t i = 0; i < f.size(); ++i) out += (i == 0 ? "" : ",") + csv_field(f[i]);
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace sim

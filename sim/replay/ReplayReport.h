@@ -1,0 +1,23 @@
+// A replay's results as a person reads them (a line per stroke) and as a spreadsheet takes them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "replay/StrokeReplay.h"
+
+namespace sim {
+
+// The folder every result's file lies in ("" when they share none), so lines can name files
+// from there: "s02/fast/caret01.xml".
+std::string common_folder(const std::vector<StrokeResult>& results);
+
+// "s02/fast/caret01.xml  handed over: 106 zoom level up; codes Z106 Q40 D46 Q72 filtered "ZQ"",
+// or what kept the stroke from being replayed.
+std::string result_line(const StrokeResult& r, const std::string& folder);
+
+// A header and a row per stroke: file, gesture, name, decision, reason, codes, filtered,
+// behaviour, meaning, the pen-down, the samples and their fates, error.
+std::string results_csv(const std::vector<StrokeResult>& results);
+
+}  // namespace sim

@@ -1,0 +1,236 @@
+#include "StrokeReplay.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+#include "OutcomeText.h"
+#include "replay/Workers.h"
+
+namespace sim {
+namespace {
+
+const char kGestureKey[] = "HKLM\\Software\\Quob\\Gesture";
+
+std::string upper(std::string s) {
+  for (auto& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return s;
+}
+
+// The window of each kind as the scenarios place them, below the 26-pixel task bar; the list is
+// long enough that no flick reaches its end, the browser has pages behind and ahead.
+std::string window_lines(ReplayWindow window) {
+  switch (window) {
+    case ReplayWindow::kList:
+      return "window list list 0 26 240 268 lines 400 page 12\nforeground list\n";
+    case ReplayWindow::kAware:
+      return "window viewer aware 0 26 240 268\nforeground viewer\n";
+    case ReplayWindow::kBrowser:
+      return "window web browser 0 0 240 320 pages 5 at 3\n"
+             "window page view 0 26 240 268 parent web lines 2000\nforeground web\n";
+    case ReplayWindow::kPlain:
+      return "window label plain 0 26 240 268\nforeground label\n";
+  }
+  return "";
+}
+
+template <typename T>
+T get(const dev::Fields& j, const char* key, T fallback = T()) {
+  auto it = j.find(key);
+  return it == j.end() || it->is_null() ? fallback : it->get<T>();
+}
+
+StrokeOutcome outcome_from_json(const dev::Fields& j) {
+  StrokeOutcome o;
+  o.start = get<uint64_t>(j, "t");
+  o.end = get<uint64_t>(j, "end");
+  o.line = get<int>(j, "line");
+  o.drawn = get<std::string>(j, "drawn");
+  o.x = get<int>(j, "x");
+  o.y = get<int>(j, "y");
+  o.decision = get<std::string>(j, "decision");
+  o.reason = get<std::string>(j, "reason");
+  o.stopped_momentum = get<bool>(j, "stopped_momentum");
+  o.codes = get<std::vector<std::string>>(j, "codes");
+  o.filtered = get<std::string>(j, "filtered");
+  o.behaviour = get<int>(j, "behaviour");
+  o.meaning = get<std::string>(j, "meaning");
+  o.cut_short = get<bool>(j, "cut_short");
+  if (j.contains("scrolls")) {
+    for (const auto& s : j["scrolls"])
+      o.scrolls.push_back({get<std::string>(s, "window"), get<std::string>(s, "bar"),
+                           get<int64_t>(s, "before"), get<int64_t>(s, "after")});
+  }
+  o.effects = get<std::vector<std::string>>(j, "effects");
+  o.notifications = get<size_t>(j, "notifications");
+  o.ticks = get<size_t>(j, "ticks");
+  o.sounds = get<std::map<std::string, size_t>>(j, "sounds");
+  o.samples = get<size_t>(j, "samples");
+  o.received = get<size_t>(j, "received");
+  return o;
+}
+
+}  // namespace
+
+ReplayWindow replay_window(const std::string& name) {
+  if (name == "list") return ReplayWindow::kList;
+  if (name == "aware") return ReplayWindow::kAware;
+  if (name == "browser") return ReplayWindow::kBrowser;
+  if (name == "plain") return ReplayWindow::kPlain;
+  throw dev::InputError("--window", 0,
+                        "\"" + name + "\" is not a window kind: list, aware, browser or plain");
+}
+
+const char* replay_window_name(ReplayWindow window) {
+  switch (window) {
+    case ReplayWindow::kList:
+      return "list";
+    case ReplayWindow::kAware:
+      return "aware";
+    case ReplayWindow::kBrowser:
+      return "browser";
+    case ReplayWindow::kPlain:
+      return "plain";
+  }
+  return "?";
+}
+
+const std::vector<std::string>& setting_names() {
+  static const std::vector<std::string> names = {
+      "Activate",        "LongPressTime", "LongTappingMax", "ShortPressTime",
+      "ShortTappingMax", "GRIDSIZE",      "PGRIDSIZE",      "NOISESIZE",
+      "Sound",           "Bound1",        "Bound2",         "FilterValue",
+      "FilterDistance",  "Amp",           "PanTime",        "LenThres",
+      "IgnoreCount",     "LastUpCount",   "Rotation",       "ScrollLimit"};
+  return names;
+}
+
+std::string setting_name(const std::string& name) {
+  // The registry ignores case in value names, and so does this.
+  for (const auto& known : setting_names())
+    if (upper(known) == upper(name)) return known;
+  return "";
+}
+
+Setting parse_setting(const std::string& text) {
+  size_t eq = text.find('=');
+  std::string name = setting_name(text.substr(0, eq));
+  if (eq == std::string::npos || name.empty()) {
+    std::string known;
+    for (const auto& n : setting_names()) known += (known.empty() ? "" : ", ") + n;
+    throw dev::InputError(text, 0,
+                          eq == std::string::npos ? "a setting is NAME=VALUE, one of: " + known
+                                                  : "no such setting; the settings are " + known);
+  }
+  std::string value = text.substr(eq + 1);
+  uint64_t v = 0;
+  auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
+  if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
+      v > 0xFFFFFFFFull) {
+    throw dev::InputError(text, 0,
+                          "the value \"" + value + "\" is not a whole number from 0 to 4294967295");
+  }
+  return {name, static_cast<uint32_t>(v)};
+}
+
+Scenario replay_scenario(const NamedStroke& stroke, const ReplaySetup& setup) {
+  std::string text = fmt::format("preset {} Activate dword 1\n", kGestureKey);
+  for (const auto& s : setup.settings)
+    text += fmt::format("preset {} {} dword {}\n", kGestureKey, s.name, s.value);
+  // The proxy and the engines load their settings as the device comes up; a stroke at the
+  // first moment would find them still booting.
+  text += window_lines(setup.window) + "wait 100\n";
+  Scenario scenario = parse_scenario(text, stroke.file, ".");
+  Command c;
+  c.line = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
+  c.verb = "replay";
+  c.args = {stroke.stroke.name};
+  if (setup.native) {
+    c.args.insert(c.args.end(), {"native", "1"});
+  } else {
+    c.args.insert(c.args.end(), {"rate", std::to_string(setup.rate_hz)});
+  }
+  c.stroke = std::make_shared<const RecordedStroke>(stroke.stroke);
+  scenario.commands.push_back(std::move(c));
+  return scenario;
+}
+
+StrokeResult replay_stroke(const NamedStroke& stroke, const ReplaySetup& setup,
+                           const RunOptions& base) {
+  StrokeResult r;
+  r.file = stroke.file;
+  r.gesture = stroke.gesture;
+  r.name = stroke.stroke.name;
+  RunOptions options = base;
+  options.keep_log = false;
+  options.live = nullptr;
+  options.on_outcome = nullptr;
+  options.audio_file.clear();
+  options.pictures = {};
+  try {
+    RunResult run = run_scenario(replay_scenario(stroke, setup), options);
+    if (run.outcomes.size() != 1) {
+      r.error = fmt::format("the run gave {} outcomes for one stroke", run.outcomes.size());
+    } else {
+      r.outcome = run.outcomes.front();
+    }
+    r.panel = run.panel_samples;
+    r.unchanged = run.unchanged_samples;
+    r.rebuilt = run.rebuilt_samples;
+    r.engine = run.engine_samples;
+    r.dropped = run.dropped_samples;
+    r.partial = !run.partial_strokes.empty();
+  } catch (const std::exception& e) {
+    r.error = e.what();
+  }
+  return r;
+}
+
+std::vector<StrokeResult> replay_strokes(
+    const std::vector<NamedStroke>& strokes, const ReplaySetup& setup, const RunOptions& base,
+    const std::function<void(size_t, const StrokeResult&)>& each) {
+  std::vector<StrokeResult> results(strokes.size());
+  run_in_workers(
+      strokes.size(), setup.jobs,
+      [&](size_t i) { return result_json(replay_stroke(strokes[i], setup, base)).dump(); },
+      [&](size_t i, const std::string& text, const WorkerReport& report) {
+        StrokeResult& r = results[i];
+        if (report.lost) {
+          r.file = strokes[i].file;
+          r.gesture = strokes[i].gesture;
+          r.name = strokes[i].stroke.name;
+          r.error = report.why;
+        } else {
+          r = result_from_json(dev::Fields::parse(text));
+        }
+        if (each) each(i, r);
+      });
+  return results;
+}
+
+dev::Fields result_json(const StrokeResult& r) {
+  return {{"kind", "replay"},     {"file", r.file},     {"gesture", r.gesture},
+          {"name", r.name},       {"panel", r.panel},   {"unchanged", r.unchanged},
+          {"rebuilt", r.rebuilt}, {"engine", r.engine}, {"dropped", r.dropped},
+          {"partial", r.partial}, {"error", r.error},   {"outcome", outcome_json(r.outcome)}};
+}
+
+StrokeResult result_from_json(const dev::Fields& j) {
+  StrokeResult r;
+  r.file = get<std::string>(j, "file");
+  r.gesture = get<std::string>(j, "gesture");
+  r.name = get<std::string>(j, "name");
+  r.panel = get<size_t>(j, "panel");
+  r.unchanged = get<size_t>(j, "unchanged");
+  r.rebuilt = get<size_t>(j, "rebuilt");
+  r.engine = get<size_t>(j, "engine");
+  r.dropped = get<size_t>(j, "dropped");
+  r.partial = get<bool>(j, "partial");
+  r.error = get<std::string>(j, "error");
+  if (j.contains("outcome")) r.outcome = outcome_from_json(j["outcome"]);
+  return r;
+}
+
+}  // namespace sim
