@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace sim {
 namespace {
@@ -21,28 +22,41 @@ void count(ClassCounts& c, const StrokeResult& r) {
     ++c.handed;
     ++c.behaviours[o.behaviour];
     if (o.behaviour != 0) c.meanings[o.behaviour] = o.meaning;
+    ++c.filtered["\"" + o.filtered + "\""];
   } else {
     ++c.other;
   }
+}
+
+template <typename Key>
+std::string cell(const std::map<Key, size_t>& counts, size_t most,
+                 const std::function<std::string(const Key&)>& name) {
+  std::vector<std::pair<Key, size_t>> sorted(counts.begin(), counts.end());
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+  std::string out;
+  size_t shown = most == 0 ? sorted.size() : std::min(most, sorted.size());
+  for (size_t i = 0; i < shown; ++i)
+    out += fmt::format("{}{} x{}", i == 0 ? "" : ", ", name(sorted[i].first), sorted[i].second);
+  if (shown < sorted.size()) out += fmt::format(", {} more", sorted.size() - shown);
+  return out;
+}
+
+}  // namespace
+
+std::string counts_cell(const std::map<int, size_t>& counts, size_t most) {
+  return cell<int>(counts, most,
+                   [](const int& b) { return b == 0 ? std::string("none") : std::to_string(b); });
+}
+
+std::string counts_cell(const std::map<std::string, size_t>& counts, size_t most) {
+  return cell<std::string>(counts, most, [](const std::string& s) { return s; });
 }
 
 std::string share(size_t n, size_t of) {
   if (n == 0) return "0";
   return fmt::format("{} ({:.0f}%)", n, 100.0 * static_cast<double>(n) / static_cast<double>(of));
 }
-
-std::string behaviour_cell(const std::map<int, size_t>& behaviours) {
-  // The most frequent first; ties by number.
-  std::vector<std::pair<int, size_t>> sorted(behaviours.begin(), behaviours.end());
-  std::stable_sort(sorted.begin(), sorted.end(),
-                   [](const auto& a, const auto& b) { return a.second > b.second; });
-  std::string out;
-  for (const auto& [b, n] : sorted)
-    out += fmt::format("{}{} x{}", out.empty() ? "" : ", ", b == 0 ? "none" : std::to_string(b), n);
-  return out;
-}
-
-}  // namespace
 
 std::string reason_kind(const std::string& reason) {
   size_t at = reason.find(" at ");
@@ -77,13 +91,14 @@ std::string class_table(const std::vector<ClassCounts>& rows) {
   std::map<int, std::string> meanings;
   for (const auto& r : rows) {
     if (r.gesture == "all") {
-      out += std::string(name_width + 47, '-') + "\n";
       reasons = r.reasons;
       meanings = r.meanings;
+      if (rows.size() == 2) continue;  // one class: its row says it all
+      out += std::string(name_width + 47, '-') + "\n";
     }
     out += fmt::format("{:<{}}  {:>7}  {:>10}  {:>10}  {:>10}  {}", r.gesture, name_width,
                        r.strokes, share(r.passed, r.strokes), share(r.panned, r.strokes),
-                       share(r.handed, r.strokes), behaviour_cell(r.behaviours));
+                       share(r.handed, r.strokes), counts_cell(r.behaviours));
     if (r.other > 0) out += fmt::format("; {} with no outcome", r.other);
     out += "\n";
   }
@@ -104,6 +119,14 @@ std::string class_table(const std::vector<ClassCounts>& rows) {
       first = false;
     }
     out += "\n";
+  }
+  bool any_filtered = false;
+  for (const auto& r : rows) any_filtered = any_filtered || !r.filtered.empty();
+  if (any_filtered && rows.size() > 1) {
+    out += "\nstrings after the filter, the commonest first:\n";
+    for (const auto& r : rows)
+      if (r.gesture != "all" && !r.filtered.empty())
+        out += fmt::format("{:<{}}  {}\n", r.gesture, name_width, counts_cell(r.filtered, 5));
   }
   return out;
 }

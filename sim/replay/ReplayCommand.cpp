@@ -11,6 +11,7 @@
 #include "OutputFile.h"
 #include "replay/ClassTable.h"
 #include "replay/ReplayReport.h"
+#include "replay/Tune.h"
 
 namespace sim {
 namespace {
@@ -61,10 +62,11 @@ std::string setup_text(const ReplaySetup& setup) {
 // "replayed 1200 of 2400" on a terminal's standard error, overwritten as it goes.
 class Progress {
  public:
-  explicit Progress(size_t total) : total_(total), shown_(isatty(STDERR_FILENO) == 1) {}
+  Progress(size_t total, std::string what, size_t every = 1)
+      : total_(total), what_(std::move(what)), every_(every), shown_(isatty(STDERR_FILENO) == 1) {}
   void step(size_t done) {
-    if (shown_ && (done % 50 == 0 || done == total_))
-      std::cerr << fmt::format("\rreplayed {} of {}", done, total_) << std::flush;
+    if (shown_ && (done % every_ == 0 || done == total_))
+      std::cerr << fmt::format("\r{} {} of {}", what_, done, total_) << std::flush;
   }
   ~Progress() {
     if (shown_) std::cerr << "\r" << std::string(40, ' ') << "\r" << std::flush;
@@ -72,6 +74,8 @@ class Progress {
 
  private:
   size_t total_;
+  std::string what_;
+  size_t every_;
   bool shown_;
 };
 
@@ -84,6 +88,11 @@ int failures_of(const std::vector<StrokeResult>& results) {
                            results.size());
   return kExitDeviceDown;
 }
+
+void check_plot_name(const std::string&) {}
+
+void write_plot(const std::vector<TunePoint>&, const std::vector<SettingRange>&, const ReplaySetup&,
+                const std::string&, const std::string&) {}
 
 }  // namespace
 
@@ -103,7 +112,7 @@ int replay_command(const ReplayArgs& args, const RunOptions& base) {
     for (size_t i = 0; i < strokes.size(); ++i) files[i].file = strokes[i].file;
     folder = common_folder(files);
   }
-  Progress progress(strokes.size());
+  Progress progress(strokes.size(), "replayed", 50);
   size_t done = 0;
   auto results = replay_strokes(strokes, setup, base, [&](size_t, const StrokeResult& r) {
     if (!args.table_only) std::cout << result_line(r, folder) << '\n';
@@ -127,8 +136,50 @@ int replay_command(const ReplayArgs& args, const RunOptions& base) {
   return failures_of(results);
 }
 
-int tune_command(const ReplayArgs&, const RunOptions&) {
-  return kExitUsage;
+int tune_command(const ReplayArgs& args, const RunOptions& base) {
+  ReplaySetup setup = setup_of(args);
+  if (args.vary.empty() || args.vary.size() > 2)
+    throw dev::InputError("--vary", 0, "tune varies one setting or two");
+  std::vector<SettingRange> ranges;
+  for (const auto& v : args.vary) ranges.push_back(parse_range(v));
+  if (ranges.size() == 2 && ranges[0].name == ranges[1].name)
+    throw dev::InputError("--vary", 0, ranges[0].name + " is varied twice");
+  auto strokes = strokes_of(args);
+  std::optional<OutputFile> csv, plot;
+  if (!args.csv.empty()) csv.emplace(args.csv);
+  if (!args.plot.empty()) plot.emplace(args.plot);
+  check_plot_name(args.plot);
+
+  size_t combinations = 1;
+  for (const auto& r : ranges) combinations *= r.values.size();
+  std::cout << fmt::format("Tuning with {} strokes {}: {} replays of the set\n", strokes.size(),
+                           setup_text(setup), combinations);
+  Progress progress(combinations, "replayed the set");
+  size_t done = 0;
+  auto points = tune(strokes, setup, ranges, base, [&](const TunePoint& p) {
+    std::cout << "\n== " << point_name(p) << "\n" << class_table(p.counts) << std::flush;
+    progress.step(++done);
+  });
+  std::cout << "\n== How the outcomes move\n" << tune_table(points);
+  std::string strings = tune_strings_table(points);
+  if (!strings.empty()) std::cout << "\n== The commonest strings after the filter\n" << strings;
+  if (csv) {
+    std::ofstream out(csv->path());
+    out << tune_csv(points);
+    out.close();
+    if (!out) throw dev::InputError(args.csv, 0, "cannot be written");
+    csv->commit();
+  }
+  if (plot) {
+    write_plot(points, ranges, setup, plot->path(), args.plot);
+    plot->commit();
+  }
+  std::cout.flush();
+  size_t failed = 0;
+  for (const auto& p : points) failed += p.failed;
+  if (failed == 0) return kExitOk;
+  std::cerr << fmt::format("vexori-sim: {} replays of a stroke failed\n", failed);
+  return kExitDeviceDown;
 }
 
 }  // namespace sim

@@ -1,0 +1,198 @@
+#include "Tune.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <charconv>
+
+namespace sim {
+namespace {
+
+uint32_t whole(const std::string& s, const std::string& text) {
+  uint64_t v = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size() || v > 0xFFFFFFFFull) {
+    throw dev::InputError(text, 0, "\"" + s + "\" is not a whole number from 0 to 4294967295");
+  }
+  return static_cast<uint32_t>(v);
+}
+
+const char kRangeForm[] = "a range is NAME=FROM..TO, NAME=FROM..TO:STEP or NAME=A,B,C";
+
+const ClassCounts& all_row(const TunePoint& p) {
+  return p.counts.back();
+}
+
+std::string percent(size_t n, size_t of) {
+  return of == 0 ? "-"
+                 : fmt::format("{:.0f}%", 100.0 * static_cast<double>(n) / static_cast<double>(of));
+}
+
+}  // namespace
+
+SettingRange parse_range(const std::string& text) {
+  size_t eq = text.find('=');
+  if (eq == std::string::npos) throw dev::InputError(text, 0, kRangeForm);
+  SettingRange r;
+  r.name = setting_name(text.substr(0, eq));
+  if (r.name.empty()) parse_setting(text.substr(0, eq) + "=0");  // says which names there are
+  std::string spec = text.substr(eq + 1);
+  size_t dots = spec.find("..");
+  if (dots == std::string::npos) {
+    size_t from = 0;
+    while (true) {
+      size_t comma = spec.find(',', from);
+      r.values.push_back(whole(spec.substr(from, comma - from), text));
+      if (comma == std::string::npos) break;
+      from = comma + 1;
+      if (r.values.size() > kMaxRangeValues) break;
+    }
+  } else {
+    size_t colon = spec.find(':', dots);
+    uint32_t lo = whole(spec.substr(0, dots), text);
+    uint32_t hi =
+        whole(spec.substr(dots + 2, colon == std::string::npos ? colon : colon - dots - 2), text);
+    uint32_t step = colon == std::string::npos ? 1 : whole(spec.substr(colon + 1), text);
+    if (step == 0) throw dev::InputError(text, 0, "the step must be at least 1");
+    if (hi < lo) throw dev::InputError(text, 0, "the range runs backwards");
+    if ((hi - lo) / step + 1 > kMaxRangeValues) {
+      throw dev::InputError(text, 0, fmt::format("more than {} values", kMaxRangeValues));
+    }
+    for (uint64_t v = lo; v <= hi; v += step) r.values.push_back(static_cast<uint32_t>(v));
+  }
+  if (r.values.size() > kMaxRangeValues) {
+    throw dev::InputError(text, 0, fmt::format("more than {} values", kMaxRangeValues));
+  }
+  return r;
+}
+
+std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const ReplaySetup& setup,
+                            const std::vector<SettingRange>& ranges, const RunOptions& base,
+                            const std::function<void(const TunePoint&)>& done) {
+  std::vector<TunePoint> points;
+  std::vector<size_t> at(ranges.size(), 0);  // the value of each range at this point
+  while (true) {
+    ReplaySetup here = setup;
+    TunePoint p;
+    for (size_t k = 0; k < ranges.size(); ++k) {
+      p.values.push_back({ranges[k].name, ranges[k].values[at[k]]});
+      auto& s = here.settings;
+      s.erase(std::remove_if(s.begin(), s.end(),
+                             [&](const Setting& x) { return x.name == ranges[k].name; }),
+              s.end());
+    }
+    here.settings.insert(here.settings.end(), p.values.begin(), p.values.end());
+    auto results = replay_strokes(strokes, here, base);
+    for (const auto& r : results) p.failed += r.error.empty() ? 0 : 1;
+    p.counts = count_by_class(results);
+    if (done) done(p);
+    points.push_back(std::move(p));
+    // The last range turns fastest.
+    size_t k = ranges.size();
+    while (k > 0 && ++at[k - 1] == ranges[k - 1].values.size()) at[--k] = 0;
+    if (k == 0) break;
+  }
+  return points;
+}
+
+std::string point_name(const TunePoint& p) {
+  std::string out;
+  for (const auto& v : p.values)
+    out += fmt::format("{}{}={}", out.empty() ? "" : " ", v.name, v.value);
+  return out;
+}
+
+std::string tune_table(const std::vector<TunePoint>& points) {
+  if (points.empty()) return "";
+  // The behaviours that matter most over the whole tuning get a column each.
+  std::map<int, size_t> overall;
+  std::map<int, std::string> meanings;
+  for (const auto& p : points) {
+    for (const auto& [b, n] : all_row(p).behaviours) overall[b] += n;
+    for (const auto& [b, m] : all_row(p).meanings) meanings[b] = m;
+  }
+  std::vector<std::pair<int, size_t>> top(overall.begin(), overall.end());
+  std::stable_sort(top.begin(), top.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+  if (top.size() > 6) top.resize(6);
+  size_t name_width = 5;
+  for (const auto& p : points) name_width = std::max(name_width, point_name(p).size());
+  std::string out = fmt::format("{:<{}}  {:>7}  {:>7}  {:>7}  {:>7}", "", name_width, "passed",
+                                "p&hold", "panned", "handed");
+  for (const auto& [b, n] : top)
+    out += fmt::format("  {:>5}", b == 0 ? std::string("none") : std::to_string(b));
+  out += "\n";
+  for (const auto& p : points) {
+    const ClassCounts& a = all_row(p);
+    auto hold = a.reasons.find("press-and-hold");
+    out += fmt::format("{:<{}}  {:>7}  {:>7}  {:>7}  {:>7}", point_name(p), name_width,
+                       percent(a.passed, a.strokes),
+                       percent(hold == a.reasons.end() ? 0 : hold->second, a.strokes),
+                       percent(a.panned, a.strokes), percent(a.handed, a.strokes));
+    for (const auto& [b, n] : top) {
+      auto it = a.behaviours.find(b);
+      out += fmt::format("  {:>5}", percent(it == a.behaviours.end() ? 0 : it->second, a.strokes));
+    }
+    if (p.failed > 0) out += fmt::format("  ({} not replayed)", p.failed);
+    out += "\n";
+  }
+  out += "shares of all strokes; p&hold: passed through as press-and-hold";
+  for (const auto& [b, n] : top)
+    if (b != 0) out += fmt::format("; {} {}", b, meanings[b]);
+  return out + "\n";
+}
+
+std::string tune_strings_table(const std::vector<TunePoint>& points) {
+  if (points.empty()) return "";
+  size_t classes = points.front().counts.size() - 1;
+  if (classes == 0 || classes > kMaxClassColumns) return "";
+  size_t name_width = 5;
+  for (const auto& p : points) name_width = std::max(name_width, point_name(p).size());
+  std::string out = fmt::format("{:<{}}", "", name_width);
+  for (size_t c = 0; c < classes; ++c)
+    out += fmt::format("  {:<18}", points.front().counts[c].gesture);
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  out += "\n";
+  for (const auto& p : points) {
+    out += fmt::format("{:<{}}", point_name(p), name_width);
+    for (size_t c = 0; c < classes; ++c) {
+      const ClassCounts& k = p.counts[c];
+      auto best =
+          std::max_element(k.filtered.begin(), k.filtered.end(),
+                           [](const auto& a, const auto& b) { return a.second < b.second; });
+      out += fmt::format("  {:<18}", best == k.filtered.end()
+                                         ? std::string("-")
+                                         : best->first + " " + percent(best->second, k.strokes));
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    out += "\n";
+  }
+  return out + "the commonest string after the filter, as a share of the class's strokes\n";
+}
+
+std::string tune_csv(const std::vector<TunePoint>& points) {
+  std::string out;
+  if (points.empty()) return out;
+  for (const auto& v : points.front().values) out += v.name + ",";
+  out += "gesture,strokes,passed,press_and_hold,panned,handed_over,behaviours,filtered\n";
+  for (const auto& p : points) {
+    for (const auto& c : p.counts) {
+      for (const auto& v : p.values) out += std::to_string(v.value) + ",";
+      auto hold = c.reasons.find("press-and-hold");
+      std::string behaviours, filtered;
+      for (const auto& [b, n] : c.behaviours)
+        behaviours += fmt::format("{}{}:{}", behaviours.empty() ? "" : " ", b, n);
+      for (const auto& [s, n] : c.filtered)
+        filtered += fmt::format("{}{}:{}", filtered.empty() ? "" : " ", s, n);
+      // Strings after the filter are letters in quotes: the field is quoted, its quotes doubled.
+      std::string quoted;
+      for (char ch : filtered) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+      out += fmt::format("{},{},{},{},{},{},{},\"{}\"\n", c.gesture, c.strokes, c.passed,
+                         hold == c.reasons.end() ? 0 : hold->second, c.panned, c.handed, behaviours,
+                         quoted);
+    }
+  }
+  return out;
+}
+
+}  // namespace sim

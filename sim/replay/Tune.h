@@ -1,0 +1,56 @@
+// A stroke set replayed under a range of values of one or two settings, to see how the outcomes
+// move with them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "replay/ClassTable.h"
+#include "replay/StrokeReplay.h"
+
+namespace sim {
+
+struct SettingRange {
+  std::string name;              // as the registry spells it
+  std::vector<uint32_t> values;  // in the order given
+};
+
+// The most values one range may take: each is a replay of the whole set.
+const size_t kMaxRangeValues = 200;
+
+// "GRIDSIZE=8..20" (step 1), "FilterValue=20..60:10", "LongPressTime=250,400,800"; throws
+// dev::InputError for an unknown setting, a malformed range, one that runs backwards or has
+// more than kMaxRangeValues values.
+SettingRange parse_range(const std::string& text);
+
+struct TunePoint {
+  std::vector<Setting> values;      // the varied settings' values here, in range order
+  std::vector<ClassCounts> counts;  // by class, with the row "all" last
+  size_t failed = 0;                // strokes that could not be replayed
+};
+
+// Replays the strokes once per combination of the ranges' values (the first range outermost),
+// with setup.settings too (a varied setting wins over the same one there). `done` sees each point
+// as it is complete.
+std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const ReplaySetup& setup,
+                            const std::vector<SettingRange>& ranges, const RunOptions& base,
+                            const std::function<void(const TunePoint&)>& done = {});
+
+// "GRIDSIZE=8 FilterValue=20"
+std::string point_name(const TunePoint& p);
+
+// A row per point: the shares of passed, press-and-hold, panned and handed over, and of the
+// commonest behaviours.
+std::string tune_table(const std::vector<TunePoint>& points);
+
+// A row per point and a column per class (up to kMaxClassColumns classes): the class's commonest
+// string after the filter and its share of the class's strokes.
+const size_t kMaxClassColumns = 6;
+std::string tune_strings_table(const std::vector<TunePoint>& points);
+
+// A row per point and class for spreadsheets.
+std::string tune_csv(const std::vector<TunePoint>& points);
+
+}  // namespace sim
