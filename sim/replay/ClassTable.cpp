@@ -23,6 +23,7 @@ void count(ClassCounts& c, const StrokeResult& r) {
     ++c.behaviours[o.behaviour];
     if (o.behaviour != 0) c.meanings[o.behaviour] = o.meaning;
     ++c.filtered["\"" + o.filtered + "\""];
+    c.codes += o.codes.size();
   } else {
     ++c.other;
   }

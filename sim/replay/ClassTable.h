@@ -21,6 +21,7 @@ struct ClassCounts {
   std::map<int, size_t> behaviours;        // of those handed over; 0 when none was chosen
   std::map<int, std::string> meanings;     // of each behaviour number seen
   std::map<std::string, size_t> filtered;  // of those handed over, by the string after the filter
+  size_t codes = 0;                        // direction codes of those handed over, summed
 };
 
 // A passing reason without its moment: "press-and-hold at 100 ms" counts as "press-and-hold".

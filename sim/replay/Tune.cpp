@@ -117,18 +117,21 @@ std::string tune_table(const std::vector<TunePoint>& points) {
   if (top.size() > 6) top.resize(6);
   size_t name_width = 5;
   for (const auto& p : points) name_width = std::max(name_width, point_name(p).size());
-  std::string out = fmt::format("{:<{}}  {:>7}  {:>7}  {:>7}  {:>7}", "", name_width, "passed",
-                                "p&hold", "panned", "handed");
+  std::string out = fmt::format("{:<{}}  {:>7}  {:>7}  {:>7}  {:>7}  {:>5}", "", name_width,
+                                "passed", "p&hold", "panned", "handed", "codes");
   for (const auto& [b, n] : top)
     out += fmt::format("  {:>5}", b == 0 ? std::string("none") : std::to_string(b));
   out += "\n";
   for (const auto& p : points) {
     const ClassCounts& a = all_row(p);
     auto hold = a.reasons.find("press-and-hold");
-    out += fmt::format("{:<{}}  {:>7}  {:>7}  {:>7}  {:>7}", point_name(p), name_width,
+    out += fmt::format("{:<{}}  {:>7}  {:>7}  {:>7}  {:>7}  {:>5}", point_name(p), name_width,
                        percent(a.passed, a.strokes),
                        percent(hold == a.reasons.end() ? 0 : hold->second, a.strokes),
-                       percent(a.panned, a.strokes), percent(a.handed, a.strokes));
+                       percent(a.panned, a.strokes), percent(a.handed, a.strokes),
+                       a.handed == 0 ? std::string("-")
+                                     : fmt::format("{:.1f}", static_cast<double>(a.codes) /
+                                                                 static_cast<double>(a.handed)));
     for (const auto& [b, n] : top) {
       auto it = a.behaviours.find(b);
       out += fmt::format("  {:>5}", percent(it == a.behaviours.end() ? 0 : it->second, a.strokes));
@@ -136,7 +139,9 @@ std::string tune_table(const std::vector<TunePoint>& points) {
     if (p.failed > 0) out += fmt::format("  ({} not replayed)", p.failed);
     out += "\n";
   }
-  out += "shares of all strokes; p&hold: passed through as press-and-hold";
+  out +=
+      "shares of all strokes; p&hold: passed through as press-and-hold; codes: direction codes "
+      "per stroke handed over, before the filter";
   for (const auto& [b, n] : top)
     if (b != 0) out += fmt::format("; {} {}", b, meanings[b]);
   return out + "\n";
