@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
     cmd->add_option("strokes", replay_args.paths,
                     "stroke files (.xml stroke logs, .csv traces t_ms,x,y,down) and folders")
         ->required()
-        ->type_name("FILE-OR-FOLDER ...");
+        ->type_name("FILE-OR-FOLDER");
     once(cmd->add_option("--device-dir", device_dir,
                          "folder of the device: its Windows folder and registry/*.reg"))
         ->check(CLI::ExistingDirectory);
@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
         ->type_name("NAME=VALUE");
     cmd->add_option("--only", replay_args.only, "only the strokes of these gesture classes")
         ->delimiter(',')
-        ->type_name("CLASS,...");
+        ->type_name("CLASS");
     once(cmd->add_option("--rate", replay_args.rate,
                          "the panel's sampling rate in Hz (default 100)"));
     once(cmd->add_flag("--native", replay_args.native,

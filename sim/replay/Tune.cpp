@@ -35,7 +35,13 @@ SettingRange parse_range(const std::string& text) {
   if (eq == std::string::npos) throw dev::InputError(text, 0, kRangeForm);
   SettingRange r;
   r.name = setting_name(text.substr(0, eq));
-  if (r.name.empty()) parse_setting(text.substr(0, eq) + "=0");  // says which names there are
+  if (r.name.empty()) {
+    try {
+      parse_setting(text.substr(0, eq) + "=0");
+    } catch (const dev::InputError& e) {
+      throw dev::InputError(text, 0, e.reason);  // it says which names there are
+    }
+  }
   std::string spec = text.substr(eq + 1);
   size_t dots = spec.find("..");
   if (dots == std::string::npos) {
