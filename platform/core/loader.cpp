@@ -5,9 +5,23 @@
 // a library's module-wide state. Libraries are mapped with local binding, so two libraries that
 // define the same class never bind to each other's symbols.
 #include <dlfcn.h>
+
+// gcc says AddressSanitizer (and its leak check) is on one way, clang another.
+#if defined(__SANITIZE_ADDRESS__)
+#define VEXORI_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEXORI_LEAK_CHECK 1
+#endif
+#endif
+#ifdef VEXORI_LEAK_CHECK
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <fmt/format.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "device/hardware.hpp"
 #include "kernel.hpp"
@@ -34,6 +48,13 @@ Module* module_of(HMODULE h) {
 BOOL call_main(Module* mod, DWORD reason, LPVOID reserved) {
   auto fn = reinterpret_cast<DllMainFn>(dlsym(mod->dl, "DllMain"));
   if (fn == nullptr) return TRUE;
+#ifdef VEXORI_LEAK_CHECK
+  // What a library allocates as its process attaches lives as long as the process, and the
+  // phone frees it with the process. Here the host's heap keeps it, and once the device has
+  // unmapped the library nothing points at it any more: the leak check would take it for a leak.
+  std::optional<__lsan::ScopedDisabler> process_lifetime;
+  if (reason == DLL_PROCESS_ATTACH) process_lifetime.emplace();
+#endif
   return fn(reinterpret_cast<HANDLE>(mod->handle), reason, reserved);
 }
 
