@@ -84,11 +84,12 @@ void register_system_classes() {
                                                           {u"BUTTON", button_proc},
                                                           {u"STATIC", static_proc},
                                                           {kMenuBarClass, menu_bar_proc}};
-  for (const auto& [name, proc] : kClasses) {
+  for (const auto& entry : kClasses) {
+    const char16_t* name = entry.first;
     bool known = std::any_of(d.classes.begin(), d.classes.end(), [&](const WindowClass& c) {
       return c.process == nullptr && c.name == name;
     });
-    if (!known) d.classes.push_back({name, proc, nullptr});
+    if (!known) d.classes.push_back({name, entry.second, nullptr});
   }
 }
 
