@@ -220,14 +220,14 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   for (const auto& file : config.reg_files) dev::check_reg_file(file);
   check_setup(s, config.windows_dir);
   RunResult result;
-  // Before the device, whose last entries it still reads as the device ends.
+  // Before the device: they read its entries, and its last ones come as it ends.
   Pictures pictures(s, opt.pictures, opt.picture_commands);
+  SampleTally tally;
+  OutcomeReader reader;
   dev::Device device(config);
   if (!opt.audio_file.empty() && !device.record_audio(opt.audio_file)) {
     throw dev::InputError(opt.audio_file, 0, "cannot write the audio");
   }
-  SampleTally tally;
-  OutcomeReader reader;
   reader.on_outcome = [&](const StrokeOutcome& o) {
     result.outcomes.push_back(o);
     if (opt.on_outcome) opt.on_outcome(o);
