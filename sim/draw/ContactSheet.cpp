@@ -180,7 +180,7 @@ void draw_stroke(cairo_t* cr, const CellBox& b, const SheetCell& c) {
   };
   Colour colour = decision_colour(c.decision);
   set_colour(cr, colour);
-  cairo_set_line_width(cr, 1.5);
+  cairo_set_line_width(cr, 2);
   cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
   cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
   for (const auto& p : c.points) {
