@@ -142,6 +142,11 @@ TEST(SimSheetPlot, EmptyInputsDrawAndMismatchedSeriesAreRefused) {
   draw::write_contact_sheet("Replay of an empty folder", {}, (kOut / "sheet-empty.png").string(),
                             draw::Format::kPng);
   EXPECT_TRUE(Png(kOut / "sheet-empty.png").ok());
+  // A name from a file name that is not UTF-8 costs only its own bytes, not the picture.
+  draw::SheetCell odd{"caret\xff\xc0\xaf", "car\xe2\x82", {{1, 1}}, Decision::kPassed, "", ""};
+  draw::write_contact_sheet("Latin-1 \xe9", {odd}, (kOut / "sheet-odd.png").string(),
+                            draw::Format::kPng);
+  EXPECT_TRUE(Png(kOut / "sheet-odd.png").ok());
   struct {
     const char* name;
     std::vector<double> x;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace draw {
 namespace {
@@ -13,7 +14,7 @@ const double kCellW = 108, kBoxW = 102, kBoxH = 86;
 const double kSmall = 9, kLine = 11;  // the cells' text
 const double kCellH = kBoxH + 4 + 4 * kLine + 8;
 const double kGroupLine = 26, kKeyLine = 22;
-const double kMinWidth = 640;
+const double kMinWidth = 760;
 const size_t kColumns = 20;
 // cairo's image surfaces end at 32767 pixels a side.
 const double kMaxSide = 32000;
@@ -24,6 +25,38 @@ const Colour kBoxFill = rgb(0xF5F5F5);
 const Colour kGrid = rgb(0xE0E0E0);
 const Decision kDecisions[] = {Decision::kPassed, Decision::kPanned, Decision::kHandedOver,
                                Decision::kKept};
+
+// Stroke names come from file names, which need not be UTF-8, and cairo gives up the whole
+// picture over one string that is not: each byte that does not begin a well-formed character
+// shows as '?'.
+std::string readable(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char c = byte(i);
+    size_t n = c < 0x80             ? 1
+               : (c & 0xE0) == 0xC0 ? 2
+               : (c & 0xF0) == 0xE0 ? 3
+               : (c & 0xF8) == 0xF0 ? 4
+                                    : 0;
+    uint32_t cp = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
+    bool ok = n > 0 && i + n <= s.size();
+    for (size_t k = 1; ok && k < n; ++k) {
+      ok = (byte(i + k) & 0xC0) == 0x80;
+      cp = cp << 6 | (byte(i + k) & 0x3F);
+    }
+    const uint32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    ok = ok && cp >= shortest[n] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    if (ok) {
+      out.append(s, i, n);
+      i += n;
+    } else {
+      out += '?';
+      ++i;
+    }
+  }
+  return out;
+}
 
 struct Line {
   std::string text;
@@ -99,7 +132,8 @@ Plan plan_sheet(cairo_t* cr, const std::string& heading, const std::vector<Sheet
   for (bool first = true; start <= heading.size(); first = false) {
     size_t end = std::min(heading.find('\n', start), heading.size());
     set_font(cr, first ? kHeadingBold : kHeadingRegular, first);
-    for (auto& l : wrapped_lines(cr, heading.substr(start, end - start), width - 2 * kPad)) {
+    for (auto& l :
+         wrapped_lines(cr, readable(heading.substr(start, end - start)), width - 2 * kPad)) {
       p.heading.push_back({l, first});
       y += line_height(p.heading.back());
     }
@@ -198,10 +232,10 @@ void draw_cell(cairo_t* cr, const CellBox& b, const SheetCell& c) {
   draw_stroke(cr, b, c);
   double y = b.y + b.h + 3;
   set_font(cr, kSmall, true);
-  text_at(cr, b.x + 1, y, fitted(cr, c.title, b.w - 2), kInk);
+  text_at(cr, b.x + 1, y, fitted(cr, readable(c.title), b.w - 2), kInk);
   set_font(cr, kSmall);
-  text_at(cr, b.x + 1, y + kLine, fitted(cr, c.codes, b.w - 2), kQuiet);
-  std::vector<std::string> result = wrapped_lines(cr, c.result, b.w - 2);
+  text_at(cr, b.x + 1, y + kLine, fitted(cr, readable(c.codes), b.w - 2), kQuiet);
+  std::vector<std::string> result = wrapped_lines(cr, readable(c.result), b.w - 2);
   for (size_t i = 0; i < result.size() && i < 2; ++i) {
     std::string line = result[i];
     if (i == 1 && result.size() > 2) line += " " + result[2];
@@ -247,7 +281,7 @@ void write_contact_sheet(const std::string& heading, const std::vector<SheetCell
   }
   for (const auto& g : p.groups) {
     set_font(cr, 13, true);
-    std::string name = g.name.empty() ? "(no class)" : g.name;
+    std::string name = g.name.empty() ? "(no class)" : readable(g.name);
     text_at(cr, kPad, g.y + 5, name, kInk);
     double x = kPad + text_width(cr, name) + 8;
     set_font(cr, 12);

@@ -30,7 +30,7 @@ struct Grid {
 Grid grid_of(size_t panels) {
   Grid g;
   g.columns = panels <= 1 ? 1 : panels <= 4 ? 2 : panels <= 9 ? 3 : 4;
-  g.rows = std::max<size_t>(1, (panels + g.columns - 1) / g.columns);
+  g.rows = (panels + g.columns - 1) / g.columns;
   const double widths[] = {960, 500, 420, 360}, heights[] = {440, 320, 300, 280};
   g.panel_w = widths[g.columns - 1];
   g.panel_h = heights[g.columns - 1];
@@ -122,16 +122,22 @@ class Panel {
       text_centred(cr_, l - 6 - text_width(cr_, label) / 2, y, label, kQuiet);
     }
     fill_rect(cr_, l, a_.top, 1, a_.height, kInk);
-    // Every value has its tick; a label that would run into the one before is left out.
-    double free_from = -1e9;
-    for (size_t i = 0; i < x_.size(); ++i) {
+    // Every value has its tick; the first and last are labelled, and those between where they
+    // run into no other label.
+    double free_from = -1e9, free_to = 1e9;
+    for (size_t n = 0; n < x_.size(); ++n) {
+      size_t i = n == 0 ? x_.size() - 1 : n - 1;
       double tx = std::round(px(i));
       fill_rect(cr_, tx, bottom, 1, 5, kInk);
       std::string label = fmt::format("{:g}", x_[i]);
       double w = text_width(cr_, label);
-      if (tx - w / 2 < free_from) continue;
+      if (n == 0) {
+        free_to = tx - w / 2 - 6;
+      } else if (tx - w / 2 < free_from || (i > 0 && tx + w / 2 > free_to)) {
+        continue;
+      }
       text_centred(cr_, tx + 0.5, bottom + 14, label, kInk);
-      free_from = tx + w / 2 + 6;
+      if (n > 0) free_from = tx + w / 2 + 6;
     }
     if (x_.empty()) text_centred(cr_, (l + r) / 2, a_.top + a_.height / 2, "no values", kQuiet);
     text_centred(cr_, (l + r) / 2, bottom + 33, x_name, kInk);
@@ -191,8 +197,9 @@ void write_tune_plot(const std::string& title, const std::string& x_name,
   Grid g = grid_of(panels.size());
   double top = panels_top(panels, g);
   Canvas canvas(static_cast<int>(picture_width(g)),
-                static_cast<int>(top + static_cast<double>(g.rows) * g.panel_h + kPad), format,
-                path);
+                static_cast<int>(top + static_cast<double>(g.rows) * g.panel_h +
+                                 (panels.empty() ? kLegendLine : 0) + kPad),
+                format, path);
   cairo_t* cr = canvas.cr();
   fill_rect(cr, 0, 0, canvas.width(), canvas.height(), rgb(0xFFFFFF));
   set_font(cr, 14, true);
