@@ -10,6 +10,7 @@
 
 #include "OutputFile.h"
 #include "replay/ClassTable.h"
+#include "replay/ReplayPictures.h"
 #include "replay/ReplayReport.h"
 #include "replay/Tune.h"
 
@@ -89,19 +90,17 @@ int failures_of(const std::vector<StrokeResult>& results) {
   return kExitDeviceDown;
 }
 
-void check_plot_name(const std::string&) {}
-
-void write_plot(const std::vector<TunePoint>&, const std::vector<SettingRange>&, const ReplaySetup&,
-                const std::string&, const std::string&) {}
 
 }  // namespace
 
 int replay_command(const ReplayArgs& args, const RunOptions& base) {
   ReplaySetup setup = setup_of(args);
   auto strokes = strokes_of(args);
-  std::optional<OutputFile> csv, jsonl;
+  check_picture_name(args.picture, "--picture");
+  std::optional<OutputFile> csv, jsonl, picture;
   if (!args.csv.empty()) csv.emplace(args.csv);
   if (!args.jsonl.empty()) jsonl.emplace(args.jsonl);
+  if (!args.picture.empty()) picture.emplace(args.picture);
   std::ofstream jsonl_out;
   if (jsonl) jsonl_out.open(jsonl->path());
 
@@ -132,6 +131,10 @@ int replay_command(const ReplayArgs& args, const RunOptions& base) {
     if (!jsonl_out) throw dev::InputError(args.jsonl, 0, "cannot be written");
     jsonl->commit();
   }
+  if (picture) {
+    write_replay_sheet(strokes, results, setup, picture->path(), args.picture);
+    picture->commit();
+  }
   std::cout.flush();
   return failures_of(results);
 }
@@ -145,10 +148,10 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
   if (ranges.size() == 2 && ranges[0].name == ranges[1].name)
     throw dev::InputError("--vary", 0, ranges[0].name + " is varied twice");
   auto strokes = strokes_of(args);
+  check_picture_name(args.plot, "--plot");
   std::optional<OutputFile> csv, plot;
   if (!args.csv.empty()) csv.emplace(args.csv);
   if (!args.plot.empty()) plot.emplace(args.plot);
-  check_plot_name(args.plot);
 
   size_t combinations = 1;
   for (const auto& r : ranges) combinations *= r.values.size();
@@ -171,7 +174,7 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
     csv->commit();
   }
   if (plot) {
-    write_plot(points, ranges, setup, plot->path(), args.plot);
+    write_tune_plot(points, ranges, setup, plot->path(), args.plot);
     plot->commit();
   }
   std::cout.flush();

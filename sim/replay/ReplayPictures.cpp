@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "draw/ContactSheet.h"
@@ -71,12 +72,6 @@ void write_replay_sheet(const std::vector<NamedStroke>& strokes,
     c.result = result_of(r);
     cells.push_back(std::move(c));
   }
-  // Cells of a class sit together, in the order the classes first come.
-  std::map<std::string, size_t> first;
-  for (const auto& c : cells) first.emplace(c.group, first.size());
-  std::stable_sort(cells.begin(), cells.end(), [&](const auto& a, const auto& b) {
-    return first[a.group] < first[b.group];
-  });
   std::string heading = fmt::format("{} strokes {}", cells.size(), setup_heading(setup));
   draw::write_contact_sheet(heading, cells, path, format_for(name));
 }
