@@ -155,6 +155,9 @@ class Pool {
     }
     close(w.fd);
     w.fd = -1;
+    // A worker killed while writing leaves part of a line; kept, it would swallow the first line
+    // of the worker that takes over, and every result after it would wait for ever.
+    w.buffer.clear();
     int status = 0;
     while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
     }
