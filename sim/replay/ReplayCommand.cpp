@@ -90,7 +90,6 @@ int failures_of(const std::vector<StrokeResult>& results) {
   return kExitDeviceDown;
 }
 
-
 }  // namespace
 
 int replay_command(const ReplayArgs& args, const RunOptions& base) {

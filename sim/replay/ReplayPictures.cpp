@@ -34,7 +34,8 @@ std::string result_of(const StrokeResult& r) {
   if (!r.error.empty()) return "not replayed";
   if (o.decision == "passed through") return reason_kind(o.reason);
   if (o.decision != "handed over") return o.decision.empty() ? "undecided" : o.decision;
-  std::string what = o.behaviour != 0 ? fmt::format("{} {}", o.behaviour, o.meaning) : "nothing chosen";
+  std::string what =
+      o.behaviour != 0 ? fmt::format("{} {}", o.behaviour, o.meaning) : "nothing chosen";
   return fmt::format("\"{}\": {}", o.filtered, what);
 }
 
@@ -85,19 +86,26 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
   using Measure = std::function<double(const TunePoint&)>;
   std::vector<std::pair<std::string, Measure>> lines;
   auto all = [](const TunePoint& p) -> const ClassCounts& { return p.counts.back(); };
-  lines.push_back({"passed through", [&](const TunePoint& p) {
-                     return share_of(all(p).passed, all(p).strokes);
-                   }});
-  lines.push_back({"press-and-hold", [&](const TunePoint& p) {
-                     auto it = all(p).reasons.find("press-and-hold");
-                     return share_of(it == all(p).reasons.end() ? 0 : it->second, all(p).strokes);
-                   }});
-  lines.push_back({"panned", [&](const TunePoint& p) {
-                     return share_of(all(p).panned, all(p).strokes);
-                   }});
-  lines.push_back({"handed over", [&](const TunePoint& p) {
-                     return share_of(all(p).handed, all(p).strokes);
-                   }});
+  auto holds = [&](const TunePoint& p) {
+    auto it = all(p).reasons.find("press-and-hold");
+    return it == all(p).reasons.end() ? size_t{0} : it->second;
+  };
+  // When every stroke that passed passed as a press-and-hold, one line shows both.
+  bool only_holds = std::all_of(points.begin(), points.end(),
+                                [&](const TunePoint& p) { return holds(p) == all(p).passed; });
+  if (!only_holds) {
+    lines.push_back({"passed through",
+                     [&](const TunePoint& p) { return share_of(all(p).passed, all(p).strokes); }});
+  }
+  lines.push_back(
+      {only_holds ? "passed through: press-and-hold" : "press-and-hold", [&](const TunePoint& p) {
+         auto it = all(p).reasons.find("press-and-hold");
+         return share_of(it == all(p).reasons.end() ? 0 : it->second, all(p).strokes);
+       }});
+  lines.push_back(
+      {"panned", [&](const TunePoint& p) { return share_of(all(p).panned, all(p).strokes); }});
+  lines.push_back(
+      {"handed over", [&](const TunePoint& p) { return share_of(all(p).handed, all(p).strokes); }});
   // The behaviours that matter most over the whole tuning.
   std::map<int, size_t> behaviours;
   std::map<int, std::string> meanings;
@@ -108,7 +116,10 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
   std::vector<std::pair<int, size_t>> top(behaviours.begin(), behaviours.end());
   std::stable_sort(top.begin(), top.end(),
                    [](const auto& a, const auto& b) { return a.second > b.second; });
-  if (top.size() > 5) top.resize(5);
+  // With few classes their strings after the filter join the chart, and fewer behaviours do.
+  size_t classes = points.front().counts.size() - 1;
+  size_t most = classes <= 3 ? 3 : 5;
+  if (top.size() > most) top.resize(most);
   for (const auto& [b, n] : top) {
     std::string label = b == 0 ? "no behaviour" : fmt::format("{} {}", b, meanings[b]);
     int key = b;
@@ -118,8 +129,6 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
                                        all(p).strokes);
                      }});
   }
-  // With few classes, the strings after the filter that each class gives most.
-  size_t classes = points.front().counts.size() - 1;
   if (classes <= 3) {
     for (size_t c = 0; c < classes; ++c) {
       std::map<std::string, size_t> strings;
@@ -131,8 +140,7 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
       if (best.size() > 2) best.resize(2);
       for (const auto& [s, n] : best) {
         std::string str = s;
-        lines.push_back({points.front().counts[c].gesture + " " + s,
-                         [c, str](const TunePoint& p) {
+        lines.push_back({points.front().counts[c].gesture + " " + s, [c, str](const TunePoint& p) {
                            auto it = p.counts[c].filtered.find(str);
                            return share_of(it == p.counts[c].filtered.end() ? 0 : it->second,
                                            p.counts[c].strokes);
@@ -158,8 +166,8 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
       if (any) out[k].series.push_back(std::move(s));
     }
   }
-  std::string title = fmt::format("{} strokes {}", points.front().counts.back().strokes,
-                                  setup_heading(setup));
+  std::string title =
+      fmt::format("{} strokes {}", points.front().counts.back().strokes, setup_heading(setup));
   draw::write_tune_plot(title, across.name, x, out, path, format_for(name));
 }
 
