@@ -17,6 +17,13 @@ std::string joined(const std::vector<std::string>& parts, const char* between) {
   return out;
 }
 
+// A field of an object, or its default when the object lacks it.
+template <typename T>
+T get(const dev::Fields& j, const char* key, T fallback = T()) {
+  auto it = j.find(key);
+  return it == j.end() || it->is_null() ? fallback : it->get<T>();
+}
+
 }  // namespace
 
 std::string outcome_text(const StrokeOutcome& o) {
@@ -77,6 +84,36 @@ dev::Fields outcome_json(const StrokeOutcome& o) {
   j["samples"] = o.samples;
   j["received"] = o.received;
   return j;
+}
+
+StrokeOutcome outcome_from_json(const dev::Fields& j) {
+  StrokeOutcome o;
+  o.start = get<uint64_t>(j, "t");
+  o.end = get<uint64_t>(j, "end");
+  o.line = get<int>(j, "line");
+  o.drawn = get<std::string>(j, "drawn");
+  o.x = get<int>(j, "x");
+  o.y = get<int>(j, "y");
+  o.decision = get<std::string>(j, "decision");
+  o.reason = get<std::string>(j, "reason");
+  o.stopped_momentum = get<bool>(j, "stopped_momentum");
+  o.codes = get<std::vector<std::string>>(j, "codes");
+  o.filtered = get<std::string>(j, "filtered");
+  o.behaviour = get<int>(j, "behaviour");
+  o.meaning = get<std::string>(j, "meaning");
+  o.cut_short = get<bool>(j, "cut_short");
+  if (j.contains("scrolls")) {
+    for (const auto& s : j["scrolls"])
+      o.scrolls.push_back({get<std::string>(s, "window"), get<std::string>(s, "bar"),
+                           get<int64_t>(s, "before"), get<int64_t>(s, "after")});
+  }
+  o.effects = get<std::vector<std::string>>(j, "effects");
+  o.notifications = get<size_t>(j, "notifications");
+  o.ticks = get<size_t>(j, "ticks");
+  o.sounds = get<std::map<std::string, size_t>>(j, "sounds");
+  o.samples = get<size_t>(j, "samples");
+  o.received = get<size_t>(j, "received");
+  return o;
 }
 
 }  // namespace sim

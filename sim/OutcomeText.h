@@ -11,5 +11,7 @@ namespace sim {
 std::string outcome_text(const StrokeOutcome& o);
 // One object, kind "outcome", with every field of the outcome.
 dev::Fields outcome_json(const StrokeOutcome& o);
+// The outcome such an object holds; fields it lacks keep their defaults.
+StrokeOutcome outcome_from_json(const dev::Fields& j);
 
 }  // namespace sim

@@ -103,15 +103,7 @@ std::string class_table(const std::vector<ClassCounts>& rows) {
     if (r.other > 0) out += fmt::format("; {} with no outcome", r.other);
     out += "\n";
   }
-  if (!reasons.empty()) {
-    std::vector<std::pair<std::string, size_t>> sorted(reasons.begin(), reasons.end());
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const auto& a, const auto& b) { return a.second > b.second; });
-    out += "\npassed through:";
-    for (size_t i = 0; i < sorted.size(); ++i)
-      out += fmt::format("{} {} x{}", i == 0 ? "" : ",", sorted[i].first, sorted[i].second);
-    out += "\n";
-  }
+  if (!reasons.empty()) out += "\npassed through: " + counts_cell(reasons) + "\n";
   if (!meanings.empty()) {
     out += "behaviours:";
     bool first = true;

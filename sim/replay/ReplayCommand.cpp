@@ -90,6 +90,14 @@ int failures_of(const std::vector<StrokeResult>& results) {
   return kExitDeviceDown;
 }
 
+void write_output(OutputFile& file, const std::string& text, const std::string& name) {
+  std::ofstream out(file.path());
+  out << text;
+  out.close();
+  if (!out) throw dev::InputError(name, 0, "cannot be written");
+  file.commit();
+}
+
 }  // namespace
 
 int replay_command(const ReplayArgs& args, const RunOptions& base) {
@@ -104,12 +112,9 @@ int replay_command(const ReplayArgs& args, const RunOptions& base) {
   if (jsonl) jsonl_out.open(jsonl->path());
 
   std::cout << fmt::format("Replaying {} strokes {}\n", strokes.size(), setup_text(setup));
-  std::string folder;
-  {
-    std::vector<StrokeResult> files(strokes.size());
-    for (size_t i = 0; i < strokes.size(); ++i) files[i].file = strokes[i].file;
-    folder = common_folder(files);
-  }
+  std::vector<std::string> files;
+  for (const auto& s : strokes) files.push_back(s.file);
+  std::string folder = common_folder(files);
   Progress progress(strokes.size(), "replayed", 50);
   size_t done = 0;
   auto results = replay_strokes(strokes, setup, base, [&](size_t, const StrokeResult& r) {
@@ -118,13 +123,7 @@ int replay_command(const ReplayArgs& args, const RunOptions& base) {
     progress.step(++done);
   });
   std::cout << '\n' << class_table(count_by_class(results));
-  if (csv) {
-    std::ofstream out(csv->path());
-    out << results_csv(results);
-    out.close();
-    if (!out) throw dev::InputError(args.csv, 0, "cannot be written");
-    csv->commit();
-  }
+  if (csv) write_output(*csv, results_csv(results), args.csv);
   if (jsonl) {
     jsonl_out.close();
     if (!jsonl_out) throw dev::InputError(args.jsonl, 0, "cannot be written");
@@ -165,13 +164,7 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
   std::cout << "\n== How the outcomes move\n" << tune_table(points);
   std::string strings = tune_strings_table(points);
   if (!strings.empty()) std::cout << "\n== The commonest strings after the filter\n" << strings;
-  if (csv) {
-    std::ofstream out(csv->path());
-    out << tune_csv(points);
-    out.close();
-    if (!out) throw dev::InputError(args.csv, 0, "cannot be written");
-    csv->commit();
-  }
+  if (csv) write_output(*csv, tune_csv(points), args.csv);
   if (plot) {
     write_tune_plot(points, ranges, setup, plot->path(), args.plot);
     plot->commit();

@@ -97,31 +97,17 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
     lines.push_back({"passed through",
                      [&](const TunePoint& p) { return share_of(all(p).passed, all(p).strokes); }});
   }
-  lines.push_back(
-      {only_holds ? "passed through: press-and-hold" : "press-and-hold", [&](const TunePoint& p) {
-         auto it = all(p).reasons.find("press-and-hold");
-         return share_of(it == all(p).reasons.end() ? 0 : it->second, all(p).strokes);
-       }});
+  lines.push_back({only_holds ? "passed through: press-and-hold" : "press-and-hold",
+                   [&](const TunePoint& p) { return share_of(holds(p), all(p).strokes); }});
   lines.push_back(
       {"panned", [&](const TunePoint& p) { return share_of(all(p).panned, all(p).strokes); }});
   lines.push_back(
       {"handed over", [&](const TunePoint& p) { return share_of(all(p).handed, all(p).strokes); }});
-  // The behaviours that matter most over the whole tuning.
-  std::map<int, size_t> behaviours;
-  std::map<int, std::string> meanings;
-  for (const auto& p : points) {
-    for (const auto& [b, n] : all(p).behaviours) behaviours[b] += n;
-    for (const auto& [b, m] : all(p).meanings) meanings[b] = m;
-  }
-  std::vector<std::pair<int, size_t>> top(behaviours.begin(), behaviours.end());
-  std::stable_sort(top.begin(), top.end(),
-                   [](const auto& a, const auto& b) { return a.second > b.second; });
   // With few classes their strings after the filter join the chart, and fewer behaviours do.
   size_t classes = points.front().counts.size() - 1;
-  size_t most = classes <= 3 ? 3 : 5;
-  if (top.size() > most) top.resize(most);
-  for (const auto& [b, n] : top) {
-    std::string label = b == 0 ? "no behaviour" : fmt::format("{} {}", b, meanings[b]);
+  auto top = commonest_behaviours(points, classes <= 3 ? 3 : 5);
+  for (const auto& [b, meaning] : top) {
+    std::string label = b == 0 ? "no behaviour" : fmt::format("{} {}", b, meaning);
     int key = b;
     lines.push_back({label, [&all, key](const TunePoint& p) {
                        auto it = all(p).behaviours.find(key);

@@ -25,11 +25,11 @@ std::string csv_field(const std::string& s) {
 
 }  // namespace
 
-std::string common_folder(const std::vector<StrokeResult>& results) {
-  if (results.empty()) return "";
-  fs::path common = fs::path(results.front().file).parent_path();
-  for (const auto& r : results) {
-    fs::path dir = fs::path(r.file).parent_path();
+std::string common_folder(const std::vector<std::string>& files) {
+  if (files.empty()) return "";
+  fs::path common = fs::path(files.front()).parent_path();
+  for (const auto& f : files) {
+    fs::path dir = fs::path(f).parent_path();
     fs::path shared;
     auto a = common.begin(), b = dir.begin();
     for (; a != common.end() && b != dir.end() && *a == *b; ++a, ++b) shared /= *a;

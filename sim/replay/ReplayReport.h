@@ -8,9 +8,9 @@
 
 namespace sim {
 
-// The folder every result's file lies in ("" when they share none), so lines can name files
-// from there: "s02/fast/caret01.xml".
-std::string common_folder(const std::vector<StrokeResult>& results);
+// The folder every file lies in ("" when they share none), so lines can name files from there:
+// "s02/fast/caret01.xml".
+std::string common_folder(const std::vector<std::string>& files);
 
 // "s02/fast/caret01.xml  handed over: 106 zoom level up; codes Z106 Q40 D46 Q72 filtered "ZQ"",
 // or what kept the stroke from being replayed.

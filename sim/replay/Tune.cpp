@@ -101,6 +101,23 @@ std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const Repla
   return points;
 }
 
+std::vector<std::pair<int, std::string>> commonest_behaviours(const std::vector<TunePoint>& points,
+                                                              size_t most) {
+  std::map<int, size_t> overall;
+  std::map<int, std::string> meanings;
+  for (const auto& p : points) {
+    for (const auto& [b, n] : all_row(p).behaviours) overall[b] += n;
+    for (const auto& [b, m] : all_row(p).meanings) meanings[b] = m;
+  }
+  std::vector<std::pair<int, size_t>> sorted(overall.begin(), overall.end());
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+  std::vector<std::pair<int, std::string>> out;
+  for (size_t i = 0; i < sorted.size() && i < most; ++i)
+    out.emplace_back(sorted[i].first, meanings[sorted[i].first]);
+  return out;
+}
+
 std::string point_name(const TunePoint& p) {
   std::string out;
   for (const auto& v : p.values)
@@ -111,21 +128,12 @@ std::string point_name(const TunePoint& p) {
 std::string tune_table(const std::vector<TunePoint>& points) {
   if (points.empty()) return "";
   // The behaviours that matter most over the whole tuning get a column each.
-  std::map<int, size_t> overall;
-  std::map<int, std::string> meanings;
-  for (const auto& p : points) {
-    for (const auto& [b, n] : all_row(p).behaviours) overall[b] += n;
-    for (const auto& [b, m] : all_row(p).meanings) meanings[b] = m;
-  }
-  std::vector<std::pair<int, size_t>> top(overall.begin(), overall.end());
-  std::stable_sort(top.begin(), top.end(),
-                   [](const auto& a, const auto& b) { return a.second > b.second; });
-  if (top.size() > 6) top.resize(6);
+  auto top = commonest_behaviours(points, 6);
   size_t name_width = 5;
   for (const auto& p : points) name_width = std::max(name_width, point_name(p).size());
   std::string out = fmt::format("{:<{}}  {:>7}  {:>7}  {:>7}  {:>7}  {:>5}", "", name_width,
                                 "passed", "p&hold", "panned", "handed", "codes");
-  for (const auto& [b, n] : top)
+  for (const auto& [b, meaning] : top)
     out += fmt::format("  {:>5}", b == 0 ? std::string("none") : std::to_string(b));
   out += "\n";
   for (const auto& p : points) {
@@ -138,7 +146,7 @@ std::string tune_table(const std::vector<TunePoint>& points) {
                        a.handed == 0 ? std::string("-")
                                      : fmt::format("{:.1f}", static_cast<double>(a.codes) /
                                                                  static_cast<double>(a.handed)));
-    for (const auto& [b, n] : top) {
+    for (const auto& [b, meaning] : top) {
       auto it = a.behaviours.find(b);
       out += fmt::format("  {:>5}", percent(it == a.behaviours.end() ? 0 : it->second, a.strokes));
     }
@@ -148,8 +156,8 @@ std::string tune_table(const std::vector<TunePoint>& points) {
   out +=
       "shares of all strokes; p&hold: passed through as press-and-hold; codes: direction codes "
       "per stroke handed over, before the filter";
-  for (const auto& [b, n] : top)
-    if (b != 0) out += fmt::format("; {} {}", b, meanings[b]);
+  for (const auto& [b, meaning] : top)
+    if (b != 0) out += fmt::format("; {} {}", b, meaning);
   return out + "\n";
 }
 

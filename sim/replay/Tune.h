@@ -38,6 +38,11 @@ std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const Repla
                             const std::vector<SettingRange>& ranges, const RunOptions& base,
                             const std::function<void(const TunePoint&)>& done = {});
 
+// The behaviours chosen most over all the points (of all strokes), the commonest first, at most
+// `most` of them, each with its meaning ("" for 0, no behaviour).
+std::vector<std::pair<int, std::string>> commonest_behaviours(const std::vector<TunePoint>& points,
+                                                              size_t most);
+
 // "GRIDSIZE=8 FilterValue=20"
 std::string point_name(const TunePoint& p);
 
