@@ -11,6 +11,11 @@ PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libfmt-d
               binutils-mingw-w64-x86-64 python3 libcairo2-dev fonts-dejavu-core pkg-config
 FUZZ_PACKAGES := clang
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+# ccache, where it is installed, shares compiled objects between checkouts of the same tree.
+CCACHE     := $(shell command -v ccache 2>/dev/null)
+LAUNCHER   := $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE))
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 
 .PHONY: all deps fuzz-deps build build-asan demo test test-plain test-asan fuzz bench format clean
 
@@ -34,11 +39,11 @@ fuzz-deps: deps
 	fi
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEXORI_SANITIZE=ON -DVEXORI_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEXORI_SANITIZE=ON -DVEXORI_BENCH=OFF $(LAUNCHER)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
 demo: build
