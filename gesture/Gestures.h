@@ -148,7 +148,13 @@ void CloseSettingsWatch();
 void OnSettingsChanged(HREGNOTIFY notify, DWORD userData, const PBYTE data, const UINT size);
 
 // The one engine whose hand-overs the broker carries out, as other processes address it: the
-// touch driver proxy publishes its engine when it loads and withdraws it when it goes.
+// touch driver proxy of the window system publishes its engine when the window system enables it,
+// publishes it again at a stroke that finds it no longer named, and withdraws it when it goes.
+// Creates the key that holds the published engine (and so the settings key above it).
+bool CreateHandOverKey();
 bool PublishHandOverSource(Gestures* engine);
-void WithdrawHandOverSource();
+// True when the engine is the published one, publishing it first when it is not.
+bool KeepHandOverSource(Gestures* engine);
+// Withdraws the published engine only while it is this one.
+void WithdrawHandOverSource(Gestures* engine);
 bool IsHandOverSource(const void* address);

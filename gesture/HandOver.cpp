@@ -20,8 +20,23 @@ const DWORD kAllProcesses = 0xFFFFFFFF;
 static const WCHAR kHandOverKey[] = TEXT("Software\\Quob\\Gesture\\HandOver");
 static const WCHAR kSourceValue[] = TEXT("Source");
 
+// The engine's address as other processes see it, which is what the broker compares.
+static const void* SharedAddress(Gestures* engine) {
+  return MapPtrToProcess(engine, GetCurrentProcess());
+}
+
+bool CreateHandOverKey() {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kHandOverKey, 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
 bool PublishHandOverSource(Gestures* engine) {
-  Gestures* mapped = static_cast<Gestures*>(MapPtrToProcess(engine, GetCurrentProcess()));
+  const void* mapped = SharedAddress(engine);
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kHandOverKey, 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
       ERROR_SUCCESS) {
@@ -33,7 +48,13 @@ bool PublishHandOverSource(Gestures* engine) {
   return written == ERROR_SUCCESS;
 }
 
-void WithdrawHandOverSource() {
+bool KeepHandOverSource(Gestures* engine) {
+  return IsHandOverSource(SharedAddress(engine)) || PublishHandOverSource(engine);
+}
+
+void WithdrawHandOverSource(Gestures* engine) {
+  // Another engine's value is left for its owner: withdrawing it would silence that engine.
+  if (!IsHandOverSource(SharedAddress(engine))) return;
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHandOverKey, 0, 0, &key) != ERROR_SUCCESS) return;
   RegDeleteValueW(key, kSourceValue);

@@ -1,6 +1,6 @@
 // The eighteen touch-driver entry points. Each is one test of its slot and one call; only
-// TouchPanelEnable changes anything: it keeps the window system's sample callback and hands the
-// stock driver the proxy's own.
+// TouchPanelEnable changes anything: it keeps the window system's sample callback, publishes the
+// engine for hand-overs and hands the stock driver the proxy's own callback.
 #include "proxy/Driver.h"
 
 #include "gesture/Word.h"
@@ -96,6 +96,9 @@ PROXY_EXPORT EntryWord TouchPanelEnable(PFN_TOUCH_PANEL_CALLBACK systemCallback,
   // Kept first, whether or not the stock entry exists, so that samples find their way out as
   // soon as the stock driver starts delivering them.
   StoreWord(Driver.SystemCallback, systemCallback);
+  // Only the engine of the process that takes the samples is the broker's source; where the
+  // publish fails, each stroke's pen-down tries again.
+  if (Driver.ProxyEngine != nullptr) PublishHandOverSource(Driver.ProxyEngine);
   if (Driver.StockTouchPanelEnable == nullptr) return 0;
   return Driver.StockTouchPanelEnable(ProxySampleCallback, second);
 }

@@ -24,7 +24,9 @@ BOOL LoadProxy() {
   Driver.ProxyEngine = new (std::nothrow) Gestures();
   if (Driver.ProxyEngine == nullptr) return FALSE;  // the pipeline relies on the engine
   PannedStrokeWord = &PannedStroke;
-  PublishHandOverSource(Driver.ProxyEngine);
+  // Made before the settings are registered for changes, so that the settings key exists and a
+  // setting written later is seen. The engine is published only by the window system's enable.
+  CreateHandOverKey();
 
   WCHAR fileName[kFileNameChars] = {0};
   wcscpy(fileName, kStockDriver);
@@ -45,7 +47,7 @@ BOOL LoadProxy() {
 void UnloadProxy() {
   // The module goes while its process stays: nothing may call back into it afterwards.
   CloseProxySettingsWatch();
-  WithdrawHandOverSource();
+  WithdrawHandOverSource(Driver.ProxyEngine);
   delete Driver.ProxyEngine;
   Driver.ProxyEngine = nullptr;
   PannedStrokeWord = nullptr;

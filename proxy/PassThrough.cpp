@@ -5,8 +5,9 @@
 // only. The decision often comes several records into a stroke, so each record is held until it
 // is known: a stroke that passes through has its held records replayed in arrival order and then
 // streams record by record; a stroke that ends as a gesture has them discarded at its pen-up, and
-// the window system never sees it. Without a broker window no gesture can be carried out, so every
-// stroke goes to the window system, as it would without this driver.
+// the window system never sees it. Without a broker window, or while the broker would not take
+// this engine's hand-overs, no gesture can be carried out, so every stroke goes to the window
+// system, as it would without this driver.
 #include <stdlib.h>
 #include <tchddi.h>
 
@@ -182,13 +183,17 @@ static void PenDown(Gestures& engine, HWND target, int x, int y) {
   // The check also gives the engine the broker, so that its button-down ends a momentum.
   State.BrokerScrolling = BrokerIsScrolling();
   bool broker = FindBroker() != nullptr;
-  State.PassThrough = !broker || !IsCandidate(engine, target);
+  // The broker carries out hand-overs only from the published engine: while this one is not
+  // published (and cannot be again), no gesture of it could be carried out.
+  bool handOver = broker && KeepHandOverSource(&engine);
+  State.PassThrough = !handOver || !IsCandidate(engine, target);
   UpdateBands();
   UpdateScrollStrips(target);
   static const WCHAR* const kRegionNames[RegionCount] = {TEXT("top band"), TEXT("bottom band"),
                                                          TEXT("vertical scroll-bar strip"),
                                                          TEXT("horizontal scroll-bar strip")};
   const WCHAR* reason = !broker             ? TEXT("no broker")
+                        : !handOver         ? TEXT("engine not published for hand-overs")
                         : State.PassThrough ? TEXT("window takes no gestures")
                                             : nullptr;
   for (int i = 0; i < RegionCount && reason == nullptr; ++i) {

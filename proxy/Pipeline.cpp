@@ -190,6 +190,8 @@ BOOL ProxySampleCallback(TOUCH_PANEL_SAMPLE_FLAGS flags, INT x, INT y) {
   // An invalid sample goes wherever its stroke goes, and never to the engine.
   if (PassThroughDecision(*engine, record, LoadWord(engine->TargetWnd)) || !valid) return TRUE;
 
+  // The engine hands the gesture over at this pen-up: its value may have gone since the pen-down.
+  if (record.message == WM_LBUTTONUP) KeepHandOverSource(engine);
   PostToWorker(record);
   return TRUE;
 }

@@ -3,6 +3,7 @@
 // application, the reset that stops it, and what it does with hand-overs that make no sense.
 #include <string.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,10 @@ class BrokerTest : public vt::DeviceTest {
  protected:
   void SetUp() override { Start(kGesturesOn); }
 
-  void Start(const std::string& reg) {
+  void Start(const std::string& reg, std::vector<vt::FailingCall> failing = {}) {
     vt::BootOptions options;
     options.reg = reg;
+    options.failing = std::move(failing);
     Boot(options);
     broker = FindWindowW(u"MSGBROKER", nullptr);
   }
@@ -238,6 +240,55 @@ TEST_F(BrokerTest, HandOversFromAnyOtherAddressAreIgnored) {
   EXPECT_EQ(Lines(list), 0u);
   FlickUp(500);
   EXPECT_FALSE(GestureTicks().empty()) << "the proxy's own hand-over";
+}
+
+// The broker reads only the published engine, so whatever becomes of the published value, a
+// flick either scrolls the list or reaches the window system whole: it never reaches nobody.
+TEST_F(BrokerTest, NoChangeToThePublishedEngineLosesAFlick) {
+  const std::string kHandOverKey = "HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture\\HandOver";
+  alignas(Gestures) unsigned char forged[sizeof(Gestures)] = {};
+  struct Case {
+    const char* what;
+    int failedCreates;  // of the hand-over key, from boot on
+    std::function<void()> before;
+    bool scrolls;
+  } cases[] = {
+      {"the publishes at load and enable failed", 2, [] {}, true},
+      {"the engine cannot be published at all", 3, [] {}, false},
+      {"the value was deleted", 0, [&] { device->reg_delete_value(kHandOverKey, "Source"); }, true},
+      {"another engine was published", 0,
+       [&] { PublishHandOverSource(reinterpret_cast<Gestures*>(forged)); }, true},
+      {"another process loaded the proxy and freed it", 0,
+       [&] {
+         device->as_process("device.exe", [] {
+           HMODULE other = LoadLibraryW(u"Pallux.dll");
+           ASSERT_NE(other, nullptr);
+           FreeLibrary(other);
+         });
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Start(kGesturesOn,
+          std::vector<vt::FailingCall>(c.failedCreates, {"RegCreateKeyExW", 1, 5, kHandOverKey}));
+    HWND list = FrontOf(Kind::List);
+    c.before();
+    device->run_for(100);
+    auto samples =
+        sim::to_panel(sim::straight_stroke(120, 200, 120, 140, 150, 0, 100), device->now(), 10);
+    auto received = Received(samples);
+    device->run_for(3000);
+    if (c.scrolls) {
+      EXPECT_GT(Lines(list), 10u);
+      EXPECT_TRUE(received.empty()) << "withheld as a gesture";
+    } else {
+      EXPECT_EQ(Lines(list), 0u);
+      EXPECT_TRUE(vt::Unchanged(received, samples)) << "passed through whole";
+      FlickUp(3000);
+      EXPECT_GT(Lines(list), 10u) << "published again at the next pen-down";
+    }
+  }
 }
 
 TEST_F(BrokerTest, WithoutABrokerWindowStrokesReachTheWindowSystem) {

@@ -71,6 +71,7 @@ void DeviceTest::Boot(const BootOptions& options) {
     config.reg_files.push_back(path);
   }
   device = std::make_unique<dev::Device>(config);
+  for (const FailingCall& f : options.failing) device->fail_call(f.call, f.nth, f.error, f.subject);
   device->boot();
 }
 

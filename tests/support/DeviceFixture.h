@@ -35,6 +35,14 @@ struct GestureTick {
   int momentum;
 };
 
+// A platform call made to fail from boot on, as Device::fail_call takes it.
+struct FailingCall {
+  std::string call;
+  int nth;
+  uint32_t error;
+  std::string subject;
+};
+
 struct BootOptions {
   WindowsFiles files = standard_files();
   bool install = true;  // the system's registry entries
@@ -43,6 +51,7 @@ struct BootOptions {
   bool window_system = true;  // boot gwes.exe, which loads the touch driver
   bool desktop_thread_queues = false;
   dev::Screen screen;
+  std::vector<FailingCall> failing;
 };
 
 class DeviceTest : public ::testing::Test {
