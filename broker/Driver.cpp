@@ -13,8 +13,15 @@ extern "C" DWORD GES_Init(LPCWSTR, LPCVOID) {
   return kDeviceContext;
 }
 
+// Longest the deinit waits for each of the module's threads to end, in ms.
+const DWORD kThreadStopWaitMs = 5000;
+
+// The device manager frees this library once its driver is deinitialised: no thread it started
+// may go on in its code. A thread that does not end in time makes the deinit fail.
 extern "C" BOOL GES_Deinit(DWORD) {
-  CloseHandle(Broker.BrokerThread);
+  if (!StopBrokerThreads(kThreadStopWaitMs)) return FALSE;
+  if (Broker.BrokerThread != nullptr) CloseHandle(Broker.BrokerThread);
+  Broker.BrokerThread = nullptr;
   UnregisterClassW(kBrokerClass, Broker.Module);
   return TRUE;
 }

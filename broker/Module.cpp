@@ -6,7 +6,7 @@
 
 DBGPARAM dpCurSettings = QUOB_DEBUG_ZONES(0xC000);
 
-BrokerModule Broker = {nullptr, nullptr, nullptr, 0};
+BrokerModule Broker = {nullptr, nullptr, nullptr, 0, nullptr};
 
 extern "C" BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {

@@ -4,6 +4,8 @@
 
 #include "broker/Broker.h"
 #include "gesture/DebugZones.h"
+#include "gesture/Sound.h"
+#include "gesture/Word.h"
 
 static const WCHAR kBrokerClass[] = TEXT("MSGBROKER");
 static const WCHAR kBrokerName[] = TEXT("MsgBroker");
@@ -73,6 +75,7 @@ static bool CreateBrokerWindow(HINSTANCE module) {
 
   HWND window = CreateWindowExW(0, cls, name, 0, 0, 0, 0, 0, nullptr, nullptr, module, nullptr);
   if (window == nullptr) return false;
+  StoreWord(Broker.BrokerWnd, window);
   ShowWindow(window, SW_HIDE);
   return true;
 }
@@ -84,5 +87,20 @@ DWORD WINAPI BrokerThreadRoutine(LPVOID) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  HWND window = LoadWord(Broker.BrokerWnd);
+  StoreWord(Broker.BrokerWnd, nullptr);
+  DestroyWindow(window);
   return static_cast<DWORD>(msg.wParam);
+}
+
+bool StopBrokerThreads(DWORD waitMs) {
+  HANDLE thread = Broker.BrokerThread;
+  if (thread != nullptr) {
+    // Closed, the window ends the thread's message loop; the thread then destroys it, so that
+    // nothing can reach its window procedure once this module is gone.
+    HWND window = LoadWord(Broker.BrokerWnd);
+    if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(thread, waitMs) != WAIT_OBJECT_0) return false;
+  }
+  return StopSoundThread(waitMs);
 }

@@ -9,7 +9,7 @@ DWORD lastNavTick = 0;
 
 const WORD kNavCommandLeftward = 2205;
 const WORD kNavCommandRightward = 2200;
-const LONG kNavHoldBackMs = 500;
+const DWORD kNavHoldBackMs = 500;
 
 static const WCHAR kZoomKey[] = TEXT("Software\\Microsoft\\Internet Explorer\\Main");
 static const WCHAR kZoomValue[] = TEXT("ZoomSetting");
@@ -19,9 +19,11 @@ const DWORD kTopZoomLevel = 4;
 // The command for level n is this less n.
 const WORD kZoomCommandBase = 5677;
 
-// The browser's frame, when the window is a view inside one; null otherwise.
+// The browser's frame, when the window is a view inside one, however deep among its views (the
+// proxy aims at the innermost view under the finger); null otherwise.
 static HWND BrowserFrameOf(HWND window) {
   HWND parent = GetParent(window);
+  while (parent != nullptr && WindowClassIs(parent, kBrowserViewClass)) parent = GetParent(parent);
   if (parent == nullptr || !WindowClassIs(parent, kBrowserFrameClass)) return nullptr;
   return parent;
 }
@@ -33,8 +35,9 @@ static void PostCommand(HWND frame, WORD command) {
 bool Gestures::NavPage(HWND window, bool leftward) {
   DWORD now = GetTickCount();
   HWND frame = BrowserFrameOf(window);
-  if (frame != nullptr &&
-      (lastNavTick == 0 || static_cast<LONG>(now - lastNavTick) >= kNavHoldBackMs)) {
+  // Compared unsigned: read as a signed number, a call more than 24.8 days after the last would
+  // seem to come before it and be held back.
+  if (frame != nullptr && (lastNavTick == 0 || now - lastNavTick >= kNavHoldBackMs)) {
     PostCommand(frame, leftward ? kNavCommandLeftward : kNavCommandRightward);
   }
   lastNavTick = now;

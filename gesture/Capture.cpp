@@ -17,6 +17,9 @@ DWORD* PannedStrokeWord = nullptr;
 static int MoveCounter = 0;
 // Button-downs this module's engines have seen; wraps with the host's own count.
 static DWORD ButtonDowns = 0;
+// A button-down came and its button-up has not: the proxy gives the engine no pen-up that failed
+// validation.
+static bool StrokeOpen = false;
 
 // The engine's address as other processes see it; worked out at the first hand-over.
 static Gestures* MappedSelf = nullptr;
@@ -76,6 +79,14 @@ bool Gestures::ProcessMouseMsg(UINT message, UINT wParam, LONG lParam, HWND brok
   if (MoveCounter < INT_MAX) ++MoveCounter;
   switch (message) {
     case WM_LBUTTONDOWN: {
+      if (StrokeOpen) {
+        // The previous stroke never ended here: its pan ends with it rather than going on in
+        // this stroke as a pan just released would.
+        Panning = false;
+        CodeAdded = false;
+        UpTick = 0;
+      }
+      StrokeOpen = true;
       DownTick = GetTickCount();
       ++ButtonDowns;
       TravelSum = 0;
@@ -97,6 +108,7 @@ bool Gestures::ProcessMouseMsg(UINT message, UINT wParam, LONG lParam, HWND brok
       }
       break;
     case WM_LBUTTONUP:
+      StrokeOpen = false;
       MsgToBehavior(LoadWord(TargetWnd), message, wParam, lParam, broker);
       if (!Panning) {
         if (!MappedSelfKnown) {
@@ -160,7 +172,11 @@ bool Gestures::CheckIsPanningT(int distance) {
   // UpTick is 0 once consumed. (Read as a signed number it would look unset for half of every
   // 49.7-day cycle of the tick count, and a pan or a code would then stick to every later stroke.)
   if (UpTick != 0) {
-    if (static_cast<int>(now - UpTick) > LoadWord(LastUpCount) || !Panning) {
+    // Unsigned too: read as a signed number, a pan released more than 24.8 days ago would seem
+    // released a moment ago.
+    int lastUpCount = LoadWord(LastUpCount);
+    bool expired = lastUpCount < 0 || now - UpTick > static_cast<DWORD>(lastUpCount);
+    if (expired || !Panning) {
       UpTick = 0;
       CodeAdded = false;
       Panning = false;

@@ -19,6 +19,15 @@ static const RotationRow kRotations[] = {
     {270, DMDO_90, 90},
 };
 
+// Where no angle was stored before a turn that failed, none is stored after it.
+static void RemoveAngle() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRotationKey, 0, 0, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key, kAngleValue);
+  RegFlushKey(HKEY_LOCAL_MACHINE);
+  RegCloseKey(key);
+}
+
 bool Gestures::RotateScreen(int angle) {
   int width = GetSystemMetrics(SM_CXSCREEN);
   int height = GetSystemMetrics(SM_CYSCREEN);
@@ -37,10 +46,21 @@ bool Gestures::RotateScreen(int angle) {
   mode.dmSize = sizeof(DEVMODEW);
   mode.dmFields = DM_DISPLAYORIENTATION;
   mode.dmDisplayOrientation = rotation->orientation;
-  // Written first, and kept even if the display does not turn.
+  // Written first, as the display's own turn reads it; a display that refuses to turn gets the
+  // angle back, or the touch proxy would map every stroke for a screen that is not there.
+  DWORD before = 0;
+  bool known = SUCCEEDED(RegistryGetDWORD(HKEY_LOCAL_MACHINE, kRotationKey, kAngleValue, &before));
   SetRegistryValue(kRotationKey, kAngleValue, rotation->angleWritten);
-  return ChangeDisplaySettingsEx(nullptr, &mode, nullptr, CDS_RESET, nullptr) ==
-         DISP_CHANGE_SUCCESSFUL;
+  if (ChangeDisplaySettingsEx(nullptr, &mode, nullptr, CDS_RESET, nullptr) ==
+      DISP_CHANGE_SUCCESSFUL) {
+    return true;
+  }
+  if (known) {
+    SetRegistryValue(kRotationKey, kAngleValue, before);
+  } else {
+    RemoveAngle();
+  }
+  return false;
 }
 
 int Gestures::IsLandscape() {
@@ -50,11 +70,11 @@ int Gestures::IsLandscape() {
 bool Gestures::CloseWnd() {
   HWND front = GetForegroundWindow();
   if (front == nullptr) return false;
-  // Waits while the window answers, for instance while it asks the user to save.
+  // Waits while the window answers, for instance while it asks the user to save. A window that
+  // is still there declined to close (its user answered Cancel) and is left alone with its data;
+  // one that closed itself is done with, and its handle may already name another window.
   SendMessageW(front, WM_CLOSE, 0, 0);
-  // A window that closed itself is done with; its handle may already name another window.
-  if (!IsWindow(front)) return true;
-  return DestroyWindow(front) != FALSE;
+  return !IsWindow(front);
 }
 
 bool Gestures::Quit(HWND window) {

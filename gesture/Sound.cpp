@@ -7,7 +7,7 @@
 #include "gesture/DebugZones.h"
 #include "gesture/Word.h"
 
-SoundState Snd = {false, false, false, true, nullptr, nullptr, 0, 0};
+SoundState Snd = {false, false, false, true, nullptr, nullptr, 0, 0, false};
 
 namespace {
 
@@ -60,7 +60,10 @@ void TickCycle() {
 DWORD WINAPI SoundThread(LPVOID) {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
   HANDLE wake = LoadWord(Snd.sndWakeEvent);
-  while (wake != nullptr && WaitForSingleObject(wake, INFINITE) == WAIT_OBJECT_0) TickCycle();
+  while (wake != nullptr && WaitForSingleObject(wake, INFINITE) == WAIT_OBJECT_0) {
+    if (LoadWord(Snd.sndQuit)) return 0;  // the stopper waits for this and closes the handles
+    TickCycle();
+  }
 
   // The handles are forgotten before they are closed, so no request signals a closed event and
   // the next momentum step starts the thread afresh.
@@ -96,6 +99,12 @@ void StartSoundThread() {
     wake = CreateEventW(nullptr, FALSE, FALSE, kWakeEventName);
     StoreWord(Snd.sndWakeEvent, wake);
   }
+  // A thread without the event would end at once, and every momentum step would start another;
+  // the next start tries the event again.
+  if (wake == nullptr) {
+    DEBUGMSG(ZONE_ERROR, (TEXT("%s: Cannot create sound event!\r\n"), TEXT("ZuvorurUve")));
+    return;
+  }
   DWORD id = 0;
   HANDLE thread = CreateThread(nullptr, 0, SoundThread, nullptr, 0, &id);
   if (thread == nullptr) {
@@ -104,6 +113,26 @@ void StartSoundThread() {
   }
   StoreWord(Snd.sndThreadId, id);
   StoreWord(Snd.sndThread, thread);
+}
+
+bool StopSoundThread(DWORD waitMs) {
+  HANDLE thread = LoadWord(Snd.sndThread);
+  HANDLE wake = LoadWord(Snd.sndWakeEvent);
+  if (thread != nullptr) {
+    StoreWord(Snd.sndQuit, true);
+    StoreWord(Snd.noAttenuate, true);
+    StoreWord(Snd.sndStop, true);
+    SetEvent(wake);
+    if (WaitForSingleObject(thread, waitMs) != WAIT_OBJECT_0) return false;
+    CloseHandle(thread);
+  }
+  StoreWord(Snd.sndThread, nullptr);
+  StoreWord(Snd.sndThreadId, 0);
+  StoreWord(Snd.sndWakeEvent, nullptr);
+  StoreWord(Snd.sndActive, false);
+  StoreWord(Snd.sndQuit, false);
+  if (wake != nullptr) CloseHandle(wake);
+  return true;
 }
 
 void SoundStartRequest(const Gestures& engine) {

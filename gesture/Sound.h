@@ -13,6 +13,7 @@ struct SoundState {
   HANDLE sndThread;
   DWORD sndThreadId;
   int tickStep;
+  bool sndQuit;  // the sound thread ends at its next wake, leaving its handles to the stopper
 };
 
 extern SoundState Snd;
@@ -23,6 +24,9 @@ extern SoundState Snd;
 // momentum step starts a new one.
 void StartSoundThread();
 bool SoundThreadStarted();
+// Ends the sound thread before its module goes, waiting at most `waitMs` for it; false when it
+// did not end in time (its handles are then left to it). Closes the wake event too.
+bool StopSoundThread(DWORD waitMs);
 // Starts a ticking sequence unless one runs; with the sound off, stops one that runs.
 void SoundStartRequest(const Gestures& engine);
 // Asks for the fading sound when the ticking ends; with the sound off, a stop.

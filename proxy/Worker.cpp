@@ -10,6 +10,8 @@ static const WCHAR kScrollStateEventName[] = TEXT("InGestureScrolling");
 
 HWND FindBroker() {
   HWND broker = LoadWord(Broker.BrokerWnd);
+  // A broker whose driver was deinitialised has destroyed its window: it is looked for afresh.
+  if (broker != nullptr && !IsWindow(broker)) broker = nullptr;
   if (broker == nullptr) {
     broker = FindWindowW(kBrokerClass, nullptr);
     StoreWord(Broker.BrokerWnd, broker);

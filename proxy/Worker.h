@@ -5,7 +5,7 @@
 #include <windows.h>
 
 struct BrokerLink {
-  HWND BrokerWnd;      // the "MSGBROKER" window, looked up once and then kept
+  HWND BrokerWnd;      // the "MSGBROKER" window, looked up once and kept while it exists
   HANDLE ScrollEvent;  // "InGestureScrolling"
   DWORD LastEventData;
   bool LastScrolling;
@@ -15,7 +15,8 @@ extern BrokerLink Broker;
 
 DWORD WINAPI WorkerRoutine(LPVOID);
 
-// The broker window, looked up until it is found and then kept; null while there is none.
+// The broker window, looked up until it is found and then kept while it exists; null while there
+// is none.
 HWND FindBroker();
 
 // True while the broker is carrying out a gesture.

@@ -9,6 +9,7 @@
 namespace {
 
 const WCHAR kSwitchesKey[] = TEXT("Software\\Quob\\Gesture");
+const DWORD kActivateUnreadable = 0xFFFFFFFF;
 
 LONG OpenSwitchesKey(HKEY* key) {
   WCHAR no_class[] = TEXT("");
@@ -19,12 +20,17 @@ LONG OpenSwitchesKey(HKEY* key) {
 
 // A value that does not exist yet is created with its default (0, or the empty string for a
 // string read into at most 260 bytes), so that what the dialog shows is also what the proxy and
-// the engines read from now on.
-bool ReadOrCreateValue(HKEY key, LPCWSTR name, DWORD type, BYTE* data, DWORD size) {
-  DWORD stored_type = 0;
+// the engines read from now on. A value of another type or size is read as it is stored; one too
+// large for the buffer counts as read, its data left out.
+bool ReadOrCreateValue(HKEY key, LPCWSTR name, DWORD type, BYTE* data, DWORD size,
+                       DWORD* stored_type) {
   DWORD got = size;
-  LONG result = RegQueryValueExW(key, name, NULL, &stored_type, data, &got);
-  if (result == ERROR_SUCCESS) return true;
+  LONG result = RegQueryValueExW(key, name, NULL, stored_type, data, &got);
+  if (result == ERROR_MORE_DATA) return true;
+  if (result == ERROR_SUCCESS) {
+    if (got != size) *stored_type = REG_NONE;  // not whole: not a value of this size
+    return true;
+  }
   if (result != ERROR_FILE_NOT_FOUND) return false;
   if (type == REG_DWORD) {
     RegistrySetDWORD(key, NULL, name, 0);
@@ -32,18 +38,24 @@ bool ReadOrCreateValue(HKEY key, LPCWSTR name, DWORD type, BYTE* data, DWORD siz
     RegistrySetString(key, NULL, name, TEXT(""));
   }
   got = size;
-  RegQueryValueExW(key, name, NULL, &stored_type, data, &got);
+  RegQueryValueExW(key, name, NULL, stored_type, data, &got);
   return true;
 }
 
+// A switch shows as on only where the system reads it as on: a DWORD other than 0, and for
+// "Activate" other than 0xFFFFFFFF, which the proxy takes for a value it could not read. Anything
+// else shows as off, and Done replaces it with a proper DWORD.
 void LoadSwitch(HWND dialog, HKEY key, LPCWSTR name, int control) {
   DWORD value = 0;
-  if (!ReadOrCreateValue(key, name, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof(value))) {
+  DWORD type = REG_NONE;
+  if (!ReadOrCreateValue(key, name, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof(value),
+                         &type)) {
     MessageBoxW(NULL, TEXT("cannot open reg value"), TEXT("error"), MB_OK);
     return;
   }
-  SendMessageW(GetDlgItem(dialog, control), BM_SETCHECK, value != 0 ? BST_CHECKED : BST_UNCHECKED,
-               0);
+  bool on = type == REG_DWORD && value != 0 &&
+            !(control == IDC_GESTURE_SWITCH && value == kActivateUnreadable);
+  SendMessageW(GetDlgItem(dialog, control), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 DWORD SwitchValue(HWND dialog, int control) {

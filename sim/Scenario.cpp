@@ -42,8 +42,8 @@ const std::map<std::string, Shape> kVerbs = {
     {"flick", {5, 7, false}},         {"replay", {1, 5, false}},      {"expect", {2, 2, false}},
     {"note", {1, 64, false}},         {"stroke", {5, 269, false}},    {"preset", {4, 4, true}},
     {"reg-delete-key", {1, 1, true}}, {"touch-driver", {1, 1, true}}, {"broker", {1, 2, true}},
-    {"fail", {2, 5, true}},           {"leave-out", {1, 1, true}},
-    {"screenshot", {1, 1, false}},    {"timeline", {1, 1, false}},    {"picture", {1, 1, false}},
+    {"fail", {2, 5, true}},           {"leave-out", {1, 1, true}},    {"screenshot", {1, 1, false}},
+    {"timeline", {1, 1, false}},      {"picture", {1, 1, false}},
 };
 
 const std::vector<std::string> kDragOptions = {"rest", "rate", "settle"};
@@ -196,8 +196,8 @@ void check_command(const Command& c, const std::string& file) {
   } else if (c.verb == "fail") {
     if (!dev::Device::can_fail(a[0]))
       throw dev::InputError(file, c.line,
-                            "fail takes CreateThread, RegCreateKeyExW, RegQueryValueExW or "
-                            "SHCreateMenuBar, not '" +
+                            "fail takes CreateThread, CreateEventW, RegCreateKeyExW, "
+                            "RegQueryValueExW, SHCreateMenuBar or ChangeDisplaySettingsExW, not '" +
                                 a[0] + "'");
     number(c, 1, 1, 1000000, file);
     Fault f = fault_of(c, file);

@@ -114,7 +114,7 @@ TEST_F(BrokerTest, AResetInTheMiddleOfTheMomentumStopsItAtOnce) {
 TEST_F(BrokerTest, AGestureAwareApplicationReceivesTheGestureOnce) {
   HWND viewer = FrontOf(Kind::GestureAware);
   device->run_for(100);
-  Stroke(200, 150, 60, 165, 150);  // not quite level: a level segment has no direction
+  Stroke(200, 150, 60, 165, 150);  // to the left and a little down
   device->run_for(1000);
 
   auto received = Log("app-received", "msg", "1274");
@@ -171,9 +171,27 @@ TEST_F(BrokerTest, TheStreamEntryPointsLeaveEveryBufferAlone) {
     EXPECT_TRUE(io(0, 0, nullptr, 0, nullptr, 0, nullptr));
     FreeLibrary(quenza);
   });
-  // The window still uses the class, so unregistering it fails; that is not reported.
+}
+
+// The device manager frees the library after the deinit: the broker's threads end first, while a
+// momentum ticks, and the strokes that follow reach the window system as without a broker.
+TEST_F(BrokerTest, DeinitEndsTheBrokersThreadsBeforeItsLibraryGoes) {
+  Start(kGesturesOn + "[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Sound\"=dword:1\n");
+  HWND list = FrontOf(Kind::List);
+  FlickUp(400);
+  ASSERT_FALSE(Log("sound").empty()) << "the sound thread ticks";
+  ClearLog();
   EXPECT_TRUE(device->deinit_driver("GES"));
-  EXPECT_TRUE(IsWindow(broker)) << "the broker window stays";
+  EXPECT_EQ(Log("module-unload", "module", "Quenza.dll").size(), 1u);
+  EXPECT_FALSE(IsWindow(broker));
+  EXPECT_TRUE(Log("bad-handle").empty());
+  size_t lines = Lines(list);
+  device->run_for(2000);
+  EXPECT_EQ(Lines(list), lines) << "the momentum ended with its thread";
+
+  auto samples =
+      sim::to_panel(sim::straight_stroke(120, 200, 120, 140, 150, 0, 100), device->now(), 10);
+  EXPECT_TRUE(vt::Unchanged(Received(samples), samples));
 }
 
 // A hand-over whose object is not a finished gesture: the broker copies what it can read as codes

@@ -227,6 +227,20 @@ TEST_F(EngineCaptureTest, APanGoesOnInTheNextStrokeOnlyWithinLastUpCount) {
     RestThenMove(0, 1);
     EXPECT_TRUE(g->IsPanning()) << "a code of the previous stroke must not stop this pan";
   }
+
+  // Ends that are not a button-up a moment ago: one 25 days ago, and one that never came (its
+  // pen-up failed validation, so the proxy gave the engine none).
+  for (bool released : {true, false}) {
+    Start(0);
+    SCOPED_TRACE(released ? "released 25 days ago" : "never released");
+    RestThenMove(0, 1);
+    ASSERT_TRUE(g->IsPanning());
+    if (released) Up(100, 101);
+    device->run_for(released ? 25u * 24 * 3600 * 1000 : 400);
+    Path({{100, 100}, {100, 130}});
+    EXPECT_FALSE(g->IsPanning());
+    EXPECT_EQ(Codes(), "D60");
+  }
 }
 
 TEST_F(EngineCaptureTest, TheHandOverCarriesTheEngineToTheBroker) {

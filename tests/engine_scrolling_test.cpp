@@ -191,16 +191,20 @@ TEST_F(EngineScrollTest, ContentAtItsEndStopsTheMomentum) {
   g->TargetIsPIEHTML = true;
   for (bool more : {true, false, true}) EXPECT_EQ(Momentum(view, more ? 30 : 29), more);
 
-  // A view whose position cannot be read (it is gone) stays where it is: a momentum ends at once,
-  // a pan goes on without moving it.
+  // A view whose position cannot be read (it is gone, or it has no scroll bar) stays where it
+  // is: a momentum ends at once, a pan goes on without moving it.
   HWND gone = View(3000);
   dev::apps::destroy(*device, gone);
-  ClearLog();
-  EXPECT_FALSE(Momentum(gone, 30));
-  g->Panning = true;
-  EXPECT_TRUE(g->ScrollContent(gone, SB_VERT, 40));
-  g->Panning = false;
-  EXPECT_EQ(Posted(gone), "");
+  auto bare = Win(Kind::Plain, 3000, nullptr, 0, 300);
+  bare.cls = u"PIEHTML";
+  for (HWND view : {gone, Place(bare)}) {
+    ClearLog();
+    EXPECT_FALSE(Momentum(view, 30));
+    g->Panning = true;
+    EXPECT_TRUE(g->ScrollContent(view, SB_VERT, 40));
+    g->Panning = false;
+    EXPECT_EQ(Posted(view), "");
+  }
 }
 
 TEST_F(EngineScrollTest, BrowserViewIsMovedByPositionAndHalvesItsLastSteps) {

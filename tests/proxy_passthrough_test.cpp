@@ -191,6 +191,19 @@ TEST_F(PassThroughTest, HoldingLastsOnlyWhileTheStrokeIsUndecided) {
   EXPECT_EQ(BoundNotes(), 1u);
 }
 
+// Once the engine pans a stroke its travel counts as a pan's, however little the finger moved:
+// a slow pan that outlasts the press time is not taken for a press-and-hold.
+TEST_F(PassThroughTest, AStrokeTheEnginePansIsNeverAHold) {
+  HWND list = FrontList();
+  device->reg_set_dword(vt::kGestureKey, "LongPressTime", 3000);
+  device->run_for(50);
+  Points pts;  // still for 600 ms, then two steps of 9 pixels: 18 of travel
+  for (uint32_t t = 0; t <= 3300; t += 10)
+    pts.push_back({t, 120, t < 610 ? 200 : t < 910 ? 191 : 182});
+  EXPECT_TRUE(Received(At(pts)).empty()) << "withheld as a pan";
+  EXPECT_GT(dev::apps::scroll_pos(*device, list), 0);
+}
+
 // A pen-up that fails validation ends its stroke as a pen-up does, in its place: a flick is then
 // discarded whole (the engine sees no pen-up, so nothing is handed over), a tap replayed whole.
 TEST_F(PassThroughTest, AnInvalidPenUpEndsItsStrokeInItsPlace) {

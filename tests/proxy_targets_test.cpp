@@ -249,14 +249,18 @@ TEST_F(ProxyTargetTest, ARightAngleAtRunTimeTurnsTheScreen) {
   }
 }
 
-TEST_F(ProxyTargetTest, WithoutTheSettingsKeyAtLoadOnlyGestureAwareWindowsTakeStrokes) {
+// The proxy makes the settings key at load (it holds the published engine), so a switch written
+// later under a key absent at boot is seen.
+TEST_F(ProxyTargetTest, ASettingsKeyAbsentAtBootIsMadeAtLoadAndWatched) {
   Start("[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH]\n\"DriverName\"=\"Pallux.dll\"\n", false);
   HWND list = Place(Kind::List, 0, 0, 240, 160);
   HWND aware = Place(Kind::GestureAware, 0, 160, 240, 160);
-  EXPECT_TRUE(ToWindowSystem(Drag(120, 140)));
-  Set(vt::kGestureKey, "Activate", 1);
-  EXPECT_TRUE(ToWindowSystem(Drag(120, 140))) << "a value under a key absent at load is not seen";
+  dev::apps::set_foreground(*device, list);
+  EXPECT_TRUE(ToWindowSystem(Drag(120, 110))) << "off until switched on";
   EXPECT_EQ(Pos(list), 0);
+  Set(vt::kGestureKey, "Activate", 1);
+  EXPECT_FALSE(ToWindowSystem(Drag(120, 110))) << "the switch written later is seen";
+  EXPECT_GT(Pos(list), 0);
   dev::apps::set_foreground(*device, aware);
   EXPECT_EQ(EngineTarget(Flick(120, 280)), aware);
 }

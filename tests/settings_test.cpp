@@ -77,6 +77,17 @@ TEST_F(Settings, ReadOrCreateAndSave) {
        "1000=1 1001=1 1000=0 1001=0 ",
        "Activate=0 Default=0 Sound=0 ",
        {0}},
+      // Only what the proxy and the engines read as on shows as on; Done writes proper DWORDs.
+      {"\"Activate\"=\"1\"\n\"Sound\"=dword:ffffffff\n",
+       {"Done"},
+       "1000=0 1001=1 ",
+       "Activate=0 Default=0 Sound=1 ",
+       {0}},
+      {"\"Activate\"=dword:ffffffff\n\"Sound\"=\"switched on\"\n",
+       {"Done"},
+       "1000=0 1001=0 ",
+       "Activate=0 Default=0 Sound=0 ",
+       {0}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stored);

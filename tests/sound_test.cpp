@@ -124,6 +124,13 @@ TEST_F(SoundTest, TheSoundThreadStartsAfreshAfterItEndedOrFailedToStart) {
   engine.Sound = 1;
   size_t before = device->open_handles();
 
+  // Without its wake event a thread would end at once: none starts, and the next start tries the
+  // event again.
+  device->fail_call("CreateEventW", 1, ERROR_NOT_ENOUGH_MEMORY, "VexoriSnd");
+  ClearLog();
+  StartSoundThread();
+  EXPECT_FALSE(SoundThreadStarted());
+  EXPECT_TRUE(Log("thread-start").empty());
   StartSoundThread();
   ASSERT_TRUE(SoundThreadStarted());
   CloseHandle(Snd.sndWakeEvent);  // before the thread first waits: its wait fails

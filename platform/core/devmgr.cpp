@@ -1,6 +1,6 @@
 // The device manager's process (device.exe): at boot it loads the stream drivers listed under
 // HKEY_LOCAL_MACHINE\Drivers\BuiltIn and calls their Init; the host can later have it call a
-// driver's Deinit.
+// driver's Deinit, after which it frees the driver's load of its library.
 //
 // Each subkey names one driver: "Dll" (string, required), "Prefix" (string; none means entry
 // points without a prefix, "Init"), "Order" (DWORD, default 0), "Index" (DWORD, optional).
@@ -110,8 +110,8 @@ bool load_driver(Device::Impl& d, const BuiltIn& b) {
     return false;
   }
   f["context"] = hex(context);
-  d.drivers.push_back(
-      {b.key, b.prefix, context, as_fn<DriverDeinitFn>(entry_point(module, b.prefix, u"Deinit"))});
+  d.drivers.push_back({b.key, b.prefix, context,
+                       as_fn<DriverDeinitFn>(entry_point(module, b.prefix, u"Deinit")), module});
   log_event("driver-loaded", f);
   return true;
 }
@@ -155,11 +155,14 @@ bool Device::deinit_driver(const std::string& prefix) {
     if (drv.deinit == nullptr) {
       f["reason"] = "no " + to_utf8(entry_name(drv.prefix, u"Deinit"));
       log_event("driver-deinit-failed", f);
-      return;
+    } else {
+      result = drv.deinit(drv.context);
+      f["result"] = result;
+      log_event("driver-deinit", f);
     }
-    result = drv.deinit(drv.context);
-    f["result"] = result;
-    log_event("driver-deinit", f);
+    // As the phone's device manager does once it has deactivated a driver, whatever Deinit
+    // answered: a thread the library left running goes on in unmapped code.
+    FreeLibrary(drv.module);
   });
   return result != FALSE;
 }

@@ -216,6 +216,7 @@ struct Driver {
   std::u16string prefix;  // "" when its entry points carry none
   DWORD context = 0;
   DriverDeinitFn deinit = nullptr;  // null when the library has no Deinit
+  HMODULE module = nullptr;         // the driver's own load of its library
 };
 
 // ---- Sound -----------------------------------------------------------------------------------

@@ -104,6 +104,10 @@ BOOL WINAPI CloseHandle(HANDLE h) {
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial, LPCWSTR name) {
   auto& d = impl();
   SetLastError(ERROR_SUCCESS);
+  // An event can be refused for want of memory; a failure asked for by name hits only that name.
+  bool named = name != nullptr && name[0] != 0;
+  if (d.injected_failure("CreateEventW", named ? dev::to_utf8(dev::fold(name)) : ""))
+    return nullptr;
   if (name != nullptr && name[0] != 0) {
     std::u16string key(name);
     auto it = d.named_events.find(key);

@@ -87,7 +87,7 @@ void Device::fail_call(const std::string& call, int nth, uint32_t error,
 
 bool Device::can_fail(const std::string& call) {
   return call == "CreateThread" || call == "RegCreateKeyExW" || call == "RegQueryValueExW" ||
-         call == "SHCreateMenuBar";
+         call == "SHCreateMenuBar" || call == "ChangeDisplaySettingsExW" || call == "CreateEventW";
 }
 
 bool Device::Impl::injected_failure(const char* call, const std::string& subject) {

@@ -98,6 +98,8 @@ extern "C" {
 
 LONG WINAPI ChangeDisplaySettingsExW(LPCWSTR, LPDEVMODEW mode, HWND, DWORD flags, LPVOID) {
   auto& d = impl();
+  // A display driver that cannot take the mode (as a test or scenario asks) changes nothing.
+  if (d.injected_failure("ChangeDisplaySettingsExW")) return DISP_CHANGE_FAILED;
   if (flags & ~dev::kKnownFlags) return DISP_CHANGE_BADFLAGS;
   int angle = 0;
   if (mode == nullptr) {

@@ -79,7 +79,7 @@ void DeviceTest::BootForEngine(BootOptions options) {
   options.install = false;
   Boot(options);
   CurrentGestures = nullptr;
-  Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0};
+  Snd = SoundState{false, false, false, true, nullptr, nullptr, 0, 0, false};
 }
 
 std::vector<dev::LogEntry> DeviceTest::Log(const std::string& kind) const {

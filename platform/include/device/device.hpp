@@ -155,9 +155,10 @@ class Device {
   void load_reg_file(const std::string& path);
 
   // Calls <prefix>_Deinit of the earliest loaded stream driver with that prefix (case ignored;
-  // "" for entry points without one) with its device context, in device.exe, and forgets the
-  // driver; its library stays loaded. False when no such driver is loaded, it has no Deinit, or
-  // Deinit returned FALSE.
+  // "" for entry points without one) with its device context, in device.exe, forgets the driver
+  // and frees its load of the library (unloaded once no other driver or load keeps it), whatever
+  // Deinit answered. False when no such driver is loaded, it has no Deinit, or Deinit returned
+  // FALSE.
   bool deinit_driver(const std::string& prefix);
   // Has the device manager load a stream driver now as it loads those of its registry at boot
   // (`key` names it in the log as a key of Drivers\BuiltIn would): the library, then
@@ -192,7 +193,8 @@ class Device {
   // registry calls). With a subject, only calls that name it count: a key path for
   // RegCreateKeyExW ("HKLM\Software\Quob\Gesture"), a value name for RegQueryValueExW. The calls
   // that can be made to fail so: CreateThread, RegCreateKeyExW, RegQueryValueExW,
-  // SHCreateMenuBar.
+  // SHCreateMenuBar, ChangeDisplaySettingsExW (which then returns DISP_CHANGE_FAILED) and
+  // CreateEventW (a subject names the event).
   void fail_call(const std::string& call, int nth, uint32_t error, const std::string& subject = "");
   // The calls fail_call takes.
   static bool can_fail(const std::string& call);
