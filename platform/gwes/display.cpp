@@ -97,6 +97,7 @@ using dev::impl;
 extern "C" {
 
 LONG WINAPI ChangeDisplaySettingsExW(LPCWSTR, LPDEVMODEW mode, HWND, DWORD flags, LPVOID) {
+  DEVICE_CALL_POINT("ChangeDisplaySettingsExW");
   auto& d = impl();
   if (flags & ~dev::kKnownFlags) return DISP_CHANGE_BADFLAGS;
   int angle = 0;
