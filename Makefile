@@ -4,6 +4,8 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+EXPLORE_BUILD ?= build-explore
+EXPLORE_SCHEDULES ?= 2000
 FUZZ_SECONDS ?= 120
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev \
@@ -17,7 +19,7 @@ LAUNCHER   := $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE))
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps fuzz-deps build build-asan demo test test-plain test-asan fuzz bench format clean
+.PHONY: all deps fuzz-deps build build-asan demo test test-plain test-asan fuzz explore bench format clean
 
 all: build
 
@@ -43,7 +45,8 @@ build: deps
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEXORI_SANITIZE=ON -DVEXORI_BENCH=OFF $(LAUNCHER)
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEXORI_SANITIZE=ON -DVEXORI_BENCH=OFF \
+	  -DVEXORI_PREEMPT_WORDS=ON $(LAUNCHER)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
 demo: build
@@ -69,6 +72,17 @@ fuzz: fuzz-deps
 	  ./tests/vexori-fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=60 \
 	  -rss_limit_mb=2048 -print_funcs=0 corpus $(CURDIR)/tests/fuzz/corpus
 
+# Every example and the soak under EXPLORE_SCHEDULES pre-empting schedules, with word points in
+# the system's libraries and the sanitizers on: a break stops it with the command that replays it.
+explore: deps
+	cmake -S . -B $(EXPLORE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXORI_SANITIZE=ON \
+	  -DVEXORI_PREEMPT_WORDS=ON -DVEXORI_BENCH=OFF $(LAUNCHER)
+	cmake --build $(EXPLORE_BUILD) -j$(JOBS) --target vexori-sim
+	for f in scenarios/*.scn tests/explore/soak.scn; do \
+	  ASAN_OPTIONS=detect_leaks=1 ./$(EXPLORE_BUILD)/vexori-sim explore $$f \
+	    --schedules $(EXPLORE_SCHEDULES) || exit 1; \
+	done
+
 bench: build
 	./$(BUILD)/bench/vexori-bench
 
@@ -76,4 +90,4 @@ format:
 	git ls-files '*.cpp' '*.h' '*.hpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(EXPLORE_BUILD)

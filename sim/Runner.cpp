@@ -8,6 +8,7 @@
 #include <set>
 
 #include "Boot.h"
+#include "device/preempt.hpp"
 #include "Programs.h"
 #include "LogDecode.h"
 #include "Replay.h"
@@ -69,6 +70,7 @@ class SampleTally {
         if (!same && !rebuilt) continue;
         ++(same ? unchanged : rebuilt_count);
         if (sent.stroke > 0) ++strokes_[sent.stroke - 1].received;
+        if (sent.stroke > 0 && sent.stroke < strokes_.size()) ++late;
         break;
       }
     }
@@ -103,7 +105,7 @@ class SampleTally {
     return f;
   }
 
-  size_t panel = 0, received = 0, unchanged = 0, rebuilt_count = 0;
+  size_t panel = 0, received = 0, unchanged = 0, rebuilt_count = 0, late = 0;
 
  private:
   static const uint32_t kDown = 0x2;
@@ -186,7 +188,30 @@ void boot_whole(dev::Device& device, const Scenario& s) {
 
 }  // namespace
 
+namespace {
+
+// The switch points of the scenario's run without pre-emption.
+uint64_t count_switch_points(const Scenario& s, const RunOptions& opt) {
+  RunOptions counting;
+  counting.windows_dir = opt.windows_dir;
+  counting.factory_reg = opt.factory_reg;
+  counting.install_reg = opt.install_reg;
+  counting.verbose = opt.verbose;
+  counting.keep_log = false;
+  counting.max_device_ms = opt.max_device_ms;
+  counting.picture_commands = false;
+  counting.count_points = true;
+  return std::max<uint64_t>(1, run_scenario(s, counting).switch_points);
+}
+
+}  // namespace
+
 RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
+  if (opt.preempt && opt.preempt_steps == 0) {
+    RunOptions counted = opt;
+    counted.preempt_steps = count_switch_points(s, opt);
+    return run_scenario(s, counted);
+  }
   dev::DeviceConfig config;
   config.screen = s.screen;
   config.boot_tick = s.boot_tick;
@@ -242,6 +267,9 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
     reader.add(decoded);
     if (opt.live) opt.live(decoded);
   };
+  if (opt.preempt || opt.count_points) {
+    dev::start_preempting(device, {opt.preempt_seed, opt.preempt ? opt.preempt_steps : 0});
+  }
   boot_whole(device, s);
   uint64_t cursor = device.now();
   DeviceClock clock(s);
@@ -348,7 +376,11 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   }
   if (opt.max_device_ms > 0) cursor = std::min(cursor, std::max(opt.max_device_ms, device.now()));
   clock.run_until(device, cursor + kSettleMs);
+  if (opt.preempt) device.run_for(kPreemptSettleMs);
   device.settle();
+  result.switch_points = dev::switch_points(device);
+  result.switches = dev::switches_made(device);
+  if (opt.at_end) opt.at_end(device);
   result.end_time = device.now();
   reader.finish(result.end_time);
   if (!opt.audio_file.empty() && !device.finish_audio()) {
@@ -366,6 +398,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   result.engine_samples = fates.engine;
   result.dropped_samples = fates.dropped;
   result.partial_strokes = std::move(fates.partial);
+  result.late_samples = tally.late;
   return result;
 }
 

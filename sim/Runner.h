@@ -47,6 +47,16 @@ struct RunOptions {
   // past it stops there (strokes already begun still end, and the device settles after them).
   uint64_t max_device_ms = 0;
   PictureFiles pictures;  // drawn at the end of the run
+  // A pre-empting run: the device switches threads as the schedule of this seed says
+  // (device/preempt.hpp), and runs on kPreemptSettleMs after the scenario, so that what the
+  // schedule delayed has ended too. With preempt_steps 0 the steps are first counted in a run of
+  // the scenario without pre-emption.
+  bool preempt = false;
+  uint64_t preempt_seed = 0;
+  uint64_t preempt_steps = 0;
+  bool count_points = false;  // count the switch points only (RunResult::switch_points)
+  // Sees the device once the run has settled, before it ends.
+  std::function<void(dev::Device&)> at_end;
   // false: the scenario's picture commands are checked but draw and write nothing
   bool picture_commands = true;
 };
@@ -63,10 +73,17 @@ struct RunResult {
   size_t engine_samples = 0;            // of strokes none of which reached the window system
   size_t dropped_samples = 0;           // of strokes that reached it in part, or of no stroke
   std::vector<std::string> partial_strokes;  // "the stroke at T ms (file:line): M of its N samples"
+  // Received after the panel had reported the next stroke's pen-down: held past their pen-up.
+  size_t late_samples = 0;
+  uint64_t switch_points = 0;  // of a pre-empting or counting run
+  uint64_t switches = 0;       // made by a pre-empting run's schedule
   std::string text() const;
   std::string jsonl() const;
   std::string summary() const;
 };
+
+// Device time a pre-empting run goes on after the scenario, in ms.
+const uint32_t kPreemptSettleMs = 10000;
 
 RunResult run_scenario(const Scenario& scenario, const RunOptions& options = {});
 

@@ -15,6 +15,7 @@
 #include "OutputFile.h"
 #include "Runner.h"
 #include "Tour.h"
+#include "explore/Explore.h"
 #include "replay/ReplayCommand.h"
 
 namespace {
@@ -168,6 +169,26 @@ int main(int argc, char** argv) {
   CLI::App* run = app.add_subcommand("run", "play a scenario file");
   run->add_option("file", file, "the scenario")->required()->type_name("SCENARIO");
   common(run);
+  once(run->add_option("--preempt", options.preempt_seed,
+                       "pre-empt device threads as the schedule of SEED says (see explore)"))
+      ->type_name("SEED");
+  sim::ExploreArgs explore_args;
+  CLI::App* explore = app.add_subcommand(
+      "explore",
+      "run a scenario under many pre-empting schedules; stop at the first that breaks "
+      "an invariant and print the command that replays it");
+  explore->add_option("file", explore_args.file, "the scenario")->required()->type_name("SCENARIO");
+  once(explore->add_option("--schedules", explore_args.schedules, "how many (default 100)"));
+  once(explore->add_option("--from", explore_args.first_seed, "the first seed (default 1)"))
+      ->type_name("SEED");
+  once(explore->add_option("--jobs", explore_args.jobs,
+                           "processes at a time (default: one per core)"));
+  once(explore->add_option("--device-dir", device_dir,
+                           "folder of the device: its Windows folder and registry/*.reg"))
+      ->check(CLI::ExistingDirectory);
+  once(explore->add_option("--windows", options.windows_dir,
+                           "folder of the device's \\Windows libraries"))
+      ->check(CLI::ExistingDirectory);
   sim::ReplayArgs replay_args;
   auto stroke_set = [&](CLI::App* cmd) {
     cmd->add_option("strokes", replay_args.paths,
@@ -230,12 +251,14 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? sim::kExitOk : sim::kExitUsage;
   }
 
-  CLI::App* chosen = *demo ? demo : *run ? run : *replay ? replay : tune;
+  CLI::App* chosen = *demo ? demo : *run ? run : *replay ? replay : *explore ? explore : tune;
+  options.preempt = run->count("--preempt") > 0;
   use_device_dir(device_dir, chosen->count("--windows") > 0, options);
 
   try {
     if (*replay) return sim::replay_command(replay_args, options);
     if (*tune) return sim::tune_command(replay_args, options);
+    if (*explore) return sim::explore_command(explore_args, options);
     if (*demo) {
       if (out.log.empty()) out.log = "brief";
       out.tour = true;

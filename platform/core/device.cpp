@@ -32,7 +32,7 @@ void Device::boot() {
   if (d.config.start_device_manager) {
     start_process(d, "device.exe", devmgr_main);
     // The window system depends on the device manager: it starts once the boot drivers are in.
-    d.block([&d] { return d.devmgr_started; }, kNever);
+    d.block([&d] { return d.devmgr_started; }, kNever, "the device manager");
   }
   if (d.config.start_window_system) start_process(d, "gwes.exe", gwes_main);
   settle();
@@ -61,7 +61,7 @@ PanelSample panel_next() {
   auto& d = impl();
   auto due = [&d] { return !d.panel.empty() && d.panel.front().time <= d.clock; };
   // Another driver's sample thread woken by the same sample may have taken it first.
-  while (!due()) d.block(due, kNever);
+  while (!due()) d.block(due, kNever, "touch panel");
   PanelSample s = d.panel.front();
   d.panel.pop_front();
   return s;

@@ -82,6 +82,7 @@ struct Thread {
 
   // Waiting.
   std::function<bool()> wait_pred;
+  std::string waits_on;  // what it waits for, as the pre-empting device's checks name it
   uint64_t deadline = kNever;
   bool timed_out = false;
   bool wake_when_idle = false;
@@ -240,6 +241,8 @@ struct InjectedFault {
   std::string subject;  // folded: the registry key or value the calls must name; "" for any
 };
 
+class Schedule;
+
 struct Device::Impl {
   explicit Impl(DeviceConfig c);
 
@@ -251,6 +254,11 @@ struct Device::Impl {
   std::vector<Preemption> preemptions;
   // Called at the start of each platform call that can be pre-empted.
   void preemption_point(const char* call);
+  // The pre-empting schedule, while there is one (see device/preempt.hpp).
+  std::shared_ptr<Schedule> schedule;
+  // A point where the schedule may switch to another ready thread: a platform call from outside
+  // the core, or a shared-word access of an instrumented build.
+  void switch_point();
 
   DeviceConfig config;
   EventLog log;
@@ -318,11 +326,16 @@ struct Device::Impl {
   // -- scheduler --
   Thread* current() const;
   Thread* create_thread(Process* p, std::function<DWORD()> body, const std::string& name);
-  // Gives up the CPU until pred() holds or the deadline passes; true if pred held.
-  bool block(std::function<bool()> pred, uint64_t deadline);
+  // Gives up the CPU until pred() holds or the deadline passes; true if pred held. `what` names
+  // the wait for the pre-empting device's checks.
+  bool block(std::function<bool()> pred, uint64_t deadline, std::string what = "sleep");
   void host_wait(uint64_t deadline, bool until_idle);
   void switch_away(Thread* self);
   Thread* pick_next();
+  // Moves every blocked thread whose wait is satisfied (every one while halting) to `ready`.
+  void wake_satisfied();
+  // Takes the next thread of `ready`: the first, or the schedule's choice.
+  Thread* take_ready();
   void thread_main(Thread* t);
   void halt_all();
 
@@ -368,6 +381,12 @@ inline WORD read16(const BYTE* p) {
 }
 
 Device::Impl& impl();  // the current device; aborts if none
+
+// The start of a platform call: `caller` is its return address. A pre-emption a test asked for
+// may happen here, and the pre-empting schedule may switch threads unless the core itself made
+// the call (its own state may be half changed then).
+void call_point(const char* call, const void* caller);
+#define DEVICE_CALL_POINT(call) ::dev::call_point(call, __builtin_return_address(0))
 // A resource of a resource image (a compiled resource file's records): its data and size.
 bool find_in_image(const BYTE* begin, const BYTE* end, LPCWSTR name, LPCWSTR type,
                    const BYTE** data, DWORD* size);

@@ -154,6 +154,7 @@ using dev::impl;
 extern "C" {
 
 HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
+  DEVICE_CALL_POINT("LoadLibraryW");
   auto& d = impl();
   if (name == nullptr || name[0] == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -207,6 +208,7 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
 }
 
 FARPROC WINAPI GetProcAddressW(HMODULE h, LPCWSTR name) {
+  DEVICE_CALL_POINT("GetProcAddressW");
   dev::Module* m = dev::module_of(h);
   if (m == nullptr) {
     impl().bad_handle("GetProcAddressW", reinterpret_cast<uintptr_t>(h));
@@ -226,6 +228,7 @@ FARPROC WINAPI GetProcAddressW(HMODULE h, LPCWSTR name) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE h) {
+  DEVICE_CALL_POINT("FreeLibrary");
   dev::Module* m = dev::module_of(h);
   if (m == nullptr) {
     impl().bad_handle("FreeLibrary", reinterpret_cast<uintptr_t>(h));
@@ -241,6 +244,7 @@ BOOL WINAPI FreeLibrary(HMODULE h) {
 }
 
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE h) {
+  DEVICE_CALL_POINT("DisableThreadLibraryCalls");
   dev::Module* m = dev::module_of(h);
   dev::log_event("kernel", {{"call", "DisableThreadLibraryCalls"},
                             {"module", dev::hex(reinterpret_cast<uintptr_t>(h))}});

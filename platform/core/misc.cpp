@@ -432,6 +432,7 @@ std::string format_debug(LPCWSTR fmt, va_list ap) {
 extern "C" {
 
 void NKDbgPrintfW(LPCWSTR fmt, ...) {
+  DEVICE_CALL_POINT("NKDbgPrintfW");
   if (fmt == nullptr) return;
   va_list ap;
   va_start(ap, fmt);
@@ -463,6 +464,7 @@ BOOL RegisterDbgZones(HMODULE, LPDBGPARAM p) {
 }
 
 DWORD WINAPI GetSystemPowerState(LPWSTR buf, DWORD chars, PDWORD flags) {
+  DEVICE_CALL_POINT("GetSystemPowerState");
   auto& d = impl();
   if (d.power_error != 0) {
     // What a platform may leave there: code that ignores the result sees every state at once.
@@ -479,11 +481,13 @@ DWORD WINAPI GetSystemPowerState(LPWSTR buf, DWORD chars, PDWORD flags) {
 }
 
 BOOL WINAPI PowerPolicyNotify(DWORD message, DWORD data) {
+  DEVICE_CALL_POINT("PowerPolicyNotify");
   dev::log_event("power-notify", {{"message", message}, {"data", data}});
   return TRUE;
 }
 
 int WINAPI GetSystemMetrics(int index) {
+  DEVICE_CALL_POINT("GetSystemMetrics");
   auto& d = impl();
   bool turned = d.display_angle == 90 || d.display_angle == 270;
   int w = turned ? d.config.screen.height : d.config.screen.width;

@@ -90,6 +90,7 @@ using dev::impl;
 extern "C" {
 
 BOOL WINAPI CloseHandle(HANDLE h) {
+  DEVICE_CALL_POINT("CloseHandle");
   auto& d = impl();
   auto it = d.handles.find(reinterpret_cast<uintptr_t>(h));
   if (it == d.handles.end()) {
@@ -102,6 +103,7 @@ BOOL WINAPI CloseHandle(HANDLE h) {
 }
 
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial, LPCWSTR name) {
+  DEVICE_CALL_POINT("CreateEventW");
   auto& d = impl();
   SetLastError(ERROR_SUCCESS);
   // An event can be refused for want of memory; a failure asked for by name hits only that name.
@@ -130,6 +132,7 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial, LPC
 }
 
 BOOL WINAPI SetEvent(HANDLE h) {
+  DEVICE_CALL_POINT("SetEvent");
   auto ev = dev::event_of(h, "SetEvent");
   if (!ev) return FALSE;
   ev->signalled = true;
@@ -144,6 +147,7 @@ BOOL WINAPI ResetEvent(HANDLE h) {
 }
 
 BOOL WINAPI SetEventData(HANDLE h, DWORD data) {
+  DEVICE_CALL_POINT("SetEventData");
   auto ev = dev::event_of(h, "SetEventData");
   if (!ev) return FALSE;
   if (ev->data != data && !ev->name.empty()) {
@@ -154,6 +158,7 @@ BOOL WINAPI SetEventData(HANDLE h, DWORD data) {
 }
 
 DWORD WINAPI GetEventData(HANDLE h) {
+  DEVICE_CALL_POINT("GetEventData");
   auto ev = dev::event_of(h, "GetEventData");
   if (!ev) return 0;
   SetLastError(ERROR_SUCCESS);
@@ -161,17 +166,21 @@ DWORD WINAPI GetEventData(HANDLE h) {
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
+  DEVICE_CALL_POINT("WaitForSingleObject");
   auto& d = impl();
   auto obj = d.lookup(h, "WaitForSingleObject");
   if (!obj) return WAIT_FAILED;
   uint64_t deadline = ms == INFINITE ? dev::kNever : d.clock + ms;
   if (obj->type == dev::ObjType::Thread) {
     dev::Thread* t = static_cast<dev::ThreadObj*>(obj.get())->thread;
-    return d.block([t] { return t->finished; }, deadline) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    return d.block([t] { return t->finished; }, deadline, "thread " + dev::hex(t->id))
+               ? WAIT_OBJECT_0
+               : WAIT_TIMEOUT;
   }
   if (obj->type == dev::ObjType::Process) {
     dev::Process* p = static_cast<dev::ProcessObj*>(obj.get())->process;
-    return d.block([p] { return p->ended; }, deadline) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    return d.block([p] { return p->ended; }, deadline, "process " + p->name) ? WAIT_OBJECT_0
+                                                                             : WAIT_TIMEOUT;
   }
   if (obj->type != dev::ObjType::Event) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -184,11 +193,14 @@ DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
       if (!ev->manual) ev->signalled = false;
       return WAIT_OBJECT_0;
     }
-    if (!d.block([ev] { return ev->signalled; }, deadline)) return WAIT_TIMEOUT;
+    std::string what =
+        "event " + (ev->name.empty() ? std::string("(unnamed)") : dev::to_utf8(ev->name));
+    if (!d.block([ev] { return ev->signalled; }, deadline, what)) return WAIT_TIMEOUT;
   }
 }
 
 LPVOID WINAPI MapPtrToProcess(LPVOID p, HANDLE proc) {
+  DEVICE_CALL_POINT("MapPtrToProcess");
   // One address space: a pointer is valid in every process once mapped.
   auto& d = impl();
   if (proc != GetCurrentProcess() && d.handles.count(reinterpret_cast<uintptr_t>(proc)) == 0) {
@@ -200,6 +212,7 @@ LPVOID WINAPI MapPtrToProcess(LPVOID p, HANDLE proc) {
 }
 
 DWORD WINAPI SetProcPermissions(DWORD perms) {
+  DEVICE_CALL_POINT("SetProcPermissions");
   dev::log_event("kernel", {{"call", "SetProcPermissions"}, {"perms", dev::hex(perms)}});
   return 1;
 }
@@ -209,11 +222,13 @@ DWORD WINAPI GetCurrentPermissions(void) {
 }
 
 BOOL WINAPI SetKMode(BOOL mode) {
+  DEVICE_CALL_POINT("SetKMode");
   dev::log_event("kernel", {{"call", "SetKMode"}, {"mode", mode}});
   return FALSE;
 }
 
 BOOL WINAPI PostThreadMessageW(DWORD id, UINT msg, WPARAM w, LPARAM l) {
+  DEVICE_CALL_POINT("PostThreadMessageW");
   dev::Thread* t = dev::thread_by_id(id);
   bool no_queue = t != nullptr && impl().config.desktop_thread_queues && !t->made_message_call;
   if (t == nullptr || no_queue) {
@@ -228,6 +243,7 @@ BOOL WINAPI PostThreadMessageW(DWORD id, UINT msg, WPARAM w, LPARAM l) {
 }
 
 BOOL WINAPI GetMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi) {
+  DEVICE_CALL_POINT("GetMessageW");
   auto& d = impl();
   dev::Thread* self = d.current();
   self->made_message_call = true;
@@ -249,13 +265,14 @@ BOOL WINAPI GetMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi) {
                  dev::take_paint(self, hwnd, lo, hi, nullptr, false) ||
                  dev::has_due_timer(self, hwnd, lo, hi);
         },
-        dev::kNever);
+        dev::kNever, "message queue");
   }
   if (out != nullptr) *out = m;
   return m.message != WM_QUIT;
 }
 
 BOOL WINAPI PeekMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi, UINT remove) {
+  DEVICE_CALL_POINT("PeekMessageW");
   dev::Thread* self = impl().current();
   self->made_message_call = true;
   dev::handle_sent_messages(self);
@@ -273,6 +290,7 @@ BOOL WINAPI PeekMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi, UINT remove) {
 }
 
 void WINAPI PostQuitMessage(int code) {
+  DEVICE_CALL_POINT("PostQuitMessage");
   MSG m{};
   m.message = WM_QUIT;
   m.wParam = static_cast<WPARAM>(code);

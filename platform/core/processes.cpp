@@ -79,6 +79,7 @@ extern "C" {
 BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES,
                            LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
                            LPPROCESS_INFORMATION info) {
+  DEVICE_CALL_POINT("CreateProcessW");
   auto& d = impl();
   if (application == nullptr || application[0] == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -197,7 +197,7 @@ DWORD notify_thread_main(Process* p) {
   set_thread_name("regnotify");
   auto& d = impl();
   for (;;) {
-    d.block([p] { return !p->notifications.empty(); }, kNever);
+    d.block([p] { return !p->notifications.empty(); }, kNever, "registry notifications");
     PendingNotification pending = std::move(p->notifications.front());
     p->notifications.pop_front();
     auto it = d.notifications.find(pending.notify_id);
@@ -278,6 +278,7 @@ using dev::impl;
 extern "C" {
 
 LONG WINAPI RegOpenKeyExW(HKEY h, LPCWSTR subkey, DWORD, REGSAM, PHKEY out) {
+  DEVICE_CALL_POINT("RegOpenKeyExW");
   auto& d = impl();
   if (out == nullptr) return ERROR_INVALID_PARAMETER;
   dev::RegKey* k = d.reg_resolve(h, subkey, false, "RegOpenKeyExW");
@@ -291,6 +292,7 @@ LONG WINAPI RegOpenKeyExW(HKEY h, LPCWSTR subkey, DWORD, REGSAM, PHKEY out) {
 
 LONG WINAPI RegCreateKeyExW(HKEY h, LPCWSTR subkey, DWORD, LPWSTR, DWORD, REGSAM,
                             LPSECURITY_ATTRIBUTES, PHKEY out, LPDWORD disposition) {
+  DEVICE_CALL_POINT("RegCreateKeyExW");
   auto& d = impl();
   if (out == nullptr) return ERROR_INVALID_PARAMETER;
   if (dev::RegKey* base = d.reg_resolve(h, nullptr, false, "RegCreateKeyExW")) {
@@ -309,6 +311,7 @@ LONG WINAPI RegCreateKeyExW(HKEY h, LPCWSTR subkey, DWORD, LPWSTR, DWORD, REGSAM
 }
 
 LONG WINAPI RegCloseKey(HKEY h) {
+  DEVICE_CALL_POINT("RegCloseKey");
   auto& d = impl();
   if (h == HKEY_LOCAL_MACHINE || h == HKEY_CURRENT_USER || h == HKEY_CLASSES_ROOT ||
       h == HKEY_USERS) {
@@ -323,6 +326,7 @@ LONG WINAPI RegCloseKey(HKEY h) {
 
 LONG WINAPI RegQueryValueExW(HKEY h, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
                              LPDWORD size) {
+  DEVICE_CALL_POINT("RegQueryValueExW");
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, nullptr, false, "RegQueryValueExW");
   if (k == nullptr) return ERROR_INVALID_HANDLE;
@@ -345,6 +349,7 @@ LONG WINAPI RegQueryValueExW(HKEY h, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE
 }
 
 LONG WINAPI RegSetValueExW(HKEY h, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+  DEVICE_CALL_POINT("RegSetValueExW");
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, nullptr, false, "RegSetValueExW");
   if (k == nullptr) return ERROR_INVALID_HANDLE;
@@ -355,6 +360,7 @@ LONG WINAPI RegSetValueExW(HKEY h, LPCWSTR name, DWORD, DWORD type, const BYTE* 
 }
 
 LONG WINAPI RegDeleteValueW(HKEY h, LPCWSTR name) {
+  DEVICE_CALL_POINT("RegDeleteValueW");
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, nullptr, false, "RegDeleteValueW");
   if (k == nullptr) return ERROR_INVALID_HANDLE;
@@ -376,6 +382,7 @@ LONG WINAPI RegDeleteKeyW(HKEY h, LPCWSTR subkey) {
 
 // The registry is kept in memory and nothing is lost at a reset, so a flush only checks its key.
 LONG WINAPI RegFlushKey(HKEY h) {
+  DEVICE_CALL_POINT("RegFlushKey");
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, nullptr, false, "RegFlushKey");
   if (k == nullptr) return ERROR_INVALID_HANDLE;
@@ -384,7 +391,7 @@ LONG WINAPI RegFlushKey(HKEY h) {
 }
 
 HRESULT WINAPI RegistryGetDWORD(HKEY h, LPCTSTR subkey, LPCTSTR name, DWORD* out) {
-  impl().preemption_point("RegistryGetDWORD");
+  DEVICE_CALL_POINT("RegistryGetDWORD");
   auto& d = impl();
   if (out == nullptr) return E_INVALIDARG;
   dev::RegKey* k = d.reg_resolve(h, subkey, false, "RegistryGetDWORD");
@@ -397,6 +404,7 @@ HRESULT WINAPI RegistryGetDWORD(HKEY h, LPCTSTR subkey, LPCTSTR name, DWORD* out
 }
 
 HRESULT WINAPI RegistryGetString(HKEY h, LPCTSTR subkey, LPCTSTR name, LPTSTR out, UINT cch) {
+  DEVICE_CALL_POINT("RegistryGetString");
   auto& d = impl();
   if (out == nullptr || cch == 0) return E_INVALIDARG;
   dev::RegKey* k = d.reg_resolve(h, subkey, false, "RegistryGetString");
@@ -413,6 +421,7 @@ HRESULT WINAPI RegistryGetString(HKEY h, LPCTSTR subkey, LPCTSTR name, LPTSTR ou
 }
 
 HRESULT WINAPI RegistrySetDWORD(HKEY h, LPCTSTR subkey, LPCTSTR name, DWORD value) {
+  DEVICE_CALL_POINT("RegistrySetDWORD");
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, subkey, true, "RegistrySetDWORD");
   if (k == nullptr) return E_INVALIDARG;
@@ -434,6 +443,7 @@ HRESULT WINAPI RegistrySetString(HKEY h, LPCTSTR subkey, LPCTSTR name, LPCTSTR v
 HRESULT WINAPI RegistryNotifyCallback(HKEY h, LPCTSTR subkey, LPCTSTR name,
                                       REGISTRYNOTIFYCALLBACK callback, DWORD user,
                                       NOTIFICATIONCONDITION* condition, HREGNOTIFY* out) {
+  DEVICE_CALL_POINT("RegistryNotifyCallback");
   auto& d = impl();
   if (callback == nullptr || out == nullptr) return E_INVALIDARG;
   if (condition != nullptr && condition->ctComparisonType != REG_CT_ANYCHANGE) return E_INVALIDARG;
@@ -465,6 +475,7 @@ HRESULT WINAPI RegistryNotifyCallback(HKEY h, LPCTSTR subkey, LPCTSTR name,
 }
 
 HRESULT WINAPI RegistryCloseNotification(HREGNOTIFY h) {
+  DEVICE_CALL_POINT("RegistryCloseNotification");
   auto& d = impl();
   auto raw = reinterpret_cast<uintptr_t>(h);
   uint32_t id = raw >= 0x30000 ? static_cast<uint32_t>((raw - 0x30000) / 4) : 0;

@@ -171,6 +171,7 @@ using dev::impl;
 extern "C" {
 
 HRSRC WINAPI FindResourceW(HMODULE h, LPCWSTR name, LPCWSTR type) {
+  DEVICE_CALL_POINT("FindResourceW");
   dev::Module* mod = dev::checked_module(h, "FindResourceW");
   if (mod == nullptr) return nullptr;
   if (name == nullptr || type == nullptr) {
@@ -192,6 +193,7 @@ HRSRC WINAPI FindResourceW(HMODULE h, LPCWSTR name, LPCWSTR type) {
 }
 
 HGLOBAL WINAPI LoadResource(HMODULE h, HRSRC res) {
+  DEVICE_CALL_POINT("LoadResource");
   dev::Module* mod = dev::checked_module(h, "LoadResource");
   dev::Record r;
   if (mod == nullptr) return nullptr;
@@ -204,12 +206,14 @@ HGLOBAL WINAPI LoadResource(HMODULE h, HRSRC res) {
 }
 
 LPVOID WINAPI LockResource(HGLOBAL data) {
+  DEVICE_CALL_POINT("LockResource");
   return data;
 }
 
 // A string table holds sixteen strings a block, each its length and its characters; block n
 // holds the strings 16(n-1) to 16n-1.
 int WINAPI LoadStringW(HINSTANCE instance, UINT id, LPWSTR out, int max) {
+  DEVICE_CALL_POINT("LoadStringW");
   if (out == nullptr || max <= 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -234,11 +238,13 @@ int WINAPI LoadStringW(HINSTANCE instance, UINT id, LPWSTR out, int max) {
 }
 
 HICON WINAPI LoadIconW(HINSTANCE instance, LPCWSTR name) {
+  DEVICE_CALL_POINT("LoadIconW");
   HRSRC group = FindResourceW(instance, name, RT_GROUP_ICON);
   return group ? reinterpret_cast<HICON>(group) : nullptr;
 }
 
 DWORD WINAPI SizeofResource(HMODULE h, HRSRC res) {
+  DEVICE_CALL_POINT("SizeofResource");
   dev::Module* mod = dev::checked_module(h, "SizeofResource");
   dev::Record r;
   if (mod == nullptr) return 0;

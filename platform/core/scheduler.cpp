@@ -21,6 +21,7 @@
 
 #include "device/hardware.hpp"
 #include "kernel.hpp"
+#include "schedule.hpp"
 
 namespace dev {
 namespace {
@@ -149,9 +150,10 @@ void Device::Impl::thread_main(Thread* t) {
   Fiber::finish(t->fiber, next->fiber);
 }
 
-bool Device::Impl::block(std::function<bool()> pred, uint64_t deadline) {
+bool Device::Impl::block(std::function<bool()> pred, uint64_t deadline, std::string what) {
   Thread* self = current();
   if (pred && pred()) return true;
+  self->waits_on = std::move(what);
   self->wait_pred = std::move(pred);
   self->deadline = deadline;
   self->timed_out = false;
@@ -183,6 +185,27 @@ void Device::Impl::switch_away(Thread* self) {
   tls_thread = self;
 }
 
+void Device::Impl::wake_satisfied() {
+  for (size_t i = 0; i < blocked.size();) {
+    Thread* t = blocked[i];
+    bool halt_it = halting && !t->is_host;
+    if (halt_it || (t->wait_pred && t->wait_pred())) {
+      t->timed_out = halt_it;
+      blocked.erase(blocked.begin() + static_cast<long>(i));
+      ready.push_back(t);
+    } else {
+      ++i;
+    }
+  }
+}
+
+Thread* Device::Impl::take_ready() {
+  Thread* t = ready.front();
+  if (schedule && !schedule->counting()) t = schedule->best(ready, nullptr);
+  ready.erase(std::find(ready.begin(), ready.end(), t));
+  return t;
+}
+
 Thread* Device::Impl::pick_next() {
   auto take = [&](Thread* t, bool timed_out) {
     t->timed_out = timed_out;
@@ -190,16 +213,7 @@ Thread* Device::Impl::pick_next() {
   };
   for (;;) {
     // Waits that are satisfied, in the order the threads blocked.
-    for (size_t i = 0; i < blocked.size();) {
-      Thread* t = blocked[i];
-      bool halt_it = halting && !t->is_host;
-      if (halt_it || (t->wait_pred && t->wait_pred())) {
-        take(t, halt_it);
-        ready.push_back(t);
-      } else {
-        ++i;
-      }
-    }
+    wake_satisfied();
     // Deadlines that are due now (Sleep(0) and the like), the host's last.
     if (ready.empty()) {
       for (size_t i = 0; i < blocked.size();) {
@@ -212,11 +226,7 @@ Thread* Device::Impl::pick_next() {
         }
       }
     }
-    if (!ready.empty()) {
-      Thread* t = ready.front();
-      ready.pop_front();
-      return t;
-    }
+    if (!ready.empty()) return take_ready();
     bool host_blocked = std::find(blocked.begin(), blocked.end(), host) != blocked.end();
     if (host_blocked && (host->wake_when_idle || host->deadline <= clock)) {
       take(host, !host->wake_when_idle);
@@ -244,6 +254,22 @@ Thread* Device::Impl::pick_next() {
       clock = next;
     }
   }
+}
+
+void Device::Impl::switch_point() {
+  Thread* self = tls_thread;
+  if (!schedule || self == nullptr || self->is_host || halting) return;
+  schedule->pass_point(self);
+  if (schedule->counting()) return;
+  wake_satisfied();
+  Thread* next = schedule->best(ready, self);
+  if (next == self) return;
+  ready.erase(std::find(ready.begin(), ready.end(), next));
+  ready.push_back(self);  // still ready: it runs again when its priority is the highest
+  schedule->count_switch();
+  running = next;
+  Fiber::switch_to(self->fiber, next->fiber);
+  tls_thread = self;
 }
 
 void Device::Impl::halt_all() {
@@ -412,10 +438,12 @@ using dev::impl;
 extern "C" {
 
 DWORD WINAPI GetTickCount(void) {
+  DEVICE_CALL_POINT("GetTickCount");
   return static_cast<DWORD>(impl().config.boot_tick + impl().clock);
 }
 
 void WINAPI Sleep(DWORD ms) {
+  DEVICE_CALL_POINT("Sleep");
   auto& d = impl();
   uint64_t deadline = ms == INFINITE ? dev::kNever : d.clock + ms;
   d.block(nullptr, deadline);
@@ -434,10 +462,12 @@ DWORD WINAPI GetCurrentThreadId(void) {
 }
 
 HANDLE WINAPI GetCurrentThread(void) {
+  DEVICE_CALL_POINT("GetCurrentThread");
   return reinterpret_cast<HANDLE>(0x41);
 }
 
 HANDLE WINAPI GetCurrentProcess(void) {
+  DEVICE_CALL_POINT("GetCurrentProcess");
   return reinterpret_cast<HANDLE>(0x42);
 }
 
@@ -447,6 +477,7 @@ DWORD WINAPI GetCurrentProcessId(void) {
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE start, LPVOID param,
                            DWORD flags, LPDWORD id_out) {
+  DEVICE_CALL_POINT("CreateThread");
   auto& d = impl();
   if (start == nullptr || flags != 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -506,6 +537,7 @@ dev::Thread* thread_of(HANDLE h, const char* call) {
 extern "C" {
 
 BOOL WINAPI SetThreadPriority(HANDLE h, int priority) {
+  DEVICE_CALL_POINT("SetThreadPriority");
   dev::Thread* t = thread_of(h, "SetThreadPriority");
   if (t == nullptr) return FALSE;
   if (priority < THREAD_PRIORITY_TIME_CRITICAL || priority > THREAD_PRIORITY_IDLE) {

@@ -218,6 +218,7 @@ using dev::impl;
 extern "C" {
 
 BOOL WINAPI sndPlaySoundW(LPCWSTR sound, UINT flags) {
+  DEVICE_CALL_POINT("sndPlaySoundW");
   auto& d = impl();
   if (sound == nullptr) return TRUE;  // stops what plays; nothing plays past its call
   if (!(flags & SND_MEMORY)) {
@@ -248,7 +249,7 @@ BOOL WINAPI sndPlaySoundW(LPCWSTR sound, UINT flags) {
   if (!name.empty()) played["resource"] = name;
   dev::log_event("sound", played);
   if (d.recorder) d.recorder->add(d.clock, w);
-  if (!(flags & SND_ASYNC)) d.block(nullptr, d.clock + ms);
+  if (!(flags & SND_ASYNC)) d.block(nullptr, d.clock + ms, "a sound to end");
   return TRUE;
 }
 

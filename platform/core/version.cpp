@@ -81,6 +81,7 @@ bool version_resource(LPCWSTR file_name, std::vector<BYTE>* out) {
 extern "C" {
 
 DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR file, LPDWORD handle) {
+  DEVICE_CALL_POINT("GetFileVersionInfoSizeW");
   if (handle != nullptr) *handle = 0;
   std::vector<BYTE> version;
   if (!dev::version_resource(file, &version)) return 0;
@@ -88,6 +89,7 @@ DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR file, LPDWORD handle) {
 }
 
 BOOL WINAPI GetFileVersionInfoW(LPCWSTR file, DWORD, DWORD length, LPVOID data) {
+  DEVICE_CALL_POINT("GetFileVersionInfoW");
   std::vector<BYTE> version;
   if (data == nullptr || length == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -101,6 +103,7 @@ BOOL WINAPI GetFileVersionInfoW(LPCWSTR file, DWORD, DWORD length, LPVOID data) 
 // Only the root block "\" is asked for: the fixed file information that follows the block's key
 // "VS_VERSION_INFO", aligned to four bytes.
 BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR sub_block, LPVOID* out, UINT* length) {
+  DEVICE_CALL_POINT("VerQueryValueW");
   if (block == nullptr || sub_block == nullptr || out == nullptr || length == nullptr ||
       std::u16string(sub_block) != u"\\") {
     return FALSE;

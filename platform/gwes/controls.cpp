@@ -110,6 +110,7 @@ using dev::impl;
 extern "C" {
 
 BOOL WINAPI SetWindowTextW(HWND h, LPCWSTR text) {
+  DEVICE_CALL_POINT("SetWindowTextW");
   dev::Window* w = dev::window_of(h, "SetWindowTextW");
   if (w == nullptr) return FALSE;
   w->title = text ? text : u"";
@@ -127,6 +128,7 @@ int WINAPI GetWindowTextW(HWND h, LPWSTR out, int max) {
 }
 
 HWND WINAPI GetDlgItem(HWND dialog, int id) {
+  DEVICE_CALL_POINT("GetDlgItem");
   dev::Window* w = dev::window_of(dialog, "GetDlgItem");
   if (w == nullptr) return nullptr;
   for (dev::Window* c : w->children) {

@@ -249,6 +249,7 @@ extern "C" {
 
 INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialog_template,
                                        HWND owner, DLGPROC proc, LPARAM param) {
+  DEVICE_CALL_POINT("DialogBoxIndirectParamW");
   auto& d = impl();
   if (dialog_template == nullptr || proc == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -287,6 +288,7 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialo
 }
 
 BOOL WINAPI EndDialog(HWND h, INT_PTR result) {
+  DEVICE_CALL_POINT("EndDialog");
   dev::Window* w = dev::window_of(h, "EndDialog");
   if (w == nullptr || w->dialog == nullptr) return FALSE;
   w->dialog->ended = true;

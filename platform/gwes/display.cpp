@@ -97,6 +97,7 @@ using dev::impl;
 extern "C" {
 
 LONG WINAPI ChangeDisplaySettingsExW(LPCWSTR, LPDEVMODEW mode, HWND, DWORD flags, LPVOID) {
+  DEVICE_CALL_POINT("ChangeDisplaySettingsExW");
   auto& d = impl();
   // A display driver that cannot take the mode (as a test or scenario asks) changes nothing.
   if (d.injected_failure("ChangeDisplaySettingsExW")) return DISP_CHANGE_FAILED;

@@ -22,6 +22,7 @@ using dev::impl;
 extern "C" {
 
 int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+  DEVICE_CALL_POINT("MessageBoxW");
   auto& d = impl();
   std::u16string message = text ? text : u"";
   std::u16string title = caption ? caption : u"Error";

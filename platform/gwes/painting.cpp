@@ -96,6 +96,7 @@ using dev::impl;
 extern "C" {
 
 HDC WINAPI BeginPaint(HWND h, LPPAINTSTRUCT ps) {
+  DEVICE_CALL_POINT("BeginPaint");
   dev::Window* w = dev::window_of(h, "BeginPaint");
   if (w == nullptr || ps == nullptr) return nullptr;
   w->needs_paint = false;
@@ -109,6 +110,7 @@ HDC WINAPI BeginPaint(HWND h, LPPAINTSTRUCT ps) {
 }
 
 BOOL WINAPI EndPaint(HWND h, const PAINTSTRUCT* ps) {
+  DEVICE_CALL_POINT("EndPaint");
   dev::Window* w = dev::window_of(h, "EndPaint");
   if (w == nullptr || ps == nullptr) return FALSE;
   auto it = dev::contexts().find(reinterpret_cast<uintptr_t>(ps->hdc));
@@ -129,6 +131,7 @@ BOOL WINAPI InvalidateRect(HWND h, const RECT*, BOOL) {
 }
 
 int WINAPI FillRect(HDC dc, const RECT* r, HBRUSH brush) {
+  DEVICE_CALL_POINT("FillRect");
   dev::PaintContext* c = dev::context_of(dc, "FillRect");
   if (c == nullptr || r == nullptr) return 0;
   dev::PaintedItem item;
@@ -141,6 +144,7 @@ int WINAPI FillRect(HDC dc, const RECT* r, HBRUSH brush) {
 }
 
 COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour) {
+  DEVICE_CALL_POINT("SetTextColor");
   dev::PaintContext* c = dev::context_of(dc, "SetTextColor");
   if (c == nullptr) return 0xFFFFFFFFu;
   COLORREF old = c->text;
@@ -150,11 +154,13 @@ COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour) {
 }
 
 DWORD WINAPI GetSysColor(int index) {
+  DEVICE_CALL_POINT("GetSysColor");
   return dev::system_colour(index);
 }
 
 BOOL WINAPI ExtTextOutW(HDC dc, int x, int y, UINT, const RECT*, LPCWSTR text, UINT count,
                         const int*) {
+  DEVICE_CALL_POINT("ExtTextOutW");
   dev::PaintContext* c = dev::context_of(dc, "ExtTextOutW");
   if (c == nullptr || (text == nullptr && count > 0)) return FALSE;
   dev::PaintedItem item;
@@ -168,6 +174,7 @@ BOOL WINAPI ExtTextOutW(HDC dc, int x, int y, UINT, const RECT*, LPCWSTR text, U
 }
 
 BOOL WINAPI Polyline(HDC dc, const POINT* points, int count) {
+  DEVICE_CALL_POINT("Polyline");
   dev::PaintContext* c = dev::context_of(dc, "Polyline");
   if (c == nullptr || points == nullptr || count < 2) return FALSE;
   dev::PaintedItem item;

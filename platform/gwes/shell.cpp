@@ -88,6 +88,7 @@ using dev::impl;
 extern "C" {
 
 BOOL WINAPI SHInitDialog(PSHINITDLGINFO info) {
+  DEVICE_CALL_POINT("SHInitDialog");
   if (info == nullptr || !(info->dwMask & SHIDIM_FLAGS)) return FALSE;
   dev::Window* w = dev::window_of(info->hDlg, "SHInitDialog");
   if (w == nullptr) return FALSE;
@@ -113,6 +114,7 @@ BOOL WINAPI SHInitDialog(PSHINITDLGINFO info) {
 }
 
 BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* info) {
+  DEVICE_CALL_POINT("SHCreateMenuBar");
   auto& d = impl();
   if (info == nullptr || info->cbSize != sizeof(SHMENUBARINFO)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -137,10 +139,12 @@ BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* info) {
 }
 
 BOOL WINAPI SHHandleWMActivate(HWND, WPARAM, LPARAM, SHACTIVATEINFO* info, DWORD) {
+  DEVICE_CALL_POINT("SHHandleWMActivate");
   return info != nullptr;
 }
 
 BOOL WINAPI SHHandleWMSettingChange(HWND, WPARAM, LPARAM, SHACTIVATEINFO* info) {
+  DEVICE_CALL_POINT("SHHandleWMSettingChange");
   return info != nullptr;
 }
 

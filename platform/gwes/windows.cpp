@@ -228,6 +228,7 @@ using dev::Window;
 extern "C" {
 
 ATOM WINAPI RegisterClassW(const WNDCLASSW* wc) {
+  DEVICE_CALL_POINT("RegisterClassW");
   auto& d = impl();
   if (wc == nullptr || wc->lpszClassName == nullptr || wc->lpszClassName[0] == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -245,6 +246,7 @@ ATOM WINAPI RegisterClassW(const WNDCLASSW* wc) {
 }
 
 BOOL WINAPI UnregisterClassW(LPCWSTR name, HINSTANCE) {
+  DEVICE_CALL_POINT("UnregisterClassW");
   auto& d = impl();
   if (name == nullptr) return FALSE;
   dev::Process* p = d.current()->process;
@@ -261,6 +263,7 @@ BOOL WINAPI UnregisterClassW(LPCWSTR name, HINSTANCE) {
 
 HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR cls, LPCWSTR title, DWORD style, int x, int y,
                             int w, int h, HWND parent_handle, HMENU menu, HINSTANCE, LPVOID param) {
+  DEVICE_CALL_POINT("CreateWindowExW");
   auto& d = impl();
   if (cls == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -324,6 +327,7 @@ HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR cls, LPCWSTR title, DWORD st
 }
 
 BOOL WINAPI DestroyWindow(HWND h) {
+  DEVICE_CALL_POINT("DestroyWindow");
   auto& d = impl();
   Window* w = dev::window_of(h, "DestroyWindow");
   if (w == nullptr) return FALSE;
@@ -340,15 +344,18 @@ BOOL WINAPI DestroyWindow(HWND h) {
 }
 
 BOOL WINAPI IsWindow(HWND h) {
+  DEVICE_CALL_POINT("IsWindow");
   return dev::window_of(h) != nullptr;
 }
 
 BOOL WINAPI IsWindowVisible(HWND h) {
+  DEVICE_CALL_POINT("IsWindowVisible");
   Window* w = dev::window_of(h);
   return w != nullptr && dev::visible(w);
 }
 
 BOOL WINAPI ShowWindow(HWND h, int cmd) {
+  DEVICE_CALL_POINT("ShowWindow");
   Window* w = dev::window_of(h, "ShowWindow");
   if (w == nullptr) return FALSE;
   BOOL was = (w->style & WS_VISIBLE) != 0;
@@ -366,7 +373,7 @@ BOOL WINAPI ShowWindow(HWND h, int cmd) {
 }
 
 HWND WINAPI FindWindowW(LPCWSTR cls, LPCWSTR title) {
-  impl().preemption_point("FindWindowW");
+  DEVICE_CALL_POINT("FindWindowW");
   for (Window* w : impl().top_levels) {
     if ((cls == nullptr || w->cls == cls) && (title == nullptr || w->title == title)) {
       return reinterpret_cast<HWND>(w->handle);
@@ -376,6 +383,7 @@ HWND WINAPI FindWindowW(LPCWSTR cls, LPCWSTR title) {
 }
 
 int WINAPI GetClassNameW(HWND h, LPWSTR out, int max) {
+  DEVICE_CALL_POINT("GetClassNameW");
   Window* w = dev::window_of(h);
   if (w == nullptr || out == nullptr || max <= 0) return 0;
   size_t n = std::min<size_t>(w->cls.size(), static_cast<size_t>(max) - 1);
@@ -385,6 +393,7 @@ int WINAPI GetClassNameW(HWND h, LPWSTR out, int max) {
 }
 
 HWND WINAPI GetParent(HWND h) {
+  DEVICE_CALL_POINT("GetParent");
   Window* w = dev::window_of(h);
   if (w == nullptr) return nullptr;
   // A pop-up's parent is its owner, as on the platform.
@@ -393,6 +402,7 @@ HWND WINAPI GetParent(HWND h) {
 }
 
 HWND WINAPI GetWindow(HWND h, UINT cmd) {
+  DEVICE_CALL_POINT("GetWindow");
   Window* w = dev::window_of(h);
   if (w == nullptr) return nullptr;
   Window* found = nullptr;
@@ -413,11 +423,13 @@ HWND WINAPI GetWindow(HWND h, UINT cmd) {
 }
 
 HWND WINAPI GetForegroundWindow(void) {
+  DEVICE_CALL_POINT("GetForegroundWindow");
   Window* w = impl().foreground;
   return w ? reinterpret_cast<HWND>(w->handle) : nullptr;
 }
 
 BOOL WINAPI SetForegroundWindow(HWND h) {
+  DEVICE_CALL_POINT("SetForegroundWindow");
   auto& d = impl();
   // The handle with its lowest bit set asks for the window's last active pop-up.
   auto raw = reinterpret_cast<uintptr_t>(h);
@@ -435,11 +447,13 @@ BOOL WINAPI SetForegroundWindow(HWND h) {
 }
 
 HWND WINAPI WindowFromPoint(POINT p) {
+  DEVICE_CALL_POINT("WindowFromPoint");
   Window* w = dev::deepest_at(impl().top_levels, p);
   return w ? reinterpret_cast<HWND>(w->handle) : nullptr;
 }
 
 HWND WINAPI ChildWindowFromPoint(HWND parent, POINT p) {
+  DEVICE_CALL_POINT("ChildWindowFromPoint");
   Window* w = dev::window_of(parent);
   if (w == nullptr) return nullptr;
   POINT screen{p.x + w->rect.left, p.y + w->rect.top};
@@ -451,6 +465,7 @@ HWND WINAPI ChildWindowFromPoint(HWND parent, POINT p) {
 }
 
 BOOL WINAPI ScreenToClient(HWND h, LPPOINT p) {
+  DEVICE_CALL_POINT("ScreenToClient");
   Window* w = dev::window_of(h);
   if (w == nullptr || p == nullptr) return FALSE;
   p->x -= w->rect.left;
@@ -467,6 +482,7 @@ BOOL WINAPI ClientToScreen(HWND h, LPPOINT p) {
 }
 
 BOOL WINAPI GetWindowRect(HWND h, LPRECT r) {
+  DEVICE_CALL_POINT("GetWindowRect");
   Window* w = dev::window_of(h);
   if (w == nullptr || r == nullptr) return FALSE;
   *r = w->rect;
@@ -474,6 +490,7 @@ BOOL WINAPI GetWindowRect(HWND h, LPRECT r) {
 }
 
 BOOL WINAPI GetClientRect(HWND h, LPRECT r) {
+  DEVICE_CALL_POINT("GetClientRect");
   Window* w = dev::window_of(h);
   if (w == nullptr || r == nullptr) return FALSE;
   *r = {0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
@@ -481,6 +498,7 @@ BOOL WINAPI GetClientRect(HWND h, LPRECT r) {
 }
 
 LONG WINAPI GetWindowLongW(HWND h, int index) {
+  DEVICE_CALL_POINT("GetWindowLongW");
   Window* w = dev::window_of(h);
   if (w == nullptr) return 0;
   switch (index) {
@@ -530,6 +548,7 @@ DWORD WINAPI GetWindowThreadProcessId(HWND h, LPDWORD process) {
 }
 
 BOOL WINAPI PostMessageW(HWND h, UINT m, WPARAM wp, LPARAM lp) {
+  DEVICE_CALL_POINT("PostMessageW");
   if (h == nullptr) return PostThreadMessageW(GetCurrentThreadId(), m, wp, lp);
   Window* w = dev::window_of(h, nullptr);
   if (w == nullptr || w->thread->finished) {
@@ -543,6 +562,7 @@ BOOL WINAPI PostMessageW(HWND h, UINT m, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT WINAPI SendMessageW(HWND h, UINT m, WPARAM wp, LPARAM lp) {
+  DEVICE_CALL_POINT("SendMessageW");
   auto& d = impl();
   Window* w = dev::window_of(h, "SendMessageW");
   if (w == nullptr) return 0;
@@ -554,13 +574,15 @@ LRESULT WINAPI SendMessageW(HWND h, UINT m, WPARAM wp, LPARAM lp) {
   w->thread->sent_in.push_back(&sent);
   // While it waits, the sender still answers what is sent to its own windows.
   while (!sent.done) {
-    d.block([&sent, self] { return sent.done || !self->sent_in.empty(); }, dev::kNever);
+    d.block([&sent, self] { return sent.done || !self->sent_in.empty(); }, dev::kNever,
+            "reply to a sent message");
     dev::handle_sent_messages(self);
   }
   return sent.result;
 }
 
 LRESULT WINAPI DispatchMessageW(const MSG* msg) {
+  DEVICE_CALL_POINT("DispatchMessageW");
   if (msg == nullptr || msg->hwnd == nullptr) return 0;
   Window* w = dev::window_of(msg->hwnd);
   if (w == nullptr) return 0;
@@ -572,15 +594,18 @@ LRESULT WINAPI DispatchMessageW(const MSG* msg) {
 }
 
 BOOL WINAPI TranslateMessage(const MSG*) {
+  DEVICE_CALL_POINT("TranslateMessage");
   return FALSE;
 }
 
 LRESULT WINAPI DefWindowProcW(HWND h, UINT m, WPARAM, LPARAM) {
+  DEVICE_CALL_POINT("DefWindowProcW");
   if (m == WM_CLOSE) DestroyWindow(h);
   return 0;
 }
 
 int WINAPI GetScrollInfo(HWND h, int bar, LPSCROLLINFO si) {
+  DEVICE_CALL_POINT("GetScrollInfo");
   Window* w = dev::window_of(h);
   if (w == nullptr || si == nullptr || si->cbSize != sizeof(SCROLLINFO)) return FALSE;
   if ((bar == SB_VERT && !(w->style & WS_VSCROLL)) ||
@@ -613,6 +638,7 @@ int WINAPI SetScrollInfo(HWND h, int bar, LPCSCROLLINFO si, BOOL) {
 }
 
 int WINAPI SetScrollPos(HWND h, int bar, int pos, BOOL) {
+  DEVICE_CALL_POINT("SetScrollPos");
   Window* w = dev::window_of(h, "SetScrollPos");
   if (w == nullptr || !dev::has_bar(w, bar)) return 0;
   SCROLLINFO& s = w->bars[bar];
@@ -625,22 +651,25 @@ int WINAPI SetScrollPos(HWND h, int bar, int pos, BOOL) {
 }
 
 HDC WINAPI GetDC(HWND h) {
-  impl().preemption_point("GetDC");
+  DEVICE_CALL_POINT("GetDC");
   if (h != nullptr && dev::window_of(h, "GetDC") == nullptr) return nullptr;
   return reinterpret_cast<HDC>(0x5D0);
 }
 
 int WINAPI ReleaseDC(HWND, HDC dc) {
+  DEVICE_CALL_POINT("ReleaseDC");
   return dc == reinterpret_cast<HDC>(0x5D0) ? 1 : 0;
 }
 
 int WINAPI GetDeviceCaps(HDC dc, int index) {
+  DEVICE_CALL_POINT("GetDeviceCaps");
   if (dc != reinterpret_cast<HDC>(0x5D0)) return 0;
   if (index == LOGPIXELSX || index == LOGPIXELSY) return impl().config.screen.dpi;
   return 0;
 }
 
 HGDIOBJ WINAPI GetStockObject(int index) {
+  DEVICE_CALL_POINT("GetStockObject");
   // Every stock object has a fixed handle of its own; indexes with no object give none.
   bool valid = (index >= WHITE_BRUSH && index <= NULL_PEN) || index == SYSTEM_FONT;
   return valid ? reinterpret_cast<HGDIOBJ>(dev::kStockBase + static_cast<uintptr_t>(index) * 4)
@@ -648,6 +677,7 @@ HGDIOBJ WINAPI GetStockObject(int index) {
 }
 
 UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
+  DEVICE_CALL_POINT("SetTimer");
   auto& d = impl();
   Window* w = dev::window_of(hwnd, "SetTimer");
   if (w == nullptr) return 0;
@@ -669,6 +699,7 @@ UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 }
 
 BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
+  DEVICE_CALL_POINT("KillTimer");
   auto& d = impl();
   Window* w = dev::window_of(hwnd, "KillTimer");
   if (w == nullptr) return FALSE;

@@ -183,8 +183,8 @@ class Device {
 
   // Pre-empts the device thread of `process` named `thread` as it makes its nth call (counting
   // from now) of the platform function `call`: `action` runs on that thread, which then lets
-  // every other device thread run until all of them wait, before the call goes on. The calls
-  // that can be pre-empted so: FindWindowW, GetDC, RegistryGetDWORD.
+  // every other device thread run until all of them wait, before the call goes on. Any platform
+  // call the system makes can be pre-empted so.
   void preempt_at(const std::string& call, const std::string& process, const std::string& thread,
                   int nth, std::function<void()> action = {});
 
