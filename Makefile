@@ -10,7 +10,8 @@ FUZZ_SECONDS ?= 120
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev \
               nlohmann-json3-dev libcli11-dev libpugixml-dev clang-format \
-              binutils-mingw-w64-x86-64 python3 libcairo2-dev fonts-dejavu-core pkg-config
+              binutils-mingw-w64-x86-64 python3 libcairo2-dev fonts-dejavu-core pkg-config \
+              libcpp-httplib-dev
 FUZZ_PACKAGES := clang
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # ccache, where it is installed, shares compiled objects between checkouts of the same tree.

@@ -17,6 +17,7 @@ namespace {
 
 std::mutex g_unfinished_lock;
 std::set<std::string> g_unfinished;
+std::function<void()> g_at_signal_end;
 
 void forget(const std::string& path) {
   std::lock_guard<std::mutex> lk(g_unfinished_lock);
@@ -73,8 +74,14 @@ void OutputFile::commit() {
   path_.clear();
 }
 
+void at_signal_end(std::function<void()> cleanup) {
+  std::lock_guard<std::mutex> lk(g_unfinished_lock);
+  g_at_signal_end = std::move(cleanup);
+}
+
 void remove_unfinished_outputs() {
   std::lock_guard<std::mutex> lk(g_unfinished_lock);
+  if (g_at_signal_end) g_at_signal_end();
   for (const auto& path : g_unfinished) std::remove(path.c_str());
   g_unfinished.clear();
 }

@@ -4,6 +4,7 @@
 // regular file (a pipe, /dev/null) is written in place and never replaced.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace sim {
@@ -27,7 +28,12 @@ class OutputFile {
   bool in_place_ = false;
 };
 
-// Removes the files of every output not committed yet (for a program ending on a signal).
+// Removes the files of every output not committed yet (for a program ending on a signal), after
+// the work registered with at_signal_end.
 void remove_unfinished_outputs();
+
+// Work a program ending on a signal does first: a server ends its workers and removes their
+// folders. Registered once per program.
+void at_signal_end(std::function<void()> cleanup);
 
 }  // namespace sim

@@ -17,6 +17,7 @@
 #include "Tour.h"
 #include "explore/Explore.h"
 #include "replay/ReplayCommand.h"
+#include "serve/ServeCommand.h"
 
 namespace {
 
@@ -242,6 +243,16 @@ int main(int argc, char** argv) {
       ->type_name("FILE");
   once(tune->add_option("--csv", replay_args.csv, "write a row per value and class to FILE"))
       ->type_name("FILE");
+  sim::serve::ServeArgs serve_args;
+  CLI::App* serve = app.add_subcommand(
+      "serve", "a live device in a web page on this machine: draw strokes, change settings");
+  sim::serve::add_serve_options(serve, serve_args);
+  once(serve->add_option("--device-dir", device_dir,
+                         "folder of the device: its Windows folder and registry/*.reg"))
+      ->check(CLI::ExistingDirectory);
+  once(serve->add_option("--windows", options.windows_dir,
+                         "folder of the device's \\Windows libraries"))
+      ->check(CLI::ExistingDirectory);
   // The program's own --help shows every subcommand's options; each subcommand keeps its own.
   app.set_help_flag();
   app.set_help_all_flag("-h,--help", "print this help, with every subcommand's options");
@@ -251,7 +262,12 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? sim::kExitOk : sim::kExitUsage;
   }
 
-  CLI::App* chosen = *demo ? demo : *run ? run : *replay ? replay : *explore ? explore : tune;
+  CLI::App* chosen = *demo      ? demo
+                     : *run     ? run
+                     : *replay  ? replay
+                     : *explore ? explore
+                     : *serve   ? serve
+                                : tune;
   options.preempt = run->count("--preempt") > 0;
   use_device_dir(device_dir, chosen->count("--windows") > 0, options);
 
@@ -259,6 +275,7 @@ int main(int argc, char** argv) {
     if (*replay) return sim::replay_command(replay_args, options);
     if (*tune) return sim::tune_command(replay_args, options);
     if (*explore) return sim::explore_command(explore_args, options);
+    if (*serve) return sim::serve::serve_command(serve_args, options);
     if (*demo) {
       if (out.log.empty()) out.log = "brief";
       out.tour = true;

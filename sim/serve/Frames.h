@@ -1,0 +1,31 @@
+// Messages between the server and a tab's worker over a socket: a header line "WORD LENGTH\n"
+// and LENGTH bytes of body (any bytes: JSON, a PNG), so a body needs no escaping.
+#pragma once
+
+#include <string>
+
+namespace sim::serve {
+
+struct Frame {
+  std::string word;  // the request's operation, or the answer's HTTP status
+  std::string body;
+};
+
+// The largest body either side takes: a kept scenario or log of a long session.
+const size_t kMaxFrameBody = 256u << 20;
+
+bool write_frame(int fd, const Frame& f);
+
+// Reads frames from one descriptor; false at its end or on a malformed header.
+class FrameReader {
+ public:
+  explicit FrameReader(int fd) : fd_(fd) {}
+  bool read(Frame* f);
+
+ private:
+  bool fill();
+  int fd_;
+  std::string buffer_;
+};
+
+}  // namespace sim::serve

@@ -1,0 +1,203 @@
+#include "Session.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "OutcomeText.h"
+#include "SettingsTable.h"
+
+namespace sim::serve {
+namespace {
+
+const char kRotationKey[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation";
+// How long a run goes on after its last line for the effects to end: a momentum lasts a few
+// seconds; one capped at the highest ScrollLimit runs longer, and then the run is made again
+// with the longest trail.
+const uint64_t kTrailMs = 5000;
+const uint64_t kLongTrailMs = 120000;
+const char kFirstLabel[] = "w0";
+const uint64_t kSettleMs = 500;
+// A stroke comes this long after the effects of the one before ended: at their very end a
+// pen-down would still stop the momentum.
+const uint64_t kAfterEffectsMs = 100;  // how long a run goes on after its last line
+
+}  // namespace
+
+Session::Session(std::string base, std::string file, std::string dir, RunOptions options,
+                 std::string folder, WallClock wall)
+    : base_(std::move(base)),
+      file_(std::move(file)),
+      dir_(std::move(dir)),
+      folder_(std::move(folder)),
+      options_(std::move(options)),
+      wall_(std::move(wall)) {
+  if (base_.empty()) {
+    base_ = start_lines(kFirstLabel);
+    base_kind_ = "list";
+    base_label_ = kFirstLabel;
+  }
+  options_.keep_log = false;
+  options_.picture_commands = false;
+  options_.pictures = PictureFiles();
+  options_.pictures.screenshot = screen_file();
+  screen_ = parse_scenario(base_, file_, dir_).screen;
+  reset();
+}
+
+nlohmann::json Session::reset() {
+  lines_.clear();
+  settings_.clear();
+  window_kind_ = base_kind_;
+  window_label_ = base_label_;
+  windows_placed_ = 0;
+  cursor_ = busy_until_ = 0;
+  Played p = play("", 0, 0);
+  // The base scenario's cursor: its run ends half a second after it (and the trail), or later
+  // when a command made the device run past it.
+  cursor_ = p.cursor;
+  busy_until_ = std::max(busy_until_, cursor_);
+  wall_origin_ = wall_();
+  device_origin_ = busy_until_;
+  return {{"reset", true}};
+}
+
+uint64_t Session::device_now() {
+  return device_origin_ + (wall_() - wall_origin_);
+}
+
+Session::Played Session::play(const std::string& lines, uint64_t at, uint64_t cursor_after) {
+  std::string text = base_ + lines_ + lines;
+  Played p;
+  p.at = at;
+  uint64_t trail = kTrailMs;
+  for (;;) {
+    Scenario s;
+    try {
+      s = parse_scenario(text + trail_lines(trail), file_, dir_);
+    } catch (const dev::InputError& e) {
+      throw BadRequest(e.what());
+    }
+    p.outcomes.clear();
+    p.sounds.clear();
+    std::string jsonl;
+    uint32_t angle = 0;
+    RunOptions o = options_;
+    o.live = [&](const dev::LogEntry& e) {
+      jsonl += e.json() + '\n';
+      if (e.kind == "reg-write" && e.str("key") == kRotationKey && e.str("value") == "Angle")
+        angle = static_cast<uint32_t>(e.num("data"));
+      if (e.kind == "sound" && e.time >= at && e.fields.value("played", false))
+        p.sounds.push_back({{"t", e.time}, {"resource", e.str("resource")}, {"ms", e.num("ms")}});
+    };
+    o.on_outcome = [&](const StrokeOutcome& out) {
+      jsonl += outcome_json(out).dump() + '\n';
+      if (out.start >= at) p.outcomes.push_back(out);
+    };
+    RunResult r;
+    try {
+      r = run_scenario(s, o);
+    } catch (const CommandError& e) {
+      throw BadRequest(e.what());
+    }
+    p.cursor = r.end_time > trail + kSettleMs ? r.end_time - trail - kSettleMs : 0;
+    uint64_t busy = std::max(p.cursor, cursor_after);
+    bool ended_in_time = true;
+    for (const StrokeOutcome& out : p.outcomes) {
+      busy = std::max(busy, out.end);
+      if (out.end + 1 >= r.end_time) ended_in_time = false;
+    }
+    if (!ended_in_time && trail < kLongTrailMs) {
+      trail = kLongTrailMs;
+      continue;
+    }
+    lines_ += lines;
+    jsonl_ = std::move(jsonl);
+    angle_ = angle;
+    busy_until_ = busy;
+    return p;
+  }
+}
+
+nlohmann::json Session::stroke(const DrawnStroke& stroke) {
+  // The screen of the orientation the last run left in force.
+  bool turned = angle_ == 90 || angle_ == 270;
+  int w = turned ? screen_.height : screen_.width, h = turned ? screen_.width : screen_.height;
+  for (const StrokePoint& p : stroke) {
+    if (p.x >= w || p.y >= h)
+      throw BadRequest(fmt::format("{},{} is off the {}x{} screen in force", p.x, p.y, w, h));
+  }
+  uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
+  device_origin_ += at - now;  // the device had work: it goes on from there
+  uint64_t up = 0;
+  std::string lines = stroke_lines(stroke, at - cursor_, angle_, screen_, &up);
+  Played p = play(lines, at, at + up);
+  cursor_ = at + up;
+  nlohmann::json answer = {{"t", at}, {"sounds", p.sounds}};
+  answer["outcome"] = nlohmann::json();
+  if (!p.outcomes.empty()) {
+    answer["outcome"] = outcome_json(p.outcomes.front());
+    answer["text"] = outcome_text(p.outcomes.front());
+  }
+  answer["busy_until"] = busy_until_;
+  return answer;
+}
+
+nlohmann::json Session::write_setting(const SettingWrite& w) {
+  uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
+  device_origin_ += at - now;
+  play(wait_line(at - cursor_) + setting_line(w.name, w.value), at, at);
+  cursor_ = at;
+  settings_[w.name] = w.value;
+  return {{"t", at}, {"name", w.name}, {"value", w.value}};
+}
+
+nlohmann::json Session::put_window(const std::string& kind) {
+  uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
+  device_origin_ += at - now;
+  std::string label = fmt::format("w{}", windows_placed_ + 1);
+  std::string lines = window_lines(kind, label, window_label_);
+  if (lines.empty()) throw BadRequest("no window kind is named '" + kind + "'");
+  play(wait_line(at - cursor_) + lines, at, at);
+  ++windows_placed_;
+  cursor_ = at;
+  window_kind_ = kind;
+  window_label_ = label;
+  return {{"t", at}, {"window", kind}};
+}
+
+nlohmann::json Session::start_settings_program() {
+  uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
+  device_origin_ += at - now;
+  play(wait_line(at - cursor_) + settings_program_line(), at, at);
+  cursor_ = at;
+  return {{"t", at}, {"started", "Corvane.exe"}};
+}
+
+std::string Session::kept() const {
+  return "# Drawn on a live device (vexori-sim serve); `vexori-sim run` plays it again.\n" + base_ +
+         lines_ + trail_lines(std::max<uint64_t>(busy_until_, cursor_) - cursor_ + 500);
+}
+
+nlohmann::json Session::state() const {
+  nlohmann::json settings = nlohmann::json::array();
+  for (const SettingInfo& s : settings_table()) {
+    auto it = settings_.find(s.name);
+    settings.push_back(
+        {{"name", s.name},
+         {"default", s.value},
+         {"value", it == settings_.end() ? nlohmann::json() : nlohmann::json(it->second)},
+         {"unit", s.unit},
+         {"meaning", s.meaning},
+         {"switch", s.is_switch}});
+  }
+  bool turned = angle_ == 90 || angle_ == 270;
+  return {{"settings", settings},
+          {"window", window_kind_},
+          {"windows", window_kinds()},
+          {"angle", angle_},
+          {"width", turned ? screen_.height : screen_.width},
+          {"height", turned ? screen_.width : screen_.height}};
+}
+
+}  // namespace sim::serve

@@ -1,0 +1,75 @@
+// One person's live device: the scenario it started from and every line played on it since, in
+// order, with the device time each came at. The device is deterministic, so the session plays
+// the whole of it again on a freshly booted device for each new action (a run of the built-in
+// tour takes a tenth of a second); what that run reports of the new action is its outcome, and
+// what the session keeps is a scenario file that `vexori-sim run` plays to the same outcomes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "LiveCommands.h"
+#include "Requests.h"
+#include "Runner.h"
+
+namespace sim::serve {
+
+class Session {
+ public:
+  using WallClock = std::function<uint64_t()>;  // ms, from any fixed point
+
+  // `base` is the scenario's text ("" for the page's own start: a long list in front), read as
+  // the file `file` in the folder `dir`; pictures of the screen go to `folder`. Throws
+  // dev::InputError for a base scenario with an error, and what run_scenario throws.
+  Session(std::string base, std::string file, std::string dir, RunOptions options,
+          std::string folder, WallClock wall);
+
+  // Each plays its lines at the device time the device is at when it comes (never before the
+  // effects of the stroke before have ended) and answers what became of it. A request the
+  // scenario's checks refuse is a BadRequest, and the session stays as it was.
+  nlohmann::json stroke(
+      const DrawnStroke& stroke);  // {"outcome": the --jsonl record, "sounds": [...]}
+  nlohmann::json write_setting(const SettingWrite& w);
+  nlohmann::json put_window(const std::string& kind);
+  nlohmann::json start_settings_program();
+  nlohmann::json reset();  // back to the scenario it started from, on a freshly booted device
+
+  // The scenario file of everything played so far, and the last run's log as JSON Lines.
+  std::string kept() const;
+  std::string jsonl() const { return jsonl_; }
+  // The PNG of the screen as the last run left it.
+  std::string screen_file() const { return folder_ + "/screen.png"; }
+  // The settings with their values now, the window in front, the screen's size.
+  nlohmann::json state() const;
+
+ private:
+  struct Played {
+    uint64_t at = 0;                      // device time of the action's first line
+    uint64_t cursor = 0;                  // the cursor after the run's last line, as its end tells
+    std::vector<StrokeOutcome> outcomes;  // those whose pen-down came at or after it
+    std::vector<nlohmann::json> sounds;
+  };
+  uint64_t device_now();
+  Played play(const std::string& lines, uint64_t at, uint64_t cursor_after);
+
+  std::string base_, file_, dir_, folder_;
+  RunOptions options_;
+  WallClock wall_;
+  dev::Screen screen_;
+  std::string lines_;        // everything played after the base scenario
+  uint64_t cursor_ = 0;      // the scenario's cursor after its last line
+  uint64_t busy_until_ = 0;  // when the effects of the last stroke ended
+  uint64_t wall_origin_ = 0, device_origin_ = 0;
+  uint32_t angle_ = 0;  // the rotation "Angle" at the end of the last run
+  std::string jsonl_;
+  std::map<std::string, long long> settings_;  // written in the session
+  std::string base_kind_, base_label_;         // the window in front as the session starts
+  std::string window_kind_, window_label_;
+  int windows_placed_ = 0;
+};
+
+}  // namespace sim::serve

@@ -1,0 +1,266 @@
+// The live server: what it takes from requests, whom it lets in, a session's strokes and what it
+// keeps of them, and the server over HTTP with its tabs' workers.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <thread>
+
+#include "LogDecode.h"
+#include "Outcome.h"
+#include "OutcomeText.h"
+#include "Requests.h"
+#include "RequestChecks.h"
+#include "Runner.h"
+#include "Server.h"
+#include "Session.h"
+
+namespace {
+namespace fs = std::filesystem;
+using namespace sim::serve;
+
+// A flick of 60 px up in 150 ms and a tap of 80 ms, as the page would send them.
+std::string flick_up_json(int x = 120, int y = 200) {
+  nlohmann::json pts = nlohmann::json::array();
+  for (int t = 0; t <= 150; t += 10) pts.push_back({x, y - 60 * t / 150, t});
+  return nlohmann::json{{"points", pts}}.dump();
+}
+std::string tap_json(int x, int y) {
+  return nlohmann::json{{"points", {{x, y, 0}, {x, y, 40}, {x, y, 80}}}}.dump();
+}
+
+TEST(ServeChecks, OnlyThisMachinesNamesAndThePagesOwnOriginAreLetIn) {
+  struct Case {
+    const char *host, *origin, *bind;
+    bool let_in;
+  } cases[] = {
+      {"127.0.0.1:8642", "", "127.0.0.1", true},
+      {"localhost:8642", "http://localhost:8642", "127.0.0.1", true},
+      {"[::1]:8642", "", "127.0.0.1", true},
+      {"LOCALHOST:8642", "", "127.0.0.1", true},
+      {"192.168.1.9:8642", "", "192.168.1.9", true},  // the address it was bound to
+      {"192.168.1.9:8642", "", "127.0.0.1", false},
+      {"evil.example:8642", "", "127.0.0.1", false},  // a name that resolves here
+      {"localhost:8643", "", "127.0.0.1", false},     // another port
+      {"localhost", "", "127.0.0.1", false},
+      {"", "", "127.0.0.1", false},
+      {"localhost:8642", "http://evil.example", "127.0.0.1", false},
+      {"localhost:8642", "https://localhost:8642", "127.0.0.1", false},
+      {"localhost:8642", "null", "127.0.0.1", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(refusal(c.host, c.origin, c.bind, 8642).empty(), c.let_in)
+        << c.host << " " << c.origin << " bound to " << c.bind;
+  }
+}
+
+TEST(ServeRequests, BadBodiesAreRefusedWithWhatIsWrong) {
+  dev::Screen screen;
+  struct Case {
+    const char* body;
+    const char* says;
+  } strokes[] = {
+      {"{not json", "not JSON"},
+      {"[1,2]", "not a JSON object"},
+      {R"({"pts": []})", "\"points\" is missing"},
+      {R"({"points": []})", "empty"},
+      {R"({"points": [[1, 2]]})", "point 0 is not [x, y, ms]"},
+      {R"({"points": [[1.5, 2, 0]]})", "x is not a whole number"},
+      {R"({"points": [[-1, 2, 0]]})", "off the screen"},
+      {R"({"points": [[10, 400, 0]]})", "off the screen"},
+      {R"({"points": [[1, 2, 5]]})", "counted from the first point"},
+      {R"({"points": [[1, 2, 0], [1, 2, 20], [1, 2, 10]]})", "point 2: the time goes back"},
+      {R"({"points": [[1, 2, 0], [1, 2, 60001]]})", "at most 60000 ms"},
+  };
+  for (const auto& c : strokes) {
+    try {
+      parse_stroke(c.body, screen);
+      ADD_FAILURE() << c.body << " was taken";
+    } catch (const BadRequest& e) {
+      EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos)
+          << c.body << ": " << e.what();
+    }
+  }
+  std::string many = R"({"points": [)";
+  for (size_t i = 0; i <= kMaxRequestPoints; ++i)
+    many += (i ? ",[1,1," : "[1,1,") + std::to_string(i) + "]";
+  EXPECT_THROW(parse_stroke(many + "]}", screen), BadRequest);
+  EXPECT_EQ(parse_stroke(flick_up_json(), screen).size(), 16u);
+
+  for (const char* body : {R"({"name": "Nope", "value": 1})", R"({"name": "GRIDSIZE"})",
+                           R"({"name": "GRIDSIZE", "value": "13"})",
+                           R"({"name": "GRIDSIZE", "value": 4294967296})", R"({"value": 1})"}) {
+    EXPECT_THROW(parse_setting(body), BadRequest) << body;
+  }
+  EXPECT_EQ(parse_setting(R"({"name": "Amp", "value": 4294967295})").value, -1);
+  EXPECT_THROW(parse_window(R"({"kind": "sip"})"), BadRequest);
+  EXPECT_EQ(parse_window(R"({"kind": "browser"})"), "browser");
+}
+
+TEST(ServeLines, ScreenPointsBecomePanelPointsTheProxyMapsBack) {
+  dev::Screen screen;
+  for (uint32_t angle : {0u, 90u, 270u}) {
+    sim::LogDecoder decoder(screen.width, screen.height, angle);
+    bool turned = angle != 0;
+    for (auto [sx, sy] : {std::pair{0, 0}, {10, 200}, {turned ? 319 : 239, turned ? 239 : 319}}) {
+      int px, py, bx, by;
+      screen_to_panel_point(sx, sy, angle, screen, &px, &py);
+      decoder.to_screen(px, py, &bx, &by);
+      EXPECT_EQ(std::pair(bx, by), std::pair(sx, sy)) << "angle " << angle;
+    }
+  }
+}
+
+// A session on a clock the test moves.
+class ServeSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("vexori-serve-test-" + std::to_string(getpid()));
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+  std::unique_ptr<Session> Make(const std::string& base = "") {
+    return std::make_unique<Session>(base, "live.scn", ".", sim::RunOptions(), folder_.string(),
+                                     [this] { return wall_; });
+  }
+  nlohmann::json Stroke(Session& s, const std::string& body) {
+    return s.stroke(parse_stroke(body, dev::Screen()))["outcome"];
+  }
+  fs::path folder_;
+  uint64_t wall_ = 1000;
+};
+
+TEST_F(ServeSession, WhatWasDrawnIsKeptAndReplaysToTheSameOutcomes) {
+  auto s = Make();
+  std::vector<nlohmann::json> live;
+  live.push_back(Stroke(*s, flick_up_json()));
+  EXPECT_EQ(live.back()["decision"], "handed over");
+  ASSERT_EQ(live.back()["scrolls"].size(), 1u);
+  EXPECT_GT(live.back()["scrolls"][0]["after"].get<int>(), 0);
+  wall_ += 200;  // drawn before the momentum ended: it waits for it
+  live.push_back(Stroke(*s, tap_json(120, 150)));
+  EXPECT_EQ(live.back()["reason"], "tap at the pen-up") << live.back().dump();
+  EXPECT_GE(live.back()["t"].get<uint64_t>(), live[0]["end"].get<uint64_t>());
+  s->write_setting({"Activate", 0});
+  wall_ += 5000;
+  live.push_back(Stroke(*s, flick_up_json()));
+  EXPECT_EQ(live.back()["reason"], "gesture function off");
+  s->put_window("browser");
+  s->write_setting({"Activate", 1});
+  live.push_back(Stroke(*s, R"({"points": [[200,150,0],[130,157,75],[60,165,150]]})"));
+  EXPECT_NE(live.back()["did"].get<std::string>().find("page navigation leftward"),
+            std::string::npos);
+  EXPECT_TRUE(fs::file_size(s->screen_file()) > 0);
+
+  sim::Scenario kept = sim::parse_scenario(s->kept(), "kept.scn", ".");
+  sim::RunResult again = sim::run_scenario(kept);
+  ASSERT_EQ(again.outcomes.size(), live.size());
+  for (size_t i = 0; i < live.size(); ++i) {
+    nlohmann::json j = sim::outcome_json(again.outcomes[i]);
+    for (const char* field :
+         {"t", "end", "decision", "reason", "did", "codes", "scrolls", "effects"})
+      EXPECT_EQ(j[field], live[i][field]) << "stroke " << i << " " << field;
+  }
+}
+
+TEST_F(ServeSession, ARefusedRequestLeavesTheSessionAsItWas) {
+  auto s = Make();
+  Stroke(*s, tap_json(120, 150));
+  std::string before = s->kept();
+  EXPECT_THROW(s->put_window("sip"), BadRequest);  // the scenario's own checks refuse it too
+  EXPECT_THROW(Stroke(*s, R"({"points": [[300, 10, 0]]})"), BadRequest);  // off the upright screen
+  EXPECT_EQ(s->kept(), before);
+  EXPECT_EQ(Stroke(*s, tap_json(120, 150))["reason"], "tap at the pen-up");
+  s->reset();
+  EXPECT_EQ(s->kept(), Make()->kept());
+}
+
+// The server over HTTP on a free port, with its tabs in workers.
+class ServeHttp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ServeOptions o;
+    o.port = 0;
+    o.max_tabs = 2;
+    thread_ = std::thread([this, o] {
+      std::string why;
+      serve(
+          o,
+          [this](int port) {
+            std::lock_guard<std::mutex> lk(lock_);
+            port_ = port;
+            ready_.notify_all();
+          },
+          &why);
+    });
+    std::unique_lock<std::mutex> lk(lock_);
+    ready_.wait(lk, [this] { return port_ != 0; });
+  }
+  void TearDown() override {
+    stop_serving();
+    thread_.join();
+  }
+  httplib::Client Client() { return httplib::Client("127.0.0.1", port_); }
+  std::thread thread_;
+  std::mutex lock_;
+  std::condition_variable ready_;
+  int port_ = 0;
+};
+
+TEST_F(ServeHttp, StrokesSettingsAndRefusals) {
+  auto c = Client();
+  auto r = c.Post("/api/stroke", flick_up_json(), "application/json");
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->status, 200) << r->body;
+  auto a = nlohmann::json::parse(r->body);
+  EXPECT_EQ(a["outcome"]["decision"], "handed over");
+  EXPECT_GT(a["outcome"]["scrolls"][0]["after"].get<int>(), 0);
+
+  r = c.Post("/api/stroke", "{\"points\": [[1,", "application/json");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 400);
+  EXPECT_NE(r->body.find("not JSON"), std::string::npos);
+  r = c.Post("/api/setting", R"({"name": "Activate", "value": 0})", "application/json");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  r = c.Post("/api/stroke", flick_up_json(), "application/json");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(nlohmann::json::parse(r->body)["outcome"]["reason"], "gesture function off");
+  r = c.Get("/api/screen.png");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->body.substr(1, 3), "PNG");
+  r = c.Get("/api/kept.scn");
+  ASSERT_TRUE(r);
+  EXPECT_NE(r->body.find("sample 0x3"), std::string::npos);
+
+  struct Refused {
+    httplib::Headers headers;
+    int status;
+  } refused[] = {
+      {{{"Host", "evil.example:" + std::to_string(port_)}}, 403},
+      {{{"Origin", "http://evil.example"}}, 403},
+  };
+  for (const auto& f : refused) {
+    r = c.Post("/api/stroke", f.headers, flick_up_json(), "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, f.status);
+  }
+  r = c.Post("/api/stroke", std::string(kMaxRequestBytes + 1, ' '), "application/json");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 413);
+
+  // Two tabs at most: the script's and one more.
+  r = c.Post("/api/tabs");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  r = c.Post("/api/tabs");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 503);
+  EXPECT_NE(r->body.find("tabs have a device already"), std::string::npos);
+  r = c.Get("/api/state?tab=nosuchtab");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 404);
+}
+
+}  // namespace
