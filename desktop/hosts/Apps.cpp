@@ -1,10 +1,11 @@
-// apps.exe: the applications on screen under Wine, placed from the "window" and "foreground"
-// lines of a scenario (the simulator's syntax: window LABEL KIND X Y W H [options]). Real windows
-// stand for the scenario's: a LISTBOX with WS_VSCROLL for a list, "IExplore" and "PIEHTML" for the
-// browser, "GST_Viewer" for a gesture-aware application, plain windows for the rest. It prints a
-// line for each thing the checks look for, and when the event "VexoriSceneEnd" is set (or after
-// --timeout ms) the scroll position of every window with a vertical scroll bar.
-//   apps.exe SCENARIO [--timeout MS]
+// The applications on screen under Wine, placed from the "window" and "foreground" lines of a
+// scenario (the simulator's syntax: window LABEL KIND X Y W H [options]). Real windows stand for
+// the scenario's: a LISTBOX with WS_VSCROLL for a list, "IExplore" and "PIEHTML" for the browser,
+// "GST_Viewer" for a gesture-aware application, plain windows for the rest. A thread of their own
+// serves them and prints a line for each thing the checks look for, and at the end the scroll
+// position of every window with a vertical scroll bar.
+#include "Apps.h"
+
 #include <windows.h>
 
 #include <stdio.h>
@@ -185,27 +186,32 @@ void SayScrollPositions() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: apps.exe SCENARIO [--timeout MS]\n");
-    return 2;
-  }
-  DWORD timeout = 60000;
-  for (int i = 2; i + 1 < argc; ++i) {
-    if (!strcmp(argv[i], "--timeout")) timeout = strtoul(argv[i + 1], nullptr, 10);
-  }
-  SceneEnd = CreateEventW(nullptr, TRUE, FALSE, L"VexoriSceneEnd");
-  ResetEvent(SceneEnd);
+namespace {
+
+struct AppsRun {
+  std::string scene;
+  DWORD timeout;
+  HANDLE ready;
+  bool placed;
+};
+
+HANDLE AppsThread = nullptr;
+
+DWORD WINAPI AppsThreadRoutine(LPVOID data) {
+  AppsRun* run = static_cast<AppsRun*>(data);
   RegisterClasses();
-  if (!ReadScene(argv[1])) return 3;
+  run->placed = ReadScene(run->scene.c_str());
   HWND front = GetForegroundWindow();
   const Placed* p = Find(front);
-  Say("apps: ready, foreground %s\n", p != nullptr ? p->label.c_str() : "none");
+  if (run->placed) Say("apps: ready, foreground %s\n", p != nullptr ? p->label.c_str() : "none");
+  SetEvent(run->ready);
+  if (!run->placed) return 1;
   DWORD start = GetTickCount();
   for (;;) {
     DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= timeout) break;
-    DWORD woke = MsgWaitForMultipleObjects(1, &SceneEnd, FALSE, timeout - elapsed, QS_ALLINPUT);
+    if (elapsed >= run->timeout) break;
+    DWORD woke =
+        MsgWaitForMultipleObjects(1, &SceneEnd, FALSE, run->timeout - elapsed, QS_ALLINPUT);
     if (woke == WAIT_OBJECT_0) break;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -218,4 +224,23 @@ int main(int argc, char** argv) {
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
   SayScrollPositions();
   return 0;
+}
+
+}  // namespace
+
+bool StartApps(const char* scene, DWORD timeout) {
+  SceneEnd = CreateEventW(nullptr, TRUE, FALSE, L"VexoriSceneEnd");
+  ResetEvent(SceneEnd);
+  static AppsRun run;
+  run = {scene, timeout, CreateEventW(nullptr, TRUE, FALSE, nullptr), false};
+  AppsThread = CreateThread(nullptr, 0, AppsThreadRoutine, &run, 0, nullptr);
+  if (AppsThread == nullptr) return false;
+  WaitForSingleObject(run.ready, INFINITE);
+  return run.placed;
+}
+
+void EndApps() {
+  if (AppsThread == nullptr) return;
+  SetEvent(SceneEnd);
+  WaitForSingleObject(AppsThread, INFINITE);
 }

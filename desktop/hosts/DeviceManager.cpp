@@ -1,5 +1,7 @@
 #include "DeviceManager.h"
 
+#include "DebugZones.h"
+
 #include <windows.h>
 
 #include <stdio.h>
@@ -43,6 +45,7 @@ int StartBuiltInDrivers() {
     RegCloseKey(driver);
     if (dll.empty() || prefix.empty()) continue;
     HMODULE module = LoadLibraryW(dll.c_str());
+    if (module != nullptr) ApplyDebugZones(module);
     std::string entry(prefix.begin(), prefix.end());
     entry += "_Init";
     InitEntry init = module != nullptr ? reinterpret_cast<InitEntry>(reinterpret_cast<void (*)()>(

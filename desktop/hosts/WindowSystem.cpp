@@ -2,8 +2,11 @@
 // (HKLM\HARDWARE\DEVICEMAP\TOUCH "DriverName", the proxy once installed), enables it with its own
 // sample callback and turns the samples that reach it into mouse input for the window under the
 // point. With --device-manager it also starts the built-in drivers in this process, the broker
-// among them.
-//   wsys.exe --samples FILE [--settle MS] [--device-manager] [--input post|inject]
+// among them, and with --apps the scenario's applications: Wine's GetScrollInfo reads the scroll
+// bars of the caller's own process only, so the broker can read a list's position only where the
+// list lives in its process.
+//   wsys.exe --samples FILE [--settle MS] [--device-manager] [--apps SCENARIO]
+//            [--input post|inject]
 // Injected input (SendInput) needs a graphics driver that delivers it; Wine's headless "null"
 // driver does not, so "post" (the default) posts the mouse messages to the window under the point,
 // held by the window the pen came down on until the pen-up, as mouse capture would.
@@ -12,6 +15,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "Apps.h"
+#include "DebugZones.h"
 #include "DeviceManager.h"
 
 typedef BOOL (*SampleCallback)(UINT32 flags, INT x, INT y);
@@ -79,6 +84,7 @@ int main(int argc, char** argv) {
   const char* samples = nullptr;
   DWORD settle = 1000;
   bool deviceManager = false;
+  const char* apps = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (!strcmp(argv[i], "--samples") && i + 1 < argc)
       samples = argv[++i];
@@ -86,16 +92,19 @@ int main(int argc, char** argv) {
       settle = strtoul(argv[++i], nullptr, 10);
     else if (!strcmp(argv[i], "--device-manager"))
       deviceManager = true;
+    else if (!strcmp(argv[i], "--apps") && i + 1 < argc)
+      apps = argv[++i];
     else if (!strcmp(argv[i], "--input") && i + 1 < argc)
       Inject = !strcmp(argv[++i], "inject");
   }
   if (samples == nullptr) {
     fprintf(stderr,
             "usage: wsys.exe --samples FILE [--settle MS] [--device-manager] "
-            "[--input post|inject]\n");
+            "[--apps SCENARIO] [--input post|inject]\n");
     return 2;
   }
   SetEnvironmentVariableA("VEXORI_SAMPLES", samples);
+  if (apps != nullptr && !StartApps(apps, 120000)) return 3;
   if (deviceManager) {
     StartBuiltInDrivers();
     if (!WaitForBroker()) printf("window system: no broker window\n");
@@ -106,6 +115,7 @@ int main(int argc, char** argv) {
   RegGetValueW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\TOUCH", L"DriverName", RRF_RT_REG_SZ,
                nullptr, driver, &size);
   HMODULE module = LoadLibraryW(driver);
+  if (module != nullptr) ApplyDebugZones(module);
   EnableEntry enable = module != nullptr
                            ? reinterpret_cast<EnableEntry>(reinterpret_cast<void (*)()>(
                                  GetProcAddress(module, "TouchPanelEnable")))
@@ -126,7 +136,10 @@ int main(int argc, char** argv) {
          waited == WAIT_OBJECT_0 ? "all samples played" : "samples not all played",
          static_cast<long>(Received));
   fflush(stdout);
-  HANDLE end = CreateEventW(nullptr, TRUE, FALSE, L"VexoriSceneEnd");
-  SetEvent(end);
+  if (apps != nullptr) {
+    EndApps();
+  } else {
+    SetEvent(CreateEventW(nullptr, TRUE, FALSE, L"VexoriSceneEnd"));
+  }
   ExitProcess(waited == WAIT_OBJECT_0 ? 0 : 4);
 }
