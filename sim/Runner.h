@@ -46,6 +46,8 @@ struct RunOptions {
   // When not 0, the run ends this many ms after boot: later commands are not played and a wait
   // past it stops there (strokes already begun still end, and the device settles after them).
   uint64_t max_device_ms = 0;
+  // Runs once the scenario's own setup is in and before any device process starts.
+  std::function<void(dev::Device&)> before_start;
   PictureFiles pictures;  // drawn at the end of the run
   // false: the scenario's picture commands are checked but draw and write nothing
   bool picture_commands = true;
