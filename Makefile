@@ -62,16 +62,23 @@ test-asan: build-asan
 
 test: test-plain test-asan
 
-# The fuzz harness under libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer for
-# FUZZ_SECONDS; what it finds new goes to $(FUZZ_BUILD)/corpus, a crash to $(FUZZ_BUILD)/crash-*.
+# Every fuzz target under libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer, FUZZ_SECONDS
+# each (FUZZ_TARGETS picks some): `scenario` plays scenario texts, `samples`, `broker` and
+# `settings` the system's own inputs. What a target finds new goes to $(FUZZ_BUILD)/corpus/TARGET,
+# a crash or a broken rule to $(FUZZ_BUILD)/crash-*.
+FUZZ_TARGETS ?= scenario samples broker settings
 fuzz: fuzz-deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEXORI_SANITIZE=ON \
-	  -DVEXORI_FUZZ=ON -DVEXORI_BENCH=OFF
+	  -DVEXORI_FUZZ=ON -DVEXORI_BENCH=OFF $(LAUNCHER)
 	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target vexori-fuzz
-	mkdir -p $(FUZZ_BUILD)/corpus
-	cd $(FUZZ_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ./tests/vexori-fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=60 \
-	  -rss_limit_mb=2048 -print_funcs=0 corpus $(CURDIR)/tests/fuzz/corpus
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t && \
+	  echo "fuzzing $$t for $(FUZZ_SECONDS) s" && \
+	  (cd $(FUZZ_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	    ./tests/vexori-fuzz-$$t -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=60 \
+	    -rss_limit_mb=2048 -print_funcs=0 -print_final_stats=1 \
+	    corpus/$$t $(CURDIR)/tests/fuzz/corpus/$$t) || exit 1; \
+	done
 
 # Every example and the soak under EXPLORE_SCHEDULES pre-empting schedules, with word points in
 # the system's libraries and the sanitizers on: a break stops it with the command that replays it.

@@ -225,6 +225,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   config.before_start = [&](dev::Device& d) {
     if (opt.verbose) d.reg_set_dword(kDebugZones, kZonesName, kVerboseZones);
     apply_setup(s, d);
+    if (opt.before_start) opt.before_start(d);
     if (!d.reg_get_dword(kRotationKey, "Angle", &boot_angle)) boot_angle = 0;
     decoder.set_angle(boot_angle);
   };

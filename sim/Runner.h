@@ -46,6 +46,8 @@ struct RunOptions {
   // When not 0, the run ends this many ms after boot: later commands are not played and a wait
   // past it stops there (strokes already begun still end, and the device settles after them).
   uint64_t max_device_ms = 0;
+  // Runs once the scenario's own setup is in and before any device process starts.
+  std::function<void(dev::Device&)> before_start;
   PictureFiles pictures;  // drawn at the end of the run
   // A pre-empting run: the device switches threads as the schedule of this seed says
   // (device/preempt.hpp), and runs on kPreemptSettleMs after the scenario, so that what the
