@@ -36,8 +36,8 @@ void check_setup(const Scenario& s, const std::string& windows_dir) {
     if (entry.is_regular_file(ec)) files.insert(lower(entry.path().filename().string()));
   }
   auto missing = [&](const Command& c, const std::string& name) {
-    throw dev::InputError(s.file, c.line, "no file " + name + " in the \\Windows folder (" +
-                                              windows_dir + ")");
+    throw dev::InputError(s.file, c.line,
+                          "no file " + name + " in the \\Windows folder (" + windows_dir + ")");
   };
   for (const Command& c : s.before_boot) {
     if ((c.verb == "touch-driver" || c.verb == "leave-out") && !files.count(lower(c.args[0])))

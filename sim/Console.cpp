@@ -31,8 +31,9 @@ void end_on_write_failure(const std::string& what, int errno_value) {
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     raise(SIGPIPE);
   }
-  std::string text = "vexori-sim: " + what + ": cannot be written: " +
-                     std::strerror(errno_value == 0 ? EIO : errno_value) + "\n";
+  std::string text = "vexori-sim: " + what +
+                     ": cannot be written: " + std::strerror(errno_value == 0 ? EIO : errno_value) +
+                     "\n";
   ssize_t ignored = write(STDERR_FILENO, text.data(), text.size());
   (void)ignored;
   _exit(kExitWriteFailed);

@@ -52,7 +52,9 @@ std::string read_input_file(const std::string& path, const std::string& what) {
   return text;
 }
 
-size_t first_bad_utf8(const std::string& text) { return dev::first_bad_utf8(text); }
+size_t first_bad_utf8(const std::string& text) {
+  return dev::first_bad_utf8(text);
+}
 
 int line_of(const std::string& text, size_t offset) {
   offset = std::min(offset, text.size());

@@ -91,8 +91,9 @@ OutputFile::OutputFile(const std::string& destination) : destination_(destinatio
     auto input = g_inputs.find(id);
     if (input != g_inputs.end()) {
       throw dev::InputError(destination, 0,
-                            "is " + (input->second == destination ? std::string("an input")
-                                                                  : "the input " + input->second) +
+                            "is " +
+                                (input->second == destination ? std::string("an input")
+                                                              : "the input " + input->second) +
                                 " of the run: an output may not replace it");
     }
     auto output = g_outputs.find(id);

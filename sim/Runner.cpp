@@ -174,8 +174,8 @@ std::string failure_text(const dev::LogEntry& e, const std::string& windows_dir)
   }
   if (e.kind == "module-attach-failed") return module + " refused to attach (its DllMain failed)";
   if (e.kind == "driver-failed") {
-    return "the driver " + e.str("key") + " (" + e.str("dll") + ") did not start: " +
-           e.str("reason");
+    return "the driver " + e.str("key") + " (" + e.str("dll") +
+           ") did not start: " + e.str("reason");
   }
   std::string error = e.fields.contains("error") ? e.fields["error"].dump() : "";
   return "the touch driver " + e.str("name") + " did not start (" + error + ")";

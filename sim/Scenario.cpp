@@ -43,8 +43,8 @@ const std::map<std::string, Shape> kVerbs = {
     {"flick", {5, 7, false}},         {"replay", {1, 5, false}},      {"expect", {2, 2, false}},
     {"note", {1, 64, false}},         {"stroke", {5, 269, false}},    {"preset", {4, 4, true}},
     {"reg-delete-key", {1, 1, true}}, {"touch-driver", {1, 1, true}}, {"broker", {1, 2, true}},
-    {"fail", {2, 5, true}},           {"leave-out", {1, 1, true}},
-    {"screenshot", {1, 1, false}},    {"timeline", {1, 1, false}},    {"picture", {1, 1, false}},
+    {"fail", {2, 5, true}},           {"leave-out", {1, 1, true}},    {"screenshot", {1, 1, false}},
+    {"timeline", {1, 1, false}},      {"picture", {1, 1, false}},
 };
 
 const std::vector<std::string> kDragOptions = {"rest", "rate", "settle"};
@@ -357,8 +357,8 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
   std::string line;
   int n = 0;
   bool started = false;
-  WindowLabels labels;           // windows placed so far
-  std::set<std::string> given;   // setup commands given at most once
+  WindowLabels labels;          // windows placed so far
+  std::set<std::string> given;  // setup commands given at most once
   while (std::getline(in, line)) {
     ++n;
     // A byte-order mark some editors put first is no part of the text.

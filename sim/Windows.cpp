@@ -25,9 +25,9 @@ void need_label(const Command& c, const std::string& label, const std::string& f
   if (labels.placed.count(label) > 0) return;
   auto gone = labels.destroyed.find(label);
   if (gone != labels.destroyed.end()) {
-    throw dev::InputError(file, c.line,
-                          "the window '" + label + "' was destroyed on line " +
-                              std::to_string(gone->second));
+    throw dev::InputError(
+        file, c.line,
+        "the window '" + label + "' was destroyed on line " + std::to_string(gone->second));
   }
   throw dev::InputError(file, c.line, "no window named '" + label + "' was placed before");
 }
@@ -38,8 +38,7 @@ bool is_window_verb(const std::string& verb) {
   return verb == "window" || kLabelVerbs.count(verb) > 0 || kMessageVerbs.count(verb) > 0;
 }
 
-void check_window_command(const Command& c, const std::string& file,
-                          WindowLabels& labels) {
+void check_window_command(const Command& c, const std::string& file, WindowLabels& labels) {
   const auto& a = c.args;
   if (kMessageVerbs.count(c.verb)) {
     if (a.size() != 4) {

@@ -162,46 +162,46 @@ TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
     std::string text;
     int line;
     std::string reason;
-  } cases[] = {{"wait 10\n\njump 3 4\n", 3, "unknown command"},
-               {"# comment\nwait\n", 2, "wrong number of arguments"},
-               {"tap 1 2 3 4 5 6 7\n", 1, "wrong number of arguments"},
-               {"wait ten\n", 1, "not a number"},
-               {"wait 10ms\n", 1, "not a number"},
-               {"tap 9000 10\n", 1, "out of range"},
-               {"drag 0 0 10 -8200 100\n", 1, "out of range"},
-               {"wait 5\nflick 10 10 10 320 100\n", 2, "off the 240x320 screen"},
-               {"screen 480 640\ntap 479 639\ntap -1 5\n", 3, "off the 480x640 screen"},
-               {"screen 240 320\nwait 5\nscreen 480 640\n", 3, "before the device starts"},
-               {"boot\nboot-tick 5\n", 2, "before the device starts"},
-               {"note \"open quote\n", 1, "unterminated"},
-               {"tap 10 10 hold\n", 1, "needs a value"},
-               {"flick 1 1 2 2 100 rest 5\n", 1, "unknown option"},
-               {"reg HKLM\\Software\\Quob Activate qword 1\n", 1, "reg takes"},
-               {"reg HKEY_NOWHERE\\Software Activate dword 1\n", 1, "registry root"},
-               {"reg-delete HKNOPE\\Software Activate\n", 1, "registry root"},
-               {"window l list 0 0 10 10\ndestroy m\n", 2, "no window named"},
-               {"post l 1 0 0\n", 1, "no window named"},
-               {"send class: 1 0 0\n", 1, "class name"},
-               {"post class:X 1 0\n", 1, "takes WINDOW MSG"},
-               {"send class:X 0x100000000 0 0\n", 1, "out of range"},
-               {"stroke 10 10 20 20\n", 1, "wrong number of arguments"},
-               {"stroke 10 10 20 20 30 100 rest 5\n", 1, "stroke takes"},
-               {"stroke 10 10 20 20 30 30 100 hold 5\n", 1, "not a number"},
-               {"stroke 1 1 2 2 300 300 100\n", 1, "off the 240x320 screen in either"},
-               {"tap 5 330\n", 1, "off the 240x320 screen in either"},
-               {"wait 1\npreset HKLM\\A B dword 1\n", 2, "before the device starts"},
-               {"preset HKLM\\A B qword 1\n", 1, "preset takes"},
-               {"reg-delete-key HKLM\\\n", 1, "cannot delete a registry root"},
-               {"touch-driver ../touch.dll\n", 1, "file in \\Windows"},
-               {"touch-driver a.dll\ntouch-driver b.dll\n", 2, "given twice"},
-               {"broker late\n", 1, "broker takes"},
-               {"broker late 1\nbroker off\n", 2, "given twice"},
-               {"window b list 0 0 10 10 pages 3\n", 1, "only a browser"},
-               {"window b browser 0 0 10 10 pages 3 at 4\n", 1, "page 4 of 3"},
-               {"window b plain 0 0 10 10 refuses-close 2\n", 1, "out of range"},
-               {"screen 240 320 dpi 0\n", 1, "out of range"},
-               {"window l list 0 0 10 10\ndestroy l\nforeground l\n", 3,
-                "'l' was destroyed on line 2"}};
+  } cases[] = {
+      {"wait 10\n\njump 3 4\n", 3, "unknown command"},
+      {"# comment\nwait\n", 2, "wrong number of arguments"},
+      {"tap 1 2 3 4 5 6 7\n", 1, "wrong number of arguments"},
+      {"wait ten\n", 1, "not a number"},
+      {"wait 10ms\n", 1, "not a number"},
+      {"tap 9000 10\n", 1, "out of range"},
+      {"drag 0 0 10 -8200 100\n", 1, "out of range"},
+      {"wait 5\nflick 10 10 10 320 100\n", 2, "off the 240x320 screen"},
+      {"screen 480 640\ntap 479 639\ntap -1 5\n", 3, "off the 480x640 screen"},
+      {"screen 240 320\nwait 5\nscreen 480 640\n", 3, "before the device starts"},
+      {"boot\nboot-tick 5\n", 2, "before the device starts"},
+      {"note \"open quote\n", 1, "unterminated"},
+      {"tap 10 10 hold\n", 1, "needs a value"},
+      {"flick 1 1 2 2 100 rest 5\n", 1, "unknown option"},
+      {"reg HKLM\\Software\\Quob Activate qword 1\n", 1, "reg takes"},
+      {"reg HKEY_NOWHERE\\Software Activate dword 1\n", 1, "registry root"},
+      {"reg-delete HKNOPE\\Software Activate\n", 1, "registry root"},
+      {"window l list 0 0 10 10\ndestroy m\n", 2, "no window named"},
+      {"post l 1 0 0\n", 1, "no window named"},
+      {"send class: 1 0 0\n", 1, "class name"},
+      {"post class:X 1 0\n", 1, "takes WINDOW MSG"},
+      {"send class:X 0x100000000 0 0\n", 1, "out of range"},
+      {"stroke 10 10 20 20\n", 1, "wrong number of arguments"},
+      {"stroke 10 10 20 20 30 100 rest 5\n", 1, "stroke takes"},
+      {"stroke 10 10 20 20 30 30 100 hold 5\n", 1, "not a number"},
+      {"stroke 1 1 2 2 300 300 100\n", 1, "off the 240x320 screen in either"},
+      {"tap 5 330\n", 1, "off the 240x320 screen in either"},
+      {"wait 1\npreset HKLM\\A B dword 1\n", 2, "before the device starts"},
+      {"preset HKLM\\A B qword 1\n", 1, "preset takes"},
+      {"reg-delete-key HKLM\\\n", 1, "cannot delete a registry root"},
+      {"touch-driver ../touch.dll\n", 1, "file in \\Windows"},
+      {"touch-driver a.dll\ntouch-driver b.dll\n", 2, "given twice"},
+      {"broker late\n", 1, "broker takes"},
+      {"broker late 1\nbroker off\n", 2, "given twice"},
+      {"window b list 0 0 10 10 pages 3\n", 1, "only a browser"},
+      {"window b browser 0 0 10 10 pages 3 at 4\n", 1, "page 4 of 3"},
+      {"window b plain 0 0 10 10 refuses-close 2\n", 1, "out of range"},
+      {"screen 240 320 dpi 0\n", 1, "out of range"},
+      {"window l list 0 0 10 10\ndestroy l\nforeground l\n", 3, "'l' was destroyed on line 2"}};
   for (const auto& c : cases) {
     try {
       sim::parse_scenario(c.text, "dir/case.scn", "dir");
@@ -229,8 +229,9 @@ TEST(SimStrokes, LongMovesKeepTheirSamplesInOrder) {
     uint32_t ms, rate;
   } cases[] = {{70000, 1000}, {600000, 1000}, {250000, 100}, {150, 100}};
   for (const auto& c : cases) {
-    for (const auto& pts : {sim::straight_stroke(120, 200, 120, 140, c.ms, 30, c.rate),
-                            sim::polyline_stroke({{10, 10}, {50, 50}, {90, 10}}, c.ms, 0, c.rate)}) {
+    for (const auto& pts :
+         {sim::straight_stroke(120, 200, 120, 140, c.ms, 30, c.rate),
+          sim::polyline_stroke({{10, 10}, {50, 50}, {90, 10}}, c.ms, 0, c.rate)}) {
       ASSERT_FALSE(pts.empty());
       for (size_t i = 1; i < pts.size(); ++i) ASSERT_LE(pts[i - 1].t, pts[i].t) << c.ms << " ms";
       EXPECT_GE(pts.back().t, c.ms) << c.ms << " ms at " << c.rate << " Hz";
@@ -635,10 +636,10 @@ TEST_F(SimTest, FailedOutputsAndWhatAKilledRunLeft) {
   const struct {
     std::string command;
     int code;  // the exit code, or 128 + the signal that ended it
-  } cases[] = {{"exec " + sim + " demo >/dev/full 2>/dev/null", 5},
-               {"exec " + sim + " demo --log full" + jsonl + " 2>/dev/null", 128 + SIGPIPE},
-               {"exec " + sim + " replay " VEXORI_SOURCE_DIR "/data/traces 2>/dev/null",
-                128 + SIGPIPE}};
+  } cases[] = {
+      {"exec " + sim + " demo >/dev/full 2>/dev/null", 5},
+      {"exec " + sim + " demo --log full" + jsonl + " 2>/dev/null", 128 + SIGPIPE},
+      {"exec " + sim + " replay " VEXORI_SOURCE_DIR "/data/traces 2>/dev/null", 128 + SIGPIPE}};
   for (const auto& c : cases) {
     // Only the first line is read; then the pipe is closed.
     FILE* out = popen((env + c.command).c_str(), "r");
@@ -667,9 +668,8 @@ TEST_F(SimTest, FailedOutputsAndWhatAKilledRunLeft) {
   ASSERT_EQ(flock(live_folder, LOCK_EX), 0);
   ASSERT_EQ(flock(live_output, LOCK_EX), 0);
   Write("s.scn", "wait 10\n");
-  int status = std::system((env + sim + " run " + at + "s.scn --json" + jsonl + " >" + at +
-                            "stdout.txt")
-                               .c_str());
+  int status = std::system(
+      (env + sim + " run " + at + "s.scn --json" + jsonl + " >" + at + "stdout.txt").c_str());
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_FALSE(fs::exists(dir_ / "vexori-1-abcdef"));
   EXPECT_FALSE(fs::exists(dir_ / ".out.jsonl.abcdef"));
@@ -690,9 +690,9 @@ TEST_F(SimTest, FailedOutputsAndWhatAKilledRunLeft) {
   }
 
   // A folder for temporary files that is not there is named.
-  status = std::system(("TMPDIR=" + at + "none " + sim + " run " + at + "s.scn 2>" + at +
-                        "stderr.txt >/dev/null")
-                           .c_str());
+  status = std::system(
+      ("TMPDIR=" + at + "none " + sim + " run " + at + "s.scn 2>" + at + "stderr.txt >/dev/null")
+          .c_str());
   std::ifstream err(at + "stderr.txt");
   std::string text((std::istreambuf_iterator<char>(err)), {});
   EXPECT_EQ(WEXITSTATUS(status), 3);

@@ -165,7 +165,8 @@ std::vector<RegLine> read(const std::string& path) {
   if (in.bad()) throw InputError(path, 0, "cannot read the file");
   size_t bad = first_bad_utf8(text);
   if (bad != std::string::npos) {
-    int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(bad), '\n'));
+    int line =
+        1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(bad), '\n'));
     throw InputError(path, line, "not valid UTF-8");
   }
   std::istringstream lines(text);

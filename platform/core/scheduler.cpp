@@ -283,7 +283,8 @@ bool is_device_folder_name(const std::string& name) {
   size_t dash = name.find('-', prefix.size());
   if (dash == std::string::npos || dash == prefix.size() || name.size() != dash + 7) return false;
   return std::all_of(name.begin() + static_cast<long>(prefix.size()),
-                     name.begin() + static_cast<long>(dash), [](char c) { return c >= '0' && c <= '9'; });
+                     name.begin() + static_cast<long>(dash),
+                     [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // Removes the device folders of this user that killed runs left in `dir`: those whose lock can
@@ -301,8 +302,8 @@ void sweep_left_folders(const std::filesystem::path& dir) {
     if (fd >= 0) {
       left = flock(fd, LOCK_EX | LOCK_NB) == 0;
     } else {
-      auto age = std::chrono::system_clock::now() -
-                 std::chrono::system_clock::from_time_t(st.st_mtime);
+      auto age =
+          std::chrono::system_clock::now() - std::chrono::system_clock::from_time_t(st.st_mtime);
       left = errno == ENOENT && age > kYoungFolder;
     }
     if (left) std::filesystem::remove_all(it->path(), ec);
