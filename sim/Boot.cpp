@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "Runner.h"
 
@@ -28,15 +29,24 @@ std::string lower(std::string s) {
 }  // namespace
 
 void check_setup(const Scenario& s, const std::string& windows_dir) {
+  // The device's loader ignores case, as the platform's file system does.
+  std::set<std::string> files;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(windows_dir, ec)) {
+    if (entry.is_regular_file(ec)) files.insert(lower(entry.path().filename().string()));
+  }
+  auto missing = [&](const Command& c, const std::string& name) {
+    throw dev::InputError(s.file, c.line,
+                          "no file " + name + " in the \\Windows folder (" + windows_dir + ")");
+  };
   for (const Command& c : s.before_boot) {
-    if (c.verb != "touch-driver") continue;
-    // The device's loader ignores case, as the platform's file system does.
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(windows_dir, ec)) {
-      if (lower(entry.path().filename().string()) == lower(c.args[0]) && entry.is_regular_file(ec))
-        return;
-    }
-    throw dev::InputError(s.file, c.line, "no file " + c.args[0] + " in the \\Windows folder");
+    if ((c.verb == "touch-driver" || c.verb == "leave-out") && !files.count(lower(c.args[0])))
+      missing(c, c.args[0]);
+  }
+  // The help viewer is the device's own; every other program is a file of the folder.
+  for (const Command& c : s.commands) {
+    if (c.verb == "start" && lower(c.args[0]) != "peghelp.exe" && !files.count(lower(c.args[0])))
+      missing(c, c.args[0]);
   }
 }
 

@@ -52,6 +52,15 @@ void Pictures::add(const dev::LogEntry& e) {
 }
 
 void Pictures::draw(const std::string& verb, Output& out, dev::Device& device) {
+  try {
+    draw_to(verb, out, device);
+  } catch (const dev::InputError& e) {
+    // The message names the file as given, not the one of its own the run writes first.
+    throw dev::InputError(out.file.destination(), 0, e.reason);
+  }
+}
+
+void Pictures::draw_to(const std::string& verb, Output& out, dev::Device& device) {
   const std::string& path = out.file.path();
   out.drawn = true;
   if (verb == "screenshot") {

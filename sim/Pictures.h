@@ -46,6 +46,7 @@ class Pictures {
  private:
   struct Output;
   void draw(const std::string& verb, Output& out, dev::Device& device);
+  void draw_to(const std::string& verb, Output& out, dev::Device& device);
   std::vector<std::unique_ptr<Output>> outputs_;  // the end's first, then the commands'
   bool reads_log_ = false;
   StrokeLog strokes_;

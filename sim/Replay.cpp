@@ -46,11 +46,17 @@ RecordedStroke load_recorded_stroke(const std::string& path) {
   }
   pugi::xml_node gesture = doc.child("Gesture");
   if (!gesture) throw dev::InputError(path, 0, "no <Gesture> element");
+  if (pugi::xml_node second = gesture.next_sibling("Gesture")) {
+    throw dev::InputError(path, line_of(text, static_cast<size_t>(second.offset_debug())),
+                          "a second <Gesture>: a stroke file holds one stroke");
+  }
   RecordedStroke stroke;
   stroke.name = gesture.attribute("Name").as_string();
   long long t0 = 0;
+  // Points come in the order of the text: the line is counted on from the point before.
+  LineCounter lines(text);
   for (pugi::xml_node p : gesture.children("Point")) {
-    int line = line_of(text, static_cast<size_t>(p.offset_debug()));
+    int line = lines.at(static_cast<size_t>(p.offset_debug()));
     if (stroke.points.size() == kMaxStrokePoints) {
       throw dev::InputError(path, line,
                             "more than " + std::to_string(kMaxStrokePoints) + " points");

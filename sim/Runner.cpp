@@ -163,7 +163,27 @@ bool names_left_out(const dev::LogEntry& e, const Scenario& s) {
   return false;
 }
 
-void boot_whole(dev::Device& device, const Scenario& s) {
+// A boot failure in a few words: "Quenza.dll is not in DIR", not the entry's every field.
+std::string failure_text(const dev::LogEntry& e, const std::string& windows_dir) {
+  std::string module = e.str("module");
+  if (e.kind == "module-missing") return module + " is not in " + windows_dir;
+  if (e.kind == "module-bad") {
+    // The loader's reason starts with the host path of the device's copy; the file is named.
+    std::string why = e.str("error");
+    size_t colon = why.find(": ");
+    if (!why.empty() && why[0] == '/' && colon != std::string::npos) why = why.substr(colon + 2);
+    return module + " in " + windows_dir + " cannot be loaded: " + why;
+  }
+  if (e.kind == "module-attach-failed") return module + " refused to attach (its DllMain failed)";
+  if (e.kind == "driver-failed") {
+    return "the driver " + e.str("key") + " (" + e.str("dll") +
+           ") did not start: " + e.str("reason");
+  }
+  std::string error = e.fields.contains("error") ? e.fields["error"].dump() : "";
+  return "the touch driver " + e.str("name") + " did not start (" + error + ")";
+}
+
+void boot_whole(dev::Device& device, const Scenario& s, const std::string& windows_dir) {
   std::vector<std::string> failed;
   bool touch = false;
   auto after = device.log().on_entry;
@@ -172,7 +192,7 @@ void boot_whole(dev::Device& device, const Scenario& s) {
     if (kBootFailures.count(e.kind) && names_left_out(e, s)) {
       if (e.kind == "touch-driver-failed") touch = true;
     } else if (kBootFailures.count(e.kind)) {
-      failed.push_back(e.process + " " + e.kind + " " + e.fields.dump());
+      failed.push_back(failure_text(e, windows_dir));
     }
     touch = touch || e.kind == "touch-enabled";
     after(e);
@@ -230,6 +250,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
     decoder.set_angle(boot_angle);
   };
 
+  const std::string& audio_name = opt.audio_name.empty() ? opt.audio_file : opt.audio_name;
   if (!opt.audio_file.empty()) {
     uint64_t waits = kSettleMs;
     for (const Command& c : s.commands) {
@@ -237,7 +258,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
     }
     if (waits > dev::Device::kMaxAudioMs) {
       throw dev::InputError(
-          opt.audio_file, 0,
+          audio_name, 0,
           fmt::format("the run waits {} ms, longer than the {} ms a WAV file holds", waits,
                       dev::Device::kMaxAudioMs));
     }
@@ -252,7 +273,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   OutcomeReader reader;
   dev::Device device(config);
   if (!opt.audio_file.empty() && !device.record_audio(opt.audio_file)) {
-    throw dev::InputError(opt.audio_file, 0, "cannot write the audio");
+    throw dev::InputError(audio_name, 0, "cannot write the audio");
   }
   reader.on_outcome = [&](const StrokeOutcome& o) {
     result.outcomes.push_back(o);
@@ -271,7 +292,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   if (opt.preempt || opt.count_points) {
     dev::start_preempting(device, {opt.preempt_seed, opt.preempt ? opt.preempt_steps : 0});
   }
-  boot_whole(device, s);
+  boot_whole(device, s, config.windows_dir);
   uint64_t cursor = device.now();
   DeviceClock clock(s);
   std::map<std::string, HWND> windows;  // placed by the scenario, by label
@@ -385,7 +406,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   result.end_time = device.now();
   reader.finish(result.end_time);
   if (!opt.audio_file.empty() && !device.finish_audio()) {
-    throw dev::InputError(opt.audio_file, 0, "cannot write the audio");
+    throw dev::InputError(audio_name, 0, "cannot write the audio");
   }
   pictures.finish(device);
   result.log = device.log().entries();
@@ -409,6 +430,21 @@ std::string RunResult::text() const {
 
 std::string RunResult::jsonl() const {
   return dev::to_jsonl(log);
+}
+
+dev::Fields RunResult::summary_json() const {
+  size_t matched = unchanged_samples + rebuilt_samples;
+  return {{"t", end_time},
+          {"kind", "summary"},
+          {"panel_samples", panel_samples},
+          {"whole", matched},
+          {"unchanged", unchanged_samples},
+          {"rebuilt", rebuilt_samples},
+          {"engine", engine_samples},
+          {"dropped", dropped_samples},
+          {"unmatched", received_samples > matched ? received_samples - matched : 0},
+          {"partial_strokes", partial_strokes},
+          {"failures", failures}};
 }
 
 std::string RunResult::summary() const {

@@ -43,6 +43,7 @@ struct RunOptions {
   bool verbose = true;
   bool keep_log = true;    // false: entries only reach `live`, and RunResult::log stays empty
   std::string audio_file;  // when set, everything played is mixed into this WAV file
+  std::string audio_name;  // the audio file as given, for messages ("" for audio_file itself)
   // When not 0, the run ends this many ms after boot: later commands are not played and a wait
   // past it stops there (strokes already begun still end, and the device settles after them).
   uint64_t max_device_ms = 0;
@@ -82,6 +83,8 @@ struct RunResult {
   std::string text() const;
   std::string jsonl() const;
   std::string summary() const;
+  // The summary as a record of its own, "kind":"summary", for --json and --jsonl.
+  dev::Fields summary_json() const;
 };
 
 // Device time a pre-empting run goes on after the scenario, in ms.

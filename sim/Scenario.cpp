@@ -10,6 +10,7 @@
 #include <set>
 
 #include "InputFiles.h"
+#include "OutputFile.h"
 #include "Programs.h"
 #include "Pictures.h"
 #include "Replay.h"
@@ -310,7 +311,9 @@ void read_named_files(Command& c, const std::string& file, const std::string& di
       return std::make_shared<const RecordedStroke>(load_recorded_stroke(path));
     });
   } else if (c.verb == "regfile") {
-    named_by(c, file, [&] { dev::check_reg_file(resolve_path(dir, c.args[0])); });
+    std::string path = resolve_path(dir, c.args[0]);
+    named_by(c, file, [&] { dev::check_reg_file(path); });
+    note_input(path);
   }
 }
 
@@ -354,10 +357,12 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
   std::string line;
   int n = 0;
   bool started = false;
-  std::set<std::string> labels;  // windows placed so far
-  std::set<std::string> given;   // setup commands given at most once
+  WindowLabels labels;          // windows placed so far
+  std::set<std::string> given;  // setup commands given at most once
   while (std::getline(in, line)) {
     ++n;
+    // A byte-order mark some editors put first is no part of the text.
+    if (n == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
     // The log carries notes and names as UTF-8; a stray byte would make it unreadable.
     if (first_bad_utf8(line) != std::string::npos)
       throw dev::InputError(file, n, "not valid UTF-8");
@@ -396,7 +401,8 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
       s.screen.width = static_cast<int>(number(c, 0, 16, 4096, file));
       s.screen.height = static_cast<int>(number(c, 1, 16, 4096, file));
       auto opt = options(c, 2, {"dpi"}, file);
-      if (opt.count("dpi")) s.screen.dpi = static_cast<int>(opt["dpi"]);
+      // Sizes in the engine are inches times dots per inch: 0 would make every distance 0.
+      if (opt.count("dpi")) s.screen.dpi = static_cast<int>(number(c, 3, 1, 2400, file));
     } else if (c.verb == "boot-tick") {
       s.boot_tick = static_cast<uint32_t>(number(c, 0, 0, 0xFFFFFFFFLL, file));
     } else if (c.verb == "install") {
@@ -435,7 +441,9 @@ std::vector<StrokePoint> straight_stroke(int x1, int y1, int x2, int y2, uint32_
   uint32_t steps = std::max<uint32_t>(1, move_ms / period);
   for (uint32_t k = 0; k <= steps; ++k) {
     double f = static_cast<double>(k) / steps;
-    pts.push_back({rest_ms + k * move_ms / steps, x1 + static_cast<int>(std::lround((x2 - x1) * f)),
+    // 64-bit: k * move_ms passes 2^32 in a move of a little over a minute at 1000 Hz.
+    auto at = static_cast<uint32_t>(uint64_t{k} * move_ms / steps);
+    pts.push_back({rest_ms + at, x1 + static_cast<int>(std::lround((x2 - x1) * f)),
                    y1 + static_cast<int>(std::lround((y2 - y1) * f))});
   }
   return pts;

@@ -186,4 +186,12 @@ std::string tour_table(const std::vector<TourRow>& rows) {
   return out;
 }
 
+dev::Fields tour_json(const std::vector<TourRow>& rows) {
+  dev::Fields list = dev::Fields::array();
+  for (const auto& r : rows)
+    list.push_back(
+        {{"step", r.step}, {"drawn", r.drawn}, {"did", r.did}, {"as_expected", r.as_expected}});
+  return {{"kind", "tour"}, {"rows", list}};
+}
+
 }  // namespace sim

@@ -37,5 +37,7 @@ struct TourRow {
 std::vector<TourRow> tour_rows(const std::vector<StrokeOutcome>& outcomes);
 // The rows as a table that fits one screen.
 std::string tour_table(const std::vector<TourRow>& rows);
+// The rows as one record, "kind":"tour", for --json and --jsonl.
+dev::Fields tour_json(const std::vector<TourRow>& rows);
 
 }  // namespace sim

@@ -21,10 +21,15 @@ bool by_class(const std::string& window) {
 }
 
 void need_label(const Command& c, const std::string& label, const std::string& file,
-                const std::set<std::string>& labels) {
-  if (labels.count(label) == 0) {
-    throw dev::InputError(file, c.line, "no window named '" + label + "' was placed before");
+                const WindowLabels& labels) {
+  if (labels.placed.count(label) > 0) return;
+  auto gone = labels.destroyed.find(label);
+  if (gone != labels.destroyed.end()) {
+    throw dev::InputError(
+        file, c.line,
+        "the window '" + label + "' was destroyed on line " + std::to_string(gone->second));
   }
+  throw dev::InputError(file, c.line, "no window named '" + label + "' was placed before");
 }
 
 }  // namespace
@@ -33,8 +38,7 @@ bool is_window_verb(const std::string& verb) {
   return verb == "window" || kLabelVerbs.count(verb) > 0 || kMessageVerbs.count(verb) > 0;
 }
 
-void check_window_command(const Command& c, const std::string& file,
-                          std::set<std::string>& labels) {
+void check_window_command(const Command& c, const std::string& file, WindowLabels& labels) {
   const auto& a = c.args;
   if (kMessageVerbs.count(c.verb)) {
     if (a.size() != 4) {
@@ -56,7 +60,10 @@ void check_window_command(const Command& c, const std::string& file,
     }
     need_label(c, a[0], file, labels);
     if (c.verb == "expect-scroll") number(c, 1, 0, 0x7FFFFFFF, file);
-    if (c.verb == "destroy") labels.erase(a[0]);
+    if (c.verb == "destroy") {
+      labels.placed.erase(a[0]);
+      labels.destroyed[a[0]] = c.line;
+    }
     return;
   }
   if (a.size() < 6 || a.size() % 2 != 0) {
@@ -97,7 +104,8 @@ void check_window_command(const Command& c, const std::string& file,
         file, c.line,
         "the browser is to show page " + std::to_string(at) + " of " + std::to_string(pages));
   }
-  if (!labels.insert(a[0]).second) {
+  labels.destroyed.erase(a[0]);
+  if (!labels.placed.insert(a[0]).second) {
     throw dev::InputError(file, c.line, "a window named '" + a[0] + "' is already placed");
   }
 }

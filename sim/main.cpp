@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <pthread.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "Console.h"
 #include "OutcomeText.h"
 #include "OutputFile.h"
 #include "Runner.h"
@@ -33,12 +35,24 @@ std::string note_text(const dev::LogEntry& e) {
   return fmt::format("\n[{:>8} ms] note     {}", e.time, e.str("text"));
 }
 
+// The audio is a WAV file; a pipe or /dev/null takes it under any name.
+void check_audio_name(const std::string& path) {
+  std::error_code ec;
+  auto st = std::filesystem::status(path, ec);
+  if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st)) return;
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (auto& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (ext != ".wav") throw dev::InputError(path, 0, "the audio is written as a .wav file");
+}
+
 int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& out) {
   bool full = out.log == "full";
   std::optional<sim::OutputFile> jsonl, audio;
   if (!out.jsonl_file.empty()) jsonl.emplace(out.jsonl_file);
   if (!options.audio_file.empty()) {
+    check_audio_name(options.audio_file);
     audio.emplace(options.audio_file);
+    options.audio_name = options.audio_file;
     options.audio_file = audio->path();
   }
   for (const auto& w : scenario.warnings) std::cerr << "vexori-sim: " << w << '\n';
@@ -54,27 +68,40 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
     std::string json = (out.json && shown) || jsonl ? e.json() : std::string();
     if (shown) std::cout << (out.json ? json : full ? e.text() : note_text(e)) << '\n';
     if (jsonl) jsonl_out << json << '\n';
+    sim::check_stdout();
+    if (jsonl && !jsonl_out) sim::end_on_write_failure(out.jsonl_file, errno);
   };
   options.on_outcome = [&](const sim::StrokeOutcome& o) {
     std::string json = out.json || jsonl ? sim::outcome_json(o).dump() : std::string();
     std::cout << (out.json ? json : sim::outcome_text(o)) << '\n';
     if (jsonl) jsonl_out << json << '\n';
+    sim::check_stdout();
+    if (jsonl && !jsonl_out) sim::end_on_write_failure(out.jsonl_file, errno);
   };
   sim::RunResult result = sim::run_scenario(scenario, options);
+  // The summary, and the tour's table, close the log as records of their own.
+  std::vector<std::string> records = {result.summary_json().dump()};
+  bool expected = true;
+  std::vector<sim::TourRow> rows;
+  if (out.tour) {
+    rows = sim::tour_rows(result.outcomes);
+    for (const auto& r : rows) expected = expected && r.as_expected;
+    records.push_back(sim::tour_json(rows).dump());
+  }
   if (jsonl) {
+    for (const auto& r : records) jsonl_out << r << '\n';
     jsonl_out.close();
-    if (!jsonl_out) throw dev::InputError(out.jsonl_file, 0, "cannot write the log");
+    if (!jsonl_out) sim::end_on_write_failure(out.jsonl_file, errno);
     jsonl->commit();
   }
   if (audio) audio->commit();
-  if (!out.json) std::cout << '\n' << result.summary();
-  bool expected = true;
-  if (out.tour) {
-    auto rows = sim::tour_rows(result.outcomes);
-    for (const auto& r : rows) expected = expected && r.as_expected;
-    if (!out.json) std::cout << '\n' << sim::tour_table(rows);
+  if (out.json) {
+    for (const auto& r : records) std::cout << r << '\n';
+  } else {
+    std::cout << '\n' << result.summary();
+    if (out.tour) std::cout << '\n' << sim::tour_table(rows);
   }
-  std::cout.flush();
+  sim::flush_stdout();
   return result.failures.empty() && expected ? sim::kExitOk : sim::kExitExpectation;
 }
 
@@ -83,7 +110,8 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
 // blocked in every thread (device threads inherit the mask) and one thread waits for them.
 //
 // A closed standard output (`vexori-sim demo | head`) must not kill the program before that
-// either: writes to it then just fail, and the run ends as usual.
+// either: SIGPIPE is ignored, the write fails, and check_stdout ends the program after the same
+// clean-up.
 void end_cleanly_on_signals() {
   std::signal(SIGPIPE, SIG_IGN);
   sigset_t set;
@@ -99,6 +127,10 @@ void end_cleanly_on_signals() {
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     std::raise(sig);
   }).detach();
+}
+
+bool is_subcommand(const std::string& name) {
+  return name == "demo" || name == "run" || name == "replay" || name == "tune";
 }
 
 // One option at most once: a repeated one is a mistake, not a choice of the last.
@@ -216,7 +248,9 @@ int main(int argc, char** argv) {
                          "the panel's sampling rate in Hz (default 100)"));
     once(cmd->add_flag("--native", replay_args.native,
                        "sample at the recorded time stamps instead of a fixed rate"));
-    once(cmd->add_option("--jobs", replay_args.jobs, "worker processes (default: one per core)"));
+    once(cmd->add_option("--jobs", replay_args.jobs,
+                         "worker processes, 1 to 64 (default: one per core)"))
+        ->each([&](const std::string&) { replay_args.jobs_given = true; });
   };
   CLI::App* replay = app.add_subcommand(
       "replay",
@@ -259,7 +293,14 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? sim::kExitOk : sim::kExitUsage;
+    // Help and the version go out as asked; a mistake is one line in the program's own name.
+    if (e.get_exit_code() == 0) return app.exit(e) == 0 ? sim::kExitOk : sim::kExitUsage;
+    std::string what = e.what();
+    std::string first = argc > 1 ? argv[1] : "";
+    if (!first.empty() && first[0] != '-' && !is_subcommand(first))
+      what = "no subcommand '" + first + "'; the subcommands are demo, run, replay and tune";
+    std::cerr << "vexori-sim: " << what << "\n(vexori-sim --help lists every option)\n";
+    return sim::kExitUsage;
   }
 
   CLI::App* chosen = *demo      ? demo

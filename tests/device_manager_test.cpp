@@ -103,8 +103,8 @@ TEST_F(DeviceManagerTest, LoadsDriversByOrderThenKeyNameAndKeepsOnlyThoseInitAcc
 
   // The window system starts only once the device manager has loaded its drivers.
   auto starts = Entries({"process-start", "driver-loaded", "driver-failed"});
-  EXPECT_EQ(starts.front().str("process"), "device.exe");
-  EXPECT_EQ(starts.back().str("process"), "gwes.exe");
+  EXPECT_EQ(starts.front().str("name"), "device.exe");
+  EXPECT_EQ(starts.back().str("name"), "gwes.exe");
   EXPECT_EQ(Log("touch-enabled").size(), 1u);
 }
 

@@ -48,7 +48,7 @@ class Settings : public vt::DeviceTest {
     }
     return out;
   }
-  bool Ended() const { return !Log("process-end", "process", "Corvane.exe").empty(); }
+  bool Ended() const { return !Log("process-end", "name", "Corvane.exe").empty(); }
   // The visible top-level window in front of the given class.
   const dev::WindowView* Front(const dev::ScreenView& s, const std::string& cls) const {
     for (const auto& w : s.windows)
@@ -251,7 +251,7 @@ TEST_F(Settings, SecondStartBringsTheDialogForward) {
   HWND dialog = reinterpret_cast<HWND>(Front(device->screen(), "Dialog")->handle);
   device->as_process("Corvane.exe", [&] { SetForegroundWindow(GetParent(dialog)); });
   ASSERT_EQ(dev::user::start(*device, "Corvane.exe"), "");
-  EXPECT_EQ(Log("process-end", "process", "Corvane.exe").size(), 1u);
+  EXPECT_EQ(Log("process-end", "name", "Corvane.exe").size(), 1u);
   EXPECT_EQ(Log("dialog").size(), 1u);
   EXPECT_EQ(GetForegroundWindow(), dialog);
   ASSERT_EQ(dev::user::help(*device), "");

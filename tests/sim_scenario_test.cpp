@@ -2,10 +2,15 @@
 // tick-count wrap, recorded strokes, and the vexori-sim program's exit codes.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -88,7 +93,7 @@ TEST(SimLog, SameScenarioSameLogAndTheWrapChangesOnlyTheTicks) {
       auto a = first.log[i], b = wrapped.log[i];
       EXPECT_EQ(b.tick, static_cast<uint32_t>(kNearWrap + b.time));
       crossed = crossed || b.tick < kNearWrap;
-      if (a.kind == "boot") a.fields.erase("tick"), b.fields.erase("tick");
+      if (a.kind == "boot") a.fields.erase("boot_tick"), b.fields.erase("boot_tick");
       EXPECT_EQ(a.text(), b.text()) << "entry " << i;
     }
     EXPECT_TRUE(crossed) << "the run should cross the wrap";
@@ -157,43 +162,46 @@ TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
     std::string text;
     int line;
     std::string reason;
-  } cases[] = {{"wait 10\n\njump 3 4\n", 3, "unknown command"},
-               {"# comment\nwait\n", 2, "wrong number of arguments"},
-               {"tap 1 2 3 4 5 6 7\n", 1, "wrong number of arguments"},
-               {"wait ten\n", 1, "not a number"},
-               {"wait 10ms\n", 1, "not a number"},
-               {"tap 9000 10\n", 1, "out of range"},
-               {"drag 0 0 10 -8200 100\n", 1, "out of range"},
-               {"wait 5\nflick 10 10 10 320 100\n", 2, "off the 240x320 screen"},
-               {"screen 480 640\ntap 479 639\ntap -1 5\n", 3, "off the 480x640 screen"},
-               {"screen 240 320\nwait 5\nscreen 480 640\n", 3, "before the device starts"},
-               {"boot\nboot-tick 5\n", 2, "before the device starts"},
-               {"note \"open quote\n", 1, "unterminated"},
-               {"tap 10 10 hold\n", 1, "needs a value"},
-               {"flick 1 1 2 2 100 rest 5\n", 1, "unknown option"},
-               {"reg HKLM\\Software\\Quob Activate qword 1\n", 1, "reg takes"},
-               {"reg HKEY_NOWHERE\\Software Activate dword 1\n", 1, "registry root"},
-               {"reg-delete HKNOPE\\Software Activate\n", 1, "registry root"},
-               {"window l list 0 0 10 10\ndestroy m\n", 2, "no window named"},
-               {"post l 1 0 0\n", 1, "no window named"},
-               {"send class: 1 0 0\n", 1, "class name"},
-               {"post class:X 1 0\n", 1, "takes WINDOW MSG"},
-               {"send class:X 0x100000000 0 0\n", 1, "out of range"},
-               {"stroke 10 10 20 20\n", 1, "wrong number of arguments"},
-               {"stroke 10 10 20 20 30 100 rest 5\n", 1, "stroke takes"},
-               {"stroke 10 10 20 20 30 30 100 hold 5\n", 1, "not a number"},
-               {"stroke 1 1 2 2 300 300 100\n", 1, "off the 240x320 screen in either"},
-               {"tap 5 330\n", 1, "off the 240x320 screen in either"},
-               {"wait 1\npreset HKLM\\A B dword 1\n", 2, "before the device starts"},
-               {"preset HKLM\\A B qword 1\n", 1, "preset takes"},
-               {"reg-delete-key HKLM\\\n", 1, "cannot delete a registry root"},
-               {"touch-driver ../touch.dll\n", 1, "file in \\Windows"},
-               {"touch-driver a.dll\ntouch-driver b.dll\n", 2, "given twice"},
-               {"broker late\n", 1, "broker takes"},
-               {"broker late 1\nbroker off\n", 2, "given twice"},
-               {"window b list 0 0 10 10 pages 3\n", 1, "only a browser"},
-               {"window b browser 0 0 10 10 pages 3 at 4\n", 1, "page 4 of 3"},
-               {"window b plain 0 0 10 10 refuses-close 2\n", 1, "out of range"}};
+  } cases[] = {
+      {"wait 10\n\njump 3 4\n", 3, "unknown command"},
+      {"# comment\nwait\n", 2, "wrong number of arguments"},
+      {"tap 1 2 3 4 5 6 7\n", 1, "wrong number of arguments"},
+      {"wait ten\n", 1, "not a number"},
+      {"wait 10ms\n", 1, "not a number"},
+      {"tap 9000 10\n", 1, "out of range"},
+      {"drag 0 0 10 -8200 100\n", 1, "out of range"},
+      {"wait 5\nflick 10 10 10 320 100\n", 2, "off the 240x320 screen"},
+      {"screen 480 640\ntap 479 639\ntap -1 5\n", 3, "off the 480x640 screen"},
+      {"screen 240 320\nwait 5\nscreen 480 640\n", 3, "before the device starts"},
+      {"boot\nboot-tick 5\n", 2, "before the device starts"},
+      {"note \"open quote\n", 1, "unterminated"},
+      {"tap 10 10 hold\n", 1, "needs a value"},
+      {"flick 1 1 2 2 100 rest 5\n", 1, "unknown option"},
+      {"reg HKLM\\Software\\Quob Activate qword 1\n", 1, "reg takes"},
+      {"reg HKEY_NOWHERE\\Software Activate dword 1\n", 1, "registry root"},
+      {"reg-delete HKNOPE\\Software Activate\n", 1, "registry root"},
+      {"window l list 0 0 10 10\ndestroy m\n", 2, "no window named"},
+      {"post l 1 0 0\n", 1, "no window named"},
+      {"send class: 1 0 0\n", 1, "class name"},
+      {"post class:X 1 0\n", 1, "takes WINDOW MSG"},
+      {"send class:X 0x100000000 0 0\n", 1, "out of range"},
+      {"stroke 10 10 20 20\n", 1, "wrong number of arguments"},
+      {"stroke 10 10 20 20 30 100 rest 5\n", 1, "stroke takes"},
+      {"stroke 10 10 20 20 30 30 100 hold 5\n", 1, "not a number"},
+      {"stroke 1 1 2 2 300 300 100\n", 1, "off the 240x320 screen in either"},
+      {"tap 5 330\n", 1, "off the 240x320 screen in either"},
+      {"wait 1\npreset HKLM\\A B dword 1\n", 2, "before the device starts"},
+      {"preset HKLM\\A B qword 1\n", 1, "preset takes"},
+      {"reg-delete-key HKLM\\\n", 1, "cannot delete a registry root"},
+      {"touch-driver ../touch.dll\n", 1, "file in \\Windows"},
+      {"touch-driver a.dll\ntouch-driver b.dll\n", 2, "given twice"},
+      {"broker late\n", 1, "broker takes"},
+      {"broker late 1\nbroker off\n", 2, "given twice"},
+      {"window b list 0 0 10 10 pages 3\n", 1, "only a browser"},
+      {"window b browser 0 0 10 10 pages 3 at 4\n", 1, "page 4 of 3"},
+      {"window b plain 0 0 10 10 refuses-close 2\n", 1, "out of range"},
+      {"screen 240 320 dpi 0\n", 1, "out of range"},
+      {"window l list 0 0 10 10\ndestroy l\nforeground l\n", 3, "'l' was destroyed on line 2"}};
   for (const auto& c : cases) {
     try {
       sim::parse_scenario(c.text, "dir/case.scn", "dir");
@@ -210,6 +218,26 @@ TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
   EXPECT_EQ(sim::number(s.commands[0], 0, 0, 100, "n.scn"), 10);
   EXPECT_EQ(sim::number(s.commands[1], 0, 0, 100, "n.scn"), 80);
   EXPECT_EQ(sim::number(s.commands[1], 1, 0, 100, "n.scn"), 32);
+  // A byte-order mark before the first line is not part of its command.
+  EXPECT_EQ(sim::parse_scenario("\xEF\xBB\xBFwait 5\n", "bom.scn", "").commands.size(), 1u);
+}
+
+// A move of any legal length keeps its samples in time order and ends when it says: the sample
+// times once overflowed 32 bits past a minute at 1000 Hz.
+TEST(SimStrokes, LongMovesKeepTheirSamplesInOrder) {
+  const struct {
+    uint32_t ms, rate;
+  } cases[] = {{70000, 1000}, {600000, 1000}, {250000, 100}, {150, 100}};
+  for (const auto& c : cases) {
+    for (const auto& pts :
+         {sim::straight_stroke(120, 200, 120, 140, c.ms, 30, c.rate),
+          sim::polyline_stroke({{10, 10}, {50, 50}, {90, 10}}, c.ms, 0, c.rate)}) {
+      ASSERT_FALSE(pts.empty());
+      for (size_t i = 1; i < pts.size(); ++i) ASSERT_LE(pts[i - 1].t, pts[i].t) << c.ms << " ms";
+      EXPECT_GE(pts.back().t, c.ms) << c.ms << " ms at " << c.rate << " Hz";
+      EXPECT_LE(pts.back().t, c.ms + 30) << c.ms << " ms at " << c.rate << " Hz";
+    }
+  }
 }
 
 // `expect` refuses kinds the log never holds: every kind the device's and the simulator's code
@@ -253,7 +281,7 @@ TEST_F(SimTest, EveryCommandRunsAndExpectationsReportTheirLine) {
   std::map<std::string, std::vector<dev::LogEntry>> log;
   for (const auto& e : r.log) log[e.kind].push_back(e);
   EXPECT_EQ(log["boot"].at(0).str("screen"), "480x640");
-  EXPECT_EQ(log["boot"].at(0).num("tick"), 0xFFFFFFF0);
+  EXPECT_EQ(log["boot"].at(0).num("boot_tick"), 0xFFFFFFF0);
   EXPECT_EQ(log["touch-driver"].at(0).str("name"), "touch.dll") << "install off";
   EXPECT_EQ(log["reg-load"].back().str("file"), "extra.reg");
   ASSERT_EQ(log["reg-write"].size(), 4u);
@@ -486,6 +514,13 @@ TEST_F(SimTest, ProgramExitCodes) {
   Write("far.xml", point("X=\"100000\" Y=\"1\" T=\"1\""));
   Write("late.xml", point("X=\"1\" Y=\"1\" T=\"4000000000\""));
   Write("latin1.xml", point("X=\"1\" Y=\"1\" T=\"1\" Name=\"caf\xE9\""));
+  Write("latin1.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software]\n\"A\"=\"caf\xE9\"\n");
+  Write("r.png", "REGEDIT4\n");
+  fs::create_hard_link(dir_ / "r.png", dir_ / "hard.png");
+  fs::create_symlink("/dev/zero", dir_ / "zero.xml");
+  fs::create_symlink("loop.scn", dir_ / "loop.scn");
+  Write("ok.xml", point("X=\"5\" Y=\"5\" T=\"10\""));
+  Write("two.xml", point("X=\"5\" Y=\"5\" T=\"10\"") + "\n" + point("X=\"5\" Y=\"5\" T=\"10\""));
   fs::copy(VEXORI_WINDOWS_DIR, dir_ / "broken");
   Write("broken/Quenza.dll", "");
   // Device folders as --device-dir takes them; the first has no registry files.
@@ -525,10 +560,36 @@ TEST_F(SimTest, ProgramExitCodes) {
                {"expect smaple 1\n", "run @s.scn", 2, "no entries of kind 'smaple'"},
                {"wait 10\n", "run @s.scn --audio @", 2, "is a directory"},
                {"wait 10\n", "run @s.scn --audio @none/a.wav", 2, "cannot be written"},
-               {"wait 86400000\n", "run @s.scn --audio @a.wav", 2, "a WAV file holds"},
-               {"wait 10\n", "run @s.scn --windows @broken", 3, "Quenza.dll"},
+               {"wait 86400000\n", "run @s.scn --audio @a.wav", 2, "@a.wav: the run waits"},
+               {"wait 10\n", "run @s.scn --windows @broken", 3,
+                "Quenza.dll in @broken cannot be loaded: file too short"},
+               // Inputs are bounded, and their reasons named.
+               {"", "run /dev/zero", 2, "/dev/zero: is larger than 32 MB"},
+               {"regfile /dev/zero\n", "run @s.scn", 2, "/dev/zero: is larger than 32 MB"},
+               {"replay zero.xml\n", "run @s.scn", 2, "zero.xml: is larger than 32 MB"},
+               {"", "replay @zero.xml", 2, "zero.xml: is larger than 32 MB"},
+               {"", "run @none.scn", 2, "@none.scn: cannot open the scenario: No such file"},
+               {"", "run @loop.scn", 2, "cannot open the scenario: Too many levels of symbolic"},
+               {"\xEF\xBB\xBFwait 10\n", "run @s.scn", 0, ""},
+               // No output takes the place of an input or of another output.
+               {"regfile r.png\n", "run @s.scn --screenshot @r.png", 2, "@r.png: is an input"},
+               {"regfile r.png\n", "run @s.scn --screenshot @hard.png", 2, "is the input @r.png"},
+               {"wait 10\n", "run @s.scn --screenshot @s.png --picture @./s.png", 2,
+                "another output, @s.png"},
+               {"", "replay @ok.xml --csv @ok.xml", 2, "is an input"},
+               // Values refused before the run.
+               {"regfile latin1.reg\n", "run @s.scn", 2, "@latin1.reg:3: not valid UTF-8"},
+               {"leave-out NoSuch.dll\n", "run @s.scn", 2, "@s.scn:1: no file NoSuch.dll"},
+               {"wait 5\nstart NoSuch.exe\n", "run @s.scn", 2, "@s.scn:2: no file NoSuch.exe"},
+               {"wait 10\n", "run @s.scn --audio @a.mp3", 2, "a .wav file"},
+               {"", "replay @ok.xml --set LenThres=5 --set lenthres=6", 2, "given twice"},
+               {"", "replay @ok.xml --jobs 0", 2, "1 to 64"},
+               {"", "replay @ok.xml --jobs 100000", 2, "1 to 64"},
+               {"", "tune @ok.xml --vary LenThres=1,2147483648", 2, "0 to 2147483647"},
+               {"", "replay @two.xml", 2, "a second <Gesture>"},
+               {"", "nosuch", 64, "vexori-sim: no subcommand 'nosuch'"},
                {"wait 10\npost class:NoSuchClass 1 0 0\n", "run @s.scn", 4, "@s.scn:2: "},
-               {"", "run", 64, "required"},
+               {"", "run", 64, "vexori-sim: "},
                {"wait 10\n", "run @s.scn --windows @s.scn", 64, "--windows"},
                {"wait 10\n", "run @s.scn --jsonl @a", 64, "--jsonl"},
                {"", "demo --json --json", 64, "--json"}};
@@ -561,6 +622,81 @@ TEST_F(SimTest, ProgramExitCodes) {
   for (const auto& entry : fs::directory_iterator(dir_)) {
     EXPECT_NE(entry.path().filename().string().rfind("vexori-", 0), 0u) << entry.path();
   }
+}
+
+// Standard output that fails ends the run at once: a full disk with exit 5, a reader that went
+// away by SIGPIPE. Either way the log file is not left half-written, nor the device's folder.
+// What a killed run left behind goes with the next run; what a live run holds stays.
+TEST_F(SimTest, FailedOutputsAndWhatAKilledRunLeft) {
+  std::string sim = VEXORI_WINDOWS_DIR "/../vexori-sim";
+  if (!fs::exists(sim)) GTEST_SKIP() << "vexori-sim is not built";
+  std::string at = dir_.string() + "/";
+  std::string env = "TMPDIR=" + at + " ";
+  std::string jsonl = " --jsonl " + at + "out.jsonl";
+  const struct {
+    std::string command;
+    int code;  // the exit code, or 128 + the signal that ended it
+  } cases[] = {
+      {"exec " + sim + " demo >/dev/full 2>/dev/null", 5},
+      {"exec " + sim + " demo --log full" + jsonl + " 2>/dev/null", 128 + SIGPIPE},
+      {"exec " + sim + " replay " VEXORI_SOURCE_DIR "/data/traces 2>/dev/null", 128 + SIGPIPE}};
+  for (const auto& c : cases) {
+    // Only the first line is read; then the pipe is closed.
+    FILE* out = popen((env + c.command).c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    char line[256];
+    ASSERT_TRUE(c.code == 5 || fgets(line, sizeof line, out) != nullptr) << c.command;
+    int status = pclose(out);
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    EXPECT_EQ(code, c.code) << c.command;
+    for (const auto& entry : fs::directory_iterator(dir_))
+      ADD_FAILURE() << "left behind: " << entry.path() << " by " << c.command;
+  }
+
+  // A device folder and a partial output of a killed run, and the same of a live one.
+  for (const char* folder : {"vexori-1-abcdef", "vexori-2-ghijkl"}) {
+    fs::create_directories(dir_ / folder);
+    Write(std::string(folder) + "/.lock", "");
+  }
+  Write(".out.jsonl.abcdef", "partial");
+  Write(".out.jsonl.ghijkl", "partial");
+  auto old = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+  for (const char* partial : {".out.jsonl.abcdef", ".out.jsonl.ghijkl"})
+    fs::last_write_time(dir_ / partial, old);
+  int live_folder = open((dir_ / "vexori-2-ghijkl/.lock").c_str(), O_RDONLY);
+  int live_output = open((dir_ / ".out.jsonl.ghijkl").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(live_folder, LOCK_EX), 0);
+  ASSERT_EQ(flock(live_output, LOCK_EX), 0);
+  Write("s.scn", "wait 10\n");
+  int status = std::system(
+      (env + sim + " run " + at + "s.scn --json" + jsonl + " >" + at + "stdout.txt").c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(fs::exists(dir_ / "vexori-1-abcdef"));
+  EXPECT_FALSE(fs::exists(dir_ / ".out.jsonl.abcdef"));
+  EXPECT_TRUE(fs::exists(dir_ / "vexori-2-ghijkl"));
+  EXPECT_TRUE(fs::exists(dir_ / ".out.jsonl.ghijkl"));
+  close(live_folder);
+  close(live_output);
+
+  // The summary closes the log as a record of its own; a field never shadows the envelope's.
+  for (const std::string& file : {at + "stdout.txt", at + "out.jsonl"}) {
+    std::ifstream in(file);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    auto last = text.rfind('\n', text.size() - 2);
+    auto summary = nlohmann::json::parse(text.substr(last + 1));
+    EXPECT_EQ(summary["kind"], "summary") << file;
+    EXPECT_EQ(summary["panel_samples"], 0) << file;
+    EXPECT_EQ(text.find("\"field_"), std::string::npos) << file;
+  }
+
+  // A folder for temporary files that is not there is named.
+  status = std::system(
+      ("TMPDIR=" + at + "none " + sim + " run " + at + "s.scn 2>" + at + "stderr.txt >/dev/null")
+          .c_str());
+  std::ifstream err(at + "stderr.txt");
+  std::string text((std::istreambuf_iterator<char>(err)), {});
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  EXPECT_NE(text.find("TMPDIR is " + at + "none"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -250,7 +250,7 @@ void ask(Device& device, UINT what, Request& r) {
   auto& d = device.impl();
   if (g_thread_id == 0 || d.find_process("apps.exe") == nullptr) {
     Process* p = d.create_process("apps.exe");
-    log_event("process-start", {{"process", p->name}, {"id", hex(p->id)}});
+    log_event("process-start", {{"name", p->name}, {"id", hex(p->id)}});
     g_thread_id = d.create_thread(p, apps_main, "main")->id;
   }
   PostThreadMessageW(g_thread_id, what, 0, reinterpret_cast<LPARAM>(&r));

@@ -12,7 +12,7 @@ namespace {
 
 void start_process(Device::Impl& d, const std::string& name, DWORD (*main)()) {
   Process* p = d.create_process(name);
-  log_event("process-start", {{"process", p->name}, {"id", hex(p->id)}});
+  log_event("process-start", {{"name", p->name}, {"id", hex(p->id)}});
   d.create_thread(p, main, "main");
 }
 
@@ -21,7 +21,7 @@ void start_process(Device::Impl& d, const std::string& name, DWORD (*main)()) {
 void Device::boot() {
   Impl& d = *impl_;
   log_event("boot",
-            {{"tick", d.config.boot_tick},
+            {{"boot_tick", d.config.boot_tick},
              {"screen", fmt::format("{}x{}", d.config.screen.width, d.config.screen.height)},
              {"dpi", d.config.screen.dpi}});
   for (const auto& file : d.config.reg_files) load_reg_file(file);

@@ -44,6 +44,35 @@ std::string to_utf8(const WCHAR* s) {
   return s ? to_utf8(std::u16string(s)) : std::string();
 }
 
+size_t first_bad_utf8(const std::string& text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    unsigned char b = s[i];
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len = b >= 0xC2 && b <= 0xDF   ? 2
+                 : b >= 0xE0 && b <= 0xEF ? 3
+                 : b >= 0xF0 && b <= 0xF4 ? 4
+                                          : 0;
+    if (len == 0 || i + len > n) return i;
+    // The second byte's range rules out overlong forms, surrogates and code points past U+10FFFF.
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b == 0xE0) lo = 0xA0;
+    if (b == 0xED) hi = 0x9F;
+    if (b == 0xF0) lo = 0x90;
+    if (b == 0xF4) hi = 0x8F;
+    if (s[i + 1] < lo || s[i + 1] > hi) return i;
+    for (size_t k = 2; k < len; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) return i;
+    }
+    i += len;
+  }
+  return std::string::npos;
+}
+
 std::u16string to_utf16(const std::string& s) {
   std::u16string out;
   for (size_t i = 0; i < s.size();) {

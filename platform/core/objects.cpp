@@ -233,7 +233,7 @@ BOOL WINAPI PostThreadMessageW(DWORD id, UINT msg, WPARAM w, LPARAM l) {
   bool no_queue = t != nullptr && impl().config.desktop_thread_queues && !t->made_message_call;
   if (t == nullptr || no_queue) {
     if (no_queue)
-      dev::log_event("post-refused", {{"thread", dev::hex(id)}, {"reason", "no message queue"}});
+      dev::log_event("post-refused", {{"to_thread", dev::hex(id)}, {"reason", "no message queue"}});
     SetLastError(ERROR_INVALID_THREAD_ID);
     return FALSE;
   }

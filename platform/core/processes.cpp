@@ -63,7 +63,7 @@ void Device::Impl::end_process(Process* p, DWORD code) {
   p->modules.clear();
   p->ended = true;
   p->exit_code = code;
-  log_event("process-end", {{"process", p->name}, {"id", hex(p->id)}, {"code", code}});
+  log_event("process-end", {{"name", p->name}, {"id", hex(p->id)}, {"code", code}});
   auto before = windows.find(p->previous_foreground);
   if (foreground == nullptr && before != windows.end()) {
     SetForegroundWindow(reinterpret_cast<HWND>(before->second->handle));
@@ -101,7 +101,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECURITY_
   p->previous_foreground = d.foreground ? d.foreground->handle : 0;
   dev::log_event(
       "process-start",
-      {{"process", p->name}, {"id", dev::hex(p->id)}, {"command_line", dev::to_utf8(arguments)}});
+      {{"name", p->name}, {"id", dev::hex(p->id)}, {"command_line", dev::to_utf8(arguments)}});
   std::function<DWORD()> body;
   if (help) {
     body = [p, arguments] { return dev::run_help_viewer(p, arguments); };

@@ -11,6 +11,8 @@
 // A file is checked whole before any of it is applied; an error names the file and the line.
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -140,13 +142,35 @@ std::vector<RegLine> parse(const std::string& file, std::istream& in) {
   return lines;
 }
 
+// Far above any registry file a device is built with; /dev/zero named by mistake is refused
+// before it takes the memory.
+const size_t kMaxRegFileBytes = size_t{32} << 20;
+
 std::vector<RegLine> read(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec))
     throw InputError(path, 0, "is a directory, not a .reg file");
-  std::ifstream in(path);
-  if (!in) throw InputError(path, 0, "cannot open the file");
-  return parse(path, in);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw InputError(path, 0, std::string("cannot open the file: ") + std::strerror(errno));
+  std::string text;
+  char buffer[1 << 16];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    text.append(buffer, static_cast<size_t>(in.gcount()));
+    if (text.size() > kMaxRegFileBytes) {
+      throw InputError(path, 0,
+                       "is larger than " + std::to_string(kMaxRegFileBytes >> 20) +
+                           " MB: too large for a .reg file");
+    }
+  }
+  if (in.bad()) throw InputError(path, 0, "cannot read the file");
+  size_t bad = first_bad_utf8(text);
+  if (bad != std::string::npos) {
+    int line =
+        1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(bad), '\n'));
+    throw InputError(path, line, "not valid UTF-8");
+  }
+  std::istringstream lines(text);
+  return parse(path, lines);
 }
 
 }  // namespace

@@ -12,11 +12,16 @@
 #include <cstdlib>
 #include <cerrno>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "device/hardware.hpp"
@@ -288,21 +293,76 @@ void Device::Impl::halt_all() {
 namespace {
 
 // Host folders of the devices alive now, for a program that ends on a signal: the device's
-// destructor never runs then, and the folder would outlive the run.
+// destructor never runs then, and the folder would outlive the run. Each folder holds a lock
+// file, locked for the device's life, so that a later run can tell a folder a killed run left
+// behind (nobody holds its lock) from one a live run uses.
 std::mutex g_folders_lock;
-std::set<std::string> g_folders;
+std::map<std::string, int> g_folders;  // folder -> its lock's descriptor
+const char kLockFile[] = ".lock";
+// A folder too new to hold its lock yet (made a moment ago, locked the next) is left alone.
+const auto kYoungFolder = std::chrono::seconds(60);
+
+// "vexori-PID-XXXXXX", as make_module_dir names them, and nothing else.
+bool is_device_folder_name(const std::string& name) {
+  const std::string prefix = "vexori-";
+  if (name.rfind(prefix, 0) != 0) return false;
+  size_t dash = name.find('-', prefix.size());
+  if (dash == std::string::npos || dash == prefix.size() || name.size() != dash + 7) return false;
+  return std::all_of(name.begin() + static_cast<long>(prefix.size()),
+                     name.begin() + static_cast<long>(dash),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Removes the device folders of this user that killed runs left in `dir`: those whose lock can
+// be taken, and old ones without a lock file.
+void sweep_left_folders(const std::filesystem::path& dir) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (!is_device_folder_name(name)) continue;
+    struct stat st {};
+    if (lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+      continue;
+    int fd = open((it->path() / kLockFile).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    bool left;
+    if (fd >= 0) {
+      left = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    } else {
+      auto age =
+          std::chrono::system_clock::now() - std::chrono::system_clock::from_time_t(st.st_mtime);
+      left = errno == ENOENT && age > kYoungFolder;
+    }
+    if (left) std::filesystem::remove_all(it->path(), ec);
+    if (fd >= 0) close(fd);
+    ec.clear();
+  }
+}
 
 // A folder that nothing else can have made: a name chosen at random and created in one step, so
 // what an earlier run left behind (a killed run of a process with the same id) is never reused.
 std::string make_module_dir() {
-  std::string path =
-      (std::filesystem::temp_directory_path() / fmt::format("vexori-{}-XXXXXX", getpid())).string();
+  std::error_code ec;
+  std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
+  const char* env = std::getenv("TMPDIR");
+  std::string named = env != nullptr && *env != 0 ? fmt::format(" (TMPDIR is {})", env) : "";
+  if (ec) throw std::runtime_error("no folder for temporary files" + named + ": " + ec.message());
+  static std::once_flag swept;
+  std::call_once(swept, [&] { sweep_left_folders(tmp); });
+  std::string path = (tmp / fmt::format("vexori-{}-XXXXXX", getpid())).string();
   if (mkdtemp(path.data()) == nullptr) {
     throw std::runtime_error(
-        fmt::format("cannot make the device's folder {}: {}", path, std::strerror(errno)));
+        fmt::format("cannot make the device's folder {}{}: {}", path, named, std::strerror(errno)));
+  }
+  int fd = open((path + "/" + kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0 || flock(fd, LOCK_EX) != 0) {
+    int err = errno;
+    if (fd >= 0) close(fd);
+    std::filesystem::remove_all(path, ec);
+    throw std::runtime_error(
+        fmt::format("cannot lock the device's folder {}: {}", path, std::strerror(err)));
   }
   std::lock_guard<std::mutex> lk(g_folders_lock);
-  g_folders.insert(path);
+  g_folders.emplace(path, fd);
   return path;
 }
 
@@ -310,16 +370,20 @@ void remove_module_dir(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove_all(path, ec);
   std::lock_guard<std::mutex> lk(g_folders_lock);
-  g_folders.erase(path);
+  auto it = g_folders.find(path);
+  if (it == g_folders.end()) return;
+  close(it->second);
+  g_folders.erase(it);
 }
 
 }  // namespace
 
 void remove_device_folders() {
   std::lock_guard<std::mutex> lk(g_folders_lock);
-  for (const auto& path : g_folders) {
+  for (const auto& [path, fd] : g_folders) {
     std::error_code ec;
     std::filesystem::remove_all(path, ec);
+    close(fd);
   }
   g_folders.clear();
 }
@@ -493,7 +557,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE 
       p, [start, param] { return start(param); }, name);
   // Only threads the system starts itself lack a queue at first; the device's own have one.
   t->made_message_call = false;
-  dev::log_event("thread-start", {{"id", dev::hex(t->id)}, {"process", p->name}});
+  dev::log_event("thread-start", {{"id", dev::hex(t->id)}, {"in", p->name}});
   if (id_out != nullptr) *id_out = t->id;
   return d.add_handle(t->object);
 }

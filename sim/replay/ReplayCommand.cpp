@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <iostream>
 #include <optional>
 
+#include "Console.h"
 #include "OutputFile.h"
 #include "replay/ClassTable.h"
 #include "replay/ReplayPictures.h"
@@ -40,11 +42,20 @@ std::vector<NamedStroke> strokes_of(const ReplayArgs& args) {
 ReplaySetup setup_of(const ReplayArgs& args) {
   ReplaySetup setup;
   setup.window = replay_window(args.window);
-  for (const auto& s : args.settings) setup.settings.push_back(parse_setting(s));
+  for (const auto& s : args.settings) {
+    Setting setting = parse_setting(s);
+    for (const auto& before : setup.settings)
+      if (before.name == setting.name)
+        throw dev::InputError("--set", 0, setting.name + " is given twice");
+    setup.settings.push_back(setting);
+  }
   if (args.rate == 0 || args.rate > 1000)
     throw dev::InputError("--rate", 0, "the panel samples at 1 to 1000 Hz");
   setup.rate_hz = args.rate;
   setup.native = args.native;
+  // More workers than that only wait for the cores, each with a device of its own in memory.
+  if (args.jobs_given && (args.jobs == 0 || args.jobs > kMaxJobs))
+    throw dev::InputError("--jobs", 0, fmt::format("takes 1 to {} workers", kMaxJobs));
   setup.jobs = args.jobs;
   return setup;
 }
@@ -94,7 +105,7 @@ void write_output(OutputFile& file, const std::string& text, const std::string& 
   std::ofstream out(file.path());
   out << text;
   out.close();
-  if (!out) throw dev::InputError(name, 0, "cannot be written");
+  if (!out) end_on_write_failure(name, errno);
   file.commit();
 }
 
@@ -120,20 +131,23 @@ int replay_command(const ReplayArgs& args, const RunOptions& base) {
   auto results = replay_strokes(strokes, setup, base, [&](size_t, const StrokeResult& r) {
     if (!args.table_only) std::cout << result_line(r, folder) << '\n';
     if (jsonl) jsonl_out << result_json(r).dump() << '\n';
+    // A line per stroke is worth a write of its own: a reader that went away is seen at once.
+    flush_stdout();
+    if (jsonl && !jsonl_out) end_on_write_failure(args.jsonl, errno);
     progress.step(++done);
   });
   std::cout << '\n' << class_table(count_by_class(results));
   if (csv) write_output(*csv, results_csv(results), args.csv);
   if (jsonl) {
     jsonl_out.close();
-    if (!jsonl_out) throw dev::InputError(args.jsonl, 0, "cannot be written");
+    if (!jsonl_out) end_on_write_failure(args.jsonl, errno);
     jsonl->commit();
   }
   if (picture) {
     write_replay_sheet(strokes, results, setup, picture->path(), args.picture);
     picture->commit();
   }
-  std::cout.flush();
+  flush_stdout();
   return failures_of(results);
 }
 
@@ -158,7 +172,8 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
   Progress progress(combinations, "replayed the set");
   size_t done = 0;
   auto points = tune(strokes, setup, ranges, base, [&](const TunePoint& p) {
-    std::cout << "\n== " << point_name(p) << "\n" << class_table(p.counts) << std::flush;
+    std::cout << "\n== " << point_name(p) << "\n" << class_table(p.counts);
+    flush_stdout();
     progress.step(++done);
   });
   std::cout << "\n== How the outcomes move\n" << tune_table(points);
@@ -169,7 +184,7 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
     write_tune_plot(points, ranges, setup, plot->path(), args.plot);
     plot->commit();
   }
-  std::cout.flush();
+  flush_stdout();
   size_t failed = 0;
   for (const auto& p : points) failed += p.failed;
   if (failed == 0) return kExitOk;

@@ -17,10 +17,14 @@ struct ReplayArgs {
   std::vector<std::string> only;      // gesture classes to keep; all when empty
   uint32_t rate = 100;
   bool native = false;
-  unsigned jobs = 0;
+  unsigned jobs = 0;  // 0: one per core
+  bool jobs_given = false;
   bool table_only = false;  // replay: no line per stroke
   std::string csv, jsonl, picture, plot;
 };
+
+// The most worker processes --jobs may ask for.
+const unsigned kMaxJobs = 64;
 
 // Each returns the program's exit code; bad input throws dev::InputError.
 int replay_command(const ReplayArgs& args, const RunOptions& base);

@@ -98,9 +98,9 @@ Setting parse_setting(const std::string& text) {
   uint64_t v = 0;
   auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
   if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
-      v > 0xFFFFFFFFull) {
+      v > kMaxSettingValue) {
     throw dev::InputError(text, 0,
-                          "the value \"" + value + "\" is not a whole number from 0 to 4294967295");
+                          "the value \"" + value + "\" is not a whole number from 0 to 2147483647");
   }
   return {name, static_cast<uint32_t>(v)};
 }

@@ -27,8 +27,10 @@ struct Setting {
 // The settings a replay may change: the engines' and the proxy's DWORD values under
 // HKLM\Software\Quob\Gesture.
 const std::vector<std::string>& setting_names();
+// The largest value a setting may take: the engine reads them as signed 32-bit numbers.
+const uint32_t kMaxSettingValue = 0x7FFFFFFF;
 // "NAME=VALUE"; throws dev::InputError for an unknown name (the message lists the known ones)
-// or a value that is not a whole number from 0 to 4294967295.
+// or a value that is not a whole number from 0 to kMaxSettingValue.
 Setting parse_setting(const std::string& text);
 // A known setting's name as the registry spells it, whatever case it was given in; "" if none.
 std::string setting_name(const std::string& name);

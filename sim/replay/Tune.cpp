@@ -8,11 +8,12 @@
 namespace sim {
 namespace {
 
+// The engine reads its settings as signed 32-bit numbers: past 2147483647 a value turns negative.
 uint32_t whole(const std::string& s, const std::string& text) {
   uint64_t v = 0;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (s.empty() || ec != std::errc() || end != s.data() + s.size() || v > 0xFFFFFFFFull) {
-    throw dev::InputError(text, 0, "\"" + s + "\" is not a whole number from 0 to 4294967295");
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size() || v > kMaxSettingValue) {
+    throw dev::InputError(text, 0, "\"" + s + "\" is not a whole number from 0 to 2147483647");
   }
   return static_cast<uint32_t>(v);
 }

@@ -227,5 +227,7 @@ void set_thread_name(const std::string& name);
 std::string to_utf8(const std::u16string& s);
 std::string to_utf8(const WCHAR* s);
 std::u16string to_utf16(const std::string& s);
+// The offset of the first byte that is not part of well-formed UTF-8, or std::string::npos.
+size_t first_bad_utf8(const std::string& text);
 
 }  // namespace dev
