@@ -60,14 +60,17 @@ DWORD WINAPI TravelSampler(LPVOID worker) {
   for (int i = 0; i < 20; ++i) {
     PostThreadMessageW(reinterpret_cast<uintptr_t>(worker), kSampleMessage, 0, 0);
     int travel;
+    bool panned;
     if (!s.newLines) {
       StoreWord(s.PathLength, LoadWord(s.PathLength) + 1);  // first design
+      panned = LoadWord(s.Panned);
       travel = LoadWord(s.PathLength);
     } else {
       s.PathLength = s.PathLength + 1;
-      travel = LoadWord(s.Panned) && s.PathLength < kPanTravel ? kPanTravel : s.PathLength;
+      panned = LoadWord(s.Panned);
+      travel = panned && s.PathLength < kPanTravel ? kPanTravel : s.PathLength;
     }
-    if (LoadWord(s.Panned) && travel < kPanTravel) Break("a panned stroke lost its travel");
+    if (panned && travel < kPanTravel) Break("a panned stroke lost its travel");
   }
   PostThreadMessageW(reinterpret_cast<uintptr_t>(worker), WM_QUIT, 0, 0);
   return 0;
