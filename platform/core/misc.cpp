@@ -257,6 +257,7 @@ bool is_log_kind(const std::string& kind) {
                                                "reg-notify",
                                                "reg-write",
                                                "sample",
+                                               "schedule",
                                                "scroll-pos",
                                                "send",
                                                "send-answer",

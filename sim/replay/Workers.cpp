@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "OutputFile.h"
+
 namespace sim {
 namespace {
 
@@ -91,6 +93,12 @@ class Pool {
   }
 
   void run() {
+    // A run that ends on a failed write (a closed pipe) ends its workers first, so that each
+    // removes its device folder before this process goes.
+    at_signal_end([this] { end_workers(); });
+    struct Unregister {
+      ~Unregister() { at_signal_end(nullptr); }
+    } unregister;
     for (auto& w : workers_) start(w);
     while (true) {
       std::vector<pollfd> fds;
@@ -112,6 +120,17 @@ class Pool {
   }
 
  private:
+  void end_workers() {
+    for (auto& w : workers_)
+      if (w.fd >= 0) kill(w.pid, SIGTERM);
+    for (auto& w : workers_) {
+      if (w.fd < 0) continue;
+      int status = 0;
+      while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+  }
+
   void start(Worker& w) {
     if (w.next >= w.items.size()) return;
     int p[2];
@@ -123,6 +142,7 @@ class Pool {
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error(std::string("cannot fork: ") + strerror(errno));
     if (pid == 0) {
+      at_signal_end(nullptr);
       close(p[0]);
       // The other workers' pipes stay with this process only: a worker holding one open would
       // keep its writer from seeing that this process has gone.
