@@ -45,6 +45,7 @@ static LRESULT CALLBACK BrokerWndProc(HWND window, UINT message, WPARAM wParam, 
       return engine != nullptr ? engine->IsInGestureScrolling() : 0;
     case WM_CLOSE:
       if (Broker.BrokerTimer != 0) KillTimer(window, Broker.BrokerTimer);
+      Broker.BrokerTimer = 0;
       if (engine != nullptr) engine->Quit();
       PostQuitMessage(0);
       break;
@@ -93,12 +94,23 @@ DWORD WINAPI BrokerThreadRoutine(LPVOID) {
   return static_cast<DWORD>(msg.wParam);
 }
 
+// How often a deinit that came before the broker window looks for it again, in ms.
+const DWORD kWindowPollMs = 20;
+
 bool StopBrokerThreads(DWORD waitMs) {
   HANDLE thread = Broker.BrokerThread;
   if (thread != nullptr) {
     // Closed, the window ends the thread's message loop; the thread then destroys it, so that
-    // nothing can reach its window procedure once this module is gone.
+    // nothing can reach its window procedure once this module is gone. A thread that has not
+    // made its window yet is waited for until it has (or has ended without one).
     HWND window = LoadWord(Broker.BrokerWnd);
+    DWORD waited = 0;
+    while (window == nullptr) {
+      if (waited >= waitMs) return false;
+      if (WaitForSingleObject(thread, kWindowPollMs) == WAIT_OBJECT_0) break;
+      waited += kWindowPollMs;
+      window = LoadWord(Broker.BrokerWnd);
+    }
     if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(thread, waitMs) != WAIT_OBJECT_0) return false;
   }

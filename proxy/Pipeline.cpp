@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "gesture/DebugZones.h"
 #include "gesture/Word.h"
 #include "proxy/Driver.h"
 #include "proxy/ProxySettings.h"
@@ -191,7 +192,11 @@ BOOL ProxySampleCallback(TOUCH_PANEL_SAMPLE_FLAGS flags, INT x, INT y) {
   if (PassThroughDecision(*engine, record, LoadWord(engine->TargetWnd)) || !valid) return TRUE;
 
   // The engine hands the gesture over at this pen-up: its value may have gone since the pen-down.
-  if (record.message == WM_LBUTTONUP) KeepHandOverSource(engine);
+  // When it cannot be published again now, this one gesture is lost: once the stroke was a
+  // gesture for sure its records were let go, so there is nothing left to replay.
+  if (record.message == WM_LBUTTONUP && !KeepHandOverSource(engine)) {
+    DEBUGMSG(ZONE_ERROR, (TEXT("Gesture lost: the engine could not be published again\r\n")));
+  }
   PostToWorker(record);
   return TRUE;
 }

@@ -21,12 +21,16 @@ LONG OpenSwitchesKey(HKEY* key) {
 // A value that does not exist yet is created with its default (0, or the empty string for a
 // string read into at most 260 bytes), so that what the dialog shows is also what the proxy and
 // the engines read from now on. A value of another type or size is read as it is stored; one too
-// large for the buffer counts as read, its data left out.
+// large for the buffer counts as read, as no value of this type: what the buffer then holds is
+// undefined.
 bool ReadOrCreateValue(HKEY key, LPCWSTR name, DWORD type, BYTE* data, DWORD size,
                        DWORD* stored_type) {
   DWORD got = size;
   LONG result = RegQueryValueExW(key, name, NULL, stored_type, data, &got);
-  if (result == ERROR_MORE_DATA) return true;
+  if (result == ERROR_MORE_DATA) {
+    *stored_type = REG_NONE;
+    return true;
+  }
   if (result == ERROR_SUCCESS) {
     if (got != size) *stored_type = REG_NONE;  // not whole: not a value of this size
     return true;

@@ -194,6 +194,19 @@ TEST_F(BrokerTest, DeinitEndsTheBrokersThreadsBeforeItsLibraryGoes) {
   EXPECT_TRUE(vt::Unchanged(Received(samples), samples));
 }
 
+// A deinit that comes before the broker thread has made its window still ends the thread, and
+// one that fails keeps the library mapped under the thread it could not end.
+TEST_F(BrokerTest, ADeinitRightAfterTheInitEndsTheBrokerThreadFirst) {
+  ASSERT_TRUE(device->deinit_driver("GES"));
+  ClearLog();
+  ASSERT_TRUE(device->load_driver("Drivers\\BuiltIn\\Gesture", "Quenza.dll", "GES"));
+  EXPECT_TRUE(device->deinit_driver("GES")) << "the thread had not yet made its window";
+  EXPECT_EQ(Log("module-unload", "module", "Quenza.dll").size(), 1u);
+  EXPECT_EQ(FindWindowW(u"MSGBROKER", nullptr), nullptr);
+  device->run_for(1000);
+  EXPECT_TRUE(Log("bad-handle").empty());
+}
+
 // A hand-over whose object is not a finished gesture: the broker copies what it can read as codes
 // and never runs anything else.
 class BrokerHandOverTest : public BrokerTest {

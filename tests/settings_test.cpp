@@ -106,6 +106,28 @@ TEST_F(Settings, ReadOrCreateAndSave) {
   }
 }
 
+// A DWORD stored with more bytes than a DWORD reads as no DWORD: what the buffer then holds is
+// undefined (the device leaves the leading bytes, here a 1), so the box shows as off.
+TEST_F(Settings, AnOversizedDwordShowsAsOff) {
+  vt::BootOptions options;
+  options.reg = "REGEDIT4\n";
+  Boot(options);
+  device->as_process("device.exe", [] {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Quob\\Gesture", 0, nullptr, 0, 0,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const BYTE eight[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+    RegSetValueExW(key, u"Activate", 0, REG_DWORD, eight, sizeof eight);
+    RegCloseKey(key);
+  });
+  ClearLog();
+  ASSERT_EQ(dev::user::start(*device, "Corvane.exe"), "");
+  ASSERT_EQ(dev::user::press(*device, "Done"), "");
+  EXPECT_EQ(Checks(), "1000=0 1001=0 ");
+  EXPECT_EQ(Writes(), "Sound=0 Activate=0 Default=0 Sound=0 ") << "the missing one made at once";
+}
+
 // Every row of the failure table: the message box, and what follows once it is answered.
 TEST_F(Settings, Failures) {
   struct Case {

@@ -339,6 +339,8 @@ LONG WINAPI RegQueryValueExW(HKEY h, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE
   if (data != nullptr) {
     if (size == nullptr) return ERROR_INVALID_PARAMETER;
     if (*size < need) {
+      // What the buffer then holds is left undefined: here, as much of the data as fits.
+      std::memcpy(data, v->data.data(), *size);
       *size = need;
       return ERROR_MORE_DATA;
     }

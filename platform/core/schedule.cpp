@@ -1,6 +1,7 @@
 #include "schedule.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "kernel.hpp"
 
@@ -15,8 +16,17 @@ const uint64_t kInitialFloor = 1u << 16;
 Schedule::Schedule(uint64_t seed, uint64_t steps) : rng_(seed), steps_(steps) {
   if (counting()) return;
   depth_ = 1 + static_cast<int>(rng_() % kMaxDepth);
-  for (int i = 1; i < depth_; ++i) changes_.push_back(1 + rng_() % steps_);
-  std::sort(changes_.begin(), changes_.end());
+  // The i-th change point drawn gives priority i wherever it falls, so that the drops can come
+  // in any order of their priorities: sorting the steps alone would always put the earliest
+  // drop lowest, and leave the races that need it above a later one unreachable.
+  std::vector<std::pair<uint64_t, uint64_t>> drawn;
+  for (int i = 1; i < depth_; ++i) drawn.emplace_back(1 + rng_() % steps_, i);
+  std::stable_sort(drawn.begin(), drawn.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [step, drop] : drawn) {
+    changes_.push_back(step);
+    drops_.push_back(drop);
+  }
 }
 
 void Schedule::pass_point(const Thread* running) {
@@ -24,7 +34,7 @@ void Schedule::pass_point(const Thread* running) {
   // Change points that fall on one step leave the last one's priority.
   while (next_change_ < changes_.size() && changes_[next_change_] <= points_) {
     priority(running);
-    priorities_[running] = ++next_change_;
+    priorities_[running] = drops_[next_change_++];
   }
 }
 

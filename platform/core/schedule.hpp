@@ -47,6 +47,7 @@ class Schedule {
   uint64_t steps_;
   int depth_ = 1;
   std::vector<uint64_t> changes_;  // the steps at which the running thread's priority drops
+  std::vector<uint64_t> drops_;    // the priority it drops to at each of them
   size_t next_change_ = 0;
   uint64_t points_ = 0, switches_ = 0;
   std::unordered_map<const Thread*, uint64_t> priorities_;

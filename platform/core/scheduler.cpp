@@ -353,8 +353,12 @@ std::string make_module_dir() {
     throw std::runtime_error(
         fmt::format("cannot make the device's folder {}{}: {}", path, named, std::strerror(errno)));
   }
-  int fd = open((path + "/" + kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0 || flock(fd, LOCK_EX) != 0) {
+  // The lock is taken under another name and only then named: a sweep that finds the lock file
+  // can never take its lock in the moment between its creation and its locking.
+  std::string unnamed = path + "/" + kLockFile + "-new";
+  int fd = open(unnamed.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0 || flock(fd, LOCK_EX) != 0 ||
+      rename(unnamed.c_str(), (path + "/" + kLockFile).c_str()) != 0) {
     int err = errno;
     if (fd >= 0) close(fd);
     std::filesystem::remove_all(path, ec);
