@@ -1,8 +1,11 @@
 #include "Frames.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <algorithm>
 #include <cstdlib>
 
 namespace sim::serve {
@@ -19,9 +22,16 @@ bool write_frame(int fd, const Frame& f) {
   return true;
 }
 
-bool FrameReader::fill() {
+bool FrameReader::fill(int wait_ms) {
   char chunk[65536];
   for (;;) {
+    if (wait_ms >= 0) {
+      pollfd p{fd_, POLLIN, 0};
+      int ready = ::poll(&p, 1, wait_ms);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) timed_out_ = true;
+      if (ready <= 0) return false;
+    }
     ssize_t n = ::read(fd_, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
@@ -30,10 +40,19 @@ bool FrameReader::fill() {
   }
 }
 
-bool FrameReader::read(Frame* f) {
+bool FrameReader::read(Frame* f, int wait_ms) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
+  timed_out_ = false;
+  // What is left of the wait, for each read.
+  auto left = [&] {
+    if (wait_ms < 0) return -1;
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::max<long long>(0, ms.count()));
+  };
   size_t nl;
   while ((nl = buffer_.find('\n')) == std::string::npos) {
-    if (buffer_.size() > 256 || !fill()) return false;
+    if (buffer_.size() > 256 || !fill(left())) return false;
   }
   std::string header = buffer_.substr(0, nl);
   size_t space = header.find(' ');
@@ -43,7 +62,7 @@ bool FrameReader::read(Frame* f) {
   if (end == header.c_str() + space + 1 || *end != '\0' || length > kMaxFrameBody) return false;
   buffer_.erase(0, nl + 1);
   while (buffer_.size() < length) {
-    if (!fill()) return false;
+    if (!fill(left())) return false;
   }
   f->word = header.substr(0, space);
   f->body = buffer_.substr(0, length);

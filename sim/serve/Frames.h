@@ -16,14 +16,17 @@ const size_t kMaxFrameBody = 256u << 20;
 
 bool write_frame(int fd, const Frame& f);
 
-// Reads frames from one descriptor; false at its end or on a malformed header.
+// Reads frames from one descriptor; false at its end, on a malformed header, or when no whole
+// frame came within `wait_ms` (-1: no bound), which `timed_out` then tells.
 class FrameReader {
  public:
   explicit FrameReader(int fd) : fd_(fd) {}
-  bool read(Frame* f);
+  bool read(Frame* f, int wait_ms = -1);
+  bool timed_out() const { return timed_out_; }
 
  private:
-  bool fill();
+  bool fill(int wait_ms);
+  bool timed_out_ = false;
   int fd_;
   std::string buffer_;
 };

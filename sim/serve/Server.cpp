@@ -21,6 +21,7 @@ const auto kStreamBeat = std::chrono::seconds(2);
 
 std::mutex g_running_lock;
 httplib::Server* g_running = nullptr;
+Tabs* g_running_tabs = nullptr;
 std::atomic<bool> g_stopping{false};
 
 void send_json(httplib::Response& res, int status, const std::string& body) {
@@ -179,12 +180,14 @@ bool serve(const ServeOptions& o, const std::function<void(int port)>& listening
     std::lock_guard<std::mutex> lk(g_running_lock);
     g_stopping = false;
     g_running = &svr;
+    g_running_tabs = &tabs;
   }
   listening(port);
   svr.listen_after_bind();
   {
     std::lock_guard<std::mutex> lk(g_running_lock);
     g_running = nullptr;
+    g_running_tabs = nullptr;
   }
   done = true;
   reaper.join();
@@ -196,6 +199,9 @@ bool serve(const ServeOptions& o, const std::function<void(int port)>& listening
 void stop_serving() {
   std::lock_guard<std::mutex> lk(g_running_lock);
   g_stopping = true;
+  // The workers go first: the server's threads join only once their requests are answered, and
+  // a request waits on its worker however long that takes.
+  if (g_running_tabs != nullptr) g_running_tabs->end_all();
   if (g_running != nullptr) g_running->stop();
 }
 

@@ -20,7 +20,7 @@ struct ServeOptions {
 // The largest request body taken: a stroke of the most points with room to spare.
 const size_t kMaxRequestBytes = 256 * 1024;
 
-// Serves until stop() or a signal ends the program; `listening` is told the port once it
+// Serves until stop_serving() or a signal ends the program; `listening` is told the port once it
 // listens. Returns false, with why, when it cannot listen.
 bool serve(const ServeOptions& options, const std::function<void(int port)>& listening,
            std::string* why);

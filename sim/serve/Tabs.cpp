@@ -1,7 +1,11 @@
 #include "Tabs.h"
 
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,7 +30,11 @@ std::string random_id() {
 
 // The forked worker: nothing of the server but its own socket, signals as a fresh program has
 // them, and its folder as the temporary folder.
-[[noreturn]] void start_worker(int fd, const std::string& folder, const WorkerMain& worker) {
+[[noreturn]] void start_worker(int fd, const std::string& folder, const WorkerMain& worker,
+                               pid_t server) {
+  // A worker outlives no server, even one killed outright in the middle of a request.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != server) _exit(0);
   if (fd != 3) {
     dup2(fd, 3);
     fd = 3;
@@ -52,19 +60,34 @@ std::string random_id() {
 
 }  // namespace
 
-Tabs::Tabs(size_t max_tabs, std::chrono::milliseconds idle, WorkerMain worker)
-    : max_tabs_(max_tabs), idle_(idle), worker_(std::move(worker)) {
+Tabs::Tabs(size_t max_tabs, std::chrono::milliseconds idle, WorkerMain worker,
+           std::chrono::milliseconds answer_wait)
+    : max_tabs_(max_tabs), idle_(idle), answer_wait_(answer_wait), worker_(std::move(worker)) {
+  // Named and locked as a device's folder is, so that when this server is killed outright a later
+  // run's sweep of left folders removes it (and never while this server holds it).
   std::string path =
-      (std::filesystem::temp_directory_path() / fmt::format("vexori-serve-{}-XXXXXX", getpid()))
-          .string();
+      (std::filesystem::temp_directory_path() / fmt::format("vexori-{}-XXXXXX", getpid())).string();
   if (mkdtemp(path.data()) == nullptr)
     throw std::runtime_error(
         fmt::format("cannot make the folder {}: {}", path, std::strerror(errno)));
+  lock_fd_ = ::open((path + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock_fd_ < 0 || flock(lock_fd_, LOCK_EX) != 0) {
+    int err = errno;
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+    throw std::runtime_error(
+        fmt::format("cannot lock the folder {}: {}", path, std::strerror(err)));
+  }
   folder_ = path;
 }
 
 Tabs::~Tabs() {
   end_all();
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+}
+
+Tabs::Tab::~Tab() {
+  if (fd >= 0) ::close(fd);
 }
 
 void Tabs::end(Tab& t) {
@@ -84,6 +107,10 @@ void Tabs::end(Tab& t) {
 
 std::string Tabs::open(std::string* why, const std::string& wanted) {
   std::lock_guard<std::mutex> lk(lock_);
+  if (ended_) {
+    *why = "the server is ending";
+    return "";
+  }
   if (tabs_.size() >= max_tabs_) {
     *why = fmt::format(
         "{} tabs have a device already, as many as this server runs (--tabs); close one, or wait "
@@ -92,6 +119,7 @@ std::string Tabs::open(std::string* why, const std::string& wanted) {
     return "";
   }
   std::string id = wanted.empty() ? random_id() : wanted;
+  pid_t server = getpid();
   auto t = std::make_shared<Tab>();
   t->folder = fmt::format("{}/tab{}", folder_, ++made_);
   std::error_code ec;
@@ -107,7 +135,7 @@ std::string Tabs::open(std::string* why, const std::string& wanted) {
   pid_t pid = fork();
   if (pid == 0) {
     ::close(sv[0]);
-    start_worker(sv[1], t->folder, worker_);
+    start_worker(sv[1], t->folder, worker_, server);
   }
   ::close(sv[1]);
   if (pid < 0) {
@@ -136,11 +164,32 @@ bool Tabs::ask(const std::string& tab, const Frame& request, Frame* answer) {
   if (!t) return false;
   std::lock_guard<std::mutex> lk(t->ask_lock);
   if (t->fd < 0) return false;  // ended while this waited
-  if (!write_frame(t->fd, request) || !t->reader->read(answer)) {
+  if (write_frame(t->fd, request) &&
+      t->reader->read(answer, static_cast<int>(answer_wait_.count()))) {
+    std::lock_guard<std::mutex> lk2(lock_);
+    t->used = std::chrono::steady_clock::now();
+    return true;
+  }
+  if (t->reader->timed_out()) {
+    *answer = {"500", nlohmann::json{{"error", fmt::format("the tab's device did not answer "
+                                                           "within {} s and was ended; reload "
+                                                           "the page",
+                                                           answer_wait_.count() / 1000)}}
+                          .dump()};
+    // Half a frame may still come: the worker cannot be asked again. (When end_all took the
+    // tab first, it ends the worker.)
+    bool mine = false;
+    {
+      std::lock_guard<std::mutex> lk2(lock_);
+      auto it = tabs_.find(tab);
+      mine = it != tabs_.end() && it->second == t;
+      if (mine) tabs_.erase(it);
+    }
+    changed_.notify_all();
+    if (mine) end(*t);
+  } else {
     *answer = {"500", R"({"error": "the tab's device stopped; reset the tab or open another"})"};
   }
-  std::lock_guard<std::mutex> lk2(lock_);
-  t->used = std::chrono::steady_clock::now();
   return true;
 }
 
@@ -152,6 +201,9 @@ void Tabs::close(const std::string& tab) {
     if (it == tabs_.end()) return;
     t = it->second;
     tabs_.erase(it);
+    // Killed before the request under way is waited for: a worker that hangs must not hold the
+    // tab open (nor the thread that ends idle tabs).
+    if (t->pid > 0) kill(t->pid, SIGKILL);
   }
   changed_.notify_all();
   std::lock_guard<std::mutex> lk(t->ask_lock);
@@ -188,6 +240,7 @@ void Tabs::end_all() {
   std::map<std::string, std::shared_ptr<Tab>> all;
   {
     std::lock_guard<std::mutex> lk(lock_);
+    ended_ = true;
     all.swap(tabs_);
   }
   changed_.notify_all();

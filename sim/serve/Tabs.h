@@ -35,13 +35,16 @@ struct TabEvent {
 class Tabs {
  public:
   // Makes the server's folder in the temporary folder; throws std::runtime_error when it cannot.
-  Tabs(size_t max_tabs, std::chrono::milliseconds idle, WorkerMain worker);
+  // A worker has `answer_wait` for each answer.
+  Tabs(size_t max_tabs, std::chrono::milliseconds idle, WorkerMain worker,
+       std::chrono::milliseconds answer_wait = std::chrono::minutes(2));
   ~Tabs();  // ends every worker and removes the folder
 
   // A new tab with its worker: its id, or "" when `max_tabs` are open already (why in `why`).
   std::string open(std::string* why, const std::string& id = "");
   // Sends a request to the tab's worker and waits for its answer. False for a tab that is not
-  // open (never was, or was ended); a worker that died answers 500.
+  // open (never was, or was ended); a worker that died answers 500, and so does one that did not
+  // answer within the bound, which is then ended with its tab.
   bool ask(const std::string& tab, const Frame& request, Frame* answer);
   void close(const std::string& tab);
   bool is_open(const std::string& tab);
@@ -52,6 +55,7 @@ class Tabs {
   // Ends the tabs idle longer than the bound; a thread calls it now and then.
   void end_idle();
   // Ends every worker at once (for a server ending on a signal): kills, waits, removes folders.
+  // A request waiting on a worker is answered 500 at once; no tab opens after it.
   void end_all();
 
   void publish(const std::string& tab, const std::string& name, const std::string& data);
@@ -63,6 +67,7 @@ class Tabs {
 
  private:
   struct Tab {
+    ~Tab();
     pid_t pid = -1;
     int fd = -1;
     std::string folder;
@@ -76,13 +81,15 @@ class Tabs {
   static void end(Tab& t);
 
   size_t max_tabs_;
-  std::chrono::milliseconds idle_;
+  std::chrono::milliseconds idle_, answer_wait_;
   WorkerMain worker_;
   std::string folder_;
   std::mutex lock_;
   std::condition_variable changed_;
   std::map<std::string, std::shared_ptr<Tab>> tabs_;
   int made_ = 0;
+  bool ended_ = false;  // end_all was called
+  int lock_fd_ = -1;    // the folder's lock, held for the server's life
 };
 
 }  // namespace sim::serve
