@@ -13,6 +13,9 @@ PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libfmt-d
               binutils-mingw-w64-x86-64 python3 libcairo2-dev fonts-dejavu-core pkg-config \
               libcpp-httplib-dev
 FUZZ_PACKAGES := clang
+WINE_PACKAGES := g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine
+WIN32_BUILD ?= build-win32
+WIN32_I686_BUILD ?= build-win32-i686
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # ccache, where it is installed, shares compiled objects between checkouts of the same tree.
 CCACHE     := $(shell command -v ccache 2>/dev/null)
@@ -20,7 +23,7 @@ LAUNCHER   := $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE))
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps fuzz-deps build build-asan demo test test-plain test-asan fuzz explore bench format clean
+.PHONY: all deps fuzz-deps wine-deps wine-test build build-asan demo test test-plain test-asan fuzz explore bench format clean
 
 all: build
 
@@ -35,6 +38,15 @@ deps:
 # Only `make fuzz` needs clang (libFuzzer comes with it).
 fuzz-deps: deps
 	@missing=$$(for p in $(FUZZ_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:" $$missing; \
+	  $(SUDO) apt-get update -q && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $$missing; \
+	fi
+
+# Only `make wine-test` needs the cross compilers and Wine.
+wine-deps: deps
+	@missing=$$(for p in $(WINE_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:" $$missing; \
 	  $(SUDO) apt-get update -q && \
@@ -90,6 +102,19 @@ explore: deps
 	  ASAN_OPTIONS=detect_leaks=1 ./$(EXPLORE_BUILD)/vexori-sim explore $$f \
 	    --schedules $(EXPLORE_SCHEDULES) || exit 1; \
 	done
+
+# The system built for desktop Win32 (64-bit, and the 32-bit compile alone, -Wall -Wextra clean)
+# and played under Wine in a prefix of its own, each check beside the simulator's outcome.
+wine-test: wine-deps build
+	cmake -S desktop -B $(WIN32_BUILD) \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/desktop/toolchain-x86_64-w64-mingw32.cmake $(LAUNCHER)
+	cmake --build $(WIN32_BUILD) -j$(JOBS)
+	cmake -S desktop -B $(WIN32_I686_BUILD) -DVEXORI_COMPILE_ONLY=ON \
+	  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/desktop/toolchain-i686-w64-mingw32.cmake $(LAUNCHER)
+	cmake --build $(WIN32_I686_BUILD) -j$(JOBS)
+	timeout 900 python3 desktop/wine/wine_test.py --sim $(BUILD)/vexori-sim \
+	  --windows $(WIN32_BUILD)/windows
 
 bench: build
 	./$(BUILD)/bench/vexori-bench

@@ -1,0 +1,307 @@
+"""The Wine checks: the desktop build's programs in a Wine prefix of their own, each check played
+from a scenario the simulator plays too, its outcome measured on the real window system and set
+beside the simulator's. One line per check, then "N passed, N failed"; exit 1 on any failure.
+
+usage: wine_test.py --sim BUILD/vexori-sim --windows BUILD-WIN32/windows
+
+The prefix lives in a temporary folder that is removed at the end, and its wineserver is killed
+even when a check fails or the run is interrupted. Every Wine process runs under a time-out.
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+
+
+def first_of(*paths):
+    for p in paths:
+        found = shutil.which(p) if not os.path.isabs(p) else (p if os.path.exists(p) else None)
+        if found:
+            return found
+    sys.exit("wine-test: no Wine loader found (%s)" % ", ".join(paths))
+
+
+class Prefix:
+    """A fresh Wine prefix, headless, with a persistent server while the checks run."""
+
+    def __init__(self):
+        self.wine = first_of("/usr/lib/wine/wine64", "wine64", "wine")
+        self.server = first_of("/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver",
+                               "wineserver")
+        self.path = tempfile.mkdtemp(prefix="vexori-wine-")
+        self.env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY="")
+        self.windows = os.path.join(self.path, "drive_c", "windows")
+        self.persistent = None
+
+    def run(self, args, timeout, cwd=None, check=False):
+        try:
+            done = subprocess.run([self.wine] + args, env=self.env, cwd=cwd or self.windows,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, timeout=timeout)
+            out = done.stdout.decode("utf-8", "replace")
+            if check and done.returncode != 0:
+                raise RuntimeError("%s exited %d: %s" % (args[0], done.returncode, out[-400:]))
+            return done.returncode, out
+        except subprocess.TimeoutExpired as e:
+            out = (e.stdout or b"").decode("utf-8", "replace")
+            return None, out
+
+    def start(self, args, cwd=None):
+        return subprocess.Popen([self.wine] + args, env=self.env, cwd=cwd or self.windows,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT)
+
+    def reg(self, *args):
+        self.run(["reg"] + list(args) + ["/f"], timeout=60, check=True)
+
+    def make(self):
+        code, out = self.run(["wineboot", "-i"], timeout=180, cwd=self.path)
+        if code is None:
+            raise RuntimeError("wineboot did not finish")
+        self.reg("add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics", "/d", "null")
+        self.reg("add", r"HKCU\Software\Wine\Drivers", "/v", "Audio", "/d", "")
+        # A crash must not be reported as a clean exit, nor open a dialog that waits.
+        self.reg("add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug", "/v",
+                 "Debugger", "/d", "vexori-no-debugger.exe")
+        self.reg("add", r"HKLM\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t",
+                 "REG_DWORD", "/d", "0")
+        # The settings take effect only in a server started after them.
+        subprocess.run([self.server, "-w"], env=self.env, timeout=120)
+        self.persistent = subprocess.Popen([self.server, "-p", "-f"], env=self.env,
+                                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL)
+
+    def remove(self):
+        try:
+            subprocess.run([self.server, "-k"], env=self.env, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except (subprocess.TimeoutExpired, OSError):
+            pass
+        if self.persistent is not None:
+            try:
+                self.persistent.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.persistent.kill()
+                self.persistent.wait()
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+class Checks:
+    def __init__(self, prefix, sim, work):
+        self.prefix = prefix
+        self.sim = sim
+        self.work = work
+        self.passed = 0
+        self.failed = 0
+
+    def say(self, ok, what, measured):
+        if ok:
+            self.passed += 1
+        else:
+            self.failed += 1
+        print("%s  %s: %s" % ("PASS" if ok else "FAIL", what, measured), flush=True)
+
+    def simulate(self, scene):
+        """The simulator's outcomes for a scenario, and what the hosts play for it."""
+        name = os.path.splitext(os.path.basename(scene))[0]
+        run = os.path.join(self.work, name + ".jsonl")
+        subprocess.run([self.sim, "run", scene, "--log", "brief", "--jsonl", run],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT, timeout=120,
+                       check=True)
+        w = self.prefix.windows
+        subprocess.run([sys.executable, os.path.join(HERE, "from_sim.py"), run,
+                        os.path.join(w, "samples.txt"), os.path.join(w, "preset.reg")],
+                       check=True, timeout=60)
+        shutil.copy(scene, os.path.join(w, "scene.scn"))
+        outcomes = []
+        for line in open(run, encoding="utf-8"):
+            entry = json.loads(line)
+            if entry.get("kind") == "outcome":
+                outcomes.append(entry)
+        return outcomes
+
+    def install(self):
+        """The device's registry and the system's, the scenario's presets over them, on a
+        registry cleared of what an earlier check left."""
+        for key in (r"HKLM\Software\Quob", r"HKLM\SOFTWARE\QUOB", r"HKLM\DebugZones"):
+            self.prefix.run(["reg", "delete", key, "/f"], timeout=60)
+        w = self.prefix.windows
+        shutil.copy(os.path.join(ROOT, "platform", "registry", "device.reg"), w)
+        shutil.copy(os.path.join(ROOT, "install", "vexori.reg"), w)
+        files = ["device.reg", "vexori.reg"]
+        if os.path.exists(os.path.join(w, "preset.reg")):
+            files.append("preset.reg")
+        code, out = self.prefix.run(["reginstall.exe"] + files, timeout=60)
+        if code != 0:
+            raise RuntimeError("reginstall.exe: %s %s" % (code, out))
+
+    def play(self, scene, settle=3500):
+        """A scenario on the hosts: the window system and the device manager in one process with
+        the applications (Wine reads scroll bars only in the caller's own process)."""
+        outcomes = self.simulate(scene)
+        self.install()
+        code, out = self.prefix.run(["wsys.exe", "--samples", "samples.txt", "--settle",
+                                     str(settle), "--device-manager", "--apps", "scene.scn"],
+                                    timeout=90)
+        if code != 0:
+            out += "\n(wsys.exe %s)" % ("timed out" if code is None else "exited %d" % code)
+        return outcomes, out, code == 0
+
+    def scene(self, name):
+        for folder in (os.path.join(HERE, "checks"), os.path.join(ROOT, "scenarios")):
+            path = os.path.join(folder, name)
+            if os.path.exists(path):
+                return path
+        raise RuntimeError("no scenario " + name)
+
+    @staticmethod
+    def vscroll(out, label):
+        m = re.search(r"apps: %s vscroll nPos (-?\d+)" % re.escape(label), out)
+        return int(m.group(1)) if m else None
+
+    @staticmethod
+    def sim_scroll(outcome):
+        for s in outcome.get("scrolls", []):
+            if s.get("bar") == "vert":
+                return s["before"], s["after"]
+        return 0, 0
+
+    def flick_on_list(self):
+        outcomes, out, ran = self.play(self.scene("flick-list.scn"))
+        before, after = self.sim_scroll(outcomes[0])
+        pos = self.vscroll(out, "list")
+        self.say(ran and pos == after and after > 0, "flick on the list box",
+                 "nPos 0 -> %s, the simulator %d -> %d" % (pos, before, after))
+        return out
+
+    def tap_on_list(self):
+        outcomes, out, ran = self.play(self.scene("tap-list.scn"), settle=800)
+        down = re.findall(r"apps: list button-down (\d+),(\d+)", out)
+        up = re.findall(r"apps: list button-up (\d+),(\d+)", out)
+        pos = self.vscroll(out, "list")
+        sim = outcomes[0].get("decision", "?")
+        ok = ran and len(down) == 1 and len(up) == 1 and pos == 0 and sim == "passed through"
+        self.say(ok, "tap on the list box",
+                 "%d button-down, %d button-up at %s, nPos %s; the simulator: %s" %
+                 (len(down), len(up), ",".join(down[0]) if down else "-", pos, sim))
+
+    def gesture_aware(self):
+        outcomes, out, ran = self.play(self.scene("gesture-aware.scn"), settle=800)
+        got = re.findall(r"apps: viewer message 1274 wParam 0x([0-9a-f]+) lParam 0x([0-9a-f]+)",
+                         out)
+        sim = outcomes[0]
+        if len(got) == 1:
+            w, l = int(got[0][0], 16), int(got[0][1], 16)
+            behaviour, length, x, y = w & 0xFFFF, (w >> 16) & 0xFFFF, l & 0xFFFF, (l >> 16) & 0xFFFF
+            # The length is the first code's, as the simulator names it ("L112").
+            codes = sim.get("codes") or ["?0"]
+            sim_length = int(re.sub(r"\D", "", codes[0]) or 0)
+            ok = ran and behaviour == sim.get("behaviour") and (x, y) == (sim["x"], sim["y"]) \
+                and length == sim_length
+            measured = "one 1274, behaviour %d length %d at %d,%d; the simulator: behaviour %s " \
+                       "length %d at %d,%d" % (behaviour, length, x, y, sim.get("behaviour"),
+                                               sim_length, sim["x"], sim["y"])
+        else:
+            ok = False
+            measured = "%d messages 1274" % len(got)
+        self.say(ok, 'a "GST_" window gets 1274', measured)
+
+    def activate_at_run_time(self):
+        outcomes, out, ran = self.play(self.scene("activate-at-run-time.scn"))
+        pos = self.vscroll(out, "list")
+        sim = [o.get("decision") for o in outcomes]
+        _, after = self.sim_scroll(outcomes[-1])
+        ok = ran and pos == after and after > 0 and sim == ["passed through", "handed over"]
+        self.say(ok, '"Activate" written at run time',
+                 "first flick with 0 then a flick after the write of 1: nPos 0 -> %s; the "
+                 "simulator: %s, 0 -> %d" % (pos, ", ".join(sim), after))
+
+    def browser_page(self):
+        outcomes, out, ran = self.play(self.scene("browser-page.scn"), settle=1000)
+        commands = re.findall(r"apps: ie command (\d+)", out)
+        sim = outcomes[0]
+        ok = ran and commands == ["2205"] and sim.get("behaviour") == 102
+        self.say(ok, 'a stroke to the left over "PIEHTML"',
+                 '"IExplore" got WM_COMMAND %s; the simulator: behaviour %s, %s' %
+                 (", ".join(commands) or "none", sim.get("behaviour"), sim.get("did")))
+
+    def settings_program(self):
+        preset = os.path.join(self.prefix.windows, "preset.reg")
+        with open(preset, "w") as f:
+            f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=-\n")
+        self.install()
+        corvane = self.prefix.start(["Corvane.exe"])
+        try:
+            code, out = self.prefix.run(["corvane-check.exe"], timeout=60)
+            try:
+                corvane.wait(timeout=20)
+                ended = corvane.returncode
+            except subprocess.TimeoutExpired:
+                ended = None
+        finally:
+            if corvane.poll() is None:
+                corvane.kill()
+                corvane.wait()
+        m = re.search(r'settings: dialog "(.*)" open, window (\d+)x(\d+), client (\d+)x(\d+), '
+                      r'switches (\w+) (\w+)', out)
+        tapped = re.search(r"settings: after a tap on each, switches (\w+) (\w+)", out)
+        opened = re.search(r"settings: registry after opening: (.*)", out)
+        saved = re.search(r"settings: registry after Done: (.*)", out)
+        framed = m is not None and int(m.group(2)) > int(m.group(4))
+        ok = (code == 0 and m is not None and tapped is not None and framed and
+              (m.group(6), m.group(7)) == ("off", "off") and tapped.groups() == ("on", "on") and
+              saved is not None and saved.group(1).split() == ["Activate=1", "Default=1", "Sound=1"]
+              and ended is not None)
+        self.say(ok, "the settings program",
+                 "dialog %s%s, switches %s -> %s; after opening %s; after Done %s; exit %s" %
+                 ('"%s" %sx%s' % m.group(1, 2, 3) if m else "not found",
+                  " with its frame" if framed else " without a frame",
+                  " ".join(m.group(6, 7)) if m else "?",
+                  " ".join(tapped.groups()) if tapped else "?",
+                  opened.group(1) if opened else "?", saved.group(1) if saved else "?", ended))
+        version = re.search(r'settings: About box version "(.*)"', out)
+        self.say(version is not None and version.group(1) == "1.0.0.19", "the About box",
+                 'version "%s"' % (version.group(1) if version else "not shown"))
+        os.remove(preset)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--sim", required=True)
+    parser.add_argument("--windows", required=True, help="the desktop build's programs")
+    args = parser.parse_args()
+    # An interrupt or a time-out of the whole run still removes the prefix.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    work = tempfile.mkdtemp(prefix="vexori-wine-run-")
+    prefix = Prefix()
+    checks = None
+    try:
+        prefix.make()
+        for name in os.listdir(args.windows):
+            shutil.copy(os.path.join(args.windows, name), prefix.windows)
+        checks = Checks(prefix, os.path.abspath(args.sim), work)
+        for check in (checks.flick_on_list, checks.tap_on_list, checks.gesture_aware,
+                      checks.activate_at_run_time, checks.browser_page, checks.settings_program):
+            try:
+                check()
+            except (RuntimeError, subprocess.SubprocessError, OSError, IndexError) as e:
+                checks.say(False, check.__name__.replace("_", " "), "did not run: %s" % e)
+    finally:
+        prefix.remove()
+        shutil.rmtree(work, ignore_errors=True)
+    print("%d passed, %d failed" % (checks.passed, checks.failed) if checks else
+          "0 passed, 1 failed")
+    return 0 if checks and checks.failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
