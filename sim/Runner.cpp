@@ -114,10 +114,11 @@ class SampleTally {
     int64_t x, y;
     size_t stroke;  // 1-based; 0 before the first pen-down
     bool same(const Sample& o) const { return flags == o.flags && x == o.x && y == o.y; }
-    // Quarter pixels rounded down to a whole pixel.
-    static int64_t floor4(int64_t v) { return v - (((v % 4) + 4) % 4); }
+    // Quarter pixels cut to a whole pixel as the proxy cuts them: towards zero, so that -3
+    // becomes 0, not -4.
+    static int64_t whole4(int64_t v) { return v / 4 * 4; }
     bool whole_pixels(const Sample& o) const {
-      return flags == o.flags && o.x == floor4(x) && o.y == floor4(y);
+      return flags == o.flags && o.x == whole4(x) && o.y == whole4(y);
     }
   };
   struct Stroke {
