@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +31,13 @@ long HostSwitches() {
   rusage usage;
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
+// The CPU time of the whole process, every host thread included.
+double ProcessCpuSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 struct Dense {
@@ -86,7 +94,7 @@ void Run(benchmark::State& state, bool dense) {
   std::string path =
       (std::filesystem::temp_directory_path() / fmt::format("vexori-bench-{}.jsonl", getpid()))
           .string();
-  double device_s = 0, wall_s = 0;
+  double device_s = 0, wall_s = 0, cpu_s = 0;
   long switches = 0;
   size_t samples = 0;
   for (auto _ : state) {
@@ -96,8 +104,10 @@ void Run(benchmark::State& state, bool dense) {
     options.live = [&out](const dev::LogEntry& e) { out << e.json() << '\n'; };
     long switches_before = HostSwitches();
     auto start = std::chrono::steady_clock::now();
+    double cpu_before = ProcessCpuSeconds();
     sim::RunResult result = sim::run_scenario(d.scenario, options);
     out.close();
+    cpu_s += ProcessCpuSeconds() - cpu_before;
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.SetIterationTime(wall);
     switches += HostSwitches() - switches_before;
@@ -108,6 +118,7 @@ void Run(benchmark::State& state, bool dense) {
   std::remove(path.c_str());
   state.counters["device_s"] = device_s / static_cast<double>(state.iterations());
   state.counters["device_s_per_wall_s"] = device_s / wall_s;
+  state.counters["device_s_per_cpu_s"] = device_s / cpu_s;
   state.counters["switches_per_sample"] =
       static_cast<double>(switches) / static_cast<double>(samples);
   if (dense) {

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cfenv>
 #include <functional>
 
 #include "support/DeviceFixture.h"
@@ -161,13 +162,15 @@ TEST_F(DeviceCpu, ThreadHandleIsSignalledAtExitWithItsCode) {
   for (HANDLE h : {returns, exits}) CloseHandle(h);
 }
 
-// What a thread keeps of its own across a wait: its last error and the exception it is handling,
-// though the one that started handling first finishes first.
+// What a thread keeps of its own across a wait: its last error, its rounding mode and the
+// exception it is handling, though the one that started handling first finishes first.
 TEST_F(DeviceCpu, AWaitKeepsTheThreadsLastErrorAndTheExceptionItHandles) {
   BootBare();
+  const int kRounding[] = {FE_TONEAREST, FE_TOWARDZERO, FE_UPWARD};
   for (DWORD n : {1u, 2u}) {
-    Spawn([n] {
+    Spawn([n, kRounding] {
       SetLastError(n);
+      std::fesetround(kRounding[n]);
       try {
         throw n;
       } catch (DWORD) {
@@ -178,7 +181,11 @@ TEST_F(DeviceCpu, AWaitKeepsTheThreadsLastErrorAndTheExceptionItHandles) {
         } catch (DWORD e) {
           rethrown = e;
         }
-        dev::log_event("woke", {{"error", GetLastError()}, {"exception", rethrown}});
+        bool rounding_kept = std::fegetround() == kRounding[n];
+        std::fesetround(FE_TONEAREST);
+        dev::log_event(
+            "woke",
+            {{"error", GetLastError()}, {"exception", rethrown}, {"rounding_kept", rounding_kept}});
       }
       return DWORD{0};
     });
@@ -188,7 +195,9 @@ TEST_F(DeviceCpu, AWaitKeepsTheThreadsLastErrorAndTheExceptionItHandles) {
   for (DWORD n : {1u, 2u}) {
     EXPECT_EQ(Log("woke")[n - 1].num("error"), n);
     EXPECT_EQ(Log("woke")[n - 1].num("exception"), n);
+    EXPECT_EQ(Log("woke")[n - 1].str("rounding_kept"), "true");
   }
+  EXPECT_EQ(std::fegetround(), FE_TONEAREST);  // the host thread's mode is its own too
 }
 
 TEST_F(DeviceCpu, TickCountWrapsAndTimingGoesOn) {

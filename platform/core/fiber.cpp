@@ -9,16 +9,58 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VEXORI_FIBER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VEXORI_FIBER_ASAN 1
-#endif
-#endif
 #ifdef VEXORI_FIBER_ASAN
 #include <sanitizer/asan_interface.h>
 #include <sanitizer/common_interface_defs.h>
+#endif
+
+#ifndef VEXORI_FIBER_UCONTEXT
+// Saves the callee-saved registers, the SSE control and status word and the x87 control word on
+// the current stack, stores the stack pointer in *from, loads `to` and restores the same there.
+extern "C" void vexori_fiber_jump(void** from, void* to);
+// Where a new fiber's first switch returns to: its Fiber in r12, its start function in r13.
+extern "C" void vexori_fiber_entry();
+asm(R"(
+  .pushsection .text
+  .p2align 4
+  .globl vexori_fiber_jump
+  .hidden vexori_fiber_jump
+  .type vexori_fiber_jump,@function
+vexori_fiber_jump:
+  pushq %rbp
+  pushq %rbx
+  pushq %r15
+  pushq %r14
+  pushq %r13
+  pushq %r12
+  subq $16, %rsp
+  stmxcsr 8(%rsp)
+  fnstcw (%rsp)
+  movq %rsp, (%rdi)
+  movq %rsi, %rsp
+  fldcw (%rsp)
+  ldmxcsr 8(%rsp)
+  addq $16, %rsp
+  popq %r12
+  popq %r13
+  popq %r14
+  popq %r15
+  popq %rbx
+  popq %rbp
+  ret
+  .size vexori_fiber_jump,.-vexori_fiber_jump
+
+  .p2align 4
+  .globl vexori_fiber_entry
+  .hidden vexori_fiber_entry
+  .type vexori_fiber_entry,@function
+vexori_fiber_entry:
+  movq %r12, %rdi
+  callq *%r13
+  ud2
+  .size vexori_fiber_entry,.-vexori_fiber_entry
+  .popsection
+)");
 #endif
 
 namespace dev {
@@ -67,6 +109,22 @@ void Fiber::prepare(void (*entry)(void*), void* arg) {
   stack_size_ = kStackBytes;
   entry_ = entry;
   arg_ = arg;
+#ifndef VEXORI_FIBER_UCONTEXT
+  // The frame vexori_fiber_jump pops: control words, r12 to r15, rbx, rbp, then the address it
+  // returns to. vexori_fiber_entry then runs with the stack aligned as a call expects.
+  auto top = reinterpret_cast<uintptr_t>(stack_bottom_) + stack_size_;
+  auto* frame = reinterpret_cast<uint64_t*>((top & ~uintptr_t{15}) - 88);
+  std::memset(frame, 0, 88);
+  uint32_t mxcsr = 0;
+  uint16_t fpucw = 0;
+  asm volatile("stmxcsr %0; fnstcw %1" : "=m"(mxcsr), "=m"(fpucw));
+  std::memcpy(&frame[0], &fpucw, sizeof fpucw);
+  std::memcpy(reinterpret_cast<char*>(&frame[1]), &mxcsr, sizeof mxcsr);
+  frame[2] = reinterpret_cast<uintptr_t>(this);                 // r12
+  frame[3] = reinterpret_cast<uintptr_t>(&Fiber::start);        // r13
+  frame[8] = reinterpret_cast<uintptr_t>(&vexori_fiber_entry);  // return address
+  sp_ = frame;
+#else
   getcontext(&context_);
   context_.uc_stack.ss_sp = const_cast<void*>(stack_bottom_);
   context_.uc_stack.ss_size = stack_size_;
@@ -75,10 +133,15 @@ void Fiber::prepare(void (*entry)(void*), void* arg) {
   auto self = reinterpret_cast<uintptr_t>(this);
   makecontext(&context_, reinterpret_cast<void (*)()>(&Fiber::trampoline), 2,
               static_cast<unsigned int>(self >> 32), static_cast<unsigned int>(self));
+#endif
 }
 
+#ifdef VEXORI_FIBER_UCONTEXT
 void Fiber::trampoline(unsigned int high, unsigned int low) {
   auto* self = reinterpret_cast<Fiber*>((static_cast<uintptr_t>(high) << 32) | low);
+#else
+void Fiber::start(Fiber* self) {
+#endif
   arrive(*self);
   self->entry_(self->arg_);
   std::fprintf(stderr, "vexori device: a thread's fiber returned\n");
@@ -107,7 +170,11 @@ void Fiber::switch_to(Fiber& from, Fiber& to) {
   std::memcpy(from.exceptions_, exception_globals(), sizeof from.exceptions_);
   g_leaving = &from;
   start_switch(&from.fake_stack_, to.stack_bottom_, to.stack_size_);
+#ifdef VEXORI_FIBER_UCONTEXT
   swapcontext(&from.context_, &to.context_);
+#else
+  vexori_fiber_jump(&from.sp_, to.sp_);
+#endif
   arrive(from);
 }
 
@@ -115,7 +182,12 @@ void Fiber::finish(Fiber& from, Fiber& to) {
   g_leaving = &from;
   g_leaving_finished = true;
   start_switch(nullptr, to.stack_bottom_, to.stack_size_);  // its sanitizer frames go with it
+#ifdef VEXORI_FIBER_UCONTEXT
   setcontext(&to.context_);
+#else
+  void* never_resumed = nullptr;
+  vexori_fiber_jump(&never_resumed, to.sp_);
+#endif
   std::abort();
 }
 

@@ -1,9 +1,25 @@
 // Device threads as fibers: contexts of execution with stacks of their own that take turns on the
 // one host thread that made the device. A switch is a user-space jump, not a hand-over between
 // host threads through the host's scheduler.
+//
+// On x86-64 Linux a switch saves the registers a call must keep and swaps stack pointers, and
+// nothing else: swapcontext also saves and restores the signal mask, a system call at every
+// switch, and the device never changes a thread's signal mask. Elsewhere, and under the address
+// sanitizer (which follows swapcontext as well as the fiber calls), the switch is swapcontext's.
 #pragma once
 
+#if defined(__SANITIZE_ADDRESS__)
+#define VEXORI_FIBER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEXORI_FIBER_ASAN 1
+#endif
+#endif
+
+#if !defined(__x86_64__) || !defined(__linux__) || defined(VEXORI_FIBER_ASAN)
+#define VEXORI_FIBER_UCONTEXT 1
 #include <ucontext.h>
+#endif
 
 #include <cstddef>
 
@@ -27,12 +43,20 @@ class Fiber {
   [[noreturn]] static void finish(Fiber& from, Fiber& to);
 
  private:
+#ifdef VEXORI_FIBER_UCONTEXT
   static void trampoline(unsigned int high, unsigned int low);
+#else
+  static void start(Fiber* self);
+#endif
   // What every switch does once it lands in `self`.
   static void arrive(Fiber& self);
   void release_stack();
 
+#ifdef VEXORI_FIBER_UCONTEXT
   ucontext_t context_{};
+#else
+  void* sp_ = nullptr;  // the saved stack pointer of a suspended fiber, its registers below it
+#endif
   void* mapping_ = nullptr;  // the stack with its guard page; null for the host thread's stack
   size_t mapping_size_ = 0;
   void (*entry_)(void*) = nullptr;
