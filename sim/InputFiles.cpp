@@ -13,18 +13,27 @@
 
 namespace sim {
 
+std::string input_name(const std::string& path) {
+  return path == kStandardInput ? "standard input" : path;
+}
+
 std::string read_input_file(const std::string& path, const std::string& what) {
   // open() says why a file cannot be had (missing, a loop of links, no permission); a directory
   // opens on this host and reads as nothing, so it is told apart first.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool standard = path == kStandardInput;
+  const std::string name = input_name(path);
+  int fd = standard ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  auto done = [&] {
+    if (!standard) close(fd);
+  };
   if (fd < 0) {
     throw dev::InputError(path, 0,
                           "cannot open the " + what + ": " + std::string(std::strerror(errno)));
   }
   struct stat st {};
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    throw dev::InputError(path, 0, "is a directory, not a " + what);
+    done();
+    throw dev::InputError(name, 0, "is a directory, not a " + what);
   }
   // Read in pieces, never more than one past the bound: /dev/zero or a huge file is refused
   // before it takes the memory, and a pipe reads as it comes.
@@ -35,20 +44,21 @@ std::string read_input_file(const std::string& path, const std::string& what) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       int err = errno;
-      close(fd);
-      throw dev::InputError(path, 0, "cannot read the " + what + ": " + std::strerror(err));
+      done();
+      throw dev::InputError(name, 0, "cannot read the " + what + ": " + std::strerror(err));
     }
     if (n == 0) break;
     text.append(buffer, static_cast<size_t>(n));
     if (text.size() > kMaxInputBytes) {
-      close(fd);
-      throw dev::InputError(path, 0,
+      done();
+      throw dev::InputError(name, 0,
                             "is larger than " + std::to_string(kMaxInputBytes >> 20) +
                                 " MB: too large for a " + what);
     }
   }
-  close(fd);
-  note_input(path);
+  done();
+  // Standard input redirected from a file is that file: no output may replace it.
+  note_input(standard ? "/dev/stdin" : path, name);
   return text;
 }
 

@@ -10,8 +10,15 @@ namespace sim {
 // points is a few MB).
 const size_t kMaxInputBytes = size_t{32} << 20;
 
-// The whole text of a file; throws dev::InputError when it is a directory, cannot be read or holds
-// more than kMaxInputBytes (read no further than that). `what` says what the file was to be
+// The name that stands for standard input, where an input may come from it.
+const char kStandardInput[] = "-";
+
+// How messages name an input: "standard input" for kStandardInput, else the path itself.
+std::string input_name(const std::string& path);
+
+// The whole text of a file (or of standard input, for kStandardInput); throws dev::InputError when
+// it is a directory, cannot be read or holds more than kMaxInputBytes (read no further than that).
+// `what` says what the file was to be
 // ("scenario", "stroke file") in the message.
 std::string read_input_file(const std::string& path, const std::string& what);
 

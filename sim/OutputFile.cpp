@@ -70,9 +70,9 @@ void sweep_partial_outputs(const std::filesystem::path& dir, const std::string& 
 
 }  // namespace
 
-void note_input(const std::string& path) {
+void note_input(const std::string& path, const std::string& name) {
   std::lock_guard<std::mutex> lk(g_files_lock);
-  g_inputs.emplace(identity(path), path);
+  g_inputs.emplace(identity(path), name.empty() ? path : name);
 }
 
 void forget_inputs() {

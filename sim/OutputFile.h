@@ -36,7 +36,8 @@ class OutputFile {
 
 // A file the run reads: no output may take its place. The inputs are kept for the program's life;
 // forget_inputs() is for tests that run several times in one process.
-void note_input(const std::string& path);
+// `name` says how messages call it (the path when empty).
+void note_input(const std::string& path, const std::string& name = "");
 void forget_inputs();
 
 // Removes the files of every output not committed yet (for a program ending on a signal), after

@@ -34,7 +34,10 @@ long long attribute(const pugi::xml_node& p, const char* name, long long lo, lon
 }  // namespace
 
 RecordedStroke load_recorded_stroke(const std::string& path) {
-  std::string text = read_input_file(path, "stroke file");
+  return parse_recorded_stroke(read_input_file(path, "stroke file"), input_name(path));
+}
+
+RecordedStroke parse_recorded_stroke(const std::string& text, const std::string& path) {
   size_t bad = first_bad_utf8(text);
   if (bad != std::string::npos) throw dev::InputError(path, line_of(text, bad), "not valid UTF-8");
   pugi::xml_document doc;

@@ -23,6 +23,8 @@ const size_t kMaxStrokePoints = 60001;
 // not valid UTF-8 or XML, has no points, or a point whose X or Y lies outside the panel's range,
 // whose T is not a 32-bit tick, comes before the point ahead of it or past kMaxStrokeMs.
 RecordedStroke load_recorded_stroke(const std::string& path);
+// The same of a stroke file's text; `path` names it in messages.
+RecordedStroke parse_recorded_stroke(const std::string& text, const std::string& path);
 
 // Resamples a recorded stroke at a fixed rate, interpolating between recorded points but holding
 // the position across gaps longer than `max_gap_ms` (real pauses).

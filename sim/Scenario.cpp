@@ -428,7 +428,8 @@ Scenario parse_scenario(const std::string& text, const std::string& file, const 
 }
 
 Scenario load_scenario(const std::string& path) {
-  return parse_scenario(read_input_file(path, "scenario"), path,
+  // One from standard input names its files from the current folder.
+  return parse_scenario(read_input_file(path, "scenario"), input_name(path),
                         std::filesystem::path(path).parent_path().string());
 }
 

@@ -48,7 +48,11 @@ void check_audio_name(const std::string& path) {
 int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& out) {
   bool full = out.log == "full";
   std::optional<sim::OutputFile> jsonl, audio;
-  if (!out.jsonl_file.empty()) jsonl.emplace(out.jsonl_file);
+  // --jsonl - writes the whole log onto standard output, which then carries nothing else.
+  bool jsonl_stdout = out.jsonl_file == "-";
+  if (jsonl_stdout && out.json)
+    throw dev::InputError("--jsonl", 0, "standard output takes --json or --jsonl -, not both");
+  if (!out.jsonl_file.empty() && !jsonl_stdout) jsonl.emplace(out.jsonl_file);
   if (!options.audio_file.empty()) {
     check_audio_name(options.audio_file);
     audio.emplace(options.audio_file);
@@ -56,25 +60,29 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
     options.audio_file = audio->path();
   }
   for (const auto& w : scenario.warnings) std::cerr << "vexori-sim: " << w << '\n';
-  std::ofstream jsonl_out;
+  std::ofstream jsonl_file;
   if (jsonl) {
-    jsonl_out.open(jsonl->path());
-    if (!jsonl_out) throw dev::InputError(out.jsonl_file, 0, "cannot be written");
+    jsonl_file.open(jsonl->path());
+    if (!jsonl_file) throw dev::InputError(out.jsonl_file, 0, "cannot be written");
   }
+  static std::ostream nowhere(nullptr);
+  std::ostream& text = jsonl_stdout ? nowhere : std::cout;
+  std::ostream& jsonl_out = jsonl_stdout ? std::cout : jsonl_file;
+  bool any_jsonl = jsonl || jsonl_stdout;
   // The log goes out as the run goes; nothing of it is kept.
   options.keep_log = false;
   options.live = [&](const dev::LogEntry& e) {
     bool shown = full || e.kind == "note";
-    std::string json = (out.json && shown) || jsonl ? e.json() : std::string();
-    if (shown) std::cout << (out.json ? json : full ? e.text() : note_text(e)) << '\n';
-    if (jsonl) jsonl_out << json << '\n';
+    std::string json = (out.json && shown) || any_jsonl ? e.json() : std::string();
+    if (shown) text << (out.json ? json : full ? e.text() : note_text(e)) << '\n';
+    if (any_jsonl) jsonl_out << json << '\n';
     sim::check_stdout();
     if (jsonl && !jsonl_out) sim::end_on_write_failure(out.jsonl_file, errno);
   };
   options.on_outcome = [&](const sim::StrokeOutcome& o) {
-    std::string json = out.json || jsonl ? sim::outcome_json(o).dump() : std::string();
-    std::cout << (out.json ? json : sim::outcome_text(o)) << '\n';
-    if (jsonl) jsonl_out << json << '\n';
+    std::string json = out.json || any_jsonl ? sim::outcome_json(o).dump() : std::string();
+    text << (out.json ? json : sim::outcome_text(o)) << '\n';
+    if (any_jsonl) jsonl_out << json << '\n';
     sim::check_stdout();
     if (jsonl && !jsonl_out) sim::end_on_write_failure(out.jsonl_file, errno);
   };
@@ -88,18 +96,19 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
     for (const auto& r : rows) expected = expected && r.as_expected;
     records.push_back(sim::tour_json(rows).dump());
   }
-  if (jsonl) {
+  if (any_jsonl)
     for (const auto& r : records) jsonl_out << r << '\n';
-    jsonl_out.close();
-    if (!jsonl_out) sim::end_on_write_failure(out.jsonl_file, errno);
+  if (jsonl) {
+    jsonl_file.close();
+    if (!jsonl_file) sim::end_on_write_failure(out.jsonl_file, errno);
     jsonl->commit();
   }
   if (audio) audio->commit();
   if (out.json) {
     for (const auto& r : records) std::cout << r << '\n';
   } else {
-    std::cout << '\n' << result.summary();
-    if (out.tour) std::cout << '\n' << sim::tour_table(rows);
+    text << '\n' << result.summary();
+    if (out.tour) text << '\n' << sim::tour_table(rows);
   }
   sim::flush_stdout();
   return result.failures.empty() && expected ? sim::kExitOk : sim::kExitExpectation;
@@ -170,7 +179,8 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingDirectory);
     once(cmd->add_flag("--json", out.json, "print the event log as JSON Lines"));
     once(cmd->add_option("--jsonl", out.jsonl_file,
-                         "also write the whole event log and the outcomes as JSON Lines to FILE"))
+                         "also write the whole event log and the outcomes as JSON Lines to FILE "
+                         "(- for standard output, which then carries nothing else)"))
         ->type_name("FILE");
     once(cmd->add_option("--log", out.log,
                          "brief: an outcome line per stroke, the captions and the summary; "
@@ -200,7 +210,9 @@ int main(int argc, char** argv) {
   common(demo);
   std::string file;
   CLI::App* run = app.add_subcommand("run", "play a scenario file");
-  run->add_option("file", file, "the scenario")->required()->type_name("SCENARIO");
+  run->add_option("file", file, "the scenario (- for standard input)")
+      ->required()
+      ->type_name("SCENARIO");
   common(run);
   once(run->add_option("--preempt", options.preempt_seed,
                        "pre-empt device threads as the schedule of SEED says (see explore)"))
@@ -225,7 +237,8 @@ int main(int argc, char** argv) {
   sim::ReplayArgs replay_args;
   auto stroke_set = [&](CLI::App* cmd) {
     cmd->add_option("strokes", replay_args.paths,
-                    "stroke files (.xml stroke logs, .csv traces t_ms,x,y,down) and folders")
+                    "stroke files (.xml stroke logs, .csv traces t_ms,x,y,down) and folders; - "
+                    "for one stroke file on standard input")
         ->required()
         ->type_name("FILE-OR-FOLDER");
     once(cmd->add_option("--device-dir", device_dir,
@@ -251,15 +264,19 @@ int main(int argc, char** argv) {
     once(cmd->add_option("--jobs", replay_args.jobs,
                          "worker processes, 1 to 64 (default: one per core)"))
         ->each([&](const std::string&) { replay_args.jobs_given = true; });
+    once(cmd->add_flag("--quiet", replay_args.quiet,
+                       "only the overview: no line per stroke or value, no progress"));
   };
   CLI::App* replay = app.add_subcommand(
       "replay",
       "replay recorded strokes, each on a freshly booted device, and count what they did");
   stroke_set(replay);
   once(replay->add_flag("--table-only", replay_args.table_only, "no line per stroke"));
-  once(replay->add_option("--csv", replay_args.csv, "write a row per stroke to FILE"))
+  once(replay->add_option("--csv", replay_args.csv,
+                          "write a row per stroke to FILE (- for standard output)"))
       ->type_name("FILE");
-  once(replay->add_option("--jsonl", replay_args.jsonl, "write a JSON object per stroke to FILE"))
+  once(replay->add_option("--jsonl", replay_args.jsonl,
+                          "write a JSON object per stroke to FILE (- for standard output)"))
       ->type_name("FILE");
   once(replay->add_option("--picture", replay_args.picture,
                           "draw a contact sheet of the strokes with their codes into FILE (.png "
@@ -275,7 +292,11 @@ int main(int argc, char** argv) {
   once(tune->add_option("--plot", replay_args.plot,
                         "draw the outcome shares against the values into FILE (.png or .svg)"))
       ->type_name("FILE");
-  once(tune->add_option("--csv", replay_args.csv, "write a row per value and class to FILE"))
+  once(tune->add_option("--csv", replay_args.csv,
+                        "write a row per value and class to FILE (- for standard output)"))
+      ->type_name("FILE");
+  once(tune->add_option("--jsonl", replay_args.jsonl,
+                        "write a JSON object per value and class to FILE (- for standard output)"))
       ->type_name("FILE");
   sim::serve::ServeArgs serve_args;
   CLI::App* serve = app.add_subcommand(

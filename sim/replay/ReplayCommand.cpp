@@ -74,8 +74,12 @@ std::string setup_text(const ReplaySetup& setup) {
 // "replayed 1200 of 2400" on a terminal's standard error, overwritten as it goes.
 class Progress {
  public:
+  // Nothing is shown for a total of 0, nor when standard error is not a terminal.
   Progress(size_t total, std::string what, size_t every = 1)
-      : total_(total), what_(std::move(what)), every_(every), shown_(isatty(STDERR_FILENO) == 1) {}
+      : total_(total),
+        what_(std::move(what)),
+        every_(every),
+        shown_(total > 0 && isatty(STDERR_FILENO) == 1) {}
   void step(size_t done) {
     if (shown_ && (done % every_ == 0 || done == total_))
       std::cerr << fmt::format("\r{} {} of {}", what_, done, total_) << std::flush;
@@ -101,13 +105,67 @@ int failures_of(const std::vector<StrokeResult>& results) {
   return kExitDeviceDown;
 }
 
-void write_output(OutputFile& file, const std::string& text, const std::string& name) {
-  std::ofstream out(file.path());
+// An output named "-" is standard output; it then carries that output alone.
+bool to_stdout(const std::string& name) {
+  return name == "-";
+}
+
+// Where the text report goes: nowhere when standard output carries an output.
+std::ostream& text_stream(const ReplayArgs& args) {
+  static std::ostream nowhere(nullptr);
+  if (to_stdout(args.csv) && to_stdout(args.jsonl))
+    throw dev::InputError("-", 0, "standard output takes one output, not --csv and --jsonl both");
+  return to_stdout(args.csv) || to_stdout(args.jsonl) ? nowhere : std::cout;
+}
+
+// An output file, or none for "-" (standard output) and for an output not asked for.
+void open_output(std::optional<OutputFile>& out, const std::string& name) {
+  if (!name.empty() && !to_stdout(name)) out.emplace(name);
+}
+
+void write_output(std::optional<OutputFile>& file, const std::string& text,
+                  const std::string& name) {
+  if (name.empty()) return;
+  if (!file) {
+    std::cout << text;
+    flush_stdout();
+    return;
+  }
+  std::ofstream out(file->path());
   out << text;
   out.close();
   if (!out) end_on_write_failure(name, errno);
-  file.commit();
+  file->commit();
 }
+
+// JSON lines as they come, into a file or onto standard output.
+class JsonLines {
+ public:
+  JsonLines(std::optional<OutputFile>& file, std::string name)
+      : file_(file), name_(std::move(name)) {
+    if (file_) out_.open(file_->path());
+  }
+  void write(const dev::Fields& j) {
+    if (name_.empty()) return;
+    if (!file_) {
+      std::cout << j.dump() << '\n';
+      return;  // flushed and checked with the rest of standard output
+    }
+    out_ << j.dump() << '\n';
+    if (!out_) end_on_write_failure(name_, errno);
+  }
+  void finish() {
+    if (!file_) return;
+    out_.close();
+    if (!out_) end_on_write_failure(name_, errno);
+    file_->commit();
+  }
+
+ private:
+  std::optional<OutputFile>& file_;
+  std::string name_;
+  std::ofstream out_;
+};
 
 }  // namespace
 
@@ -115,34 +173,29 @@ int replay_command(const ReplayArgs& args, const RunOptions& base) {
   ReplaySetup setup = setup_of(args);
   auto strokes = strokes_of(args);
   check_picture_name(args.picture, "--picture");
+  std::ostream& text = text_stream(args);
   std::optional<OutputFile> csv, jsonl, picture;
-  if (!args.csv.empty()) csv.emplace(args.csv);
-  if (!args.jsonl.empty()) jsonl.emplace(args.jsonl);
+  open_output(csv, args.csv);
+  open_output(jsonl, args.jsonl);
   if (!args.picture.empty()) picture.emplace(args.picture);
-  std::ofstream jsonl_out;
-  if (jsonl) jsonl_out.open(jsonl->path());
+  JsonLines lines(jsonl, args.jsonl);
 
-  std::cout << fmt::format("Replaying {} strokes {}\n", strokes.size(), setup_text(setup));
+  text << fmt::format("Replaying {} strokes {}\n", strokes.size(), setup_text(setup));
   std::vector<std::string> files;
   for (const auto& s : strokes) files.push_back(s.file);
   std::string folder = common_folder(files);
-  Progress progress(strokes.size(), "replayed", 50);
+  Progress progress(args.quiet ? 0 : strokes.size(), "replayed", 50);
   size_t done = 0;
   auto results = replay_strokes(strokes, setup, base, [&](size_t, const StrokeResult& r) {
-    if (!args.table_only) std::cout << result_line(r, folder) << '\n';
-    if (jsonl) jsonl_out << result_json(r).dump() << '\n';
+    if (!args.table_only && !args.quiet) text << result_line(r, folder) << '\n';
+    lines.write(result_json(r));
     // A line per stroke is worth a write of its own: a reader that went away is seen at once.
     flush_stdout();
-    if (jsonl && !jsonl_out) end_on_write_failure(args.jsonl, errno);
     progress.step(++done);
   });
-  std::cout << '\n' << class_table(count_by_class(results));
-  if (csv) write_output(*csv, results_csv(results), args.csv);
-  if (jsonl) {
-    jsonl_out.close();
-    if (!jsonl_out) end_on_write_failure(args.jsonl, errno);
-    jsonl->commit();
-  }
+  text << '\n' << class_table(count_by_class(results));
+  write_output(csv, results_csv(results), args.csv);
+  lines.finish();
   if (picture) {
     write_replay_sheet(strokes, results, setup, picture->path(), args.picture);
     picture->commit();
@@ -161,25 +214,32 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
     throw dev::InputError("--vary", 0, ranges[0].name + " is varied twice");
   auto strokes = strokes_of(args);
   check_picture_name(args.plot, "--plot");
-  std::optional<OutputFile> csv, plot;
-  if (!args.csv.empty()) csv.emplace(args.csv);
+  std::ostream& text = text_stream(args);
+  std::optional<OutputFile> csv, jsonl, plot;
+  open_output(csv, args.csv);
+  open_output(jsonl, args.jsonl);
   if (!args.plot.empty()) plot.emplace(args.plot);
+  JsonLines lines(jsonl, args.jsonl);
 
   size_t combinations = 1;
   for (const auto& r : ranges) combinations *= r.values.size();
-  std::cout << fmt::format("Tuning with {} strokes {}: {} replays of the set\n", strokes.size(),
-                           setup_text(setup), combinations);
-  Progress progress(combinations, "replayed the set");
+  text << fmt::format("Tuning with {} strokes {}: {} replays of the set\n", strokes.size(),
+                      setup_text(setup), combinations);
+  Progress progress(args.quiet ? 0 : combinations * strokes.size(), "replayed", 50);
   size_t done = 0;
-  auto points = tune(strokes, setup, ranges, base, [&](const TunePoint& p) {
-    std::cout << "\n== " << point_name(p) << "\n" << class_table(p.counts);
-    flush_stdout();
-    progress.step(++done);
-  });
-  std::cout << "\n== How the outcomes move\n" << tune_table(points);
+  auto points = tune(
+      strokes, setup, ranges, base,
+      [&](const TunePoint& p) {
+        if (!args.quiet) text << "\n== " << point_name(p) << "\n" << class_table(p.counts);
+        for (const auto& j : tune_json(p)) lines.write(j);
+        flush_stdout();
+      },
+      [&] { progress.step(++done); });
+  text << "\n== How the outcomes move\n" << tune_table(points);
   std::string strings = tune_strings_table(points);
-  if (!strings.empty()) std::cout << "\n== The commonest strings after the filter\n" << strings;
-  if (csv) write_output(*csv, tune_csv(points), args.csv);
+  if (!strings.empty()) text << "\n== The commonest strings after the filter\n" << strings;
+  write_output(csv, tune_csv(points), args.csv);
+  lines.finish();
   if (plot) {
     write_tune_plot(points, ranges, setup, plot->path(), args.plot);
     plot->commit();

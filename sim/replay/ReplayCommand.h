@@ -20,7 +20,8 @@ struct ReplayArgs {
   unsigned jobs = 0;  // 0: one per core
   bool jobs_given = false;
   bool table_only = false;  // replay: no line per stroke
-  std::string csv, jsonl, picture, plot;
+  bool quiet = false;       // only the overview: no line per stroke or point, no progress
+  std::string csv, jsonl, picture, plot;  // "-" for csv or jsonl: standard output
 };
 
 // The most worker processes --jobs may ask for.

@@ -62,6 +62,23 @@ void add_file(const fs::path& p, std::vector<NamedStroke>& out) {
   }
 }
 
+// Strokes from standard input: a stroke log when its first mark is '<', else a trace. They are of
+// the class "stdin".
+void add_standard_input(std::vector<NamedStroke>& out) {
+  std::string text = read_input_file(kStandardInput, "stroke file");
+  std::string name = input_name(kStandardInput);
+  size_t first = text.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
+  if (first != std::string::npos && text[first] == '<') {
+    out.push_back({name, "stdin", parse_recorded_stroke(text, name)});
+    return;
+  }
+  auto strokes = parse_csv_strokes(text, name);
+  for (size_t i = 0; i < strokes.size(); ++i) {
+    strokes[i].name = strokes.size() == 1 ? "stdin" : "stdin#" + std::to_string(i + 1);
+    out.push_back({name, "stdin", std::move(strokes[i])});
+  }
+}
+
 }  // namespace
 
 std::string gesture_class(const std::string& path) {
@@ -143,7 +160,13 @@ std::vector<RecordedStroke> parse_csv_strokes(const std::string& text, const std
 
 std::vector<NamedStroke> load_stroke_set(const std::vector<std::string>& paths) {
   std::vector<NamedStroke> out;
+  if (std::count(paths.begin(), paths.end(), kStandardInput) > 1)
+    throw dev::InputError(kStandardInput, 0, "standard input is given twice");
   for (const auto& path : paths) {
+    if (path == kStandardInput) {
+      add_standard_input(out);
+      continue;
+    }
     std::error_code ec;
     if (fs::is_directory(path, ec)) {
       std::vector<fs::path> files;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <set>
 
 namespace sim {
 namespace {
@@ -27,6 +28,34 @@ const ClassCounts& all_row(const TunePoint& p) {
 std::string percent(size_t n, size_t of) {
   return of == 0 ? "-"
                  : fmt::format("{:.0f}%", 100.0 * static_cast<double>(n) / static_cast<double>(of));
+}
+
+// The commonest string after the filter and how many strokes gave it ("" and 0 for none).
+std::pair<std::string, size_t> commonest_string(const ClassCounts& c) {
+  auto best = std::max_element(c.filtered.begin(), c.filtered.end(),
+                               [](const auto& a, const auto& b) { return a.second < b.second; });
+  if (best == c.filtered.end()) return {"", 0};
+  return *best;
+}
+
+size_t count_of(const std::map<std::string, size_t>& m, const std::string& key) {
+  auto it = m.find(key);
+  return it == m.end() ? 0 : it->second;
+}
+
+// The strings after the filter are counted as the text shows them, in quotes; a cell holds the
+// letters alone.
+std::string letters(const std::string& shown) {
+  if (shown.size() >= 2 && shown.front() == '"' && shown.back() == '"')
+    return shown.substr(1, shown.size() - 2);
+  return shown;
+}
+
+std::string csv_cell(const std::string& s) {
+  if (s.find_first_of(",\"\n") == std::string::npos) return s;
+  std::string quoted = "\"";
+  for (char ch : s) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+  return quoted + "\"";
 }
 
 }  // namespace
@@ -75,7 +104,8 @@ SettingRange parse_range(const std::string& text) {
 
 std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const ReplaySetup& setup,
                             const std::vector<SettingRange>& ranges, const RunOptions& base,
-                            const std::function<void(const TunePoint&)>& done) {
+                            const std::function<void(const TunePoint&)>& done,
+                            const std::function<void()>& stroke_done) {
   std::vector<TunePoint> points;
   std::vector<size_t> at(ranges.size(), 0);  // the value of each range at this point
   while (true) {
@@ -89,7 +119,9 @@ std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const Repla
               s.end());
     }
     here.settings.insert(here.settings.end(), p.values.begin(), p.values.end());
-    auto results = replay_strokes(strokes, here, base);
+    auto results = replay_strokes(strokes, here, base, [&](size_t, const StrokeResult&) {
+      if (stroke_done) stroke_done();
+    });
     for (const auto& r : results) p.failed += r.error.empty() ? 0 : 1;
     p.counts = count_by_class(results);
     if (done) done(p);
@@ -177,12 +209,9 @@ std::string tune_strings_table(const std::vector<TunePoint>& points) {
     out += fmt::format("{:<{}}", point_name(p), name_width);
     for (size_t c = 0; c < classes; ++c) {
       const ClassCounts& k = p.counts[c];
-      auto best =
-          std::max_element(k.filtered.begin(), k.filtered.end(),
-                           [](const auto& a, const auto& b) { return a.second < b.second; });
-      out += fmt::format("  {:<18}", best == k.filtered.end()
-                                         ? std::string("-")
-                                         : best->first + " " + percent(best->second, k.strokes));
+      auto [string, n] = commonest_string(k);
+      out +=
+          fmt::format("  {:<18}", n == 0 ? std::string("-") : string + " " + percent(n, k.strokes));
     }
     while (!out.empty() && out.back() == ' ') out.pop_back();
     out += "\n";
@@ -193,24 +222,55 @@ std::string tune_strings_table(const std::vector<TunePoint>& points) {
 std::string tune_csv(const std::vector<TunePoint>& points) {
   std::string out;
   if (points.empty()) return out;
-  for (const auto& v : points.front().values) out += v.name + ",";
-  out += "gesture,strokes,passed,press_and_hold,panned,handed_over,behaviours,filtered\n";
+  // A column for every behaviour any point chose, so that each cell holds one number.
+  std::set<int> behaviours;
+  for (const auto& p : points)
+    for (const auto& c : p.counts)
+      for (const auto& [b, n] : c.behaviours) behaviours.insert(b);
+  for (const auto& v : points.front().values) out += csv_cell(v.name) + ",";
+  out += "gesture,strokes,passed,press_and_hold,panned,handed_over,codes,not_replayed";
+  for (int b : behaviours) out += b == 0 ? ",behaviour_none" : fmt::format(",behaviour_{}", b);
+  out += ",commonest_filtered,commonest_filtered_strokes\n";
   for (const auto& p : points) {
     for (const auto& c : p.counts) {
       for (const auto& v : p.values) out += std::to_string(v.value) + ",";
-      auto hold = c.reasons.find("press-and-hold");
-      std::string behaviours, filtered;
-      for (const auto& [b, n] : c.behaviours)
-        behaviours += fmt::format("{}{}:{}", behaviours.empty() ? "" : " ", b, n);
-      for (const auto& [s, n] : c.filtered)
-        filtered += fmt::format("{}{}:{}", filtered.empty() ? "" : " ", s, n);
-      // Strings after the filter are letters in quotes: the field is quoted, its quotes doubled.
-      std::string quoted;
-      for (char ch : filtered) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-      out += fmt::format("{},{},{},{},{},{},{},\"{}\"\n", c.gesture, c.strokes, c.passed,
-                         hold == c.reasons.end() ? 0 : hold->second, c.panned, c.handed, behaviours,
-                         quoted);
+      out += fmt::format("{},{},{},{},{},{},{},{}", csv_cell(c.gesture), c.strokes, c.passed,
+                         count_of(c.reasons, "press-and-hold"), c.panned, c.handed, c.codes,
+                         c.gesture == "all" ? p.failed : 0);
+      for (int b : behaviours) {
+        auto it = c.behaviours.find(b);
+        out += fmt::format(",{}", it == c.behaviours.end() ? 0 : it->second);
+      }
+      auto [string, n] = commonest_string(c);
+      out += fmt::format(",{},{}\n", csv_cell(letters(string)), n);
     }
+  }
+  return out;
+}
+
+std::vector<dev::Fields> tune_json(const TunePoint& p) {
+  std::vector<dev::Fields> out;
+  for (const auto& c : p.counts) {
+    dev::Fields j;
+    j["kind"] = "tune";
+    dev::Fields values = dev::Fields::object();
+    for (const auto& v : p.values) values[v.name] = v.value;
+    j["settings"] = values;
+    j["gesture"] = c.gesture;
+    j["strokes"] = c.strokes;
+    j["passed"] = c.passed;
+    j["press_and_hold"] = count_of(c.reasons, "press-and-hold");
+    j["panned"] = c.panned;
+    j["handed_over"] = c.handed;
+    j["codes"] = c.codes;
+    if (c.gesture == "all") j["not_replayed"] = p.failed;
+    dev::Fields behaviours = dev::Fields::object();
+    for (const auto& [b, n] : c.behaviours) behaviours[std::to_string(b)] = n;
+    j["behaviours"] = behaviours;
+    dev::Fields filtered = dev::Fields::object();
+    for (const auto& [f, n] : c.filtered) filtered[letters(f)] = n;
+    j["filtered"] = filtered;
+    out.push_back(std::move(j));
   }
   return out;
 }

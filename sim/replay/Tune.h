@@ -33,10 +33,11 @@ struct TunePoint {
 
 // Replays the strokes once per combination of the ranges' values (the first range outermost),
 // with setup.settings too (a varied setting wins over the same one there). `done` sees each point
-// as it is complete.
+// as it is complete, `stroke_done` is called as each stroke of each point is.
 std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const ReplaySetup& setup,
                             const std::vector<SettingRange>& ranges, const RunOptions& base,
-                            const std::function<void(const TunePoint&)>& done = {});
+                            const std::function<void(const TunePoint&)>& done = {},
+                            const std::function<void()>& stroke_done = {});
 
 // The behaviours chosen most over all the points (of all strokes), the commonest first, at most
 // `most` of them, each with its meaning ("" for 0, no behaviour).
@@ -55,7 +56,14 @@ std::string tune_table(const std::vector<TunePoint>& points);
 const size_t kMaxClassColumns = 6;
 std::string tune_strings_table(const std::vector<TunePoint>& points);
 
-// A row per point and class for spreadsheets.
+// A row per point and class for spreadsheets, one value per cell: the counts, a column per
+// behaviour chosen anywhere (behaviour_N, behaviour_none) and the commonest string after the filter
+// with its count.
 std::string tune_csv(const std::vector<TunePoint>& points);
+
+// A point as JSON objects of kind "tune", one per class (the row "all" last): the settings'
+// values under "settings", the counts, and every behaviour and string after the filter with its
+// count.
+std::vector<dev::Fields> tune_json(const TunePoint& p);
 
 }  // namespace sim
