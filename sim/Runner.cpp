@@ -35,13 +35,16 @@ uint32_t period_of(uint32_t rate) {
 
 // Samples the panel reported and the window system received, compared in order as they come,
 // and each sample's fate. Each received sample is matched against the earliest panel sample not
-// yet passed over, as it was reported or rebuilt on whole pixels; those the system kept back are
-// passed over. Only panel samples since the last match are held, and no more than
+// yet passed over, as it was reported or rebuilt on whole pixels, first among those of the newest
+// part of the run (a stroke, or the samples after it); those the system kept back are passed
+// over. Only panel samples not yet matched or passed over are held, and no more than
 // kMaxPendingSamples of them (the oldest go), so a run of any length that withholds every stroke
-// still holds little. A stroke runs from a pen-down that follows no pen-down to the next such one:
-// one that reached the window system not at all went to the engine, one that reached it whole
-// went there whole, and of one that reached it in part the rest was dropped. Strokes are kept as
-// counts, one record each, so their number is bounded by the scenario's commands.
+// still holds little. A stroke runs from a pen-down, as the proxy reads the flags, to its first
+// pen-up: one that reached the window system not at all went to the engine, one that reached it
+// whole went there whole, and of one that reached it in part the rest was dropped. Samples between
+// a pen-up and the next pen-down (a pen-up again, which the proxy drops, a move without a pen-down,
+// an invalid sample) belong to no stroke. Strokes are kept as counts, one record each, so their
+// number is bounded by the scenario's commands.
 class SampleTally {
  public:
   // The scenario line whose samples start at `time` with a pen-down, in the order they were queued.
@@ -52,27 +55,34 @@ class SampleTally {
       ++panel;
       uint32_t flags = static_cast<uint32_t>(std::strtoul(e.str("flags").c_str(), nullptr, 0));
       bool down = (flags & kDown) != 0;
-      if (down && !was_down_) start_stroke(e.time);
-      was_down_ = down;
+      // A stroke starts where the proxy starts one: at a valid sample down now and not before,
+      // whatever the samples before it said.
+      if (down && (flags & kValid) && !(flags & kPreviousDown)) start_stroke(e.time);
+      // Samples after a pen-up are a part of their own: the stroke's held samples, replayed at its
+      // pen-up, are matched before them.
+      if (!in_stroke_ && !after_up_) {
+        after_up_ = true;
+        ++epoch_;
+      }
+      size_t stroke = in_stroke_ ? strokes_.size() : 0;
       if (pending_.size() == kMaxPendingSamples) pending_.pop_front();
-      pending_.push_back({e.str("flags"), e.num("x"), e.num("y"), strokes_.size()});
-      if (!strokes_.empty()) ++strokes_.back().samples;
+      pending_.push_back({e.str("flags"), e.num("x"), e.num("y"), stroke, epoch_});
+      if (stroke > 0) ++strokes_.back().samples;
+      // The first pen-up, valid or not, ends the stroke, as it ends it in the proxy.
+      if (!down) in_stroke_ = false;
     } else if (e.kind == "panel-dropped") {
       ++panel;  // the stock driver was not enabled: it reaches nothing
       ++unheard_;
     } else if (e.kind == "sample") {
       ++received;
-      Sample got{e.str("flags"), e.num("x"), e.num("y"), 0};
-      while (!pending_.empty()) {
-        Sample sent = pending_.front();
-        pending_.pop_front();
-        bool same = sent.same(got), rebuilt = !same && sent.whole_pixels(got);
-        if (!same && !rebuilt) continue;
-        ++(same ? unchanged : rebuilt_count);
-        if (sent.stroke > 0) ++strokes_[sent.stroke - 1].received;
-        if (sent.stroke > 0 && sent.stroke < strokes_.size()) ++late;
-        break;
-      }
+      Sample got{e.str("flags"), e.num("x"), e.num("y"), 0, 0};
+      // A received sample is most likely of the newest stroke, or of the newest samples between
+      // strokes: a stroke withheld from the window system leaves its samples here, and a later
+      // sample may repeat one of them exactly.
+      auto newest = pending_.end();
+      while (newest != pending_.begin() && std::prev(newest)->epoch == epoch_) --newest;
+      if (match_first(newest, got)) return;
+      match_first(pending_.begin(), got);
     }
   }
 
@@ -96,8 +106,7 @@ class SampleTally {
                                         where, s.received, s.samples));
       }
     }
-    // Samples the driver did not pass on, and those before the first pen-down, belong to no
-    // stroke.
+    // Samples the driver did not pass on, and those between strokes, belong to no stroke.
     size_t whole = unchanged + rebuilt_count;
     f.dropped += unheard_;
     size_t outside = panel - unheard_ - in_strokes, whole_outside = whole - whole_in_strokes;
@@ -108,11 +117,12 @@ class SampleTally {
   size_t panel = 0, received = 0, unchanged = 0, rebuilt_count = 0, late = 0;
 
  private:
-  static const uint32_t kDown = 0x2;
+  static const uint32_t kValid = 0x1, kDown = 0x2, kPreviousDown = 0x8;
   struct Sample {
     std::string flags;
     int64_t x, y;
-    size_t stroke;  // 1-based; 0 before the first pen-down
+    size_t stroke;  // 1-based; 0 between strokes
+    size_t epoch;   // the part of the run it came in: a stroke, or the samples after one
     bool same(const Sample& o) const { return flags == o.flags && x == o.x && y == o.y; }
     // Quarter pixels cut to a whole pixel as the proxy cuts them: towards zero, so that -3
     // becomes 0, not -4.
@@ -121,6 +131,25 @@ class SampleTally {
       return flags == o.flags && o.x == whole4(x) && o.y == whole4(y);
     }
   };
+  // Matches `got` with the earliest pending sample from `from` on, and passes over (lets go of)
+  // the pending samples between `from` and it.
+  bool match_first(std::deque<Sample>::iterator from, const Sample& got) {
+    for (auto it = from; it != pending_.end(); ++it) {
+      if (!it->same(got) && !it->whole_pixels(got)) continue;
+      count(*it, got);
+      pending_.erase(from, std::next(it));
+      return true;
+    }
+    return false;
+  }
+
+  // A panel sample matched by one the window system received.
+  void count(const Sample& sent, const Sample& got) {
+    ++(sent.same(got) ? unchanged : rebuilt_count);
+    if (sent.stroke > 0) ++strokes_[sent.stroke - 1].received;
+    if (sent.stroke > 0 && sent.stroke < strokes_.size()) ++late;
+  }
+
   struct Stroke {
     uint64_t start = 0;
     int line = 0;
@@ -135,12 +164,16 @@ class SampleTally {
       lines_.erase(lines_.begin());
     }
     strokes_.push_back(s);
+    in_stroke_ = true;
+    after_up_ = false;
+    ++epoch_;
   }
   static const size_t kMaxPendingSamples = 65536;
   std::deque<Sample> pending_;
   std::vector<Stroke> strokes_;
   std::multimap<uint64_t, int> lines_;
-  bool was_down_ = false;
+  bool in_stroke_ = false, after_up_ = false;
+  size_t epoch_ = 0;
   size_t unheard_ = 0;
 };
 
