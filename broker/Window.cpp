@@ -85,9 +85,21 @@ DWORD WINAPI BrokerThreadRoutine(LPVOID) {
   if (!CreateBrokerWindow(Broker.Module)) return 0;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0)) {
+    // A timer message's lParam is a function that DispatchMessage calls. Anyone can post one to
+    // this window, so only this module's own timer procedure is called through it.
+    if (msg.message == WM_TIMER && msg.lParam != 0 &&
+        msg.lParam != reinterpret_cast<LPARAM>(BrokerTimerProc)) {
+      DEBUGMSG(ZONE_ERROR, (TEXT("Timer message with a foreign procedure ignored\r\n")));
+      continue;
+    }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  // The loop may also end by a WM_QUIT that someone else posted, in the middle of a momentum:
+  // the gesture ends here, so that its timer stops and the scrolling state says it has ended
+  // rather than reading "scrolling" for the rest of the process's life.
+  if (Broker.BrokerEngine != nullptr) Broker.BrokerEngine->ResetData();
+  Broker.BrokerTimer = 0;
   HWND window = LoadWord(Broker.BrokerWnd);
   StoreWord(Broker.BrokerWnd, nullptr);
   DestroyWindow(window);

@@ -111,6 +111,30 @@ TEST_F(BrokerTest, AResetInTheMiddleOfTheMomentumStopsItAtOnce) {
   EXPECT_EQ(Send(kScrollQuery), 0);
 }
 
+// A quit message from anyone ends the broker's loop; a momentum under way ends with it, and the
+// state that other processes read says so.
+TEST_F(BrokerTest, AForeignQuitInTheMiddleOfTheMomentumEndsItAndItsScrollingState) {
+  HWND list = FrontOf(Kind::List);
+  FlickUp(80 * 5);
+  ASSERT_EQ(ScrollStates(), "2");
+  PostMessageW(broker, WM_QUIT, 0, 0);
+  device->run_for(100);
+  size_t before = Lines(list);
+  device->run_for(3000);
+  EXPECT_EQ(Lines(list), before) << "no tick after the loop ended";
+  EXPECT_EQ(ScrollStates(), "21");
+  EXPECT_FALSE(IsWindow(broker));
+}
+
+// Through a timer message's lParam anyone could have the broker thread call any address.
+TEST_F(BrokerTest, ATimerMessageWithAForeignProcedureIsNotCalled) {
+  HWND list = FrontOf(Kind::List);
+  PostMessageW(broker, WM_TIMER, 5, 0x10000);
+  FlickUp(1000);
+  EXPECT_TRUE(IsWindow(broker));
+  EXPECT_GT(Lines(list), 5u) << "the broker still carries gestures out";
+}
+
 TEST_F(BrokerTest, AGestureAwareApplicationReceivesTheGestureOnce) {
   HWND viewer = FrontOf(Kind::GestureAware);
   device->run_for(100);
