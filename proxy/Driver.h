@@ -53,8 +53,8 @@ void ResolveStockEntries();
 // Resolves TouchPanelEnable from EnableModule.
 void ResolveEnableEntry();
 
-// Runs at process attach; false leaves the window system without this driver.
-BOOL LoadProxy();
+// Runs at process attach of `self`; false leaves the window system without this driver.
+BOOL LoadProxy(HMODULE self);
 // Runs when the module is unloaded while its process goes on.
 void UnloadProxy();
 

@@ -20,7 +20,7 @@ static const WCHAR kTouchKey[] = TEXT("HARDWARE\\DEVICEMAP\\TOUCH");
 static const WCHAR kStockNameValue[] = TEXT("DriverName.bk");
 const UINT kFileNameChars = MAX_PATH;
 
-BOOL LoadProxy() {
+BOOL LoadProxy(HMODULE self) {
   Driver.ProxyEngine = new (std::nothrow) Gestures();
   if (Driver.ProxyEngine == nullptr) return FALSE;  // the pipeline relies on the engine
   PannedStrokeWord = &PannedStroke;
@@ -37,6 +37,14 @@ BOOL LoadProxy() {
   RegistryGetString(HKEY_LOCAL_MACHINE, kTouchKey, kStockNameValue, fileName, kFileNameChars);
   if (fileName[0] == 0) wcscpy(fileName, kStockDriver);
   Driver.EnableModule = LoadLibraryW(fileName);
+  if (Driver.EnableModule == self && self != nullptr) {
+    // "DriverName.bk" names this driver (its own name and the stock one swapped): its enable
+    // would call itself for ever, and the window system would hang at its start.
+    DEBUGMSG(ZONE_ERROR,
+             (TEXT("DriverName.bk names the gesture driver itself: touch.dll used\r\n")));
+    FreeLibrary(Driver.EnableModule);
+    Driver.EnableModule = LoadLibraryW(kStockDriver);
+  }
   if (Driver.EnableModule == nullptr) return FALSE;
   ResolveEnableEntry();
 
@@ -59,7 +67,7 @@ extern "C" BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved) {
       SetProcPermissions(0xFFFFFFFF);
       SetKMode(TRUE);
       DisableThreadLibraryCalls(static_cast<HMODULE>(module));
-      return LoadProxy();
+      return LoadProxy(static_cast<HMODULE>(module));
     case DLL_PROCESS_DETACH:
       if (Driver.TouchModule != nullptr) FreeLibrary(Driver.TouchModule);
       if (Driver.EnableModule != nullptr) FreeLibrary(Driver.EnableModule);

@@ -209,8 +209,10 @@ TEST_F(ProxyDriverTest, EnableComesFromTheLibraryThatDriverNameBkNames) {
   // library or none.
   std::string overlong;
   while (overlong.size() < 300) overlong += "\\\\Windows";
+  // Naming the gesture driver itself (the two names swapped) would have its enable call itself.
   for (const std::string& line :
-       {std::string("-"), std::string("\"\""), "\"" + overlong + "\\\\touchalt.dll\""}) {
+       {std::string("-"), std::string("\"\""), "\"" + overlong + "\\\\touchalt.dll\"",
+        std::string("\"Pallux.dll\""), std::string("\"\\\\Windows\\\\PALLUX.DLL\"")}) {
     BootWithStockName(line);
     EXPECT_EQ(EnableDrivers(), std::vector<std::string>{"touch.dll"}) << line;
     EXPECT_EQ(Log("touch-enabled").size(), 1u) << line;
