@@ -22,12 +22,11 @@ std::vector<std::vector<uint8_t>> Corpus(const std::string& target) {
 }
 
 // Mutations of each corpus input, so that a target plays about this many inputs in all.
-const int kInputsPerTarget = 60;
+const int kInputsPerTarget = 300;
 
 class SystemFuzz : public ::testing::TestWithParam<fuzz::Target> {};
 
-// Off until the partial strokes and the scrolling state these inputs find are mended or explained.
-TEST_P(SystemFuzz, DISABLED_CorpusAndItsMutationsKeepEveryRule) {
+TEST_P(SystemFuzz, CorpusAndItsMutationsKeepEveryRule) {
   const fuzz::Target& target = GetParam();
   auto corpus = Corpus(target.name);
   ASSERT_GE(corpus.size(), 4u) << target.name;

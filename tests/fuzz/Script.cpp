@@ -168,11 +168,11 @@ void Script::change(Bytes& in, const Setting* settings, size_t count) {
   const Setting& s = settings[in.below(static_cast<uint32_t>(count))];
   uint8_t how = in.byte() % 8;
   if (how < 5) {
-    line(fmt::format("reg {} {} dword {}", s.key, s.name, interesting_word(in)));
+    line(fmt::format("reg \"{}\" \"{}\" dword {}", s.key, s.name, interesting_word(in)));
   } else if (how < 7) {
-    line(fmt::format("reg-delete {} {}", s.key, s.name));
+    line(fmt::format("reg-delete \"{}\" \"{}\"", s.key, s.name));
   } else {
-    line(fmt::format("reg {} {} string \"{}\"", s.key, s.name, in.text(12, kTextAlphabet)));
+    line(fmt::format("reg \"{}\" \"{}\" string \"{}\"", s.key, s.name, in.text(12, kTextAlphabet)));
   }
 }
 
