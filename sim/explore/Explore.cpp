@@ -32,17 +32,6 @@ RunOptions quiet(const RunOptions& base, EndState* end) {
   return o;
 }
 
-bool write_all(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // A schedule's result as one line of text: switches, then what broke, tab-separated.
 std::string to_line(const ScheduleResult& r) {
   std::string line = std::to_string(r.switches);

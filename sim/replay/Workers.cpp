@@ -28,17 +28,6 @@ extern "C" void ask_to_end(int) {
   end_asked = 1;
 }
 
-bool write_all(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // The worker's side: a fresh signal disposition (the program's waiting thread is not forked
 // along), its items in order, a line per result.
 [[noreturn]] void worker_main(int fd, const std::vector<size_t>& items, size_t from,
@@ -211,6 +200,17 @@ class Pool {
 };
 
 }  // namespace
+
+bool write_all(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 unsigned worker_count(unsigned jobs) {
   if (jobs > 0) return jobs;

@@ -8,6 +8,10 @@
 
 namespace sim {
 
+// Writes the whole of `text` to `fd`, across interruptions and short writes; false when it
+// cannot (a closed pipe, a full disk).
+bool write_all(int fd, const std::string& text);
+
 // How many workers `jobs` means: itself, or one per core when 0.
 unsigned worker_count(unsigned jobs);
 
