@@ -22,7 +22,7 @@ std::vector<std::vector<uint8_t>> Corpus(const std::string& target) {
 }
 
 // Mutations of each corpus input, so that a target plays about this many inputs in all.
-const int kInputsPerTarget = 300;
+const int kInputsPerTarget = 1000;
 
 class SystemFuzz : public ::testing::TestWithParam<fuzz::Target> {};
 
