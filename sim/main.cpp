@@ -15,6 +15,7 @@
 #include "Console.h"
 #include "OutcomeText.h"
 #include "OutputFile.h"
+#include "ProgramStory.h"
 #include "Runner.h"
 #include "Terminal.h"
 #include "Tour.h"
@@ -79,10 +80,18 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
   bool any_jsonl = jsonl || jsonl_stdout;
   // The log goes out as the run goes; nothing of it is kept.
   options.keep_log = false;
+  // The brief log tells what the programs and the settings did besides the strokes.
+  sim::ProgramStory story;
   options.live = [&](const dev::LogEntry& e) {
-    bool shown = full || e.kind == "note";
+    std::string told = full || e.kind == "note" ? std::string() : story.line(e);
+    bool shown = full || e.kind == "note" || !told.empty();
     std::string json = (out.json && shown) || any_jsonl ? e.json() : std::string();
-    if (shown) text << (out.json ? json : fitted(full ? e.text() : note_text(e))) << '\n';
+    if (shown)
+      text << (out.json ? json
+                        : fitted(full           ? e.text()
+                                 : told.empty() ? note_text(e)
+                                                : told))
+           << '\n';
     if (any_jsonl) jsonl_out << json << '\n';
     sim::check_stdout();
     if (jsonl && !jsonl_out) sim::end_on_write_failure(out.jsonl_file, errno);

@@ -182,7 +182,9 @@ TEST(SimProgram, BriefAndFullTextAndTheJsonLines) {
     return kinds;
   };
   auto brief = run("--log brief"), full = run(""), explicit_full = run("--log full");
-  EXPECT_EQ(brief, (std::map<std::string, size_t>{{"note", 1}, {"outcome", 1}}));
+  // The settings written go into the brief text too: the scenario's "Activate" and the proxy's
+  // hand-over source.
+  EXPECT_EQ(brief, (std::map<std::string, size_t>{{"note", 1}, {"outcome", 1}, {"setting", 2}}));
   EXPECT_EQ(full["outcome"], 1u);
   EXPECT_EQ(full["gwes.exe"], explicit_full["gwes.exe"]) << "run is full by default";
   EXPECT_GT(full["gwes.exe"], 17u) << "every entry";
