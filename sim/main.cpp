@@ -295,6 +295,8 @@ int main(int argc, char** argv) {
       "replay recorded strokes, each on a freshly booted device, and count what they did");
   stroke_set(replay);
   once(replay->add_flag("--table-only", replay_args.table_only, "no line per stroke"));
+  once(replay->add_flag("--no-color", replay_args.no_colour,
+                        "no colour at a terminal (as NO_COLOR in the environment says too)"));
   once(replay->add_option("--csv", replay_args.csv,
                           "write a row per stroke to FILE (- for standard output)"))
       ->type_name("FILE");
