@@ -21,6 +21,12 @@ bool is_momentum(int behaviour) {
   return behaviour == 100 || behaviour == 101;
 }
 
+// The two behaviours that turn the screen a quarter, each between two of its angles: their own
+// names say which two, and what a stroke did is which way it turned the screen from where it was.
+bool is_turn(int behaviour) {
+  return behaviour == 108 || behaviour == 110;
+}
+
 }  // namespace
 
 std::string StrokeOutcome::did() const {
@@ -31,7 +37,9 @@ std::string StrokeOutcome::did() const {
     out = decision + ": " + reason;
   } else if (decision == "handed over") {
     out = decision + ": ";
-    if (behaviour != 0) {
+    if (is_turn(behaviour)) {
+      out += fmt::format("{} turn the screen", behaviour);
+    } else if (behaviour != 0) {
       out += fmt::format("{} {}", behaviour, meaning);
     } else if (!filtered.empty()) {
       out += fmt::format("\"{}\" stands for no behaviour", filtered);
@@ -50,6 +58,7 @@ struct OutcomeReader::Open {
   StrokeOutcome o;
   size_t pan_moves = 0;     // scroll messages of the proxy's own worker during the stroke
   bool superseded = false;  // a later pen-down came while the broker still carried it out
+  bool turned = false;      // it turned the screen
 };
 
 void OutcomeReader::expect_stroke(uint64_t time, int line, const std::string& drawn) {
@@ -96,9 +105,9 @@ void OutcomeReader::add(const dev::LogEntry& e) {
       broker_ = stroke;
     } else if (name == "gesture notification" && to) {
       ++to->o.notifications;
-      to->o.effects.push_back(fmt::format("notified {}: {} {}, length {}, down at {},{}",
-                                          e.str("window"), e.num("behaviour"), e.str("meaning"),
-                                          e.num("length"), e.num("down_x"), e.num("down_y")));
+      to->o.effects.push_back(fmt::format(
+          "notified {}: {} {}, length {}, down at {},{}", shown(e.str("window")),
+          e.num("behaviour"), e.str("meaning"), e.num("length"), e.num("down_x"), e.num("down_y")));
     } else if (msg == "WM_VSCROLL" || msg == "WM_HSCROLL") {
       if (e.process == "gwes.exe" && e.thread == "Pallux" && current_) ++current_->pan_moves;
       if (to) scrolled_by_[e.str("window")] = to;
@@ -109,10 +118,15 @@ void OutcomeReader::add(const dev::LogEntry& e) {
     scrolled(e, to);
   } else if (k == "browser" && to) {
     to->o.effects.push_back(e.str("did"));
-  } else if (k == "display-change" && to) {
-    to->o.effects.push_back(fmt::format("screen turned to {} degrees", e.num("angle")));
+  } else if (k == "display-change") {
+    int angle = static_cast<int>(e.num("angle"));
+    if (to) {
+      to->o.effects.push_back(fmt::format("screen turned from {} to {} degrees", angle_, angle));
+      to->turned = true;
+    }
+    angle_ = angle;
   } else if (k == "app-close" && to) {
-    to->o.effects.push_back(fmt::format("{} {}", e.str("window"), e.str("did")));
+    to->o.effects.push_back(fmt::format("{} {}", shown(e.str("window")), e.str("did")));
   } else if (k == "sound" && to) {
     std::string resource = e.str("resource");
     ++to->o.sounds[resource.empty() ? "a sound in memory" : resource];
@@ -195,7 +209,8 @@ void OutcomeReader::scrolled(const dev::LogEntry& e, const Ref& to) {
     auto& scrolls = to->o.scrolls;
     auto it = scrolls.begin();
     while (it != scrolls.end() && !(it->window == window && it->bar == bar)) ++it;
-    if (it == scrolls.end()) it = scrolls.insert(it, {window, bar, last, pos});
+    if (it == scrolls.end())
+      it = scrolls.insert(it, {window, bar, last, pos, names ? names->label(window) : ""});
     it->after = pos;
   }
   last = pos;
@@ -231,8 +246,14 @@ void OutcomeReader::release(Ref& slot, uint64_t time) {
     o.cut_short = true;
     if (is_momentum(o.behaviour) && current_) current_->o.stopped_momentum = true;
   }
+  if (is_turn(o.behaviour) && !r->turned)
+    o.effects.push_back(fmt::format("the screen stayed at {} degrees", angle_));
   o.end = std::max(o.end, time);
   if (on_outcome) on_outcome(o);
+}
+
+std::string OutcomeReader::shown(const std::string& window) const {
+  return names ? names->shown(window) : window;
 }
 
 }  // namespace sim

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "WindowNames.h"
 #include "device/log.hpp"
 
 namespace sim {
@@ -43,9 +44,12 @@ struct StrokeOutcome {
   struct Scroll {
     std::string window, bar;  // "VexoriList:0x20004", "vert"
     int64_t before = 0, after = 0;
+    std::string label;  // the scenario's name for the window ("list"); "" when it has none
   };
-  std::vector<Scroll> scrolls;           // per window and bar, in the order they first moved
-  std::vector<std::string> effects;      // pages, zoom, rotation, notifications, windows closed
+  std::vector<Scroll> scrolls;  // per window and bar, in the order they first moved
+  // pages, zoom, the screen turned ("screen turned from 0 to 90 degrees"), notifications,
+  // windows closed; windows by their scenario labels
+  std::vector<std::string> effects;
   size_t notifications = 0;              // gesture notifications posted to applications
   size_t ticks = 0;                      // ticks of the broker's timer while it ran
   std::map<std::string, size_t> sounds;  // sounds played, by resource ("Quenza.dll:VEXORISND")
@@ -60,6 +64,8 @@ class OutcomeReader {
  public:
   // Called with each outcome as it is complete.
   std::function<void(const StrokeOutcome&)> on_outcome;
+  // The scenario's names of its windows, for the effects' text; none when null.
+  const WindowNames* names = nullptr;
 
   // The scenario line and what it drew, for the stroke whose pen-down comes at device time `time`
   // (strokes the reader is not told of have neither).
@@ -77,6 +83,7 @@ class OutcomeReader {
   void broker_line(const std::string& text);
   void scrolled(const dev::LogEntry& e, const Ref& to);
   void release(Ref& slot, uint64_t time);
+  std::string shown(const std::string& window) const;
   void end_broker(uint64_t time);
   Ref owner(const dev::LogEntry& e) const;  // the stroke an effect belongs to
 
@@ -88,6 +95,7 @@ class OutcomeReader {
   std::multimap<uint64_t, std::pair<int, std::string>> expected_;
   bool down_ = false;
   uint64_t up_at_ = 0;  // the current stroke's pen-up, while the pen is up
+  int angle_ = 0;       // the screen's, as the last display change left it (a device boots upright)
   bool broker_ending_ = false;
   uint64_t broker_end_at_ = 0;  // when the broker's timer stopped, while it is ending
 };

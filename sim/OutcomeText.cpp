@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "Terminal.h"
+
 namespace sim {
 namespace {
 
@@ -26,11 +28,12 @@ T get(const dev::Fields& j, const char* key, T fallback = T()) {
 
 }  // namespace
 
-std::string outcome_text(const StrokeOutcome& o) {
+std::string outcome_text(const StrokeOutcome& o, bool colour) {
   std::vector<std::string> parts;
   std::string head = o.line > 0 ? fmt::format("line {}: ", o.line) : "";
   head += o.drawn.empty() ? "a stroke" : o.drawn;
-  parts.push_back(fmt::format("{}, down at {},{}: {}", head, o.x, o.y, o.did()));
+  parts.push_back(fmt::format("{}, down at {},{}: {}", head, o.x, o.y,
+                              colour ? colour_decision(o.did()) : o.did()));
   if (!o.codes.empty()) {
     std::string codes = "codes " + joined(o.codes, " ");
     if (!o.filtered.empty()) codes += fmt::format(" filtered \"{}\"", o.filtered);
@@ -38,8 +41,8 @@ std::string outcome_text(const StrokeOutcome& o) {
   }
   for (const auto& s : o.scrolls) {
     if (s.before == s.after) continue;
-    parts.push_back(fmt::format("{} {} {} to {} ({:+})", s.window, s.bar, s.before, s.after,
-                                s.after - s.before));
+    parts.push_back(fmt::format("{} {} {} to {} ({:+})", s.label.empty() ? s.window : s.label,
+                                s.bar, s.before, s.after, s.after - s.before));
   }
   for (const auto& e : o.effects) parts.push_back(e);
   if (o.cut_short) parts.push_back("cut short by the next stroke");
@@ -74,8 +77,11 @@ dev::Fields outcome_json(const StrokeOutcome& o) {
                    {"cut_short", o.cut_short}};
   dev::Fields scrolls = dev::Fields::array();
   for (const auto& s : o.scrolls)
-    scrolls.push_back(
-        {{"window", s.window}, {"bar", s.bar}, {"before", s.before}, {"after", s.after}});
+    scrolls.push_back({{"window", s.window},
+                       {"label", s.label},
+                       {"bar", s.bar},
+                       {"before", s.before},
+                       {"after", s.after}});
   j["scrolls"] = scrolls;
   j["effects"] = o.effects;
   j["notifications"] = o.notifications;
@@ -105,7 +111,8 @@ StrokeOutcome outcome_from_json(const dev::Fields& j) {
   if (j.contains("scrolls")) {
     for (const auto& s : j["scrolls"])
       o.scrolls.push_back({get<std::string>(s, "window"), get<std::string>(s, "bar"),
-                           get<int64_t>(s, "before"), get<int64_t>(s, "after")});
+                           get<int64_t>(s, "before"), get<int64_t>(s, "after"),
+                           get<std::string>(s, "label")});
   }
   o.effects = get<std::vector<std::string>>(j, "effects");
   o.notifications = get<size_t>(j, "notifications");

@@ -38,6 +38,8 @@ class Pictures {
   // Whether a timeline or a stroke picture is to be drawn, for which the log's entries are read.
   bool reads_log() const { return reads_log_; }
   void add(const dev::LogEntry& e);
+  // The scenario's names of its windows, for the timeline's lanes.
+  void use_names(const WindowNames* names) { timeline_.names = names; }
   // Draws a picture command's picture of the device now.
   void take(const Command& c, dev::Device& device);
   // Draws the pictures of the end; then every file drawn takes its place.

@@ -3,6 +3,7 @@
 
 #include <map>
 
+#include "device/log.hpp"
 #include "device/user.hpp"
 
 namespace sim {
@@ -37,6 +38,10 @@ void run_program_command(const Command& c, const std::string& file, dev::Device&
   // Whatever the device was doing at this time goes first: a program just started opens its
   // dialog before the next tap.
   device.settle();
+  // The user's doing goes into the log before the program answers it.
+  std::string did = c.verb;
+  for (const auto& a : c.args) did += a.find(' ') == std::string::npos ? " " + a : " \"" + a + "\"";
+  dev::log_event("user", {{"did", did}});
   std::string why;
   if (c.verb == "start") {
     why = dev::user::start(device, c.args[0], c.args.size() > 1 ? c.args[1] : "");

@@ -305,6 +305,9 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   Pictures pictures(s, opt.pictures, opt.picture_commands);
   SampleTally tally;
   OutcomeReader reader;
+  WindowNames names;
+  reader.names = &names;
+  pictures.use_names(&names);
   dev::Device device(config);
   if (!opt.audio_file.empty() && !device.record_audio(opt.audio_file)) {
     throw dev::InputError(audio_name, 0, "cannot write the audio");
@@ -394,6 +397,8 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
     if (is_window_verb(c.verb)) {
       std::string failure = run_window_command(c, s.file, device, windows);
       if (!failure.empty()) result.failures.push_back(failure);
+      for (const auto& [label, hwnd] : windows)
+        names.name(reinterpret_cast<uintptr_t>(hwnd), label);
       continue;
     }
     if (is_program_verb(c.verb)) {

@@ -40,6 +40,8 @@ void TimelineLog::add(const dev::LogEntry& e) {
 draw::TimelineData TimelineLog::data() const {
   draw::TimelineData d;
   d.scroll = scroll_;
+  if (names != nullptr)
+    for (auto& series : d.scroll) series.name = names->shown(series.name);
   d.momentum = momentum_;
   d.momentum.holds = false;  // read at the broker's ticks only
   d.sounds = sounds_;

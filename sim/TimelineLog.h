@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "WindowNames.h"
 #include "device/log.hpp"
 #include "draw/Timeline.h"
 
@@ -12,6 +13,9 @@ namespace sim {
 
 class TimelineLog {
  public:
+  // The scenario's names of its windows, which name their lanes; none when null.
+  const WindowNames* names = nullptr;
+
   void add(const dev::LogEntry& e);
   // The series so far, windows in the order they were made; strokes and the axis's end are the
   // caller's to add.

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "OutcomeText.h"
+#include "Terminal.h"
 
 namespace sim {
 namespace {
@@ -67,12 +68,12 @@ std::vector<TourStep> make_steps() {
        {{"passed through: window takes no gestures", ""}}},
       {"A gesture-aware application receives a stroke to the left as a message instead",
        "window viewer aware 0 26 240 268\nforeground viewer\nflick 200 150 60 165 150\nwait 300\n",
-       {{"handed over: 102 page navigation leftward", "notified GST_Viewer"}}},
+       {{"handed over: 102 page navigation leftward", "notified viewer"}}},
       {"In the browser the same pan moves its HTML view by position",
        "window web browser 0 0 240 320 pages 5 at 3\n"
        "window page view 0 26 240 268 parent web lines 2000\nforeground web\nwait 100\n"
        "drag 120 250 120 100 300 rest 600 settle 24\nwait 300\n",
-       {{"panned", "PIEHTML"}}},
+       {{"panned", "page vert 0 to 150"}}},
       {"On the third of five pages a stroke to the right goes a page back, one to the left forward",
        "wait 300\nflick 60 150 200 165 150\nwait 600\nflick 200 150 60 165 150\nwait 600\n",
        {{"handed over: 103 page navigation rightward", "page 2 of 5"},
@@ -88,9 +89,9 @@ std::vector<TourStep> make_steps() {
            "stroke 60 60 60 200 200 212 300\nwait 600\nflick 160 180 160 120 150\nwait 3000\n"
            "stroke 260 60 260 200 120 212 300\nwait 600\n" +
            on("Rotation", 0),
-       {{"handed over: 108 rotate between 270 and 0 degrees", "screen turned to"},
+       {{"handed over: 108 turn the screen", "screen turned from 0 to 90 degrees"},
         {"handed over: 100", ""},
-        {"handed over: 110 rotate between 0 and 90 degrees", "screen turned to 0 degrees"}}},
+        {"handed over: 110 turn the screen", "screen turned from 90 to 0 degrees"}}},
       {"The settings program switches the function off and on again: each takes effect at the next "
        "flick",
        "foreground list\nwait 100\nstart Corvane.exe\ntick \"Enable Vexori Function\"\n"
@@ -138,6 +139,10 @@ Scenario tour_scenario() {
   return parse_scenario(tour_text().text, "<tour>", "");
 }
 
+std::string tour_scenario_text() {
+  return tour_text().text;
+}
+
 std::vector<TourRow> tour_rows(const std::vector<StrokeOutcome>& outcomes) {
   std::vector<TourRow> rows;
   TourText t = tour_text();
@@ -167,17 +172,19 @@ std::vector<TourRow> tour_rows(const std::vector<StrokeOutcome>& outcomes) {
   return rows;
 }
 
-std::string tour_table(const std::vector<TourRow>& rows) {
+std::string tour_table(const std::vector<TourRow>& rows, bool colour) {
   size_t drawn = 5, did = 19, missed = 0;
   for (const auto& r : rows) {
     drawn = std::max(drawn, r.drawn.size());
     did = std::max(did, r.did.size());
   }
   std::string out = fmt::format("{:>4}  {:<{}}  {:<{}}  {}\n", "step", "drawn", drawn,
-                                "what the system did", did, "as expected");
+                                "what the system did", did, "expected");
   for (const auto& r : rows) {
-    out += fmt::format("{:>4}  {:<{}}  {:<{}}  {}\n", r.step, r.drawn, drawn, r.did, did,
-                       r.as_expected ? "yes" : "NO");
+    // Padded before it is coloured: the colour takes no columns.
+    std::string did_cell = fmt::format("{:<{}}", r.did, did);
+    out += fmt::format("{:>4}  {:<{}}  {}  {}\n", r.step, r.drawn, drawn,
+                       colour ? colour_decision(did_cell) : did_cell, r.as_expected ? "yes" : "NO");
     missed += !r.as_expected;
   }
   out += missed == 0

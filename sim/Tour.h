@@ -26,6 +26,8 @@ const std::vector<TourStep>& tour_steps();
 
 // The steps as one scenario on one device: each caption a `note`, the steps in order.
 Scenario tour_scenario();
+// That scenario's text, whose line numbers the outcome lines of `demo` give (`demo --print`).
+std::string tour_scenario_text();
 
 // A row of the tour's summary: one per stroke a step expects or draws.
 struct TourRow {
@@ -35,8 +37,8 @@ struct TourRow {
 };
 // The rows for the outcomes of a run of tour_scenario().
 std::vector<TourRow> tour_rows(const std::vector<StrokeOutcome>& outcomes);
-// The rows as a table that fits one screen.
-std::string tour_table(const std::vector<TourRow>& rows);
+// The rows as a table that fits one screen; with `colour`, each decision in colour.
+std::string tour_table(const std::vector<TourRow>& rows, bool colour = false);
 // The rows as one record, "kind":"tour", for --json and --jsonl.
 dev::Fields tour_json(const std::vector<TourRow>& rows);
 

@@ -15,7 +15,9 @@
 #include "Console.h"
 #include "OutcomeText.h"
 #include "OutputFile.h"
+#include "ProgramStory.h"
 #include "Runner.h"
+#include "Terminal.h"
 #include "Tour.h"
 #include "explore/Explore.h"
 #include "replay/ReplayCommand.h"
@@ -28,6 +30,7 @@ struct Output {
   std::string jsonl_file;
   std::string log;    // "brief" or "full"; "" for the subcommand's own default
   bool tour = false;  // the tour: its summary table follows, and a step not as expected fails
+  bool no_colour = false;
 };
 
 // A caption as the brief text shows it: set apart from the outcomes of the step before.
@@ -65,23 +68,37 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
     jsonl_file.open(jsonl->path());
     if (!jsonl_file) throw dev::InputError(out.jsonl_file, 0, "cannot be written");
   }
+  // At a terminal each line fits its width and the decisions are in colour; to a pipe or a file
+  // every record stays on one line of its own.
+  const sim::Terminal term = sim::detect_terminal(out.no_colour);
+  auto fitted = [&](const std::string& lines) {
+    return term.fit ? sim::wrap_text(lines, term.width) : lines;
+  };
   static std::ostream nowhere(nullptr);
   std::ostream& text = jsonl_stdout ? nowhere : std::cout;
   std::ostream& jsonl_out = jsonl_stdout ? std::cout : jsonl_file;
   bool any_jsonl = jsonl || jsonl_stdout;
   // The log goes out as the run goes; nothing of it is kept.
   options.keep_log = false;
+  // The brief log tells what the programs and the settings did besides the strokes.
+  sim::ProgramStory story;
   options.live = [&](const dev::LogEntry& e) {
-    bool shown = full || e.kind == "note";
+    std::string told = full || e.kind == "note" ? std::string() : story.line(e);
+    bool shown = full || e.kind == "note" || !told.empty();
     std::string json = (out.json && shown) || any_jsonl ? e.json() : std::string();
-    if (shown) text << (out.json ? json : full ? e.text() : note_text(e)) << '\n';
+    if (shown)
+      text << (out.json ? json
+                        : fitted(full           ? e.text()
+                                 : told.empty() ? note_text(e)
+                                                : told))
+           << '\n';
     if (any_jsonl) jsonl_out << json << '\n';
     sim::check_stdout();
     if (jsonl && !jsonl_out) sim::end_on_write_failure(out.jsonl_file, errno);
   };
   options.on_outcome = [&](const sim::StrokeOutcome& o) {
     std::string json = out.json || any_jsonl ? sim::outcome_json(o).dump() : std::string();
-    text << (out.json ? json : sim::outcome_text(o)) << '\n';
+    text << (out.json ? json : fitted(sim::outcome_text(o, term.colour))) << '\n';
     if (any_jsonl) jsonl_out << json << '\n';
     sim::check_stdout();
     if (jsonl && !jsonl_out) sim::end_on_write_failure(out.jsonl_file, errno);
@@ -107,8 +124,8 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
   if (out.json) {
     for (const auto& r : records) std::cout << r << '\n';
   } else {
-    text << '\n' << result.summary();
-    if (out.tour) text << '\n' << sim::tour_table(rows);
+    text << '\n' << fitted(result.summary());
+    if (out.tour) text << '\n' << fitted(sim::tour_table(rows, term.colour));
   }
   sim::flush_stdout();
   return result.failures.empty() && expected ? sim::kExitOk : sim::kExitExpectation;
@@ -189,6 +206,8 @@ int main(int argc, char** argv) {
     once(cmd->add_option("--windows", options.windows_dir,
                          "folder of the device's \\Windows libraries"))
         ->check(CLI::ExistingDirectory);
+    once(cmd->add_flag("--no-color", out.no_colour,
+                       "no colour at a terminal (as NO_COLOR in the environment says too)"));
     once(cmd->add_flag("--realtime", options.realtime,
                        "let the device clock follow the wall clock"));
     once(cmd->add_option("--audio", options.audio_file,
@@ -208,6 +227,10 @@ int main(int argc, char** argv) {
   };
   CLI::App* demo = app.add_subcommand("demo", "boot the device and play the built-in tour");
   common(demo);
+  bool print_tour = false;
+  once(demo->add_flag("--print", print_tour,
+                      "write the tour's scenario to standard output instead of playing it: the "
+                      "lines its outcome lines name"));
   std::string file;
   CLI::App* run = app.add_subcommand("run", "play a scenario file");
   run->add_option("file", file, "the scenario (- for standard input)")
@@ -272,6 +295,8 @@ int main(int argc, char** argv) {
       "replay recorded strokes, each on a freshly booted device, and count what they did");
   stroke_set(replay);
   once(replay->add_flag("--table-only", replay_args.table_only, "no line per stroke"));
+  once(replay->add_flag("--no-color", replay_args.no_colour,
+                        "no colour at a terminal (as NO_COLOR in the environment says too)"));
   once(replay->add_option("--csv", replay_args.csv,
                           "write a row per stroke to FILE (- for standard output)"))
       ->type_name("FILE");
@@ -338,6 +363,11 @@ int main(int argc, char** argv) {
     if (*tune) return sim::tune_command(replay_args, options);
     if (*explore) return sim::explore_command(explore_args, options);
     if (*serve) return sim::serve::serve_command(serve_args, options);
+    if (*demo && print_tour) {
+      std::cout << sim::tour_scenario_text();
+      sim::flush_stdout();
+      return sim::kExitOk;
+    }
     if (*demo) {
       if (out.log.empty()) out.log = "brief";
       out.tour = true;

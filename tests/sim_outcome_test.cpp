@@ -106,12 +106,18 @@ TEST(StrokeOutcomes, EachKindOfStrokeItsDecisionAndWhatMoved) {
       {"broker off\n" + on + list + "wait 100\nflick 120 200 120 140 150\n",
        "passed through: no broker", ""},
       {on + list + "wait 100\ndrag 120 250 120 100 300 rest 600 settle 24\n", "panned",
-       "VexoriList:0x20004 vert 0 to 15 (+15); 0 of 94 samples"},
+       "; list vert 0 to 15 (+15); 0 of 94 samples"},
       {on + list + "wait 100\nflick 120 200 120 140 150\nwait 3000\n",
        "handed over: 100 scroll forward with momentum", "codes U32 filtered \"U\"; "},
       {on + "window viewer aware 0 26 240 268\nforeground viewer\nwait 100\n"
             "flick 200 150 60 165 150\n",
-       "handed over: 102 page navigation leftward", "notified GST_Viewer"},
+       "handed over: 102 page navigation leftward", "notified viewer: 102"},
+      // A turn says where the screen was and where it went, or that it stayed.
+      {on + "reg HKLM\\Software\\Quob\\Gesture Rotation dword 1\n" + list +
+           "wait 100\nstroke 60 60 60 200 200 212 300\nwait 600\n",
+       "handed over: 108 turn the screen", "; screen turned from 0 to 90 degrees; "},
+      {on + list + "wait 100\nstroke 60 60 60 200 200 212 300\nwait 600\n",
+       "handed over: 108 turn the screen", "; the screen stayed at 0 degrees; "},
       // Without the Verbose zone the proxy does not say how it decided.
       {"preset HKLM\\DebugZones QUOBUpdater dword 0\n" + on + list + "wait 100\ntap 120 150\n",
        "undecided", ""},
@@ -127,6 +133,11 @@ TEST(StrokeOutcomes, EachKindOfStrokeItsDecisionAndWhatMoved) {
     EXPECT_NE(sim::outcome_text(o).find(c.shows), std::string::npos) << sim::outcome_text(o);
     EXPECT_GT(o.line, 0);
     EXPECT_FALSE(o.drawn.empty());
+    // Scripts read the log's name of a window; the label comes beside it.
+    for (const auto& moved : sim::outcome_json(o)["scrolls"]) {
+      EXPECT_EQ(moved["window"].get<std::string>().rfind("VexoriList:0x", 0), 0u);
+      EXPECT_EQ(moved["label"], "list");
+    }
   }
 }
 
@@ -171,7 +182,9 @@ TEST(SimProgram, BriefAndFullTextAndTheJsonLines) {
     return kinds;
   };
   auto brief = run("--log brief"), full = run(""), explicit_full = run("--log full");
-  EXPECT_EQ(brief, (std::map<std::string, size_t>{{"note", 1}, {"outcome", 1}}));
+  // The settings written go into the brief text too: the scenario's "Activate" and the proxy's
+  // hand-over source.
+  EXPECT_EQ(brief, (std::map<std::string, size_t>{{"note", 1}, {"outcome", 1}, {"setting", 2}}));
   EXPECT_EQ(full["outcome"], 1u);
   EXPECT_EQ(full["gwes.exe"], explicit_full["gwes.exe"]) << "run is full by default";
   EXPECT_GT(full["gwes.exe"], 17u) << "every entry";

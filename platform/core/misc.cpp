@@ -272,6 +272,7 @@ bool is_log_kind(const std::string& kind) {
                                                "touch-driver",
                                                "touch-driver-failed",
                                                "touch-enabled",
+                                               "user",
                                                "window-created",
                                                "window-destroyed",
                                                "window-resized",

@@ -11,6 +11,7 @@
 
 #include "Console.h"
 #include "OutputFile.h"
+#include "Terminal.h"
 #include "replay/ClassTable.h"
 #include "replay/ReplayPictures.h"
 #include "replay/ReplayReport.h"
@@ -186,8 +187,14 @@ int replay_command(const ReplayArgs& args, const RunOptions& base) {
   std::string folder = common_folder(files);
   Progress progress(args.quiet ? 0 : strokes.size(), "replayed", 50);
   size_t done = 0;
+  // At a terminal a stroke's line fits its width, its decision in colour; to a pipe or a file
+  // it stays one line.
+  const Terminal term = detect_terminal(args.no_colour);
   auto results = replay_strokes(strokes, setup, base, [&](size_t, const StrokeResult& r) {
-    if (!args.table_only && !args.quiet) text << result_line(r, folder) << '\n';
+    if (!args.table_only && !args.quiet) {
+      std::string line = result_line(r, folder, term.colour);
+      text << (term.fit ? wrap_line(line, term.width) : line) << '\n';
+    }
     lines.write(result_json(r));
     // A line per stroke is worth a write of its own: a reader that went away is seen at once.
     flush_stdout();

@@ -20,6 +20,7 @@ struct ReplayArgs {
   unsigned jobs = 0;  // 0: one per core
   bool jobs_given = false;
   bool table_only = false;  // replay: no line per stroke
+  bool no_colour = false;   // no colour at a terminal
   bool quiet = false;       // only the overview: no line per stroke or point, no progress
   std::string csv, jsonl, picture, plot;  // "-" for csv or jsonl: standard output
 };

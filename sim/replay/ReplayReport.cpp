@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "Terminal.h"
+
 namespace sim {
 namespace {
 
@@ -38,20 +40,21 @@ std::string common_folder(const std::vector<std::string>& files) {
   return common.string();
 }
 
-std::string result_line(const StrokeResult& r, const std::string& folder) {
+std::string result_line(const StrokeResult& r, const std::string& folder, bool colour) {
   std::string name = folder.empty() ? r.file : fs::path(r.file).lexically_relative(folder).string();
   // A file of several strokes names each by its number.
   if (fs::path(r.file).stem().string() != r.name) name += " " + r.name;
   if (!r.error.empty()) return fmt::format("{}  NOT REPLAYED: {}", name, r.error);
   const StrokeOutcome& o = r.outcome;
-  std::string line = fmt::format("{}  {}", name, o.did());
+  std::string line = fmt::format("{}  {}", name, colour ? colour_decision(o.did()) : o.did());
   if (!o.codes.empty()) {
     line += "; codes " + joined(o.codes);
     if (!o.filtered.empty()) line += fmt::format(" filtered \"{}\"", o.filtered);
   }
   for (const auto& s : o.scrolls)
     if (s.before != s.after)
-      line += fmt::format("; {} {} {:+}", s.window, s.bar, s.after - s.before);
+      line += fmt::format("; {} {} {:+}", s.label.empty() ? s.window : s.label, s.bar,
+                          s.after - s.before);
   for (const auto& e : o.effects) line += "; " + e;
   return line;
 }

@@ -14,7 +14,8 @@ std::string common_folder(const std::vector<std::string>& files);
 
 // "s02/fast/caret01.xml  handed over: 106 zoom level up; codes Z106 Q40 D46 Q72 filtered "ZQ"",
 // or what kept the stroke from being replayed.
-std::string result_line(const StrokeResult& r, const std::string& folder);
+// With `colour`, the decision in colour for a terminal.
+std::string result_line(const StrokeResult& r, const std::string& folder, bool colour = false);
 
 // A header and a row per stroke: file, gesture, name, decision, reason, codes, filtered,
 // behaviour, meaning, the pen-down, the samples and their fates, error.
