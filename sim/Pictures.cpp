@@ -66,7 +66,8 @@ void Pictures::draw_to(const std::string& verb, Output& out, dev::Device& device
   if (verb == "screenshot") {
     draw::write_screenshot(device.screen(), path, out.format);
   } else if (verb == "picture") {
-    draw::write_stroke_picture(device.screen(), strokes_.strokes(), strokes_.earlier(), path,
+    dev::ScreenView view = device.screen();
+    draw::write_stroke_picture(view, strokes_.strokes(view.angle), strokes_.earlier(), path,
                                out.format);
   } else {
     draw::TimelineData data = timeline_.data();
