@@ -9,6 +9,8 @@
 #include <stdexcept>
 
 #include "draw/ContactSheet.h"
+#include "draw/Legend.h"
+#include "draw/Strokes.h"
 #include "draw/TunePlot.h"
 
 namespace {
@@ -47,10 +49,13 @@ struct Png {
   cairo_surface_t* s;
 };
 
-std::string head_of(const fs::path& path) {
+std::string read_all(const fs::path& path) {
   std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())
-      .substr(0, 5);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string head_of(const fs::path& path) {
+  return read_all(path).substr(0, 5);
 }
 
 // Each stroke in its decision's colour, scaled into its own box with its group; each share at
@@ -89,6 +94,15 @@ TEST(SimSheetPlot, StrokesAndSharesAreDrawnWhereTheyBelong) {
   }
   EXPECT_EQ(head_of(kOut / "sheet.svg"), "<?xml");
   EXPECT_EQ(head_of(kOut / "tune.svg"), "<?xml");
+  // Their text is text, not the outlines of glyphs.
+  for (const char* svg : {"sheet.svg", "tune.svg"}) {
+    std::string text = read_all(kOut / svg);
+    EXPECT_EQ(text.find("glyph"), std::string::npos) << svg;
+    EXPECT_NE(text.rfind("</svg>"), std::string::npos) << svg;
+  }
+  EXPECT_NE(read_all(kOut / "sheet.svg").find(">caret01</text>"), std::string::npos);
+  EXPECT_NE(read_all(kOut / "tune.svg").find(">Outcomes against FilterSpeed</text>"),
+            std::string::npos);
 
   // A group's cells share a row even when others come between them.
   draw::SheetLayout sheet = draw::contact_sheet_layout(heading, cells);
@@ -147,6 +161,10 @@ TEST(SimSheetPlot, EmptyInputsDrawAndMismatchedSeriesAreRefused) {
   draw::write_contact_sheet("Latin-1 \xe9", {odd}, (kOut / "sheet-odd.png").string(),
                             draw::Format::kPng);
   EXPECT_TRUE(Png(kOut / "sheet-odd.png").ok());
+  // In an SVG, markup in a name is escaped and a byte that is not UTF-8 shows as '?'.
+  odd.title = "<b>&\x01\xff";
+  draw::write_contact_sheet("odd", {odd}, (kOut / "sheet-odd.svg").string(), draw::Format::kSvg);
+  EXPECT_NE(read_all(kOut / "sheet-odd.svg").find(">&lt;b&gt;&amp;?</text>"), std::string::npos);
   struct {
     const char* name;
     std::vector<double> x;
@@ -169,6 +187,51 @@ TEST(SimSheetPlot, EmptyInputsDrawAndMismatchedSeriesAreRefused) {
                                      refused.string(), draw::Format::kSvg),
                std::invalid_argument);
   EXPECT_FALSE(fs::exists(refused));
+}
+
+// Every entry of a legend is measured: its box holds its text, lines stay in the width given,
+// and an entry wider than a line wraps instead of running off the picture.
+TEST(SimSheetPlot, LegendsHoldTheirWidestEntry) {
+  draw::Measure m;
+  std::vector<draw::LegendEntry> entries = {
+      {"panned", draw::rgb(0x1565C0)},
+      {"handed over to the broker as direction codes", draw::rgb(0xD81B60)},
+      {"a window labelled at length: a very long label that no line of this legend holds whole",
+       draw::rgb(0x757575)},
+  };
+  draw::LegendStyle style;
+  const double width = 300;
+  draw::LegendLayout layout = draw::lay_out_legend(m.cr(), entries, style, width);
+  ASSERT_EQ(layout.boxes.size(), entries.size());
+  draw::set_font(m.cr(), style.font, style.bold);
+  double bottom = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const draw::LegendBox& b = layout.boxes[i];
+    SCOPED_TRACE(entries[i].text);
+    std::string joined;
+    for (const auto& l : b.lines) {
+      EXPECT_LE(style.box + style.gap + draw::text_width(m.cr(), l), b.w + 0.01);
+      joined += (joined.empty() ? "" : " ") + l;
+    }
+    EXPECT_EQ(joined, entries[i].text);
+    EXPECT_LE(b.x + b.w, width);
+    EXPECT_GE(b.h, style.line * static_cast<double>(b.lines.size()) * 0.7);
+    bottom = std::max(bottom, b.y + b.h);
+  }
+  EXPECT_GT(layout.boxes[2].lines.size(), 1u);
+  EXPECT_GE(layout.height, bottom);
+  // Boxes of one line do not overlap.
+  EXPECT_TRUE(layout.boxes[1].y > layout.boxes[0].y ||
+              layout.boxes[1].x >= layout.boxes[0].x + layout.boxes[0].w);
+
+  // The stroke picture's legend makes room for a stroke's line longer than the screen is wide.
+  std::vector<draw::StrokeView> strokes(3);
+  strokes[2].label = std::string(40, 'x') + " " + std::string(30, 'y') + " " + std::string(30, 'z');
+  draw::StrokeLegend legend = draw::stroke_legend(m.cr(), strokes, 20, 464);
+  ASSERT_EQ(legend.lines.size(), 4u);  // the count of those not listed, then the three
+  EXPECT_GT(legend.lines_layout.boxes[3].lines.size(), 1u);
+  EXPECT_GE(legend.height, legend.key_layout.height + legend.lines_layout.height);
+  EXPECT_LE(legend.lines_layout.width, 464);
 }
 
 }  // namespace

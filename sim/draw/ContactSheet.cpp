@@ -26,36 +26,9 @@ const Colour kGrid = rgb(0xE0E0E0);
 const Decision kDecisions[] = {Decision::kPassed, Decision::kPanned, Decision::kHandedOver,
                                Decision::kKept};
 
-// Stroke names come from file names, which need not be UTF-8, and cairo gives up the whole
-// picture over one string that is not: each byte that does not begin a well-formed character
-// shows as '?'.
+// Stroke names come from file names, which need not be UTF-8.
 std::string readable(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size();) {
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char c = byte(i);
-    size_t n = c < 0x80             ? 1
-               : (c & 0xE0) == 0xC0 ? 2
-               : (c & 0xF0) == 0xE0 ? 3
-               : (c & 0xF8) == 0xF0 ? 4
-                                    : 0;
-    uint32_t cp = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
-    bool ok = n > 0 && i + n <= s.size();
-    for (size_t k = 1; ok && k < n; ++k) {
-      ok = (byte(i + k) & 0xC0) == 0x80;
-      cp = cp << 6 | (byte(i + k) & 0x3F);
-    }
-    const uint32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    ok = ok && cp >= shortest[n] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
-    if (ok) {
-      out.append(s, i, n);
-      i += n;
-    } else {
-      out += '?';
-      ++i;
-    }
-  }
-  return out;
+  return valid_utf8(s);
 }
 
 struct Line {
