@@ -54,6 +54,10 @@ std::string read_all(const fs::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+std::string fmt_name(size_t i) {
+  return "stroke" + std::to_string(i);
+}
+
 std::string head_of(const fs::path& path) {
   return read_all(path).substr(0, 5);
 }
@@ -68,11 +72,13 @@ TEST(SimSheetPlot, StrokesAndSharesAreDrawnWhereTheyBelong) {
        {{10, 10}, {40, 60}, {70, 10}},
        Decision::kHandedOver,
        "Z106 Q40",
-       "ZQ: 106 zoom level up"},
-      {"tap01", "tap", {{100, 100}}, Decision::kPassed, "", "tap"},
-      {"line01", "line", {{20, 200}, {220, 200}}, Decision::kPanned, "", "panned"},
-      {"tap02", "tap", {}, Decision::kKept, "", "no samples logged"},
-      {"caret02", "caret", {{5, 5}, {5, 5}}, Decision::kKept, "", "press-and-hold"},
+       "ZQ: 106 zoom level up",
+       {},
+       ""},
+      {"tap01", "tap", {{100, 100}}, Decision::kPassed, "", "tap", {}, ""},
+      {"line01", "line", {{20, 200}, {220, 200}}, Decision::kPanned, "", "panned", {}, ""},
+      {"tap02", "tap", {}, Decision::kKept, "", "no samples logged", {}, ""},
+      {"caret02", "caret", {{5, 5}, {5, 5}}, Decision::kKept, "", "press-and-hold", {}, ""},
   };
   const std::string heading = "Replay of 5 strokes on list\nFilterDistance=40";
   const std::vector<double> x = {10, 20, 40, 80};
@@ -157,7 +163,8 @@ TEST(SimSheetPlot, EmptyInputsDrawAndMismatchedSeriesAreRefused) {
                             draw::Format::kPng);
   EXPECT_TRUE(Png(kOut / "sheet-empty.png").ok());
   // A name from a file name that is not UTF-8 costs only its own bytes, not the picture.
-  draw::SheetCell odd{"caret\xff\xc0\xaf", "car\xe2\x82", {{1, 1}}, Decision::kPassed, "", ""};
+  draw::SheetCell odd{
+      "caret\xff\xc0\xaf", "car\xe2\x82", {{1, 1}}, Decision::kPassed, "", "", {}, ""};
   draw::write_contact_sheet("Latin-1 \xe9", {odd}, (kOut / "sheet-odd.png").string(),
                             draw::Format::kPng);
   EXPECT_TRUE(Png(kOut / "sheet-odd.png").ok());
@@ -232,6 +239,42 @@ TEST(SimSheetPlot, LegendsHoldTheirWidestEntry) {
   EXPECT_GT(legend.lines_layout.boxes[3].lines.size(), 1u);
   EXPECT_GE(legend.height, legend.key_layout.height + legend.lines_layout.height);
   EXPECT_LE(legend.lines_layout.width, 464);
+}
+
+// A set of thousands of strokes still makes a picture a person can open: at most kMaxCells
+// cells, every class among them, and the heading says how many were left out.
+TEST(SimSheetPlot, AContactSheetOfThousandsStaysBounded) {
+  fs::create_directories(kOut);
+  std::vector<draw::SheetCell> cells;
+  for (size_t i = 0; i < 5000; ++i) {
+    // One class far larger than the others, one of three strokes only.
+    std::string group = i < 3 ? "rare" : i % 4 == 0 ? "small" : "large";
+    draw::SheetCell c{
+        fmt_name(i), group,         {{0, 0}, {30, 40}, {60, 0}},        Decision::kHandedOver,
+        "Q50 Z50",   "handed over", {{0, 1, 'Q', 50}, {1, 2, 'Z', 50}}, "subject 2, fast"};
+    cells.push_back(std::move(c));
+  }
+  draw::SheetLayout layout = draw::contact_sheet_layout("5000 strokes", cells);
+  EXPECT_EQ(layout.left_out, 5000 - draw::kMaxCells);
+  EXPECT_LE(layout.width, 2400);
+  EXPECT_LE(layout.height, 6000);
+  size_t shown = 0, rare = 0;
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (layout.strokes[i].w == 0) continue;
+    ++shown;
+    rare += cells[i].group == "rare";
+  }
+  EXPECT_EQ(shown, draw::kMaxCells);
+  EXPECT_EQ(rare, 3u);
+  fs::path path = kOut / "sheet-5000.png";
+  draw::write_contact_sheet("5000 strokes", cells, path.string(), draw::Format::kPng);
+  Png png(path);
+  ASSERT_TRUE(png.ok());
+  EXPECT_EQ(cairo_image_surface_get_height(png.s), layout.height);
+  // The codes' bands lie along the stroke: see-through, lighter than the line itself.
+  const draw::CellBox& b = layout.strokes[0];
+  const draw::Colour band = {0.95, 0.72, 0.82};
+  EXPECT_TRUE(png.shows(b.x + b.w / 2 - 30, b.y + 10, 30, b.h - 20, band));
 }
 
 }  // namespace
