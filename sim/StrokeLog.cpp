@@ -123,6 +123,10 @@ void StrokeLog::add(const dev::LogEntry& e) {
     angle_ = static_cast<int>(e.num("angle"));
     return;
   }
+  if (e.kind == "note") {
+    steps_.push_back({e.str("text"), earlier_ + strokes_.size()});
+    return;
+  }
   if (e.kind == "panel") {
     auto flags = static_cast<uint32_t>(std::strtoul(e.str("flags").c_str(), nullptr, 0));
     bool down = (flags & kDownFlag) != 0;

@@ -43,6 +43,14 @@ class StrokeLog {
   // Each kept stroke's pen-down to pen-up, coloured by its decision.
   std::vector<draw::TimeSpan> spans() const;
 
+  // The scenario's notes, each the caption of the steps that follow it, with the number of
+  // strokes (counted from the first of the run) made before it.
+  struct Step {
+    std::string caption;
+    size_t first = 0;
+  };
+  const std::vector<Step>& steps() const { return steps_; }
+
   static const size_t kKept = 256;
 
  private:
@@ -65,6 +73,7 @@ class StrokeLog {
   bool down_ = false;
   std::deque<Stroke> strokes_;
   size_t earlier_ = 0;
+  std::vector<Step> steps_;
 };
 
 }  // namespace sim

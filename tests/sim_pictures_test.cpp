@@ -12,6 +12,7 @@
 #include "StrokeLog.h"
 #include "TimelineLog.h"
 #include "draw/Screen.h"
+#include "draw/Steps.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -247,6 +248,43 @@ TEST(SimPictures, RunsDrawTheScreenTheStrokesAndTheTimeline) {
   std::string text((std::istreambuf_iterator<char>(svg)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text.rfind("<?xml", 0), 0u);
   EXPECT_NE(text.find("width=\"1000px\""), std::string::npos);
+}
+
+// A picture per step (the tour's) draws a panel for each note's step, with that step's strokes
+// only, over the screen the step left.
+TEST(SimPictures, APicturePerStepDrawsEachStepInItsOwnPanel) {
+  fs::create_directories(kOut);
+  sim::Scenario s = sim::parse_scenario(
+      "window list list 0 26 240 268 lines 200 page 12\nforeground list\nwait 100\n"
+      "note first\ntap 60 100\nwait 300\nnote second\ntap 180 250\nwait 300\n",
+      "steps.scn", "");
+  sim::RunOptions options;
+  options.keep_log = false;
+  options.pictures.picture = (kOut / "steps.png").string();
+  options.pictures.picture_per_step = true;
+  sim::run_scenario(s, options);
+  Png png(kOut / "steps.png");
+  ASSERT_TRUE(png.ok());
+  std::vector<draw::StepPanel> panels(2);
+  panels[0].title = "1. first";
+  panels[1].title = "2. second";
+  for (auto& p : panels) {
+    p.view.width = 240;
+    p.view.height = 320;
+  }
+  draw::StepLayout layout = draw::step_layout(panels);
+  EXPECT_EQ(png.width(), layout.width);
+  auto raw = [&](double x, double y) {
+    cairo_surface_flush(png.s);
+    const unsigned char* row = cairo_image_surface_get_data(png.s) +
+                               cairo_image_surface_get_stride(png.s) * static_cast<int>(y);
+    return reinterpret_cast<const uint32_t*>(row)[static_cast<int>(x)] & 0xFFFFFF;
+  };
+  const auto &a = layout.screens[0], &b = layout.screens[1];
+  EXPECT_TRUE(near(raw(a.x + 60, a.y + 100), 0x1F9D55)) << "the first step's tap";
+  EXPECT_TRUE(near(raw(b.x + 180, b.y + 250), 0x1F9D55)) << "the second's";
+  EXPECT_FALSE(near(raw(a.x + 180, a.y + 250), 0x1F9D55)) << "not the second's in the first";
+  EXPECT_FALSE(near(raw(b.x + 60, b.y + 100), 0x1F9D55)) << "nor the first's in the second";
 }
 
 // A picture file of another kind, or one that cannot be written, is refused before anything
