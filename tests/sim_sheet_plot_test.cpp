@@ -172,6 +172,15 @@ TEST(SimSheetPlot, EmptyInputsDrawAndMismatchedSeriesAreRefused) {
   odd.title = "<b>&\x01\xff";
   draw::write_contact_sheet("odd", {odd}, (kOut / "sheet-odd.svg").string(), draw::Format::kSvg);
   EXPECT_NE(read_all(kOut / "sheet-odd.svg").find(">&lt;b&gt;&amp;?</text>"), std::string::npos);
+  // So does any other picture's text: a stroke's line, a window's title.
+  dev::ScreenView view;
+  view.width = 240;
+  view.height = 320;
+  std::vector<draw::StrokeView> strokes(1);
+  strokes[0].label = "sound \xe9\xff";
+  draw::write_stroke_picture(view, strokes, 0, (kOut / "strokes-odd.png").string(),
+                             draw::Format::kPng);
+  EXPECT_TRUE(Png(kOut / "strokes-odd.png").ok());
   struct {
     const char* name;
     std::vector<double> x;

@@ -98,9 +98,17 @@ class Plot {
   double right() const { return kTimelineWidth - kRight; }
 
   void lane_label(double y, double h, const std::string& name, const Colour& c) {
-    // A long name wraps in the lane's height, left of the range's figures.
-    set_font(cr_, 12, true);
-    text_wrapped(cr_, 8, y, kLeft - 56, h, name, c, Align::kLeft, true);
+    // A long name wraps in the lane's height, left of the range's figures, in a smaller font
+    // when one of its words is wider than the room.
+    const double room = kLeft - 56;
+    double size = 12;
+    set_font(cr_, size, true);
+    for (const auto& word : wrapped_lines(cr_, name, 0)) {
+      double w = text_width(cr_, word);
+      if (w > room) size = std::min(size, std::max(7.0, 11.5 * room / w));
+    }
+    set_font(cr_, size, true);
+    text_wrapped(cr_, 8, y, room, h, name, c, Align::kLeft, true);
     frame_rect(cr_, kLeft, y, right() - kLeft, h, kGrid);
   }
 
