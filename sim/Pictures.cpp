@@ -1,6 +1,11 @@
 #include "Pictures.h"
 
+#include <fmt/format.h>
+
+#include <algorithm>
+
 #include "draw/Screen.h"
+#include "draw/Steps.h"
 #include "draw/Strokes.h"
 #include "draw/Timeline.h"
 
@@ -38,6 +43,7 @@ Pictures::Pictures(const Scenario& s, const PictureFiles& at_end, bool commands)
   if (!at_end.screenshot.empty()) make("screenshot", 0, at_end.screenshot);
   if (!at_end.timeline.empty()) make("timeline", 0, at_end.timeline);
   if (!at_end.picture.empty()) make("picture", 0, at_end.picture);
+  per_step_ = !at_end.picture.empty() && at_end.picture_per_step;
   if (!commands) return;
   for (const Command& c : s.commands) {
     if (is_picture_verb(c.verb)) make(c.verb, c.line, resolve_path(s.dir, c.args[0]));
@@ -65,8 +71,11 @@ void Pictures::draw_to(const std::string& verb, Output& out, dev::Device& device
   out.drawn = true;
   if (verb == "screenshot") {
     draw::write_screenshot(device.screen(), path, out.format);
+  } else if (verb == "picture" && per_step_ && out.line == 0 && !strokes_.steps().empty()) {
+    draw_steps(path, out.format, device);
   } else if (verb == "picture") {
-    draw::write_stroke_picture(device.screen(), strokes_.strokes(), strokes_.earlier(), path,
+    dev::ScreenView view = device.screen();
+    draw::write_stroke_picture(view, strokes_.strokes(view.angle), strokes_.earlier(), path,
                                out.format);
   } else {
     draw::TimelineData data = timeline_.data();
@@ -77,6 +86,31 @@ void Pictures::draw_to(const std::string& verb, Output& out, dev::Device& device
     data.end = device.now();
     draw::write_timeline(data, path, out.format);
   }
+}
+
+void Pictures::note(dev::Device& device) {
+  if (per_step_) step_screens_.push_back(device.screen());
+}
+
+void Pictures::draw_steps(const std::string& path, draw::Format format, dev::Device& device) {
+  const auto& steps = strokes_.steps();
+  std::vector<draw::StepPanel> panels;
+  size_t earlier = strokes_.earlier();
+  size_t kept = earlier + strokes_.strokes(0).size();
+  for (size_t k = 0; k < steps.size(); ++k) {
+    draw::StepPanel p;
+    p.title = fmt::format("{}. {}", k + 1, steps[k].caption);
+    // The screen at the step's end: at the next note, or now for the last.
+    p.view = k + 1 < step_screens_.size() ? step_screens_[k + 1] : device.screen();
+    size_t from = steps[k].first, to = k + 1 < steps.size() ? steps[k + 1].first : kept;
+    std::vector<draw::StrokeView> all = strokes_.strokes(p.view.angle);
+    // Strokes let go before the picture (more than StrokeLog::kKept) are not drawn.
+    for (size_t n = std::max(from, earlier); n < to && n - earlier < all.size(); ++n)
+      p.strokes.push_back(all[n - earlier]);
+    p.first = std::max(from, earlier) + 1;
+    panels.push_back(std::move(p));
+  }
+  draw::write_step_picture(panels, path, format);
 }
 
 void Pictures::take(const Command& c, dev::Device& device) {

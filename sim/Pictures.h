@@ -16,9 +16,12 @@
 
 namespace sim {
 
-// The pictures drawn at the end of a run; "" for none.
+// The pictures drawn at the end of a run; "" for none. With `picture_per_step` the stroke
+// picture is a panel for each step of the scenario, a step being what follows a `note` (the
+// tour's captions), each with the screen at the step's end and the step's strokes over it.
 struct PictureFiles {
   std::string screenshot, timeline, picture;
+  bool picture_per_step = false;
 };
 
 // True for the scenario commands that draw a picture.
@@ -42,6 +45,9 @@ class Pictures {
   void use_names(const WindowNames* names) { timeline_.names = names; }
   // Draws a picture command's picture of the device now.
   void take(const Command& c, dev::Device& device);
+  // A step of the scenario ends at a `note`: the screen as it is, for a picture per step.
+  void note(dev::Device& device);
+  bool keeps_steps() const { return per_step_; }
   // Draws the pictures of the end; then every file drawn takes its place.
   void finish(dev::Device& device);
 
@@ -49,8 +55,11 @@ class Pictures {
   struct Output;
   void draw(const std::string& verb, Output& out, dev::Device& device);
   void draw_to(const std::string& verb, Output& out, dev::Device& device);
+  void draw_steps(const std::string& path, draw::Format format, dev::Device& device);
   std::vector<std::unique_ptr<Output>> outputs_;  // the end's first, then the commands'
   bool reads_log_ = false;
+  bool per_step_ = false;
+  std::vector<dev::ScreenView> step_screens_;  // at each note, then at the end
   StrokeLog strokes_;
   TimelineLog timeline_;
 };

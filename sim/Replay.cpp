@@ -55,6 +55,8 @@ RecordedStroke parse_recorded_stroke(const std::string& text, const std::string&
   }
   RecordedStroke stroke;
   stroke.name = gesture.attribute("Name").as_string();
+  stroke.subject = gesture.attribute("Subject").as_string();
+  stroke.speed = gesture.attribute("Speed").as_string();
   long long t0 = 0;
   // Points come in the order of the text: the line is counted on from the point before.
   LineCounter lines(text);

@@ -12,6 +12,7 @@ namespace sim {
 struct RecordedStroke {
   std::string name;
   std::vector<StrokePoint> points;  // times from the first point
+  std::string subject, speed;       // who drew it and how fast, where the file says; "" otherwise
 };
 
 // What a stroke file may hold: the device's panel takes strokes of up to a minute, and a stroke

@@ -423,6 +423,10 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
       device.set_power_state(dev::to_utf16(a[0]), static_cast<uint32_t>(num(1)),
                              o.count("fail") ? static_cast<uint32_t>(o["fail"]) : 0);
     } else if (c.verb == "note") {
+      if (pictures.keeps_steps()) {
+        device.settle();
+        pictures.note(device);
+      }
       std::string text;
       for (const auto& w : a) text += (text.empty() ? "" : " ") + w;
       dev::log_event("note", {{"text", text}});

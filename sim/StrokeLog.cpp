@@ -101,13 +101,30 @@ std::vector<draw::StrokeSegment> place_codes(const std::vector<draw::StrokePoint
   return out;
 }
 
-StrokeLog::StrokeLog(int width, int height) : width_(width), height_(height) {}
+StrokeLog::StrokeLog(int width, int height) : panel_w_(width), panel_h_(height) {}
+
+// The panel keeps its orientation; the proxy turns its points for a turned screen, and a picture
+// turns them the same way for the screen it shows.
+draw::StrokePoint StrokeLog::on_screen(const draw::StrokePoint& p, int angle) const {
+  switch (angle) {
+    case 90:
+      return {panel_h_ - p.y, p.x};
+    case 180:
+      return {panel_w_ - p.x, panel_h_ - p.y};
+    case 270:
+      return {p.y, panel_w_ - p.x};
+    default:
+      return p;
+  }
+}
 
 void StrokeLog::add(const dev::LogEntry& e) {
   if (e.kind == "display-change") {
     angle_ = static_cast<int>(e.num("angle"));
-    width_ = static_cast<int>(e.num("width"));
-    height_ = static_cast<int>(e.num("height"));
+    return;
+  }
+  if (e.kind == "note") {
+    steps_.push_back({e.str("text"), earlier_ + strokes_.size()});
     return;
   }
   if (e.kind == "panel") {
@@ -120,16 +137,11 @@ void StrokeLog::add(const dev::LogEntry& e) {
       }
       strokes_.emplace_back();
       strokes_.back().down = e.time;
+      strokes_.back().angle = angle_;
     }
     if (!strokes_.empty() && (down || down_)) ++strokes_.back().samples;
-    if (!strokes_.empty() && down) {
-      // The panel keeps its orientation; the proxy turns its points for a turned screen.
-      double px = e.num("x") / 4.0, py = e.num("y") / 4.0;
-      draw::StrokePoint p{px, py};
-      if (angle_ == 90) p = {width_ - py, px};
-      if (angle_ == 270) p = {py, height_ - px};
-      strokes_.back().points.push_back(p);
-    }
+    if (!strokes_.empty() && down)
+      strokes_.back().points.push_back({e.num("x") / 4.0, e.num("y") / 4.0});
     if (!strokes_.empty() && down_ && !down) {
       strokes_.back().up = e.time;
       strokes_.back().pen_up = true;
@@ -165,26 +177,32 @@ draw::Decision StrokeLog::decision_of(const Stroke& s) {
   return draw::Decision::kKept;
 }
 
-std::string StrokeLog::label_of(const Stroke& s) {
+std::string StrokeLog::label_of(const Stroke& s, int angle) {
   std::string out = fmt::format("at {} ms, {} samples: {}", s.down, s.samples,
                                 draw::decision_name(decision_of(s)));
   if (decision_of(s) == draw::Decision::kPassed) out += fmt::format(" ({} received)", s.received);
-  if (decision_of(s) != draw::Decision::kHandedOver) return out;
+  // Its codes are of the screen it was made on, which a picture of another shows turned.
+  std::string turned =
+      s.angle != angle ? fmt::format(", made on the screen turned to {} degrees", s.angle) : "";
+  if (decision_of(s) != draw::Decision::kHandedOver) return out + turned;
   std::string codes;
   for (const auto& [code, length] : s.codes) codes += fmt::format(" {}{}", code, length);
   if (!codes.empty()) out += ":" + codes;
   if (s.behaviour >= 0) out += fmt::format(", behaviour {}", s.behaviour);
-  return out;
+  return out + turned;
 }
 
-std::vector<draw::StrokeView> StrokeLog::strokes() const {
+std::vector<draw::StrokeView> StrokeLog::strokes(int angle) const {
   std::vector<draw::StrokeView> out;
   for (const Stroke& s : strokes_) {
     draw::StrokeView v;
-    v.points = s.points;
-    v.segments = place_codes(s.points, s.codes);
+    // The codes are laid along the samples as the engine saw them, on the stroke's own screen.
+    std::vector<draw::StrokePoint> own;
+    for (const auto& p : s.points) own.push_back(on_screen(p, s.angle));
+    v.segments = place_codes(own, s.codes);
+    for (const auto& p : s.points) v.points.push_back(on_screen(p, angle));
     v.decision = decision_of(s);
-    v.label = label_of(s);
+    v.label = label_of(s, angle);
     out.push_back(std::move(v));
   }
   return out;

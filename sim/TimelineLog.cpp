@@ -8,6 +8,9 @@ namespace sim {
 namespace {
 
 const char kTick[] = "Gesture tick: behaviour %d, momentum %d";
+// The behaviours that carry a momentum on from tick to tick: scrolling forward and back. Every
+// other tick logs the first code's length in the same place, which is no momentum.
+const int kScrollForward = 100, kScrollBack = 101;
 
 }  // namespace
 
@@ -27,7 +30,8 @@ void TimelineLog::add(const dev::LogEntry& e) {
     scroll_[at->second].points.push_back({e.time, static_cast<double>(e.num("pos"))});
   } else if (e.kind == "debug") {
     int behaviour = 0, momentum = 0;
-    if (std::sscanf(e.str("text").c_str(), kTick, &behaviour, &momentum) == 2)
+    if (std::sscanf(e.str("text").c_str(), kTick, &behaviour, &momentum) == 2 &&
+        (behaviour == kScrollForward || behaviour == kScrollBack))
       momentum_.points.push_back({e.time, static_cast<double>(momentum)});
   } else if (e.kind == "sound" && e.fields.value("played", false)) {
     // Named by the sound played where the entry names it, else by its length.

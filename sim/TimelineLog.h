@@ -1,5 +1,5 @@
 // What the timeline needs of the log, taken as its entries pass: each window's vertical scroll
-// position, the broker's momentum at each tick and the sounds played.
+// position, the broker's momentum at each tick of a scroll and the sounds played.
 #pragma once
 
 #include <map>

@@ -371,6 +371,7 @@ int main(int argc, char** argv) {
     if (*demo) {
       if (out.log.empty()) out.log = "brief";
       out.tour = true;
+      options.pictures.picture_per_step = true;
       return play(sim::tour_scenario(), options, out);
     }
     if (out.log.empty()) out.log = "full";

@@ -10,7 +10,9 @@
 
 #include "Runner.h"
 #include "StrokeLog.h"
+#include "TimelineLog.h"
 #include "draw/Screen.h"
+#include "draw/Steps.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -122,6 +124,22 @@ TEST(SimPictures, CodesOfAHandOverAreReadAndLaidAlongTheStroke) {
   };
   for (const auto& l : lines) EXPECT_EQ(sim::handed_over_codes(l.text), l.codes) << l.text;
 
+  // Only a scroll's ticks carry a momentum; a rotation's tick logs its first code's length.
+  sim::TimelineLog timeline;
+  uint64_t t = 0;
+  for (const char* tick :
+       {"Gesture tick: behaviour 108, momentum 112", "Gesture tick: behaviour 100, momentum 40",
+        "Gesture tick: behaviour 101, momentum 39"}) {
+    dev::LogEntry e;
+    e.time = t += 40;
+    e.kind = "debug";
+    e.fields["text"] = tick;
+    timeline.add(e);
+  }
+  auto momentum = timeline.data().momentum.points;
+  ASSERT_EQ(momentum.size(), 2u);
+  EXPECT_EQ(momentum[0].value, 40);
+
   std::vector<draw::StrokePoint> path;
   for (int i = 0; i <= 10; ++i) path.push_back({0, 10.0 * i});
   auto segments = sim::place_codes(path, Codes({{'D', 30}, {'R', 10}}));
@@ -130,6 +148,43 @@ TEST(SimPictures, CodesOfAHandOverAreReadAndLaidAlongTheStroke) {
   EXPECT_EQ(segments[0].last, 7u);
   EXPECT_EQ(segments[1].first, 7u);
   EXPECT_EQ(segments[1].last, 10u);
+}
+
+// Strokes made on a turned screen are drawn where the finger touched the glass, on the screen the
+// picture shows: a run that turns the screen and back keeps every sample inside the upright one,
+// and the turned stroke's codes still follow its own samples.
+TEST(SimPictures, StrokesOfATurnedScreenLandOnTheScreenDrawn) {
+  sim::Scenario s = sim::parse_scenario(
+      "preset HKLM\\Software\\Quob\\Gesture Activate dword 1\n"
+      "preset HKLM\\Software\\Quob\\Gesture Rotation dword 1\n"
+      "window list list 0 26 240 268 lines 200 page 12\nforeground list\nwait 100\n"
+      "stroke 60 60 60 200 200 212 300\nwait 600\n"
+      "stroke 260 60 260 200 120 212 300\nwait 600\n",
+      "turn.scn", "");
+  sim::RunResult r = sim::run_scenario(s, {});
+  sim::StrokeLog log(240, 320);
+  for (const auto& e : r.log) log.add(e);
+  for (int angle : {0, 90}) {
+    SCOPED_TRACE(angle);
+    double w = angle == 0 ? 240 : 320, h = angle == 0 ? 320 : 240;
+    auto strokes = log.strokes(angle);
+    ASSERT_EQ(strokes.size(), 2u);
+    for (const auto& v : strokes) {
+      for (const auto& p : v.points) {
+        EXPECT_TRUE(p.x >= 0 && p.x < w && p.y >= 0 && p.y < h) << p.x << "," << p.y;
+      }
+    }
+  }
+  // The second stroke, made at 90 degrees, starts at (260, 60) of the turned screen: the panel's
+  // (60, 60), which is where the upright picture draws it.
+  auto upright = log.strokes(0);
+  ASSERT_FALSE(upright[1].points.empty());
+  EXPECT_NEAR(upright[1].points[0].x, 60, 1);
+  EXPECT_NEAR(upright[1].points[0].y, 60, 1);
+  EXPECT_NE(upright[1].label.find("turned to 90"), std::string::npos) << upright[1].label;
+  ASSERT_EQ(upright[1].segments.size(), 2u);
+  EXPECT_EQ(upright[1].segments[0].code, 'D');
+  EXPECT_GT(upright[1].segments[0].last, upright[1].points.size() / 3);
 }
 
 // Scenarios with their pictures at moments and at the end: the files are what they claim, of
@@ -159,7 +214,7 @@ TEST(SimPictures, RunsDrawTheScreenTheStrokesAndTheTimeline) {
        "preset HKLM\\Software\\Quob\\Gesture Rotation dword 1\n"
        "window list list 0 26 240 268 lines 200 page 12\nforeground list\nwait 100\n"
        "stroke 60 60 60 200 200 212 300\nwait 600\ntimeline turned-moment.svg\n",
-       320, 240, 60, 60, 0xD81B60},
+       320, 240, 260, 60, 0xD81B60},  // the upright (60, 60) on the screen turned to 90
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -193,6 +248,43 @@ TEST(SimPictures, RunsDrawTheScreenTheStrokesAndTheTimeline) {
   std::string text((std::istreambuf_iterator<char>(svg)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text.rfind("<?xml", 0), 0u);
   EXPECT_NE(text.find("width=\"1000px\""), std::string::npos);
+}
+
+// A picture per step (the tour's) draws a panel for each note's step, with that step's strokes
+// only, over the screen the step left.
+TEST(SimPictures, APicturePerStepDrawsEachStepInItsOwnPanel) {
+  fs::create_directories(kOut);
+  sim::Scenario s = sim::parse_scenario(
+      "window list list 0 26 240 268 lines 200 page 12\nforeground list\nwait 100\n"
+      "note first\ntap 60 100\nwait 300\nnote second\ntap 180 250\nwait 300\n",
+      "steps.scn", "");
+  sim::RunOptions options;
+  options.keep_log = false;
+  options.pictures.picture = (kOut / "steps.png").string();
+  options.pictures.picture_per_step = true;
+  sim::run_scenario(s, options);
+  Png png(kOut / "steps.png");
+  ASSERT_TRUE(png.ok());
+  std::vector<draw::StepPanel> panels(2);
+  panels[0].title = "1. first";
+  panels[1].title = "2. second";
+  for (auto& p : panels) {
+    p.view.width = 240;
+    p.view.height = 320;
+  }
+  draw::StepLayout layout = draw::step_layout(panels);
+  EXPECT_EQ(png.width(), layout.width);
+  auto raw = [&](double x, double y) {
+    cairo_surface_flush(png.s);
+    const unsigned char* row = cairo_image_surface_get_data(png.s) +
+                               cairo_image_surface_get_stride(png.s) * static_cast<int>(y);
+    return reinterpret_cast<const uint32_t*>(row)[static_cast<int>(x)] & 0xFFFFFF;
+  };
+  const auto &a = layout.screens[0], &b = layout.screens[1];
+  EXPECT_TRUE(near(raw(a.x + 60, a.y + 100), 0x1F9D55)) << "the first step's tap";
+  EXPECT_TRUE(near(raw(b.x + 180, b.y + 250), 0x1F9D55)) << "the second's";
+  EXPECT_FALSE(near(raw(a.x + 180, a.y + 250), 0x1F9D55)) << "not the second's in the first";
+  EXPECT_FALSE(near(raw(b.x + 60, b.y + 100), 0x1F9D55)) << "nor the first's in the second";
 }
 
 // A picture file of another kind, or one that cannot be written, is refused before anything

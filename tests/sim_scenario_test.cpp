@@ -474,7 +474,7 @@ TEST_F(SimTest, ARunThatCannotGoOnSaysWhy) {
 TEST_F(SimTest, RecordedStrokesAndResampling) {
   // Gaps longer than the limit hold the position; a short one is interpolated; the last point is
   // always reached.
-  sim::RecordedStroke gap{"gap", {{0, 0, 0}, {20, 20, 0}, {505, 100, 40}}};
+  sim::RecordedStroke gap{"gap", {{0, 0, 0}, {20, 20, 0}, {505, 100, 40}}, "", ""};
   auto pts = sim::resample(gap, 100, 100);
   ASSERT_GE(pts.size(), 3u);
   EXPECT_TRUE(pts[1].t == 10u && pts[1].x == 10);

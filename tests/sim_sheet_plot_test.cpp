@@ -9,6 +9,8 @@
 #include <stdexcept>
 
 #include "draw/ContactSheet.h"
+#include "draw/Legend.h"
+#include "draw/Strokes.h"
 #include "draw/TunePlot.h"
 
 namespace {
@@ -47,10 +49,17 @@ struct Png {
   cairo_surface_t* s;
 };
 
-std::string head_of(const fs::path& path) {
+std::string read_all(const fs::path& path) {
   std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())
-      .substr(0, 5);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string fmt_name(size_t i) {
+  return "stroke" + std::to_string(i);
+}
+
+std::string head_of(const fs::path& path) {
+  return read_all(path).substr(0, 5);
 }
 
 // Each stroke in its decision's colour, scaled into its own box with its group; each share at
@@ -63,11 +72,13 @@ TEST(SimSheetPlot, StrokesAndSharesAreDrawnWhereTheyBelong) {
        {{10, 10}, {40, 60}, {70, 10}},
        Decision::kHandedOver,
        "Z106 Q40",
-       "ZQ: 106 zoom level up"},
-      {"tap01", "tap", {{100, 100}}, Decision::kPassed, "", "tap"},
-      {"line01", "line", {{20, 200}, {220, 200}}, Decision::kPanned, "", "panned"},
-      {"tap02", "tap", {}, Decision::kKept, "", "no samples logged"},
-      {"caret02", "caret", {{5, 5}, {5, 5}}, Decision::kKept, "", "press-and-hold"},
+       "ZQ: 106 zoom level up",
+       {},
+       ""},
+      {"tap01", "tap", {{100, 100}}, Decision::kPassed, "", "tap", {}, ""},
+      {"line01", "line", {{20, 200}, {220, 200}}, Decision::kPanned, "", "panned", {}, ""},
+      {"tap02", "tap", {}, Decision::kKept, "", "no samples logged", {}, ""},
+      {"caret02", "caret", {{5, 5}, {5, 5}}, Decision::kKept, "", "press-and-hold", {}, ""},
   };
   const std::string heading = "Replay of 5 strokes on list\nFilterDistance=40";
   const std::vector<double> x = {10, 20, 40, 80};
@@ -89,6 +100,15 @@ TEST(SimSheetPlot, StrokesAndSharesAreDrawnWhereTheyBelong) {
   }
   EXPECT_EQ(head_of(kOut / "sheet.svg"), "<?xml");
   EXPECT_EQ(head_of(kOut / "tune.svg"), "<?xml");
+  // Their text is text, not the outlines of glyphs.
+  for (const char* svg : {"sheet.svg", "tune.svg"}) {
+    std::string text = read_all(kOut / svg);
+    EXPECT_EQ(text.find("glyph"), std::string::npos) << svg;
+    EXPECT_NE(text.rfind("</svg>"), std::string::npos) << svg;
+  }
+  EXPECT_NE(read_all(kOut / "sheet.svg").find(">caret01</text>"), std::string::npos);
+  EXPECT_NE(read_all(kOut / "tune.svg").find(">Outcomes against FilterSpeed</text>"),
+            std::string::npos);
 
   // A group's cells share a row even when others come between them.
   draw::SheetLayout sheet = draw::contact_sheet_layout(heading, cells);
@@ -143,10 +163,24 @@ TEST(SimSheetPlot, EmptyInputsDrawAndMismatchedSeriesAreRefused) {
                             draw::Format::kPng);
   EXPECT_TRUE(Png(kOut / "sheet-empty.png").ok());
   // A name from a file name that is not UTF-8 costs only its own bytes, not the picture.
-  draw::SheetCell odd{"caret\xff\xc0\xaf", "car\xe2\x82", {{1, 1}}, Decision::kPassed, "", ""};
+  draw::SheetCell odd{
+      "caret\xff\xc0\xaf", "car\xe2\x82", {{1, 1}}, Decision::kPassed, "", "", {}, ""};
   draw::write_contact_sheet("Latin-1 \xe9", {odd}, (kOut / "sheet-odd.png").string(),
                             draw::Format::kPng);
   EXPECT_TRUE(Png(kOut / "sheet-odd.png").ok());
+  // In an SVG, markup in a name is escaped and a byte that is not UTF-8 shows as '?'.
+  odd.title = "<b>&\x01\xff";
+  draw::write_contact_sheet("odd", {odd}, (kOut / "sheet-odd.svg").string(), draw::Format::kSvg);
+  EXPECT_NE(read_all(kOut / "sheet-odd.svg").find(">&lt;b&gt;&amp;?</text>"), std::string::npos);
+  // So does any other picture's text: a stroke's line, a window's title.
+  dev::ScreenView view;
+  view.width = 240;
+  view.height = 320;
+  std::vector<draw::StrokeView> strokes(1);
+  strokes[0].label = "sound \xe9\xff";
+  draw::write_stroke_picture(view, strokes, 0, (kOut / "strokes-odd.png").string(),
+                             draw::Format::kPng);
+  EXPECT_TRUE(Png(kOut / "strokes-odd.png").ok());
   struct {
     const char* name;
     std::vector<double> x;
@@ -169,6 +203,87 @@ TEST(SimSheetPlot, EmptyInputsDrawAndMismatchedSeriesAreRefused) {
                                      refused.string(), draw::Format::kSvg),
                std::invalid_argument);
   EXPECT_FALSE(fs::exists(refused));
+}
+
+// Every entry of a legend is measured: its box holds its text, lines stay in the width given,
+// and an entry wider than a line wraps instead of running off the picture.
+TEST(SimSheetPlot, LegendsHoldTheirWidestEntry) {
+  draw::Measure m;
+  std::vector<draw::LegendEntry> entries = {
+      {"panned", draw::rgb(0x1565C0)},
+      {"handed over to the broker as direction codes", draw::rgb(0xD81B60)},
+      {"a window labelled at length: a very long label that no line of this legend holds whole",
+       draw::rgb(0x757575)},
+  };
+  draw::LegendStyle style;
+  const double width = 300;
+  draw::LegendLayout layout = draw::lay_out_legend(m.cr(), entries, style, width);
+  ASSERT_EQ(layout.boxes.size(), entries.size());
+  draw::set_font(m.cr(), style.font, style.bold);
+  double bottom = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const draw::LegendBox& b = layout.boxes[i];
+    SCOPED_TRACE(entries[i].text);
+    std::string joined;
+    for (const auto& l : b.lines) {
+      EXPECT_LE(style.box + style.gap + draw::text_width(m.cr(), l), b.w + 0.01);
+      joined += (joined.empty() ? "" : " ") + l;
+    }
+    EXPECT_EQ(joined, entries[i].text);
+    EXPECT_LE(b.x + b.w, width);
+    EXPECT_GE(b.h, style.line * static_cast<double>(b.lines.size()) * 0.7);
+    bottom = std::max(bottom, b.y + b.h);
+  }
+  EXPECT_GT(layout.boxes[2].lines.size(), 1u);
+  EXPECT_GE(layout.height, bottom);
+  // Boxes of one line do not overlap.
+  EXPECT_TRUE(layout.boxes[1].y > layout.boxes[0].y ||
+              layout.boxes[1].x >= layout.boxes[0].x + layout.boxes[0].w);
+
+  // The stroke picture's legend makes room for a stroke's line longer than the screen is wide.
+  std::vector<draw::StrokeView> strokes(3);
+  strokes[2].label = std::string(40, 'x') + " " + std::string(30, 'y') + " " + std::string(30, 'z');
+  draw::StrokeLegend legend = draw::stroke_legend(m.cr(), strokes, 20, 464);
+  ASSERT_EQ(legend.lines.size(), 4u);  // the count of those not listed, then the three
+  EXPECT_GT(legend.lines_layout.boxes[3].lines.size(), 1u);
+  EXPECT_GE(legend.height, legend.key_layout.height + legend.lines_layout.height);
+  EXPECT_LE(legend.lines_layout.width, 464);
+}
+
+// A set of thousands of strokes still makes a picture a person can open: at most kMaxCells
+// cells, every class among them, and the heading says how many were left out.
+TEST(SimSheetPlot, AContactSheetOfThousandsStaysBounded) {
+  fs::create_directories(kOut);
+  std::vector<draw::SheetCell> cells;
+  for (size_t i = 0; i < 5000; ++i) {
+    // One class far larger than the others, one of three strokes only.
+    std::string group = i < 3 ? "rare" : i % 4 == 0 ? "small" : "large";
+    draw::SheetCell c{
+        fmt_name(i), group,         {{0, 0}, {30, 40}, {60, 0}},        Decision::kHandedOver,
+        "Q50 Z50",   "handed over", {{0, 1, 'Q', 50}, {1, 2, 'Z', 50}}, "subject 2, fast"};
+    cells.push_back(std::move(c));
+  }
+  draw::SheetLayout layout = draw::contact_sheet_layout("5000 strokes", cells);
+  EXPECT_EQ(layout.left_out, 5000 - draw::kMaxCells);
+  EXPECT_LE(layout.width, 2400);
+  EXPECT_LE(layout.height, 6000);
+  size_t shown = 0, rare = 0;
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (layout.strokes[i].w == 0) continue;
+    ++shown;
+    rare += cells[i].group == "rare";
+  }
+  EXPECT_EQ(shown, draw::kMaxCells);
+  EXPECT_EQ(rare, 3u);
+  fs::path path = kOut / "sheet-5000.png";
+  draw::write_contact_sheet("5000 strokes", cells, path.string(), draw::Format::kPng);
+  Png png(path);
+  ASSERT_TRUE(png.ok());
+  EXPECT_EQ(cairo_image_surface_get_height(png.s), layout.height);
+  // The codes' bands lie along the stroke: see-through, lighter than the line itself.
+  const draw::CellBox& b = layout.strokes[0];
+  const draw::Colour band = {0.95, 0.72, 0.82};
+  EXPECT_TRUE(png.shows(b.x + b.w / 2 - 30, b.y + 10, 30, b.h - 20, band));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // A cairo surface that becomes a PNG or SVG file, and the few drawing helpers every picture uses:
-// colours, the one font family, text that wraps in a box.
+// colours, the one font family, text that wraps in a box. cairo's SVG surface writes text as the
+// outlines of its glyphs, which no one can select, search or read from the file; an SVG canvas
+// therefore keeps its text apart and writes it as text elements, over the drawing.
 #pragma once
 
 #include <cairo.h>
@@ -55,13 +57,35 @@ class Canvas {
   // Writes the file; throws dev::InputError when it cannot be written.
   void finish();
 
+  // Keeps text drawn on an SVG canvas, its baseline's left end at (x, y) in the context's user
+  // space, for the file to have as a text element.
+  void add_text(cairo_t* cr, double x, double y, const std::string& text, const Colour& c);
+
  private:
+  void write_svg();
   int width_, height_;
   Format format_;
   std::string path_;
+  std::string svg_;                 // what cairo's SVG surface writes
+  std::vector<std::string> texts_;  // the text elements, in the order they were drawn
+  std::vector<std::string> clips_;  // the clip paths they use
   cairo_surface_t* surface_ = nullptr;
   cairo_t* cr_ = nullptr;
   bool finished_ = false;
+};
+
+// A context on a one-pixel surface, for measuring text before a picture's size is known.
+class Measure {
+ public:
+  Measure();
+  ~Measure();
+  Measure(const Measure&) = delete;
+  Measure& operator=(const Measure&) = delete;
+  cairo_t* cr() const { return cr_; }
+
+ private:
+  cairo_surface_t* surface_;
+  cairo_t* cr_;
 };
 
 void set_colour(cairo_t* cr, const Colour& c);
@@ -69,6 +93,10 @@ void fill_rect(cairo_t* cr, double x, double y, double w, double h, const Colour
 // A one-pixel outline inside the rectangle.
 void frame_rect(cairo_t* cr, double x, double y, double w, double h, const Colour& c,
                 double line = 1);
+
+// The text with each byte that does not begin a well-formed UTF-8 character as '?': cairo gives
+// up a whole picture over one string that is not UTF-8, and an SVG file must be.
+std::string valid_utf8(const std::string& s);
 
 // Text in the pictures' one font family (DejaVu Sans), `size` pixels high.
 void set_font(cairo_t* cr, double size, bool bold = false);

@@ -12,12 +12,10 @@ namespace {
 const double kPad = 12;
 const double kCellW = 108, kBoxW = 102, kBoxH = 86;
 const double kSmall = 9, kLine = 11;  // the cells' text
-const double kCellH = kBoxH + 4 + 4 * kLine + 8;
+const double kCellH = kBoxH + 4 + 5 * kLine + 8;
 const double kGroupLine = 26, kKeyLine = 22;
 const double kMinWidth = 760;
 const size_t kColumns = 20;
-// cairo's image surfaces end at 32767 pixels a side.
-const double kMaxSide = 32000;
 const double kMaxZoom = 2;
 const Colour kInk = rgb(0x202020);
 const Colour kQuiet = rgb(0x606060);
@@ -26,36 +24,9 @@ const Colour kGrid = rgb(0xE0E0E0);
 const Decision kDecisions[] = {Decision::kPassed, Decision::kPanned, Decision::kHandedOver,
                                Decision::kKept};
 
-// Stroke names come from file names, which need not be UTF-8, and cairo gives up the whole
-// picture over one string that is not: each byte that does not begin a well-formed character
-// shows as '?'.
+// Stroke names come from file names, which need not be UTF-8.
 std::string readable(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size();) {
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char c = byte(i);
-    size_t n = c < 0x80             ? 1
-               : (c & 0xE0) == 0xC0 ? 2
-               : (c & 0xF0) == 0xE0 ? 3
-               : (c & 0xF8) == 0xF0 ? 4
-                                    : 0;
-    uint32_t cp = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
-    bool ok = n > 0 && i + n <= s.size();
-    for (size_t k = 1; ok && k < n; ++k) {
-      ok = (byte(i + k) & 0xC0) == 0x80;
-      cp = cp << 6 | (byte(i + k) & 0x3F);
-    }
-    const uint32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    ok = ok && cp >= shortest[n] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
-    if (ok) {
-      out.append(s, i, n);
-      i += n;
-    } else {
-      out += '?';
-      ++i;
-    }
-  }
-  return out;
+  return valid_utf8(s);
 }
 
 struct Line {
@@ -65,8 +36,9 @@ struct Line {
 
 struct Group {
   std::string name;
-  std::vector<size_t> cells;
-  double y = 0;  // of its name
+  std::vector<size_t> cells;  // those shown
+  size_t all = 0;             // with those left out
+  double y = 0;               // of its name
 };
 
 struct KeyEntry {
@@ -104,36 +76,49 @@ std::vector<Group> grouped(const std::vector<SheetCell>& cells) {
   return groups;
 }
 
-size_t rows_of(const std::vector<Group>& groups, size_t columns) {
-  size_t rows = 0;
-  for (const auto& g : groups) rows += (g.cells.size() + columns - 1) / columns;
-  return rows;
-}
-
-double groups_height(const std::vector<Group>& groups, size_t columns) {
-  return static_cast<double>(groups.size()) * kGroupLine +
-         static_cast<double>(rows_of(groups, columns)) * kCellH;
+// At most kMaxCells cells in all: one of each group in turn, so that a small class is shown whole
+// and a large one in its first strokes.
+size_t keep_share(std::vector<Group>& groups) {
+  for (auto& g : groups) g.all = g.cells.size();
+  size_t total = 0;
+  for (const auto& g : groups) total += g.all;
+  if (total <= kMaxCells) return 0;
+  std::vector<size_t> keep(groups.size(), 0);
+  for (size_t kept = 0; kept < kMaxCells;) {
+    for (size_t i = 0; i < groups.size() && kept < kMaxCells; ++i) {
+      if (keep[i] < groups[i].all) {
+        ++keep[i];
+        ++kept;
+      }
+    }
+  }
+  for (size_t i = 0; i < groups.size(); ++i) groups[i].cells.resize(keep[i]);
+  return total - kMaxCells;
 }
 
 Plan plan_sheet(cairo_t* cr, const std::string& heading, const std::vector<SheetCell>& cells) {
   Plan p;
   p.groups = grouped(cells);
+  p.layout.left_out = keep_share(p.groups);
   size_t columns = 1;
   for (const auto& g : p.groups) columns = std::max(columns, std::min(kColumns, g.cells.size()));
-  // The heading is short next to the groups: widening until the groups fit leaves it room.
-  const size_t widest = static_cast<size_t>((kMaxSide - 2 * kPad) / kCellW);
-  while (columns < widest && groups_height(p.groups, columns) > kMaxSide - 200) ++columns;
   p.layout.columns = columns;
   double width =
       std::max(kMinWidth, std::ceil(2 * kPad + static_cast<double>(columns) * kCellW - 6));
 
+  std::string text = heading;
+  if (p.layout.left_out > 0) {
+    text += fmt::format(
+        "\nShown: {} of the {} strokes, as many of each class as a share of {} allows, its first; "
+        "the key and the classes' counts are of all of them.",
+        cells.size() - p.layout.left_out, cells.size(), kMaxCells);
+  }
   double y = kPad;
   size_t start = 0;
-  for (bool first = true; start <= heading.size(); first = false) {
-    size_t end = std::min(heading.find('\n', start), heading.size());
+  for (bool first = true; start <= text.size(); first = false) {
+    size_t end = std::min(text.find('\n', start), text.size());
     set_font(cr, first ? kHeadingBold : kHeadingRegular, first);
-    for (auto& l :
-         wrapped_lines(cr, readable(heading.substr(start, end - start)), width - 2 * kPad)) {
+    for (auto& l : wrapped_lines(cr, readable(text.substr(start, end - start)), width - 2 * kPad)) {
       p.heading.push_back({l, first});
       y += line_height(p.heading.back());
     }
@@ -168,6 +153,7 @@ Plan plan_sheet(cairo_t* cr, const std::string& heading, const std::vector<Sheet
       p.layout.strokes[g.cells[k]] = {cx, cy, kBoxW, kBoxH};
     }
     y += static_cast<double>((g.cells.size() + columns - 1) / columns) * kCellH;
+    if (g.cells.empty()) y += kLine;
   }
   if (cells.empty()) y += kKeyLine;
   p.layout.width = static_cast<int>(width);
@@ -226,6 +212,30 @@ void draw_stroke(cairo_t* cr, const CellBox& b, const SheetCell& c) {
   StrokePoint first = at(c.points[0]);
   cairo_arc(cr, first.x, first.y, 3.2, 0, 2 * M_PI);
   cairo_fill(cr);
+  // Each direction code as a broad see-through band along its samples, its letter beside the
+  // band's middle.
+  Colour band = colour;
+  band.a = 0.3;
+  for (const StrokeSegment& seg : c.segments) {
+    if (seg.first >= c.points.size() || seg.last >= c.points.size() || seg.last < seg.first)
+      continue;
+    set_colour(cr, band);
+    cairo_set_line_width(cr, 6);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    for (size_t i = seg.first; i <= seg.last; ++i) {
+      StrokePoint q = at(c.points[i]);
+      cairo_line_to(cr, q.x, q.y);
+    }
+    cairo_stroke(cr);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+    StrokePoint mid = at(c.points[(seg.first + seg.last) / 2]);
+    set_font(cr, 8, true);
+    std::string letter(1, seg.code);
+    double lx = std::clamp(mid.x + 4, b.x + 1, b.x + b.w - 8);
+    double ly = std::clamp(mid.y - 5, b.y + 1, b.y + b.h - 11);
+    fill_rect(cr, lx - 1, ly, text_width(cr, letter) + 2, 10, rgb(0xFFFFFF, 0.8));
+    text_at(cr, lx, ly, letter, colour);
+  }
 }
 
 void draw_cell(cairo_t* cr, const CellBox& b, const SheetCell& c) {
@@ -234,12 +244,13 @@ void draw_cell(cairo_t* cr, const CellBox& b, const SheetCell& c) {
   set_font(cr, kSmall, true);
   text_at(cr, b.x + 1, y, fitted(cr, readable(c.title), b.w - 2), kInk);
   set_font(cr, kSmall);
-  text_at(cr, b.x + 1, y + kLine, fitted(cr, readable(c.codes), b.w - 2), kQuiet);
+  text_at(cr, b.x + 1, y + kLine, fitted(cr, readable(c.about), b.w - 2), kQuiet);
+  text_at(cr, b.x + 1, y + 2 * kLine, fitted(cr, readable(c.codes), b.w - 2), kQuiet);
   std::vector<std::string> result = wrapped_lines(cr, readable(c.result), b.w - 2);
   for (size_t i = 0; i < result.size() && i < 2; ++i) {
     std::string line = result[i];
     if (i == 1 && result.size() > 2) line += " " + result[2];
-    text_at(cr, b.x + 1, y + kLine * static_cast<double>(2 + i), fitted(cr, line, b.w - 2), kInk);
+    text_at(cr, b.x + 1, y + kLine * static_cast<double>(3 + i), fitted(cr, line, b.w - 2), kInk);
   }
 }
 
@@ -285,8 +296,9 @@ void write_contact_sheet(const std::string& heading, const std::vector<SheetCell
     text_at(cr, kPad, g.y + 5, name, kInk);
     double x = kPad + text_width(cr, name) + 8;
     set_font(cr, 12);
-    text_at(cr, x, g.y + 6,
-            fmt::format("{} stroke{}", g.cells.size(), g.cells.size() == 1 ? "" : "s"), kQuiet);
+    std::string count = fmt::format("{} stroke{}", g.all, g.all == 1 ? "" : "s");
+    if (g.cells.size() < g.all) count += fmt::format(", the first {} shown", g.cells.size());
+    text_at(cr, x, g.y + 6, count, kQuiet);
     for (size_t i : g.cells) draw_cell(cr, p.layout.strokes[i], cells[i]);
   }
   canvas.finish();

@@ -10,8 +10,20 @@
 namespace draw {
 namespace {
 
-const double kLegendLine = 22;  // picture pixels
-const double kLegendPad = 8;
+const double kLegendPad = 8;  // picture pixels
+LegendStyle key_style() {
+  LegendStyle s;
+  s.bold = true;
+  s.spacing = 28;
+  return s;
+}
+const LegendStyle kKeyStyle = key_style();
+LegendStyle line_style() {
+  LegendStyle s;
+  s.one_per_line = true;
+  return s;
+}
+const LegendStyle kLineStyle = line_style();
 
 // Where the legend numbers a stroke: beside its first sample.
 void number_mark(cairo_t* cr, const StrokePoint& p, size_t n, const Colour& c) {
@@ -52,10 +64,25 @@ const char* decision_name(Decision d) {
   }
 }
 
-int legend_height(size_t strokes, size_t earlier) {
-  size_t lines =
-      2 + std::min(strokes, kLegendStrokes) + (strokes > kLegendStrokes || earlier > 0 ? 1 : 0);
-  return static_cast<int>(kLegendPad * 2 + kLegendLine * static_cast<double>(lines));
+StrokeLegend stroke_legend(cairo_t* cr, const std::vector<StrokeView>& strokes, size_t earlier,
+                           double width) {
+  StrokeLegend out;
+  for (Decision d : {Decision::kPassed, Decision::kPanned, Decision::kHandedOver, Decision::kKept})
+    out.key.push_back({decision_name(d), decision_colour(d)});
+  // The last strokes are listed, those of the moment the picture shows.
+  size_t from = strokes.size() > kLegendStrokes ? strokes.size() - kLegendStrokes : 0;
+  if (from + earlier > 0) {
+    out.lines.push_back(
+        {fmt::format("({} earlier strokes not listed)", from + earlier), {}, rgb(0x606060), false});
+  }
+  for (size_t n = from; n < strokes.size(); ++n) {
+    Colour c = decision_colour(strokes[n].decision);
+    out.lines.push_back({fmt::format("{}  {}", n + 1 + earlier, strokes[n].label), c, c, false});
+  }
+  out.key_layout = lay_out_legend(cr, out.key, kKeyStyle, width);
+  out.lines_layout = lay_out_legend(cr, out.lines, kLineStyle, width);
+  out.height = kLegendPad * 2 + out.key_layout.height + out.lines_layout.height;
+  return out;
 }
 
 void draw_strokes(cairo_t* cr, const std::vector<StrokeView>& strokes, size_t first) {
@@ -104,7 +131,11 @@ void draw_strokes(cairo_t* cr, const std::vector<StrokeView>& strokes, size_t fi
 void write_stroke_picture(const dev::ScreenView& view, const std::vector<StrokeView>& strokes,
                           size_t earlier, const std::string& path, Format format) {
   int w = std::max(1, view.width * kScale), h = std::max(1, view.height * kScale);
-  Canvas canvas(w, h + legend_height(strokes.size(), earlier), format, path);
+  Measure measure;
+  StrokeLegend legend = stroke_legend(measure.cr(), strokes, earlier, w - 2 * kLegendPad);
+  double legend_w = std::max(legend.key_layout.width, legend.lines_layout.width) + 2 * kLegendPad;
+  Canvas canvas(std::max(w, static_cast<int>(std::ceil(legend_w))),
+                h + static_cast<int>(std::ceil(legend.height)), format, path);
   cairo_t* cr = canvas.cr();
   fill_rect(cr, 0, 0, canvas.width(), canvas.height(), rgb(0xFFFFFF));
   cairo_save(cr);
@@ -114,31 +145,10 @@ void write_stroke_picture(const dev::ScreenView& view, const std::vector<StrokeV
   fill_rect(cr, 0, 0, view.width, view.height, rgb(0xFFFFFF, 0.35));
   draw_strokes(cr, strokes, earlier + 1);
   cairo_restore(cr);
-
-  // The key of the decisions, two to a line.
-  set_font(cr, 12, true);
   double y = h + kLegendPad;
-  const Decision key[] = {Decision::kPassed, Decision::kPanned, Decision::kHandedOver,
-                          Decision::kKept};
-  for (size_t i = 0; i < 4; ++i) {
-    double x = kLegendPad + (i % 2) * w / 2, ky = y + (i / 2) * kLegendLine;
-    fill_rect(cr, x, ky + 4, 12, 12, decision_colour(key[i]));
-    text_at(cr, x + 16, ky + 3, decision_name(key[i]), rgb(0x202020));
-  }
-  y += kLegendLine;
-  set_font(cr, 12);
-  // The last strokes are listed, those of the moment the picture shows.
-  size_t from = strokes.size() > kLegendStrokes ? strokes.size() - kLegendStrokes : 0;
-  y += kLegendLine;
-  if (from + earlier > 0) {
-    text_at(cr, kLegendPad, y + 3, fmt::format("({} earlier strokes not listed)", from + earlier),
-            rgb(0x606060));
-    y += kLegendLine;
-  }
-  for (size_t n = from; n < strokes.size(); ++n, y += kLegendLine) {
-    text_at(cr, kLegendPad, y + 3, fmt::format("{}  {}", n + 1 + earlier, strokes[n].label),
-            decision_colour(strokes[n].decision));
-  }
+  draw_legend(cr, legend.key_layout, legend.key, kKeyStyle, kLegendPad, y);
+  draw_legend(cr, legend.lines_layout, legend.lines, kLineStyle, kLegendPad,
+              y + legend.key_layout.height);
   canvas.finish();
 }
 

@@ -9,6 +9,7 @@
 
 #include "device/device.hpp"
 #include "draw/Canvas.h"
+#include "draw/Legend.h"
 
 namespace draw {
 
@@ -39,18 +40,26 @@ struct StrokeView {
   std::string label;  // what the legend says of it
 };
 
-// The legend's height below the screen: a key of the decisions, a line per stroke for the last
-// kLegendStrokes of them, and one that counts those not listed when there are any (`earlier`
-// strokes were left out before these).
+// The legend below the screen: a key of the decisions, then a line per stroke for the last
+// kLegendStrokes of them, after one that counts those not listed when there are any (`earlier`
+// strokes were let go before these). Each part is laid out in `width` picture pixels; a stroke's
+// line too long for it wraps.
 const size_t kLegendStrokes = 12;
-int legend_height(size_t strokes, size_t earlier);
+struct StrokeLegend {
+  std::vector<LegendEntry> key, lines;
+  LegendLayout key_layout, lines_layout;
+  double height = 0;  // both, with their padding
+};
+StrokeLegend stroke_legend(cairo_t* cr, const std::vector<StrokeView>& strokes, size_t earlier,
+                           double width);
 
 // Draws the strokes in screen pixels over what the context holds, numbered from `first`; the
 // caller scales it.
 void draw_strokes(cairo_t* cr, const std::vector<StrokeView>& strokes, size_t first = 1);
 
 // Writes the screen with the strokes over it and the legend below: kScale times the screen's
-// width, kScale times its height plus legend_height().
+// width (wider only for a word of the legend that would not fit), kScale times its height plus
+// the legend's.
 void write_stroke_picture(const dev::ScreenView& view, const std::vector<StrokeView>& strokes,
                           size_t earlier, const std::string& path, Format format);
 

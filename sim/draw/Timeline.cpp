@@ -6,6 +6,8 @@
 #include <cmath>
 #include <map>
 
+#include "draw/Legend.h"
+
 namespace draw {
 namespace {
 
@@ -17,6 +19,10 @@ const Colour kSeriesColours[] = {rgb(0x1565C0), rgb(0x2E7D32), rgb(0x6A1B9A), rg
                                  rgb(0x00838F)};
 const Colour kMomentum = rgb(0xC62828);
 const Colour kSoundColours[] = {rgb(0xF9A825), rgb(0x8D6E63), rgb(0x26A69A), rgb(0x7E57C2)};
+
+const Colour& series_colour(size_t i) {
+  return kSeriesColours[i % (sizeof kSeriesColours / sizeof kSeriesColours[0])];
+}
 
 // A tick step of 1, 2 or 5 times a power of ten milliseconds giving at most ten ticks.
 double tick_step(double span) {
@@ -50,8 +56,37 @@ std::vector<std::pair<std::string, Colour>> colour_sounds(std::vector<TimeSpan>&
   return key;
 }
 
-size_t legend_lines(const TimelineData& d) {
-  return 1 + (d.sounds.empty() ? 0 : 1) + (d.stroke_key.empty() ? 0 : 1);
+// A row of the legend below the axis: its title at the left, its entries beside it in as many
+// lines as they need.
+struct LegendRow {
+  std::string title;
+  std::vector<LegendEntry> entries;
+  LegendLayout layout;
+};
+
+std::vector<LegendRow> legend_rows(cairo_t* cr, const TimelineData& d) {
+  std::vector<LegendRow> rows;
+  auto row = [&](const std::string& title, const std::vector<std::pair<std::string, Colour>>& key) {
+    LegendRow r{title, {}, {}};
+    for (const auto& [name, colour] : key) r.entries.push_back({name, colour});
+    r.layout = lay_out_legend(cr, r.entries, LegendStyle{}, kTimelineWidth - kLeft - kRight);
+    rows.push_back(std::move(r));
+  };
+  std::vector<std::pair<std::string, Colour>> lines;
+  for (size_t i = 0; i < d.scroll.size(); ++i)
+    lines.emplace_back(d.scroll[i].name + " position", series_colour(i));
+  lines.emplace_back("momentum", kMomentum);
+  row("lines", lines);
+  std::vector<TimeSpan> sounds = d.sounds;
+  if (!d.sounds.empty()) row("sounds", colour_sounds(sounds));
+  if (!d.stroke_key.empty()) row("strokes", d.stroke_key);
+  return rows;
+}
+
+double legend_height(const std::vector<LegendRow>& rows) {
+  double h = 0;
+  for (const auto& r : rows) h += std::max(kLegendLine, r.layout.height);
+  return h;
 }
 
 class Plot {
@@ -63,12 +98,17 @@ class Plot {
   double right() const { return kTimelineWidth - kRight; }
 
   void lane_label(double y, double h, const std::string& name, const Colour& c) {
-    set_font(cr_, 12, true);
-    cairo_save(cr_);
-    cairo_rectangle(cr_, 0, y, kLeft - 8, h);
-    cairo_clip(cr_);
-    text_at(cr_, 8, y + h / 2 - 7, name, c);
-    cairo_restore(cr_);
+    // A long name wraps in the lane's height, left of the range's figures, in a smaller font
+    // when one of its words is wider than the room.
+    const double room = kLeft - 56;
+    double size = 12;
+    set_font(cr_, size, true);
+    for (const auto& word : wrapped_lines(cr_, name, 0)) {
+      double w = text_width(cr_, word);
+      if (w > room) size = std::min(size, std::max(7.0, 11.5 * room / w));
+    }
+    set_font(cr_, size, true);
+    text_wrapped(cr_, 8, y, room, h, name, c, Align::kLeft, true);
     frame_rect(cr_, kLeft, y, right() - kLeft, h, kGrid);
   }
 
@@ -137,19 +177,6 @@ class Plot {
     text_at(cr_, 8, y + 8, "device time", kInk);
   }
 
-  void legend(double y, const std::string& title,
-              const std::vector<std::pair<std::string, Colour>>& key) {
-    set_font(cr_, 12, true);
-    text_at(cr_, 8, y, title, kInk);
-    double lx = kLeft;
-    set_font(cr_, 12);
-    for (const auto& [name, colour] : key) {
-      fill_rect(cr_, lx, y + 1, 12, 12, colour);
-      text_at(cr_, lx + 16, y, name, kInk);
-      lx += 16 + text_width(cr_, name) + 16;
-    }
-  }
-
  private:
   cairo_t* cr_;
   uint64_t end_;
@@ -158,9 +185,10 @@ class Plot {
 }  // namespace
 
 int timeline_height(const TimelineData& d) {
+  Measure measure;
   double lanes = kPlotLane * static_cast<double>(d.scroll.size() + 1) + kBarLane * 2;
-  return static_cast<int>(kTop + lanes + kAxis +
-                          kLegendLine * static_cast<double>(legend_lines(d)) + 8);
+  return static_cast<int>(
+      std::ceil(kTop + lanes + kAxis + legend_height(legend_rows(measure.cr(), d)) + 8));
 }
 
 void write_timeline(const TimelineData& d, const std::string& path, Format format) {
@@ -171,32 +199,26 @@ void write_timeline(const TimelineData& d, const std::string& path, Format forma
   text_at(cr, 8, 8, "Scroll positions, momentum, sounds and strokes against device time", kInk);
   Plot plot(cr, d.end);
   double y = kTop;
-  std::vector<std::pair<std::string, Colour>> lines;
-  for (size_t i = 0; i < d.scroll.size(); ++i, y += kPlotLane) {
-    const Colour& c = kSeriesColours[i % (sizeof kSeriesColours / sizeof kSeriesColours[0])];
-    plot.series(y, kPlotLane - 6, d.scroll[i], c);
-    lines.emplace_back(d.scroll[i].name + " position", c);
-  }
+  for (size_t i = 0; i < d.scroll.size(); ++i, y += kPlotLane)
+    plot.series(y, kPlotLane - 6, d.scroll[i], series_colour(i));
   TimeSeries momentum = d.momentum;
   momentum.name = "momentum";
   plot.series(y, kPlotLane - 6, momentum, kMomentum);
-  lines.emplace_back("momentum", kMomentum);
   y += kPlotLane;
   std::vector<TimeSpan> sounds = d.sounds;
-  auto sound_key = colour_sounds(sounds);
+  colour_sounds(sounds);
   plot.spans(y, kBarLane - 6, "sounds", sounds);
   y += kBarLane;
   plot.spans(y, kBarLane - 6, "strokes", d.strokes);
   y += kBarLane;
   plot.axis(y);
   y += kAxis;
-  plot.legend(y, "lines", lines);
-  y += kLegendLine;
-  if (!d.sounds.empty()) {
-    plot.legend(y, "sounds", sound_key);
-    y += kLegendLine;
+  for (const auto& row : legend_rows(cr, d)) {
+    set_font(cr, 12, true);
+    text_at(cr, 8, y + 3, row.title, kInk);
+    draw_legend(cr, row.layout, row.entries, LegendStyle{}, kLeft, y);
+    y += std::max(kLegendLine, row.layout.height);
   }
-  if (!d.stroke_key.empty()) plot.legend(y, "strokes", d.stroke_key);
   canvas.finish();
 }
 

@@ -6,10 +6,12 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "draw/Legend.h"
+
 namespace draw {
 namespace {
 
-const double kPad = 12, kTitleH = 34, kLegendLine = 20, kLegendColumn = 240;
+const double kPad = 12, kTitleH = 34, kLegendLine = 20;
 const double kPanelTitle = 22;
 // Around a panel's data area: room for the percentages on the left, the values and the
 // setting's name below, and half a marker beyond the first and last value.
@@ -51,14 +53,29 @@ std::vector<std::string> labels_of(const std::vector<PlotPanel>& panels) {
   return labels;
 }
 
-size_t legend_per_line(const Grid& g) {
-  return std::max<size_t>(1, static_cast<size_t>((picture_width(g) - 2 * kPad) / kLegendColumn));
+LegendStyle legend_style() {
+  LegendStyle s;
+  s.line = kLegendLine;
+  s.box = 22;  // a stretch of line with the series' marker
+  s.gap = 6;
+  s.spacing = 24;
+  s.fill_swatch = false;
+  return s;
+}
+const LegendStyle kLegendStyle = legend_style();
+
+// The legend above the panels, each label measured in its font.
+LegendLayout legend_of(cairo_t* cr, const std::vector<std::string>& labels, const Grid& g,
+                       std::vector<LegendEntry>* entries) {
+  for (size_t i = 0; i < labels.size(); ++i)
+    entries->push_back({labels[i], kSeriesColours[i % kColours]});
+  return lay_out_legend(cr, *entries, kLegendStyle, picture_width(g) - 2 * kPad);
 }
 
 double panels_top(const std::vector<PlotPanel>& panels, const Grid& g) {
-  size_t labels = labels_of(panels).size();
-  size_t lines = (labels + legend_per_line(g) - 1) / legend_per_line(g);
-  return kTitleH + static_cast<double>(lines) * kLegendLine + 8;
+  Measure measure;
+  std::vector<LegendEntry> entries;
+  return kTitleH + legend_of(measure.cr(), labels_of(panels), g, &entries).height + 8;
 }
 
 bool any_titled(const std::vector<PlotPanel>& panels) {
@@ -206,19 +223,15 @@ void write_tune_plot(const std::string& title, const std::string& x_name,
   text_at(cr, kPad, 8, title, kInk);
 
   std::vector<std::string> labels = labels_of(panels);
-  set_font(cr, 12);
+  std::vector<LegendEntry> entries;
+  LegendLayout legend = legend_of(cr, labels, g, &entries);
+  draw_legend(cr, legend, entries, kLegendStyle, kPad, kTitleH);
   for (size_t i = 0; i < labels.size(); ++i) {
-    double lx = kPad + static_cast<double>(i % legend_per_line(g)) * kLegendColumn;
-    double ly = kTitleH + static_cast<double>(i / legend_per_line(g)) * kLegendLine;
+    double lx = kPad + legend.boxes[i].x, ly = kTitleH + legend.boxes[i].y + 2;
     const Colour& c = kSeriesColours[i % kColours];
     fill_rect(cr, lx, ly + 7, 22, 2, c);
     set_colour(cr, c);
     marker(cr, i, lx + 11, ly + 8, 3.5);
-    cairo_save(cr);
-    cairo_rectangle(cr, lx, ly, kLegendColumn - 8, kLegendLine);
-    cairo_clip(cr);
-    text_at(cr, lx + 28, ly + 1, labels[i], kInk);
-    cairo_restore(cr);
   }
   if (panels.empty()) {
     set_font(cr, 12);

@@ -3,9 +3,11 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <map>
 
+#include "StrokeLog.h"
 #include "draw/ContactSheet.h"
 #include "draw/TunePlot.h"
 #include "replay/ClassTable.h"
@@ -45,6 +47,26 @@ std::string setup_heading(const ReplaySetup& setup) {
   return out;
 }
 
+// Who drew a stroke and how fast, as its file says: "subject 2, fast".
+std::string about_of(const RecordedStroke& s) {
+  std::string out = s.subject.empty() ? "" : "subject " + s.subject;
+  if (!s.speed.empty()) out += (out.empty() ? "" : ", ") + s.speed;
+  return out;
+}
+
+// The codes of an outcome ("Z34") with their lengths; one that does not read so is left out.
+std::vector<std::pair<char, int>> code_lengths(const std::vector<std::string>& codes) {
+  std::vector<std::pair<char, int>> out;
+  for (const auto& c : codes) {
+    if (c.size() < 2) continue;
+    char* end = nullptr;
+    long length = std::strtol(c.c_str() + 1, &end, 10);
+    if (*end == '\0' && length >= 0 && length <= 1 << 30)
+      out.emplace_back(c[0], static_cast<int>(length));
+  }
+  return out;
+}
+
 double share_of(size_t n, size_t of) {
   return of == 0 ? 0 : static_cast<double>(n) / static_cast<double>(of);
 }
@@ -69,6 +91,8 @@ void write_replay_sheet(const std::vector<NamedStroke>& strokes,
     for (const auto& p : strokes[i].stroke.points)
       c.points.push_back({static_cast<double>(p.x), static_cast<double>(p.y)});
     c.decision = decision_of(r);
+    c.about = about_of(strokes[i].stroke);
+    c.segments = place_codes(c.points, code_lengths(r.outcome.codes));
     for (const auto& code : r.outcome.codes) c.codes += (c.codes.empty() ? "" : " ") + code;
     c.result = result_of(r);
     cells.push_back(std::move(c));
