@@ -36,8 +36,8 @@ void ExpectNoBreak(const std::string& file, uint64_t schedules) {
   std::string broken;
   for (const auto& b : report.first_break.broken) broken += "\n  " + b;
   EXPECT_TRUE(report.first_break.broken.empty())
-      << (report.baseline_broke ? "without pre-emption" : "schedule ")
-      << report.first_break.seed << ":" << broken;
+      << (report.baseline_broke ? "without pre-emption" : "schedule ") << report.first_break.seed
+      << ":" << broken;
   EXPECT_EQ(report.schedules, schedules);
   EXPECT_GT(report.switches, 0u) << "no schedule switched threads";
 }
@@ -68,6 +68,26 @@ TEST(Explore, ASeedReplaysItsScheduleAndItsLog) {
     } else {
       EXPECT_EQ(r.text(), first);
     }
+  }
+}
+
+// The command the explorer prints for a broken schedule (`run FILE --preempt SEED`) counts the
+// switch points itself: it must come to the same schedule as the explorer's run of that seed.
+TEST(Explore, TheReplayCommandPlaysTheScheduleTheExplorerRan) {
+  sim::Scenario s = sim::load_scenario(VEXORI_SOURCE_DIR "/scenarios/flick-sound.scn");
+  sim::Baseline base = sim::run_baseline(s, {});
+  for (uint64_t seed : {3u, 11u, 40u}) {
+    SCOPED_TRACE(seed);
+    sim::ScheduleResult explored = sim::run_schedule(s, {}, seed, base.points);
+    sim::RunOptions replay;
+    replay.preempt = true;
+    replay.preempt_seed = seed;
+    sim::RunResult r = sim::run_scenario(s, replay);
+    EXPECT_EQ(r.switches, explored.switches);
+    sim::RunOptions counted = replay;
+    counted.preempt_steps = base.points;
+    EXPECT_EQ(sim::run_scenario(s, counted).text(), r.text())
+        << "the same schedule, entry by entry";
   }
 }
 
