@@ -85,11 +85,17 @@ DWORD WINAPI BrokerThreadRoutine(LPVOID) {
   if (!CreateBrokerWindow(Broker.Module)) return 0;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0)) {
-    // A timer message's lParam is a function that DispatchMessage calls. Anyone can post one to
-    // this window, so only this module's own timer procedure is called through it.
-    if (msg.message == WM_TIMER && msg.lParam != 0 &&
-        msg.lParam != reinterpret_cast<LPARAM>(BrokerTimerProc)) {
-      DEBUGMSG(ZONE_ERROR, (TEXT("Timer message with a foreign procedure ignored\r\n")));
+    // A timer message's lParam is a procedure that DispatchMessage calls, and anyone can post
+    // one to this window. So no timer message is dispatched: the gesture timer's procedure is
+    // called here, and any other timer message is let go. (lParam cannot be compared instead: on
+    // desktop it is a handle of the window system's own, not the procedure.)
+    if (msg.message == WM_TIMER) {
+      if (msg.hwnd != nullptr && msg.hwnd == LoadWord(Broker.BrokerWnd) &&
+          msg.wParam == kGestureTimer) {
+        BrokerTimerProc(msg.hwnd, WM_TIMER, msg.wParam, GetTickCount());
+      } else {
+        DEBUGMSG(ZONE_ERROR, (TEXT("Timer message of another timer ignored\r\n")));
+      }
       continue;
     }
     TranslateMessage(&msg);
