@@ -73,6 +73,7 @@ extern "C" BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved) {
       if (Driver.EnableModule != nullptr) FreeLibrary(Driver.EnableModule);
       Driver.TouchModule = nullptr;
       Driver.EnableModule = nullptr;
+      ForgetHeldRecords();
       if (reserved == nullptr) UnloadProxy();
       return TRUE;
     default:

@@ -71,6 +71,10 @@ static void ReleaseHeld(bool replay) {
   State.Last = nullptr;
 }
 
+void ForgetHeldRecords() {
+  ReleaseHeld(false);
+}
+
 // False when no copy could be made; the stroke then cannot be held back and must pass through.
 static bool Hold(const MSG& record) {
   if (State.Settled) return true;

@@ -25,3 +25,5 @@ extern DWORD PostedDowns;
 // Holds the record until its stroke is decided; true when the stroke passes through to the window
 // system (its held records then reach it, oldest first, and the record is not for the engine).
 bool PassThroughDecision(Gestures& engine, const MSG& record, HWND target);
+// Lets go of the records still held (a stroke whose pen-up never came) as the module goes.
+void ForgetHeldRecords();
