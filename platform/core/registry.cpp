@@ -344,7 +344,7 @@ LONG WINAPI RegQueryValueExW(HKEY h, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE
       *size = need;
       return ERROR_MORE_DATA;
     }
-    std::memcpy(data, v->data.data(), need);
+    if (need > 0) std::memcpy(data, v->data.data(), need);
   }
   if (size != nullptr) *size = need;
   return ERROR_SUCCESS;
