@@ -111,12 +111,17 @@ void release_fonts() {
   FcFini();
 }
 
+// Whatever draws or measures text first has them let go at the process's end.
+void release_fonts_at_exit() {
+  static std::once_flag registered;
+  std::call_once(registered, [] { std::atexit(release_fonts); });
+}
+
 }  // namespace
 
 Canvas::Canvas(int width, int height, Format format, const std::string& path)
     : width_(width), height_(height), format_(format), path_(path) {
-  static std::once_flag registered;
-  std::call_once(registered, [] { std::atexit(release_fonts); });
+  release_fonts_at_exit();
   // Both are written whole at the end: an SVG with its text put in.
   surface_ = format == Format::kSvg
                  ? cairo_svg_surface_create_for_stream(append_to, &svg_, width, height)
@@ -153,7 +158,9 @@ void Canvas::finish() {
 }
 
 Measure::Measure()
-    : surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1)), cr_(cairo_create(surface_)) {}
+    : surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1)), cr_(cairo_create(surface_)) {
+  release_fonts_at_exit();
+}
 
 Measure::~Measure() {
   cairo_destroy(cr_);
