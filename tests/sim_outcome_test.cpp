@@ -134,7 +134,8 @@ TEST(StrokeOutcomes, EachKindOfStrokeItsDecisionAndWhatMoved) {
     EXPECT_GT(o.line, 0);
     EXPECT_FALSE(o.drawn.empty());
     // Scripts read the log's name of a window; the label comes beside it.
-    for (const auto& moved : sim::outcome_json(o)["scrolls"]) {
+    const auto json = sim::outcome_json(o);
+    for (const auto& moved : json["scrolls"]) {
       EXPECT_EQ(moved["window"].get<std::string>().rfind("VexoriList:0x", 0), 0u);
       EXPECT_EQ(moved["label"], "list");
     }
