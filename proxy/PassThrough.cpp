@@ -8,6 +8,7 @@
 // the window system never sees it. Without a broker window, or while the broker would not take
 // this engine's hand-overs, no gesture can be carried out, so every stroke goes to the window
 // system, as it would without this driver.
+#include <stdint.h>
 #include <stdlib.h>
 #include <tchddi.h>
 
@@ -60,13 +61,48 @@ struct PassThroughState {
 
 static PassThroughState State = {};
 
+// Held copies come from a fixed pool, so that holding a sample allocates nothing; a stroke is
+// held only until it is decided, which few strokes outlast. Past the pool the heap takes over,
+// so that no stroke is cut by the pool's size. Only the sample thread holds and lets go.
+const int kHeldPoolSize = 256;
+static HeldRecord HeldPool[kHeldPoolSize];
+static HeldRecord* FreeHeld = nullptr;
+static bool HeldPoolReady = false;
+
+static HeldRecord* NewHeld(const MSG& record) {
+  if (!HeldPoolReady) {
+    for (HeldRecord& r : HeldPool) {
+      r.Next = FreeHeld;
+      FreeHeld = &r;
+    }
+    HeldPoolReady = true;
+  }
+  HeldRecord* held = FreeHeld;
+  if (held == nullptr) return new (std::nothrow) HeldRecord{record, nullptr};
+  FreeHeld = held->Next;
+  held->Record = record;
+  held->Next = nullptr;
+  return held;
+}
+
+static void DeleteHeld(HeldRecord* held) {
+  uintptr_t at = reinterpret_cast<uintptr_t>(held);
+  uintptr_t first = reinterpret_cast<uintptr_t>(&HeldPool[0]);
+  if (at >= first && at < first + sizeof(HeldPool)) {
+    held->Next = FreeHeld;
+    FreeHeld = held;
+  } else {
+    delete held;
+  }
+}
+
 // Frees every held record, replaying each to the window system first when asked to.
 static void ReleaseHeld(bool replay) {
   while (State.First != nullptr) {
     HeldRecord* held = State.First;
     State.First = held->Next;
     if (replay) ReplayRecord(held->Record);
-    delete held;
+    DeleteHeld(held);
   }
   State.Last = nullptr;
 }
@@ -78,7 +114,7 @@ void ForgetHeldRecords() {
 // False when no copy could be made; the stroke then cannot be held back and must pass through.
 static bool Hold(const MSG& record) {
   if (State.Settled) return true;
-  HeldRecord* held = new (std::nothrow) HeldRecord{record, nullptr};
+  HeldRecord* held = NewHeld(record);
   if (held == nullptr) return false;
   if (State.Last == nullptr) {
     State.First = held;
