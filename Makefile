@@ -23,7 +23,7 @@ LAUNCHER   := $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE))
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps fuzz-deps wine-deps wine-test build build-asan demo test test-plain test-asan fuzz explore bench format clean
+.PHONY: all deps fuzz-deps wine-deps build-win32 wine-test build build-asan demo test test-plain test-asan fuzz explore bench format clean
 
 all: build
 
@@ -105,10 +105,13 @@ explore: deps
 
 # The system built for desktop Win32 (64-bit, and the 32-bit compile alone, -Wall -Wextra clean)
 # and played under Wine in a prefix of its own, each check beside the simulator's outcome.
-wine-test: wine-deps build
+# The desktop build the Wine runs use; `wine-test` and `wine-screenshot` share it.
+build-win32: wine-deps
 	cmake -S desktop -B $(WIN32_BUILD) \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/desktop/toolchain-x86_64-w64-mingw32.cmake $(LAUNCHER)
 	cmake --build $(WIN32_BUILD) -j$(JOBS)
+
+wine-test: build-win32 build
 	cmake -S desktop -B $(WIN32_I686_BUILD) -DVEXORI_COMPILE_ONLY=ON \
 	  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/desktop/toolchain-i686-w64-mingw32.cmake $(LAUNCHER)
