@@ -133,9 +133,9 @@ def main():
     args = parser.parse_args()
     # An interrupt or a time-out of the whole run still ends the servers and removes the prefix.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    display = Display()
-    prefix = None
+    display = prefix = None
     try:
+        display = Display()
         prefix = Prefix(display=display.name)
         geometry = shoot(prefix, display, args.windows, args.out, args.timeout)
     except (RuntimeError, subprocess.SubprocessError, OSError) as e:
@@ -144,7 +144,8 @@ def main():
     finally:
         if prefix is not None:
             prefix.remove()
-        display.end()
+        if display is not None:
+            display.end()
     print("wine-screenshot: wrote %s (the dialog %s on the screen)" % (args.out, geometry))
     return 0
 
