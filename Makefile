@@ -14,6 +14,8 @@ PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libfmt-d
               libcpp-httplib-dev
 FUZZ_PACKAGES := clang
 WINE_PACKAGES := g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine
+# What `make wine-screenshot` adds: an X server without a screen, xwininfo, xwd, and netpbm for the PNG.
+SCREENSHOT_PACKAGES := xvfb x11-utils x11-apps netpbm
 WIN32_BUILD ?= build-win32
 WIN32_I686_BUILD ?= build-win32-i686
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -23,7 +25,7 @@ LAUNCHER   := $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE))
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps fuzz-deps wine-deps wine-test build build-asan demo test test-plain test-asan fuzz explore bench format clean
+.PHONY: all deps fuzz-deps wine-deps screenshot-deps build-win32 wine-test wine-screenshot build build-asan demo test test-plain test-asan fuzz explore bench format clean
 
 all: build
 
@@ -51,6 +53,14 @@ wine-deps: deps
 	  echo "installing:" $$missing; \
 	  $(SUDO) apt-get update -q && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $$missing; \
+	fi
+
+screenshot-deps: wine-deps
+	@missing=$$(for p in $(SCREENSHOT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:" $$missing; \
+	  $(SUDO) apt-get update -q && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$missing; \
 	fi
 
 build: deps
@@ -105,16 +115,24 @@ explore: deps
 
 # The system built for desktop Win32 (64-bit, and the 32-bit compile alone, -Wall -Wextra clean)
 # and played under Wine in a prefix of its own, each check beside the simulator's outcome.
-wine-test: wine-deps build
+# The desktop build the Wine runs use; `wine-test` and `wine-screenshot` share it.
+build-win32: wine-deps
 	cmake -S desktop -B $(WIN32_BUILD) \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/desktop/toolchain-x86_64-w64-mingw32.cmake $(LAUNCHER)
 	cmake --build $(WIN32_BUILD) -j$(JOBS)
+
+wine-test: build-win32 build
 	cmake -S desktop -B $(WIN32_I686_BUILD) -DVEXORI_COMPILE_ONLY=ON \
 	  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/desktop/toolchain-i686-w64-mingw32.cmake $(LAUNCHER)
 	cmake --build $(WIN32_I686_BUILD) -j$(JOBS)
 	timeout 900 python3 desktop/wine/wine_test.py --sim $(BUILD)/vexori-sim \
 	  --windows $(WIN32_BUILD)/windows
+
+# The settings dialog as Wine draws it, on an X server of its own (not run by .ci/run).
+wine-screenshot: screenshot-deps build-win32
+	timeout 300 python3 desktop/wine/wine_screenshot.py --windows $(WIN32_BUILD)/windows \
+	  --out docs/img/wine-settings.png
 
 bench: build
 	./$(BUILD)/bench/vexori-bench

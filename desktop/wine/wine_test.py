@@ -17,82 +17,10 @@ import subprocess
 import sys
 import tempfile
 
+from prefix import Prefix
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
-
-
-def first_of(*paths):
-    for p in paths:
-        found = shutil.which(p) if not os.path.isabs(p) else (p if os.path.exists(p) else None)
-        if found:
-            return found
-    sys.exit("wine-test: no Wine loader found (%s)" % ", ".join(paths))
-
-
-class Prefix:
-    """A fresh Wine prefix, headless, with a persistent server while the checks run."""
-
-    def __init__(self):
-        self.wine = first_of("/usr/lib/wine/wine64", "wine64", "wine")
-        self.server = first_of("/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver",
-                               "wineserver")
-        self.path = tempfile.mkdtemp(prefix="vexori-wine-")
-        self.env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY="")
-        self.windows = os.path.join(self.path, "drive_c", "windows")
-        self.persistent = None
-
-    def run(self, args, timeout, cwd=None, check=False):
-        try:
-            done = subprocess.run([self.wine] + args, env=self.env, cwd=cwd or self.windows,
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                  stderr=subprocess.STDOUT, timeout=timeout)
-            out = done.stdout.decode("utf-8", "replace")
-            if check and done.returncode != 0:
-                raise RuntimeError("%s exited %d: %s" % (args[0], done.returncode, out[-400:]))
-            return done.returncode, out
-        except subprocess.TimeoutExpired as e:
-            out = (e.stdout or b"").decode("utf-8", "replace")
-            return None, out
-
-    def start(self, args, cwd=None):
-        return subprocess.Popen([self.wine] + args, env=self.env, cwd=cwd or self.windows,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.STDOUT)
-
-    def reg(self, *args):
-        self.run(["reg"] + list(args) + ["/f"], timeout=60, check=True)
-
-    def make(self):
-        code, out = self.run(["wineboot", "-i"], timeout=180, cwd=self.path)
-        if code is None:
-            raise RuntimeError("wineboot did not finish")
-        self.reg("add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics", "/d", "null")
-        self.reg("add", r"HKCU\Software\Wine\Drivers", "/v", "Audio", "/d", "")
-        # A crash must not be reported as a clean exit, nor open a dialog that waits.
-        self.reg("add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug", "/v",
-                 "Debugger", "/d", "vexori-no-debugger.exe")
-        self.reg("add", r"HKLM\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t",
-                 "REG_DWORD", "/d", "0")
-        # The settings take effect only in a server started after them.
-        subprocess.run([self.server, "-w"], env=self.env, timeout=120)
-        self.persistent = subprocess.Popen([self.server, "-p", "-f"], env=self.env,
-                                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                           stderr=subprocess.DEVNULL)
-
-    def remove(self):
-        try:
-            subprocess.run([self.server, "-k"], env=self.env, timeout=30,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        except (subprocess.TimeoutExpired, OSError):
-            pass
-        if self.persistent is not None:
-            try:
-                self.persistent.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.persistent.kill()
-                self.persistent.wait()
-        shutil.rmtree(self.path, ignore_errors=True)
 
 
 class Checks:
@@ -129,26 +57,11 @@ class Checks:
                 outcomes.append(entry)
         return outcomes
 
-    def install(self):
-        """The device's registry and the system's, the scenario's presets over them, on a
-        registry cleared of what an earlier check left."""
-        for key in (r"HKLM\Software\Quob", r"HKLM\SOFTWARE\QUOB", r"HKLM\DebugZones"):
-            self.prefix.run(["reg", "delete", key, "/f"], timeout=60)
-        w = self.prefix.windows
-        shutil.copy(os.path.join(ROOT, "platform", "registry", "device.reg"), w)
-        shutil.copy(os.path.join(ROOT, "install", "vexori.reg"), w)
-        files = ["device.reg", "vexori.reg"]
-        if os.path.exists(os.path.join(w, "preset.reg")):
-            files.append("preset.reg")
-        code, out = self.prefix.run(["reginstall.exe"] + files, timeout=60)
-        if code != 0:
-            raise RuntimeError("reginstall.exe: %s %s" % (code, out))
-
     def play(self, scene, settle=3500):
         """A scenario on the hosts: the window system and the device manager in one process with
         the applications (Wine reads scroll bars only in the caller's own process)."""
         outcomes = self.simulate(scene)
-        self.install()
+        self.prefix.install()
         code, out = self.prefix.run(["wsys.exe", "--samples", "samples.txt", "--settle",
                                      str(settle), "--device-manager", "--apps", "scene.scn"],
                                     timeout=90)
@@ -238,7 +151,7 @@ class Checks:
         preset = os.path.join(self.prefix.windows, "preset.reg")
         with open(preset, "w") as f:
             f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture]\n\"Activate\"=-\n")
-        self.install()
+        self.prefix.install()
         corvane = self.prefix.start(["Corvane.exe"])
         try:
             code, out = self.prefix.run(["corvane-check.exe"], timeout=60)
@@ -286,8 +199,7 @@ def main():
     checks = None
     try:
         prefix.make()
-        for name in os.listdir(args.windows):
-            shutil.copy(os.path.join(args.windows, name), prefix.windows)
+        prefix.copy_programs(args.windows)
         checks = Checks(prefix, os.path.abspath(args.sim), work)
         for check in (checks.flick_on_list, checks.tap_on_list, checks.gesture_aware,
                       checks.activate_at_run_time, checks.browser_page, checks.settings_program):
