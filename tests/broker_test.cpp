@@ -126,13 +126,23 @@ TEST_F(BrokerTest, AForeignQuitInTheMiddleOfTheMomentumEndsItAndItsScrollingStat
   EXPECT_FALSE(IsWindow(broker));
 }
 
-// Through a timer message's lParam anyone could have the broker thread call any address.
+// Through a timer message's lParam anyone could have the broker thread call any address. Nor
+// may the broker rely on what lParam holds: on desktop it is a handle, not the procedure.
 TEST_F(BrokerTest, ATimerMessageWithAForeignProcedureIsNotCalled) {
-  HWND list = FrontOf(Kind::List);
-  PostMessageW(broker, WM_TIMER, 5, 0x10000);
-  FlickUp(1000);
-  EXPECT_TRUE(IsWindow(broker));
-  EXPECT_GT(Lines(list), 5u) << "the broker still carries gestures out";
+  for (bool desktop : {false, true}) {
+    SCOPED_TRACE(desktop ? "desktop timer handles" : "the phone's timer messages");
+    vt::BootOptions options;
+    options.reg = kGesturesOn;
+    options.desktop_timer_handles = desktop;
+    Boot(options);
+    broker = FindWindowW(u"MSGBROKER", nullptr);
+    HWND list = FrontOf(Kind::List);
+    PostMessageW(broker, WM_TIMER, 5, 0x10000);
+    PostMessageW(broker, WM_TIMER, 7, 0x10000);
+    FlickUp(1000);
+    EXPECT_TRUE(IsWindow(broker));
+    EXPECT_GT(Lines(list), 5u) << "the broker still carries gestures out";
+  }
 }
 
 TEST_F(BrokerTest, AGestureAwareApplicationReceivesTheGestureOnce) {

@@ -314,6 +314,8 @@ struct Device::Impl {
   Window* foreground = nullptr;
   uintptr_t next_window = 0x20000;
   std::vector<Timer> timers;
+  // Under the desktop timer rules: the procedures that timer messages name by their index.
+  std::vector<TIMERPROC> timer_procs;
 
   // Sound: everything played, for the host's recording.
   std::shared_ptr<AudioRecorder> recorder;  // while the host records what is played

@@ -194,11 +194,36 @@ bool has_due_timer(const Thread* self, HWND hwnd, UINT lo, UINT hi) {
   return due_timer(self, hwnd, lo, hi) != nullptr;
 }
 
+namespace {
+
+const LPARAM kFirstTimerHandle = 0xFFFF0000;
+
+// What a timer message carries for its procedure.
+LPARAM timer_lparam(TIMERPROC proc) {
+  auto& d = impl();
+  if (proc == nullptr || !d.config.desktop_timer_handles) return reinterpret_cast<LPARAM>(proc);
+  auto& procs = d.timer_procs;
+  size_t i = std::find(procs.begin(), procs.end(), proc) - procs.begin();
+  if (i == procs.size()) procs.push_back(proc);
+  return kFirstTimerHandle + static_cast<LPARAM>(i);
+}
+
+// The procedure a timer message's lParam names; null when it names none a timer was set with.
+TIMERPROC timer_proc_of(LPARAM lParam) {
+  auto& d = impl();
+  if (!d.config.desktop_timer_handles) return reinterpret_cast<TIMERPROC>(lParam);
+  if (lParam < kFirstTimerHandle) return nullptr;
+  size_t i = static_cast<size_t>(lParam - kFirstTimerHandle);
+  return i < d.timer_procs.size() ? d.timer_procs[i] : nullptr;
+}
+
+}  // namespace
+
 bool take_due_timer(Thread* self, HWND hwnd, UINT lo, UINT hi, MSG* out, bool consume) {
   Timer* t = due_timer(self, hwnd, lo, hi);
   if (t == nullptr) return false;
   *out = queued_message(reinterpret_cast<HWND>(t->window->handle), WM_TIMER, t->id,
-                        reinterpret_cast<LPARAM>(t->proc));
+                        timer_lparam(t->proc));
   if (consume) t->due = impl().clock + t->period;
   return true;
 }
@@ -587,7 +612,8 @@ LRESULT WINAPI DispatchMessageW(const MSG* msg) {
   Window* w = dev::window_of(msg->hwnd);
   if (w == nullptr) return 0;
   if (msg->message == WM_TIMER && msg->lParam != 0) {
-    reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
+    TIMERPROC proc = dev::timer_proc_of(msg->lParam);
+    if (proc != nullptr) proc(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
     return 0;
   }
   return dev::call_proc(w, msg->message, msg->wParam, msg->lParam);

@@ -61,6 +61,7 @@ void DeviceTest::Boot(const BootOptions& options) {
   config.windows_dir = windows_dir;
   config.start_window_system = options.window_system;
   config.desktop_thread_queues = options.desktop_thread_queues;
+  config.desktop_timer_handles = options.desktop_timer_handles;
   config.reg_files.push_back(std::string(VEXORI_SOURCE_DIR) + "/platform/registry/device.reg");
   if (options.install) {
     config.reg_files.push_back(std::string(VEXORI_SOURCE_DIR) + "/install/vexori.reg");

@@ -50,6 +50,7 @@ struct BootOptions {
   uint32_t boot_tick = 0;
   bool window_system = true;  // boot gwes.exe, which loads the touch driver
   bool desktop_thread_queues = false;
+  bool desktop_timer_handles = false;
   dev::Screen screen;
   std::vector<FailingCall> failing;
 };

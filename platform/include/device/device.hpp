@@ -78,6 +78,11 @@ struct DeviceConfig {
   // PostThreadMessageW fails with ERROR_INVALID_THREAD_ID until the thread has made a message
   // call, as desktop Win32 documents; the phone's documentation names only an invalid thread id.
   bool desktop_thread_queues = false;
+  // A timer message's lParam is a handle of the window system's for its procedure, not the
+  // procedure's address (as Wine gives it), and DispatchMessageW calls only a procedure that a
+  // SetTimer named (as desktop Win32 checks). The phone's documentation says lParam is the
+  // procedure and is called as it stands.
+  bool desktop_timer_handles = false;
   // Files of the Windows folder the device behaves as if they were not there (case ignored).
   std::vector<std::string> left_out;
   // Runs in boot() once the registry files are in and before any device process starts: what the
