@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <map>
@@ -79,8 +80,9 @@ class SampleTally {
       // A received sample is most likely of the newest stroke, or of the newest samples between
       // strokes: a stroke withheld from the window system leaves its samples here, and a later
       // sample may repeat one of them exactly.
-      auto newest = pending_.end();
-      while (newest != pending_.begin() && std::prev(newest)->epoch == epoch_) --newest;
+      // Pending samples are in the order of their parts, so the newest part is found by halving.
+      auto newest = std::partition_point(pending_.begin(), pending_.end(),
+                                         [this](const Sample& s) { return s.epoch < epoch_; });
       if (match_first(newest, got)) return;
       match_first(pending_.begin(), got);
     }
