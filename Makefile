@@ -25,43 +25,33 @@ LAUNCHER   := $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE))
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
+# Installs with apt-get those of the packages $(1) that are missing, with apt-get's options $(2).
+define install
+@missing=$$(for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+if [ -n "$$missing" ]; then \
+  echo "installing:" $$missing; \
+  $(SUDO) apt-get update -q && \
+  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $(2) $$missing; \
+fi
+endef
+
 .PHONY: all deps fuzz-deps wine-deps screenshot-deps build-win32 wine-test wine-screenshot build build-asan demo test test-plain test-asan fuzz explore bench format clean
 
 all: build
 
 deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:" $$missing; \
-	  $(SUDO) apt-get update -q && \
-	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $$missing; \
-	fi
+	$(call install,$(PACKAGES))
 
 # Only `make fuzz` needs clang (libFuzzer comes with it).
 fuzz-deps: deps
-	@missing=$$(for p in $(FUZZ_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:" $$missing; \
-	  $(SUDO) apt-get update -q && \
-	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $$missing; \
-	fi
+	$(call install,$(FUZZ_PACKAGES))
 
 # Only `make wine-test` needs the cross compilers and Wine.
 wine-deps: deps
-	@missing=$$(for p in $(WINE_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:" $$missing; \
-	  $(SUDO) apt-get update -q && \
-	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $$missing; \
-	fi
+	$(call install,$(WINE_PACKAGES))
 
 screenshot-deps: wine-deps
-	@missing=$$(for p in $(SCREENSHOT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:" $$missing; \
-	  $(SUDO) apt-get update -q && \
-	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$missing; \
-	fi
+	$(call install,$(SCREENSHOT_PACKAGES),--no-install-recommends)
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
