@@ -17,15 +17,14 @@ std::string joined(const std::vector<std::string>& parts) {
   return out;
 }
 
-// A field quoted as spreadsheets read it, when it needs to be.
+}  // namespace
+
 std::string csv_field(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
   std::string out = "\"";
   for (char ch : s) out += ch == '"' ? std::string("\"\"") : std::string(1, ch);
   return out + "\"";
 }
-
-}  // namespace
 
 std::string common_folder(const std::vector<std::string>& files) {
   if (files.empty()) return "";

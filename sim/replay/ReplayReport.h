@@ -8,6 +8,9 @@
 
 namespace sim {
 
+// A field quoted as spreadsheets read it, when it needs to be.
+std::string csv_field(const std::string& s);
+
 // The folder every file lies in ("" when they share none), so lines can name files from there:
 // "s02/fast/caret01.xml".
 std::string common_folder(const std::vector<std::string>& files);

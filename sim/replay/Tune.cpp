@@ -6,6 +6,8 @@
 #include <charconv>
 #include <set>
 
+#include "replay/ReplayReport.h"
+
 namespace sim {
 namespace {
 
@@ -49,13 +51,6 @@ std::string letters(const std::string& shown) {
   if (shown.size() >= 2 && shown.front() == '"' && shown.back() == '"')
     return shown.substr(1, shown.size() - 2);
   return shown;
-}
-
-std::string csv_cell(const std::string& s) {
-  if (s.find_first_of(",\"\n") == std::string::npos) return s;
-  std::string quoted = "\"";
-  for (char ch : s) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-  return quoted + "\"";
 }
 
 }  // namespace
@@ -227,14 +222,14 @@ std::string tune_csv(const std::vector<TunePoint>& points) {
   for (const auto& p : points)
     for (const auto& c : p.counts)
       for (const auto& [b, n] : c.behaviours) behaviours.insert(b);
-  for (const auto& v : points.front().values) out += csv_cell(v.name) + ",";
+  for (const auto& v : points.front().values) out += csv_field(v.name) + ",";
   out += "gesture,strokes,passed,press_and_hold,panned,handed_over,codes,not_replayed";
   for (int b : behaviours) out += b == 0 ? ",behaviour_none" : fmt::format(",behaviour_{}", b);
   out += ",commonest_filtered,commonest_filtered_strokes\n";
   for (const auto& p : points) {
     for (const auto& c : p.counts) {
       for (const auto& v : p.values) out += std::to_string(v.value) + ",";
-      out += fmt::format("{},{},{},{},{},{},{},{}", csv_cell(c.gesture), c.strokes, c.passed,
+      out += fmt::format("{},{},{},{},{},{},{},{}", csv_field(c.gesture), c.strokes, c.passed,
                          count_of(c.reasons, "press-and-hold"), c.panned, c.handed, c.codes,
                          c.gesture == "all" ? p.failed : 0);
       for (int b : behaviours) {
@@ -242,7 +237,7 @@ std::string tune_csv(const std::vector<TunePoint>& points) {
         out += fmt::format(",{}", it == c.behaviours.end() ? 0 : it->second);
       }
       auto [string, n] = commonest_string(c);
-      out += fmt::format(",{},{}\n", csv_cell(letters(string)), n);
+      out += fmt::format(",{},{}\n", csv_field(letters(string)), n);
     }
   }
   return out;
