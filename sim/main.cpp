@@ -311,7 +311,8 @@ int main(int argc, char** argv) {
       "tune", "replay recorded strokes under a range of values of one or two settings");
   stroke_set(tune);
   tune->add_option("--vary", replay_args.vary,
-                   "a setting and its values: NAME=FROM..TO[:STEP] or NAME=A,B,C (once or twice)")
+                   "a setting and its values: NAME=FROM..TO[:STEP] or NAME=A,B,C, or the window "
+                   "kinds: window=list,aware,browser,plain (once or twice)")
       ->required()
       ->type_name("NAME=RANGE");
   once(tune->add_option("--plot", replay_args.plot,

@@ -61,8 +61,9 @@ ReplaySetup setup_of(const ReplayArgs& args) {
   return setup;
 }
 
-std::string setup_text(const ReplaySetup& setup) {
-  std::string out = fmt::format("on a {} window", replay_window_name(setup.window));
+std::string setup_text(const ReplaySetup& setup, bool window_varied = false) {
+  std::string out = window_varied ? std::string("on each window kind")
+                                  : fmt::format("on a {} window", replay_window_name(setup.window));
   if (setup.native) {
     out += ", at the recorded time stamps";
   } else {
@@ -230,8 +231,10 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
 
   size_t combinations = 1;
   for (const auto& r : ranges) combinations *= r.values.size();
+  bool window_varied =
+      std::any_of(ranges.begin(), ranges.end(), [](const auto& r) { return r.is_window(); });
   text << fmt::format("Tuning with {} strokes {}: {} replays of the set\n", strokes.size(),
-                      setup_text(setup), combinations);
+                      setup_text(setup, window_varied), combinations);
   Progress progress(args.quiet ? 0 : combinations * strokes.size(), "replayed", 50);
   size_t done = 0;
   auto points = tune(

@@ -11,6 +11,7 @@
 #include "draw/ContactSheet.h"
 #include "draw/TunePlot.h"
 #include "replay/ClassTable.h"
+#include "replay/GestureSettings.h"
 
 namespace sim {
 namespace {
@@ -41,8 +42,9 @@ std::string result_of(const StrokeResult& r) {
   return fmt::format("\"{}\": {}", o.filtered, what);
 }
 
-std::string setup_heading(const ReplaySetup& setup) {
-  std::string out = fmt::format("on a {} window", replay_window_name(setup.window));
+std::string setup_heading(const ReplaySetup& setup, bool window_varied = false) {
+  std::string out = window_varied ? std::string("on each window kind")
+                                  : fmt::format("on a {} window", replay_window_name(setup.window));
   for (const auto& s : setup.settings) out += fmt::format(", {}={}", s.name, s.value);
   return out;
 }
@@ -158,11 +160,22 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
       }
     }
   }
-  std::vector<double> x;
-  for (uint32_t v : across.values) x.push_back(v);
+  // A setting runs along x by its values, with its stock value marked; window kinds one after
+  // another, by name.
+  draw::PlotAxis x;
+  x.name = across.name;
+  for (size_t i = 0; i < across.values.size(); ++i) {
+    Setting v{across.name, across.values[i]};
+    x.values.push_back(across.is_window() ? static_cast<double>(i) : across.values[i]);
+    if (across.is_window()) x.labels.push_back(value_text(v));
+  }
+  if (const GestureSetting* stock = find_gesture_setting(across.name)) x.marked = stock->stock;
   std::vector<draw::PlotPanel> out(panels);
   for (size_t k = 0; k < panels; ++k) {
-    if (ranges.size() > 1) out[k].title = fmt::format("{}={}", ranges[1].name, ranges[1].values[k]);
+    if (ranges.size() > 1) {
+      Setting v{ranges[1].name, ranges[1].values[k]};
+      out[k].title = fmt::format("{}={}{}", v.name, value_text(v), is_stock(v) ? " (stock)" : "");
+    }
     for (const auto& [label, measure] : lines) {
       draw::PlotSeries s;
       s.label = label;
@@ -177,8 +190,10 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
     }
   }
   std::string title =
-      fmt::format("{} strokes {}", points.front().counts.back().strokes, setup_heading(setup));
-  draw::write_tune_plot(title, across.name, x, out, path, format_for(name));
+      fmt::format("{} strokes {}", points.front().counts.back().strokes,
+                  setup_heading(setup, std::any_of(ranges.begin(), ranges.end(),
+                                                   [](const auto& r) { return r.is_window(); })));
+  draw::write_tune_plot(title, x, out, path, format_for(name));
 }
 
 }  // namespace sim

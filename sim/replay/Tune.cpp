@@ -6,6 +6,7 @@
 #include <charconv>
 #include <set>
 
+#include "replay/GestureSettings.h"
 #include "replay/ReplayReport.h"
 
 namespace sim {
@@ -21,7 +22,47 @@ uint32_t whole(const std::string& s, const std::string& text) {
   return static_cast<uint32_t>(v);
 }
 
-const char kRangeForm[] = "a range is NAME=FROM..TO, NAME=FROM..TO:STEP or NAME=A,B,C";
+const char kRangeForm[] =
+    "a range is NAME=FROM..TO, NAME=FROM..TO:STEP, NAME=A,B,C or window=KIND,KIND,...";
+
+// "window=list,browser": the kinds in the order given, each once.
+SettingRange window_range(const std::string& text, const std::string& kinds) {
+  SettingRange r;
+  r.name = kWindowRange;
+  size_t from = 0;
+  while (true) {
+    size_t comma = kinds.find(',', from);
+    ReplayWindow w;
+    try {
+      w = replay_window(kinds.substr(from, comma - from));
+    } catch (const dev::InputError& e) {
+      throw dev::InputError(text, 0, e.reason);
+    }
+    auto v = static_cast<uint32_t>(w);
+    if (std::find(r.values.begin(), r.values.end(), v) != r.values.end())
+      throw dev::InputError(text, 0, std::string(replay_window_name(w)) + " is given twice");
+    r.values.push_back(v);
+    if (comma == std::string::npos) return r;
+    from = comma + 1;
+  }
+}
+
+// Every varied setting at its stock value; the window kind has none and does not count.
+bool all_stock(const TunePoint& p) {
+  bool any = false;
+  for (const auto& v : p.values) {
+    if (v.name == kWindowRange) continue;
+    if (!is_stock(v)) return false;
+    any = true;
+  }
+  return any;
+}
+
+bool any_stock(const std::vector<TunePoint>& points) {
+  return std::any_of(points.begin(), points.end(), [](const TunePoint& p) {
+    return std::any_of(p.values.begin(), p.values.end(), is_stock);
+  });
+}
 
 const ClassCounts& all_row(const TunePoint& p) {
   return p.counts.back();
@@ -55,9 +96,14 @@ std::string letters(const std::string& shown) {
 
 }  // namespace
 
+bool SettingRange::is_window() const {
+  return name == kWindowRange;
+}
+
 SettingRange parse_range(const std::string& text) {
   size_t eq = text.find('=');
   if (eq == std::string::npos) throw dev::InputError(text, 0, kRangeForm);
+  if (text.substr(0, eq) == kWindowRange) return window_range(text, text.substr(eq + 1));
   SettingRange r;
   r.name = setting_name(text.substr(0, eq));
   if (r.name.empty()) {
@@ -108,12 +154,17 @@ std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const Repla
     TunePoint p;
     for (size_t k = 0; k < ranges.size(); ++k) {
       p.values.push_back({ranges[k].name, ranges[k].values[at[k]]});
+      if (ranges[k].is_window()) {
+        here.window = static_cast<ReplayWindow>(ranges[k].values[at[k]]);
+        continue;
+      }
       auto& s = here.settings;
       s.erase(std::remove_if(s.begin(), s.end(),
                              [&](const Setting& x) { return x.name == ranges[k].name; }),
               s.end());
     }
-    here.settings.insert(here.settings.end(), p.values.begin(), p.values.end());
+    for (const auto& v : p.values)
+      if (v.name != kWindowRange) here.settings.push_back(v);
     auto results = replay_strokes(strokes, here, base, [&](size_t, const StrokeResult&) {
       if (stroke_done) stroke_done();
     });
@@ -146,10 +197,21 @@ std::vector<std::pair<int, std::string>> commonest_behaviours(const std::vector<
   return out;
 }
 
+std::string value_text(const Setting& v) {
+  if (v.name == kWindowRange) return replay_window_name(static_cast<ReplayWindow>(v.value));
+  return std::to_string(v.value);
+}
+
+bool is_stock(const Setting& v) {
+  const GestureSetting* s = find_gesture_setting(v.name);
+  return s != nullptr && s->stock == v.value;
+}
+
 std::string point_name(const TunePoint& p) {
   std::string out;
   for (const auto& v : p.values)
-    out += fmt::format("{}{}={}", out.empty() ? "" : " ", v.name, v.value);
+    out += fmt::format("{}{}={}{}", out.empty() ? "" : " ", v.name, value_text(v),
+                       is_stock(v) ? "*" : "");
   return out;
 }
 
@@ -184,6 +246,7 @@ std::string tune_table(const std::vector<TunePoint>& points) {
   out +=
       "shares of all strokes; p&hold: passed through as press-and-hold; codes: direction codes "
       "per stroke handed over, before the filter";
+  if (any_stock(points)) out += "; *: the stock value";
   for (const auto& [b, meaning] : top)
     if (b != 0) out += fmt::format("; {} {}", b, meaning);
   return out + "\n";
@@ -211,7 +274,8 @@ std::string tune_strings_table(const std::vector<TunePoint>& points) {
     while (!out.empty() && out.back() == ' ') out.pop_back();
     out += "\n";
   }
-  return out + "the commonest string after the filter, as a share of the class's strokes\n";
+  return out + "the commonest string after the filter, as a share of the class's strokes" +
+         (any_stock(points) ? "; *: the stock value" : "") + "\n";
 }
 
 std::string tune_csv(const std::vector<TunePoint>& points) {
@@ -225,10 +289,10 @@ std::string tune_csv(const std::vector<TunePoint>& points) {
   for (const auto& v : points.front().values) out += csv_field(v.name) + ",";
   out += "gesture,strokes,passed,press_and_hold,panned,handed_over,codes,not_replayed";
   for (int b : behaviours) out += b == 0 ? ",behaviour_none" : fmt::format(",behaviour_{}", b);
-  out += ",commonest_filtered,commonest_filtered_strokes\n";
+  out += ",commonest_filtered,commonest_filtered_strokes,at_stock\n";
   for (const auto& p : points) {
     for (const auto& c : p.counts) {
-      for (const auto& v : p.values) out += std::to_string(v.value) + ",";
+      for (const auto& v : p.values) out += value_text(v) + ",";
       out += fmt::format("{},{},{},{},{},{},{},{}", csv_field(c.gesture), c.strokes, c.passed,
                          count_of(c.reasons, "press-and-hold"), c.panned, c.handed, c.codes,
                          c.gesture == "all" ? p.failed : 0);
@@ -237,7 +301,7 @@ std::string tune_csv(const std::vector<TunePoint>& points) {
         out += fmt::format(",{}", it == c.behaviours.end() ? 0 : it->second);
       }
       auto [string, n] = commonest_string(c);
-      out += fmt::format(",{},{}\n", csv_field(letters(string)), n);
+      out += fmt::format(",{},{},{}\n", csv_field(letters(string)), n, all_stock(p) ? 1 : 0);
     }
   }
   return out;
@@ -248,9 +312,17 @@ std::vector<dev::Fields> tune_json(const TunePoint& p) {
   for (const auto& c : p.counts) {
     dev::Fields j;
     j["kind"] = "tune";
-    dev::Fields values = dev::Fields::object();
-    for (const auto& v : p.values) values[v.name] = v.value;
+    dev::Fields values = dev::Fields::object(), stock = dev::Fields::object();
+    for (const auto& v : p.values) {
+      if (v.name == kWindowRange) {
+        j["window"] = value_text(v);
+        continue;
+      }
+      values[v.name] = v.value;
+      if (const GestureSetting* s = find_gesture_setting(v.name)) stock[v.name] = s->stock;
+    }
     j["settings"] = values;
+    j["stock"] = stock;
     j["gesture"] = c.gesture;
     j["strokes"] = c.strokes;
     j["passed"] = c.passed;

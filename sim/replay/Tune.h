@@ -12,21 +12,26 @@
 
 namespace sim {
 
+// A setting's values, or the window kinds the strokes are drawn on (the range "window", its
+// values ReplayWindow's).
 struct SettingRange {
-  std::string name;              // as the registry spells it
+  std::string name;              // as the registry spells it, or kWindowRange
   std::vector<uint32_t> values;  // in the order given
+  bool is_window() const;
 };
+const char kWindowRange[] = "window";
 
 // The most values one range may take: each is a replay of the whole set.
 const size_t kMaxRangeValues = 200;
 
-// "GRIDSIZE=8..20" (step 1), "FilterValue=20..60:10", "LongPressTime=250,400,800"; throws
-// dev::InputError for an unknown setting, a malformed range, one that runs backwards or has
-// more than kMaxRangeValues values.
+// "GRIDSIZE=8..20" (step 1), "FilterValue=20..60:10", "LongPressTime=250,400,800",
+// "window=list,browser"; throws dev::InputError for an unknown setting or window kind, a
+// malformed range, one that runs backwards or has more than kMaxRangeValues values.
 SettingRange parse_range(const std::string& text);
 
 struct TunePoint {
-  std::vector<Setting> values;      // the varied settings' values here, in range order
+  std::vector<Setting> values;      // the varied settings' values here, in range order (the
+                                    // window kind as its ReplayWindow)
   std::vector<ClassCounts> counts;  // by class, with the row "all" last
   size_t failed = 0;                // strokes that could not be replayed
 };
@@ -44,11 +49,16 @@ std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const Repla
 std::vector<std::pair<int, std::string>> commonest_behaviours(const std::vector<TunePoint>& points,
                                                               size_t most);
 
-// "GRIDSIZE=8 FilterValue=20"
+// A varied value as a person reads it: "13", "browser".
+std::string value_text(const Setting& v);
+// Whether a varied value is the setting's stock value (a window kind never is).
+bool is_stock(const Setting& v);
+
+// "GRIDSIZE=8 FilterValue=20", a stock value marked "GRIDSIZE=13*".
 std::string point_name(const TunePoint& p);
 
 // A row per point: the shares of passed, press-and-hold, panned and handed over, and of the
-// commonest behaviours.
+// commonest behaviours; the stock values marked.
 std::string tune_table(const std::vector<TunePoint>& points);
 
 // A row per point and a column per class (up to kMaxClassColumns classes): the class's commonest
@@ -58,12 +68,13 @@ std::string tune_strings_table(const std::vector<TunePoint>& points);
 
 // A row per point and class for spreadsheets, one value per cell: the counts, a column per
 // behaviour chosen anywhere (behaviour_N, behaviour_none) and the commonest string after the filter
-// with its count.
+// with its count; the last column, at_stock, is 1 on the rows where every varied setting has its
+// stock value.
 std::string tune_csv(const std::vector<TunePoint>& points);
 
 // A point as JSON objects of kind "tune", one per class (the row "all" last): the settings'
-// values under "settings", the counts, and every behaviour and string after the filter with its
-// count.
+// values under "settings" (the window kind under "window"), their stock values under "stock",
+// the counts, and every behaviour and string after the filter with its count.
 std::vector<dev::Fields> tune_json(const TunePoint& p);
 
 }  // namespace sim
