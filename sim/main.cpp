@@ -280,6 +280,11 @@ int main(int argc, char** argv) {
     cmd->add_option("--only", replay_args.only, "only the strokes of these gesture classes")
         ->delimiter(',')
         ->type_name("CLASS");
+    once(cmd->add_option("--intent", replay_args.intent,
+                         "what each class was meant to do, CLASS=WHAT,... or a file of them; WHAT "
+                         "is a behaviour (100 to 111), pan, tap or hold: adds the share done as "
+                         "meant and a table of what each class did"))
+        ->type_name("CLASS=WHAT,...|FILE");
     once(cmd->add_option("--rate", replay_args.rate,
                          "the panel's sampling rate in Hz (default 100)"));
     once(cmd->add_flag("--native", replay_args.native,

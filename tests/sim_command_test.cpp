@@ -174,6 +174,13 @@ TEST_F(SimCommand, TuneMarksTheStockValueAndVariesTheWindowKind) {
   auto first = nlohmann::json::parse(lines_of(json.out).at(0));
   EXPECT_EQ(first["window"], "aware");
   EXPECT_TRUE(first["settings"].empty());
+  // With an intent, how many of the class's strokes had one and did it.
+  Ran meant = Run("tune ok.xml --vary LenThres=10 --intent ok=tap --csv -");
+  ASSERT_EQ(meant.code, 0) << meant.err;
+  rows = lines_of(meant.out);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_NE(rows[0].find(",intended,as_meant,at_stock"), std::string::npos) << rows[0];
+  EXPECT_NE(rows[2].find(",1,0,1"), std::string::npos) << rows[2];  // a flick is no tap
   EXPECT_EQ(Run("tune ok.xml --vary window=list,list").err,
             "vexori-sim: window=list,list: list is given twice\n");
 }

@@ -13,6 +13,7 @@
 #include "OutputFile.h"
 #include "Terminal.h"
 #include "replay/ClassTable.h"
+#include "replay/Intent.h"
 #include "replay/ReplayPictures.h"
 #include "replay/ReplayReport.h"
 #include "replay/Tune.h"
@@ -38,6 +39,17 @@ std::vector<NamedStroke> strokes_of(const ReplayArgs& args) {
                           "no stroke of those classes; the strokes given are of" + classes);
   }
   return kept;
+}
+
+// The intent given with --intent, for the classes of the strokes replayed; none when not given.
+std::optional<Intent> intent_of(const ReplayArgs& args, const std::vector<NamedStroke>& strokes) {
+  if (args.intent.empty()) return std::nullopt;
+  Intent intent = parse_intent(args.intent);
+  std::vector<std::string> classes;
+  for (const auto& s : strokes)
+    if (std::find(classes.begin(), classes.end(), s.gesture) == classes.end())
+      classes.push_back(s.gesture);
+  return intent_for(intent, classes, !args.only.empty());
 }
 
 ReplaySetup setup_of(const ReplayArgs& args) {
@@ -174,6 +186,7 @@ class JsonLines {
 int replay_command(const ReplayArgs& args, const RunOptions& base) {
   ReplaySetup setup = setup_of(args);
   auto strokes = strokes_of(args);
+  auto intent = intent_of(args, strokes);
   check_picture_name(args.picture, "--picture");
   std::ostream& text = text_stream(args);
   std::optional<OutputFile> csv, jsonl, picture;
@@ -202,6 +215,7 @@ int replay_command(const ReplayArgs& args, const RunOptions& base) {
     progress.step(++done);
   });
   text << '\n' << class_table(count_by_class(results));
+  if (intent) text << "\n== What was meant\n" << confusion_table(did_by_class(results), *intent);
   write_output(csv, results_csv(results), args.csv);
   lines.finish();
   if (picture) {
@@ -221,6 +235,8 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
   if (ranges.size() == 2 && ranges[0].name == ranges[1].name)
     throw dev::InputError("--vary", 0, ranges[0].name + " is varied twice");
   auto strokes = strokes_of(args);
+  auto intent = intent_of(args, strokes);
+  const Intent* meant = intent ? &*intent : nullptr;
   check_picture_name(args.plot, "--plot");
   std::ostream& text = text_stream(args);
   std::optional<OutputFile> csv, jsonl, plot;
@@ -240,18 +256,21 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
   auto points = tune(
       strokes, setup, ranges, base,
       [&](const TunePoint& p) {
-        if (!args.quiet) text << "\n== " << point_name(p) << "\n" << class_table(p.counts);
-        for (const auto& j : tune_json(p)) lines.write(j);
+        if (!args.quiet) {
+          text << "\n== " << point_name(p) << "\n" << class_table(p.counts);
+          if (meant) text << "\n" << confusion_table(p.did, *meant);
+        }
+        for (const auto& j : tune_json(p, meant)) lines.write(j);
         flush_stdout();
       },
       [&] { progress.step(++done); });
-  text << "\n== How the outcomes move\n" << tune_table(points);
+  text << "\n== How the outcomes move\n" << tune_table(points, meant);
   std::string strings = tune_strings_table(points);
   if (!strings.empty()) text << "\n== The commonest strings after the filter\n" << strings;
-  write_output(csv, tune_csv(points), args.csv);
+  write_output(csv, tune_csv(points, meant), args.csv);
   lines.finish();
   if (plot) {
-    write_tune_plot(points, ranges, setup, plot->path(), args.plot);
+    write_tune_plot(points, ranges, setup, meant, plot->path(), args.plot);
     plot->commit();
   }
   flush_stdout();

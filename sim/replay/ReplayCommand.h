@@ -15,6 +15,7 @@ struct ReplayArgs {
   std::vector<std::string> settings;  // "NAME=VALUE", written before boot
   std::vector<std::string> vary;      // tune: "NAME=A..B[:STEP]" or "NAME=A,B,C", one or two
   std::vector<std::string> only;      // gesture classes to keep; all when empty
+  std::string intent;                 // "CLASS=WHAT,..." or a file of them; none when empty
   uint32_t rate = 100;
   bool native = false;
   unsigned jobs = 0;  // 0: one per core

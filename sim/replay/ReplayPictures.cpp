@@ -104,7 +104,8 @@ void write_replay_sheet(const std::vector<NamedStroke>& strokes,
 }
 
 void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<SettingRange>& ranges,
-                     const ReplaySetup& setup, const std::string& path, const std::string& name) {
+                     const ReplaySetup& setup, const Intent* intent, const std::string& path,
+                     const std::string& name) {
   if (points.empty() || ranges.empty()) return;
   const SettingRange& across = ranges[0];
   size_t panels = ranges.size() > 1 ? ranges[1].values.size() : 1;
@@ -129,6 +130,12 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
       {"panned", [&](const TunePoint& p) { return share_of(all(p).panned, all(p).strokes); }});
   lines.push_back(
       {"handed over", [&](const TunePoint& p) { return share_of(all(p).handed, all(p).strokes); }});
+  if (intent) {
+    lines.push_back({"as meant", [intent](const TunePoint& p) {
+                       Accuracy a = point_accuracy(p, *intent);
+                       return share_of(a.as_meant, a.intended);
+                     }});
+  }
   // With few classes their strings after the filter join the chart, and fewer behaviours do.
   size_t classes = points.front().counts.size() - 1;
   auto top = commonest_behaviours(points, classes <= 3 ? 3 : 5);

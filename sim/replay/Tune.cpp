@@ -94,6 +94,14 @@ std::string letters(const std::string& shown) {
   return shown;
 }
 
+// A class's accuracy at a point, or over every class with an intent for the row "all".
+Accuracy accuracy_in(const TunePoint& p, const std::string& gesture, const Intent& intent) {
+  if (gesture == "all") return overall_accuracy(p.did, intent);
+  for (const auto& row : p.did)
+    if (row.gesture == gesture) return accuracy_of(row, intent);
+  return {};
+}
+
 }  // namespace
 
 bool SettingRange::is_window() const {
@@ -170,6 +178,8 @@ std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const Repla
     });
     for (const auto& r : results) p.failed += r.error.empty() ? 0 : 1;
     p.counts = count_by_class(results);
+    p.did = did_by_class(results);
+    p.results = std::move(results);
     if (done) done(p);
     points.push_back(std::move(p));
     // The last range turns fastest.
@@ -215,7 +225,11 @@ std::string point_name(const TunePoint& p) {
   return out;
 }
 
-std::string tune_table(const std::vector<TunePoint>& points) {
+Accuracy point_accuracy(const TunePoint& p, const Intent& intent) {
+  return overall_accuracy(p.did, intent);
+}
+
+std::string tune_table(const std::vector<TunePoint>& points, const Intent* intent) {
   if (points.empty()) return "";
   // The behaviours that matter most over the whole tuning get a column each.
   auto top = commonest_behaviours(points, 6);
@@ -223,6 +237,7 @@ std::string tune_table(const std::vector<TunePoint>& points) {
   for (const auto& p : points) name_width = std::max(name_width, point_name(p).size());
   std::string out = fmt::format("{:<{}}  {:>7}  {:>7}  {:>7}  {:>7}  {:>5}", "", name_width,
                                 "passed", "p&hold", "panned", "handed", "codes");
+  if (intent) out += fmt::format("  {:>8}", "as meant");
   for (const auto& [b, meaning] : top)
     out += fmt::format("  {:>5}", b == 0 ? std::string("none") : std::to_string(b));
   out += "\n";
@@ -236,6 +251,10 @@ std::string tune_table(const std::vector<TunePoint>& points) {
                        a.handed == 0 ? std::string("-")
                                      : fmt::format("{:.1f}", static_cast<double>(a.codes) /
                                                                  static_cast<double>(a.handed)));
+    if (intent) {
+      Accuracy meant = point_accuracy(p, *intent);
+      out += fmt::format("  {:>8}", percent(meant.as_meant, meant.intended));
+    }
     for (const auto& [b, meaning] : top) {
       auto it = a.behaviours.find(b);
       out += fmt::format("  {:>5}", percent(it == a.behaviours.end() ? 0 : it->second, a.strokes));
@@ -246,6 +265,7 @@ std::string tune_table(const std::vector<TunePoint>& points) {
   out +=
       "shares of all strokes; p&hold: passed through as press-and-hold; codes: direction codes "
       "per stroke handed over, before the filter";
+  if (intent) out += "; as meant: of the strokes with an intent, those that did what was meant";
   if (any_stock(points)) out += "; *: the stock value";
   for (const auto& [b, meaning] : top)
     if (b != 0) out += fmt::format("; {} {}", b, meaning);
@@ -278,7 +298,7 @@ std::string tune_strings_table(const std::vector<TunePoint>& points) {
          (any_stock(points) ? "; *: the stock value" : "") + "\n";
 }
 
-std::string tune_csv(const std::vector<TunePoint>& points) {
+std::string tune_csv(const std::vector<TunePoint>& points, const Intent* intent) {
   std::string out;
   if (points.empty()) return out;
   // A column for every behaviour any point chose, so that each cell holds one number.
@@ -289,7 +309,9 @@ std::string tune_csv(const std::vector<TunePoint>& points) {
   for (const auto& v : points.front().values) out += csv_field(v.name) + ",";
   out += "gesture,strokes,passed,press_and_hold,panned,handed_over,codes,not_replayed";
   for (int b : behaviours) out += b == 0 ? ",behaviour_none" : fmt::format(",behaviour_{}", b);
-  out += ",commonest_filtered,commonest_filtered_strokes,at_stock\n";
+  out += ",commonest_filtered,commonest_filtered_strokes";
+  if (intent) out += ",intended,as_meant";
+  out += ",at_stock\n";
   for (const auto& p : points) {
     for (const auto& c : p.counts) {
       for (const auto& v : p.values) out += value_text(v) + ",";
@@ -301,13 +323,18 @@ std::string tune_csv(const std::vector<TunePoint>& points) {
         out += fmt::format(",{}", it == c.behaviours.end() ? 0 : it->second);
       }
       auto [string, n] = commonest_string(c);
-      out += fmt::format(",{},{},{}\n", csv_field(letters(string)), n, all_stock(p) ? 1 : 0);
+      out += fmt::format(",{},{}", csv_field(letters(string)), n);
+      if (intent) {
+        Accuracy a = accuracy_in(p, c.gesture, *intent);
+        out += fmt::format(",{},{}", a.intended, a.as_meant);
+      }
+      out += fmt::format(",{}\n", all_stock(p) ? 1 : 0);
     }
   }
   return out;
 }
 
-std::vector<dev::Fields> tune_json(const TunePoint& p) {
+std::vector<dev::Fields> tune_json(const TunePoint& p, const Intent* intent) {
   std::vector<dev::Fields> out;
   for (const auto& c : p.counts) {
     dev::Fields j;
@@ -337,6 +364,16 @@ std::vector<dev::Fields> tune_json(const TunePoint& p) {
     dev::Fields filtered = dev::Fields::object();
     for (const auto& [f, n] : c.filtered) filtered[letters(f)] = n;
     j["filtered"] = filtered;
+    dev::Fields did = dev::Fields::object();
+    for (const auto& row : p.did)
+      if (row.gesture == c.gesture)
+        for (const auto& [what, n] : row.did) did[what] = n;
+    j["did"] = did;
+    if (intent) {
+      Accuracy a = accuracy_in(p, c.gesture, *intent);
+      j["intended"] = a.intended;
+      j["as_meant"] = a.as_meant;
+    }
     out.push_back(std::move(j));
   }
   return out;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "replay/ClassTable.h"
+#include "replay/Intent.h"
 #include "replay/StrokeReplay.h"
 
 namespace sim {
@@ -30,10 +31,12 @@ const size_t kMaxRangeValues = 200;
 SettingRange parse_range(const std::string& text);
 
 struct TunePoint {
-  std::vector<Setting> values;      // the varied settings' values here, in range order (the
-                                    // window kind as its ReplayWindow)
-  std::vector<ClassCounts> counts;  // by class, with the row "all" last
-  size_t failed = 0;                // strokes that could not be replayed
+  std::vector<Setting> values;        // the varied settings' values here, in range order (the
+                                      // window kind as its ReplayWindow)
+  std::vector<ClassCounts> counts;    // by class, with the row "all" last
+  std::vector<DidRow> did;            // what the strokes did, in the same rows
+  std::vector<StrokeResult> results;  // every stroke's, in the order of the strokes
+  size_t failed = 0;                  // strokes that could not be replayed
 };
 
 // Replays the strokes once per combination of the ranges' values (the first range outermost),
@@ -58,8 +61,9 @@ bool is_stock(const Setting& v);
 std::string point_name(const TunePoint& p);
 
 // A row per point: the shares of passed, press-and-hold, panned and handed over, and of the
-// commonest behaviours; the stock values marked.
-std::string tune_table(const std::vector<TunePoint>& points);
+// commonest behaviours; with an intent (not null), the share of the strokes with one that did
+// what was meant. The stock values are marked.
+std::string tune_table(const std::vector<TunePoint>& points, const Intent* intent = nullptr);
 
 // A row per point and a column per class (up to kMaxClassColumns classes): the class's commonest
 // string after the filter and its share of the class's strokes.
@@ -69,12 +73,17 @@ std::string tune_strings_table(const std::vector<TunePoint>& points);
 // A row per point and class for spreadsheets, one value per cell: the counts, a column per
 // behaviour chosen anywhere (behaviour_N, behaviour_none) and the commonest string after the filter
 // with its count; the last column, at_stock, is 1 on the rows where every varied setting has its
-// stock value.
-std::string tune_csv(const std::vector<TunePoint>& points);
+// stock value. With an intent, two columns more before it: intended (strokes whose class has an
+// intent) and as_meant (those of them that did what was meant).
+std::string tune_csv(const std::vector<TunePoint>& points, const Intent* intent = nullptr);
 
 // A point as JSON objects of kind "tune", one per class (the row "all" last): the settings'
 // values under "settings" (the window kind under "window"), their stock values under "stock",
-// the counts, and every behaviour and string after the filter with its count.
-std::vector<dev::Fields> tune_json(const TunePoint& p);
+// the counts, every behaviour and string after the filter with its count, and what the strokes did
+// (as did_of names it) under "did"; with an intent, "intended" and "as_meant" too.
+std::vector<dev::Fields> tune_json(const TunePoint& p, const Intent* intent = nullptr);
+
+// A point's accuracy over every class with an intent.
+Accuracy point_accuracy(const TunePoint& p, const Intent& intent);
 
 }  // namespace sim
