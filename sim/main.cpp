@@ -316,8 +316,9 @@ int main(int argc, char** argv) {
       "tune", "replay recorded strokes under a range of values of one or two settings");
   stroke_set(tune);
   tune->add_option("--vary", replay_args.vary,
-                   "a setting and its values: NAME=FROM..TO[:STEP] or NAME=A,B,C, or the window "
-                   "kinds: window=list,aware,browser,plain (once or twice)")
+                   "a setting and its values: NAME=FROM..TO[:STEP] or NAME=A,B,C; the window "
+                   "kinds: window=list,aware,browser,plain; or whole sets of settings: "
+                   "settings=stock,FILE.reg,... (once or twice)")
       ->required()
       ->type_name("NAME=RANGE");
   once(tune->add_option("--plot", replay_args.plot,
@@ -325,6 +326,19 @@ int main(int argc, char** argv) {
       ->type_name("FILE");
   once(tune->add_option("--csv", replay_args.csv,
                         "write a row per value and class to FILE (- for standard output)"))
+      ->type_name("FILE");
+  once(tune->add_option("--diff", replay_args.diff,
+                        "the strokes whose outcome differs between two values A and B of the "
+                        "range, by class and one by one"))
+      ->expected(2)
+      ->type_name("A B");
+  once(tune->add_option("--diff-picture", replay_args.diff_picture,
+                        "draw a contact sheet of the strokes --diff finds, as they end at B, into "
+                        "FILE (.png or .svg)"))
+      ->type_name("FILE");
+  once(tune->add_option("--strokes-csv", replay_args.strokes_csv,
+                        "write a row per stroke with its outcome at each value to FILE (- for "
+                        "standard output)"))
       ->type_name("FILE");
   once(tune->add_option("--jsonl", replay_args.jsonl,
                         "write a JSON object per value and class to FILE (- for standard output)"))

@@ -17,6 +17,7 @@
 #include "replay/ReplayPictures.h"
 #include "replay/ReplayReport.h"
 #include "replay/Tune.h"
+#include "replay/TuneDiff.h"
 
 namespace sim {
 namespace {
@@ -129,7 +130,8 @@ std::ostream& text_stream(const ReplayArgs& args) {
   static std::ostream nowhere(nullptr);
   if (to_stdout(args.csv) && to_stdout(args.jsonl))
     throw dev::InputError("-", 0, "standard output takes one output, not --csv and --jsonl both");
-  return to_stdout(args.csv) || to_stdout(args.jsonl) ? nowhere : std::cout;
+  return to_stdout(args.csv) || to_stdout(args.jsonl) || to_stdout(args.strokes_csv) ? nowhere
+                                                                                     : std::cout;
 }
 
 // An output file, or none for "-" (standard output) and for an output not asked for.
@@ -234,15 +236,23 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
   for (const auto& v : args.vary) ranges.push_back(parse_range(v));
   if (ranges.size() == 2 && ranges[0].name == ranges[1].name)
     throw dev::InputError("--vary", 0, ranges[0].name + " is varied twice");
+  if (!args.diff_picture.empty() && args.diff.empty())
+    throw dev::InputError("--diff-picture", 0, "draws the strokes --diff finds: give --diff A B");
+  if (!args.diff.empty()) tune_diff({}, ranges, args.diff[0], args.diff[1]);  // checked up front
   auto strokes = strokes_of(args);
   auto intent = intent_of(args, strokes);
   const Intent* meant = intent ? &*intent : nullptr;
   check_picture_name(args.plot, "--plot");
+  if (!args.diff_picture.empty()) check_picture_name(args.diff_picture, "--diff-picture");
+  if (to_stdout(args.strokes_csv) && (to_stdout(args.csv) || to_stdout(args.jsonl)))
+    throw dev::InputError("-", 0, "standard output takes one output");
   std::ostream& text = text_stream(args);
-  std::optional<OutputFile> csv, jsonl, plot;
+  std::optional<OutputFile> csv, jsonl, plot, per_stroke, diff_picture;
   open_output(csv, args.csv);
   open_output(jsonl, args.jsonl);
+  open_output(per_stroke, args.strokes_csv);
   if (!args.plot.empty()) plot.emplace(args.plot);
+  if (!args.diff_picture.empty()) diff_picture.emplace(args.diff_picture);
   JsonLines lines(jsonl, args.jsonl);
 
   size_t combinations = 1;
@@ -267,6 +277,25 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
   text << "\n== How the outcomes move\n" << tune_table(points, meant);
   std::string strings = tune_strings_table(points);
   if (!strings.empty()) text << "\n== The commonest strings after the filter\n" << strings;
+  std::vector<std::string> files;
+  for (const auto& s : strokes) files.push_back(s.file);
+  std::string folder = common_folder(files);
+  if (!args.diff.empty()) {
+    TuneDiff diff = tune_diff(points, ranges, args.diff[0], args.diff[1]);
+    text << "\n== What changed\n" << diff_report(points, diff, folder, !args.quiet);
+    if (diff_picture) {
+      std::vector<NamedStroke> changed;
+      std::vector<StrokeResult> results;
+      for (size_t i : diff.changed) {
+        changed.push_back(strokes[i]);
+        results.push_back(points[diff.to].results[i]);
+      }
+      write_replay_sheet(changed, results, point_setup(setup, ranges, points[diff.to]),
+                         diff_picture->path(), args.diff_picture);
+      diff_picture->commit();
+    }
+  }
+  write_output(per_stroke, strokes_csv(points, folder), args.strokes_csv);
   write_output(csv, tune_csv(points, meant), args.csv);
   lines.finish();
   if (plot) {

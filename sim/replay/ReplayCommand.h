@@ -24,6 +24,9 @@ struct ReplayArgs {
   bool no_colour = false;   // no colour at a terminal
   bool quiet = false;       // only the overview: no line per stroke or point, no progress
   std::string csv, jsonl, picture, plot;  // "-" for csv or jsonl: standard output
+  std::vector<std::string> diff;          // tune: the two values compared, or none
+  std::string diff_picture;               // tune: a contact sheet of the strokes that changed
+  std::string strokes_csv;                // tune: a row per stroke, a column per value
 };
 
 // The most worker processes --jobs may ask for.

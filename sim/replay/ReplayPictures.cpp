@@ -172,16 +172,16 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
   draw::PlotAxis x;
   x.name = across.name;
   for (size_t i = 0; i < across.values.size(); ++i) {
-    Setting v{across.name, across.values[i]};
-    x.values.push_back(across.is_window() ? static_cast<double>(i) : across.values[i]);
-    if (across.is_window()) x.labels.push_back(value_text(v));
+    bool named = across.is_window() || across.is_sets();
+    x.values.push_back(named ? static_cast<double>(i) : across.values[i]);
+    if (named) x.labels.push_back(across.text_of(i));
   }
   if (const GestureSetting* stock = find_gesture_setting(across.name)) x.marked = stock->stock;
   std::vector<draw::PlotPanel> out(panels);
   for (size_t k = 0; k < panels; ++k) {
     if (ranges.size() > 1) {
-      Setting v{ranges[1].name, ranges[1].values[k]};
-      out[k].title = fmt::format("{}={}{}", v.name, value_text(v), is_stock(v) ? " (stock)" : "");
+      out[k].title = fmt::format("{}={}{}", ranges[1].name, ranges[1].text_of(k),
+                                 ranges[1].stock_at(k) && !ranges[1].is_sets() ? " (stock)" : "");
     }
     for (const auto& [label, measure] : lines) {
       draw::PlotSeries s;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <set>
+#include <strings.h>
 
 #include "replay/GestureSettings.h"
 #include "replay/ReplayReport.h"
@@ -23,18 +24,44 @@ uint32_t whole(const std::string& s, const std::string& text) {
 }
 
 const char kRangeForm[] =
-    "a range is NAME=FROM..TO, NAME=FROM..TO:STEP, NAME=A,B,C or window=KIND,KIND,...";
+    "a range is NAME=FROM..TO, NAME=FROM..TO:STEP, NAME=A,B,C, window=KIND,KIND,... or "
+    "settings=stock,FILE.reg,...";
+
+// The pieces of "A,B,C".
+std::vector<std::string> listed(const std::string& text) {
+  std::vector<std::string> out;
+  size_t from = 0;
+  while (true) {
+    size_t comma = text.find(',', from);
+    out.push_back(text.substr(from, comma - from));
+    if (comma == std::string::npos) return out;
+    from = comma + 1;
+  }
+}
+
+// "settings=stock,mine.reg": the stock settings and those of .reg files, each once.
+SettingRange sets_range(const std::string& text, const std::string& sets) {
+  SettingRange r;
+  r.name = kSettingsRange;
+  for (const auto& label : listed(sets)) {
+    if (label.empty()) throw dev::InputError(text, 0, "an empty name among the sets");
+    if (std::find(r.labels.begin(), r.labels.end(), label) != r.labels.end())
+      throw dev::InputError(text, 0, label + " is given twice");
+    r.values.push_back(static_cast<uint32_t>(r.sets.size()));
+    r.labels.push_back(label);
+    r.sets.push_back(label == "stock" ? std::vector<Setting>{} : settings_of_reg_file(label));
+  }
+  return r;
+}
 
 // "window=list,browser": the kinds in the order given, each once.
 SettingRange window_range(const std::string& text, const std::string& kinds) {
   SettingRange r;
   r.name = kWindowRange;
-  size_t from = 0;
-  while (true) {
-    size_t comma = kinds.find(',', from);
+  for (const auto& kind : listed(kinds)) {
     ReplayWindow w;
     try {
-      w = replay_window(kinds.substr(from, comma - from));
+      w = replay_window(kind);
     } catch (const dev::InputError& e) {
       throw dev::InputError(text, 0, e.reason);
     }
@@ -42,9 +69,8 @@ SettingRange window_range(const std::string& text, const std::string& kinds) {
     if (std::find(r.values.begin(), r.values.end(), v) != r.values.end())
       throw dev::InputError(text, 0, std::string(replay_window_name(w)) + " is given twice");
     r.values.push_back(v);
-    if (comma == std::string::npos) return r;
-    from = comma + 1;
   }
+  return r;
 }
 
 // Every varied setting at its stock value; the window kind has none and does not count.
@@ -52,7 +78,7 @@ bool all_stock(const TunePoint& p) {
   bool any = false;
   for (const auto& v : p.values) {
     if (v.name == kWindowRange) continue;
-    if (!is_stock(v)) return false;
+    if (!v.stock) return false;
     any = true;
   }
   return any;
@@ -60,7 +86,8 @@ bool all_stock(const TunePoint& p) {
 
 bool any_stock(const std::vector<TunePoint>& points) {
   return std::any_of(points.begin(), points.end(), [](const TunePoint& p) {
-    return std::any_of(p.values.begin(), p.values.end(), is_stock);
+    return std::any_of(p.values.begin(), p.values.end(),
+                       [](const TuneValue& v) { return v.stock; });
   });
 }
 
@@ -108,10 +135,58 @@ bool SettingRange::is_window() const {
   return name == kWindowRange;
 }
 
+bool SettingRange::is_sets() const {
+  return name == kSettingsRange;
+}
+
+std::string SettingRange::text_of(size_t i) const {
+  if (is_window()) return replay_window_name(static_cast<ReplayWindow>(values[i]));
+  if (is_sets()) return labels[values[i]];
+  return std::to_string(values[i]);
+}
+
+bool SettingRange::stock_at(size_t i) const {
+  if (is_sets()) return labels[values[i]] == "stock";
+  const GestureSetting* s = find_gesture_setting(name);
+  return s != nullptr && s->stock == values[i];
+}
+
+std::vector<Setting> settings_of_reg_file(const std::string& path) {
+  static const std::string kKeys[] = {"HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture",
+                                      "HKLM\\Software\\Quob\\Gesture"};
+  std::vector<Setting> out;
+  for (const auto& v : dev::read_reg_file_values(path)) {
+    std::string key = v.key;
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    bool ours = std::any_of(std::begin(kKeys), std::end(kKeys), [&](const std::string& k) {
+      return strcasecmp(k.c_str(), key.c_str()) == 0;
+    });
+    if (!ours)
+      throw dev::InputError(path, v.line,
+                            "only the settings under HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture "
+                            "are read, not [" +
+                                v.key + "]");
+    std::string name = setting_name(v.name);
+    if (name.empty())
+      throw dev::InputError(path, v.line, "\"" + v.name + "\" is not a gesture setting");
+    if (v.remove || !v.is_dword)
+      throw dev::InputError(path, v.line, "\"" + name + "\" needs a value dword:XXXXXXXX");
+    if (v.dword > kMaxSettingValue)
+      throw dev::InputError(
+          path, v.line, "\"" + name + "\" is past 2147483647, which the engine reads as negative");
+    out.erase(
+        std::remove_if(out.begin(), out.end(), [&](const Setting& s) { return s.name == name; }),
+        out.end());
+    out.push_back({name, v.dword});
+  }
+  return out;
+}
+
 SettingRange parse_range(const std::string& text) {
   size_t eq = text.find('=');
   if (eq == std::string::npos) throw dev::InputError(text, 0, kRangeForm);
   if (text.substr(0, eq) == kWindowRange) return window_range(text, text.substr(eq + 1));
+  if (text.substr(0, eq) == kSettingsRange) return sets_range(text, text.substr(eq + 1));
   SettingRange r;
   r.name = setting_name(text.substr(0, eq));
   if (r.name.empty()) {
@@ -151,6 +226,30 @@ SettingRange parse_range(const std::string& text) {
   return r;
 }
 
+ReplaySetup point_setup(const ReplaySetup& setup, const std::vector<SettingRange>& ranges,
+                        const TunePoint& p) {
+  ReplaySetup here = setup;
+  // Each range's value replaces what `setup` says of the same setting or window.
+  auto put = [&](const Setting& v) {
+    auto& s = here.settings;
+    s.erase(std::remove_if(s.begin(), s.end(), [&](const Setting& x) { return x.name == v.name; }),
+            s.end());
+    s.push_back(v);
+  };
+  for (size_t k = 0; k < ranges.size() && k < p.values.size(); ++k) {
+    const SettingRange& r = ranges[k];
+    uint32_t v = p.values[k].value;
+    if (r.is_window()) {
+      here.window = static_cast<ReplayWindow>(v);
+    } else if (r.is_sets()) {
+      for (const Setting& s : r.sets[v]) put(s);
+    } else {
+      put({r.name, v});
+    }
+  }
+  return here;
+}
+
 std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const ReplaySetup& setup,
                             const std::vector<SettingRange>& ranges, const RunOptions& base,
                             const std::function<void(const TunePoint&)>& done,
@@ -158,21 +257,12 @@ std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const Repla
   std::vector<TunePoint> points;
   std::vector<size_t> at(ranges.size(), 0);  // the value of each range at this point
   while (true) {
-    ReplaySetup here = setup;
     TunePoint p;
     for (size_t k = 0; k < ranges.size(); ++k) {
-      p.values.push_back({ranges[k].name, ranges[k].values[at[k]]});
-      if (ranges[k].is_window()) {
-        here.window = static_cast<ReplayWindow>(ranges[k].values[at[k]]);
-        continue;
-      }
-      auto& s = here.settings;
-      s.erase(std::remove_if(s.begin(), s.end(),
-                             [&](const Setting& x) { return x.name == ranges[k].name; }),
-              s.end());
+      const SettingRange& r = ranges[k];
+      p.values.push_back({r.name, r.values[at[k]], r.text_of(at[k]), r.stock_at(at[k])});
     }
-    for (const auto& v : p.values)
-      if (v.name != kWindowRange) here.settings.push_back(v);
+    ReplaySetup here = point_setup(setup, ranges, p);
     auto results = replay_strokes(strokes, here, base, [&](size_t, const StrokeResult&) {
       if (stroke_done) stroke_done();
     });
@@ -207,21 +297,11 @@ std::vector<std::pair<int, std::string>> commonest_behaviours(const std::vector<
   return out;
 }
 
-std::string value_text(const Setting& v) {
-  if (v.name == kWindowRange) return replay_window_name(static_cast<ReplayWindow>(v.value));
-  return std::to_string(v.value);
-}
-
-bool is_stock(const Setting& v) {
-  const GestureSetting* s = find_gesture_setting(v.name);
-  return s != nullptr && s->stock == v.value;
-}
-
-std::string point_name(const TunePoint& p) {
+std::string point_name(const TunePoint& p, bool marks) {
   std::string out;
   for (const auto& v : p.values)
-    out += fmt::format("{}{}={}{}", out.empty() ? "" : " ", v.name, value_text(v),
-                       is_stock(v) ? "*" : "");
+    out += fmt::format("{}{}={}{}", out.empty() ? "" : " ", v.name, v.text,
+                       marks && v.stock ? "*" : "");
   return out;
 }
 
@@ -314,7 +394,7 @@ std::string tune_csv(const std::vector<TunePoint>& points, const Intent* intent)
   out += ",at_stock\n";
   for (const auto& p : points) {
     for (const auto& c : p.counts) {
-      for (const auto& v : p.values) out += value_text(v) + ",";
+      for (const auto& v : p.values) out += csv_field(v.text) + ",";
       out += fmt::format("{},{},{},{},{},{},{},{}", csv_field(c.gesture), c.strokes, c.passed,
                          count_of(c.reasons, "press-and-hold"), c.panned, c.handed, c.codes,
                          c.gesture == "all" ? p.failed : 0);
@@ -341,8 +421,8 @@ std::vector<dev::Fields> tune_json(const TunePoint& p, const Intent* intent) {
     j["kind"] = "tune";
     dev::Fields values = dev::Fields::object(), stock = dev::Fields::object();
     for (const auto& v : p.values) {
-      if (v.name == kWindowRange) {
-        j["window"] = value_text(v);
+      if (v.name == kWindowRange || v.name == kSettingsRange) {
+        j[v.name] = v.text;
         continue;
       }
       values[v.name] = v.value;

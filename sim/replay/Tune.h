@@ -13,31 +13,56 @@
 
 namespace sim {
 
-// A setting's values, or the window kinds the strokes are drawn on (the range "window", its
-// values ReplayWindow's).
+// A setting's values, the window kinds the strokes are drawn on (the range "window", its values
+// ReplayWindow's), or whole sets of settings (the range "settings": "stock" or a .reg file).
 struct SettingRange {
-  std::string name;              // as the registry spells it, or kWindowRange
-  std::vector<uint32_t> values;  // in the order given
+  std::string name;                 // as the registry spells it, kWindowRange or kSettingsRange
+  std::vector<uint32_t> values;     // in the order given; for sets, their index in `sets`
+  std::vector<std::string> labels;  // sets: "stock" or the file as given
+  std::vector<std::vector<Setting>> sets;  // sets: each one's settings
   bool is_window() const;
+  bool is_sets() const;
+  // Value i as a person reads it ("13", "browser", "mine.reg"), and whether it is the stock
+  // value (a window kind never is).
+  std::string text_of(size_t i) const;
+  bool stock_at(size_t i) const;
 };
 const char kWindowRange[] = "window";
+const char kSettingsRange[] = "settings";
+
+// The settings of a .reg file: DWORD values of the settings under
+// HKEY_LOCAL_MACHINE\Software\Quob\Gesture. Throws dev::InputError naming file and line for
+// anything else in it, which a replay would not write.
+std::vector<Setting> settings_of_reg_file(const std::string& path);
 
 // The most values one range may take: each is a replay of the whole set.
 const size_t kMaxRangeValues = 200;
 
 // "GRIDSIZE=8..20" (step 1), "FilterValue=20..60:10", "LongPressTime=250,400,800",
-// "window=list,browser"; throws dev::InputError for an unknown setting or window kind, a
-// malformed range, one that runs backwards or has more than kMaxRangeValues values.
+// "window=list,browser", "settings=stock,mine.reg"; throws dev::InputError for an unknown
+// setting or window kind, a malformed range or .reg file, one that runs backwards or has more
+// than kMaxRangeValues values.
 SettingRange parse_range(const std::string& text);
 
+// A range's value at a point.
+struct TuneValue {
+  std::string name;  // the range's
+  uint32_t value = 0;
+  std::string text;  // as SettingRange::text_of gives it
+  bool stock = false;
+};
+
 struct TunePoint {
-  std::vector<Setting> values;        // the varied settings' values here, in range order (the
-                                      // window kind as its ReplayWindow)
+  std::vector<TuneValue> values;      // the ranges' values here, in range order
   std::vector<ClassCounts> counts;    // by class, with the row "all" last
   std::vector<DidRow> did;            // what the strokes did, in the same rows
   std::vector<StrokeResult> results;  // every stroke's, in the order of the strokes
   size_t failed = 0;                  // strokes that could not be replayed
 };
+
+// What a point replays with: `setup` with the point's values of the ranges in place.
+ReplaySetup point_setup(const ReplaySetup& setup, const std::vector<SettingRange>& ranges,
+                        const TunePoint& p);
 
 // Replays the strokes once per combination of the ranges' values (the first range outermost),
 // with setup.settings too (a varied setting wins over the same one there). `done` sees each point
@@ -52,13 +77,8 @@ std::vector<TunePoint> tune(const std::vector<NamedStroke>& strokes, const Repla
 std::vector<std::pair<int, std::string>> commonest_behaviours(const std::vector<TunePoint>& points,
                                                               size_t most);
 
-// A varied value as a person reads it: "13", "browser".
-std::string value_text(const Setting& v);
-// Whether a varied value is the setting's stock value (a window kind never is).
-bool is_stock(const Setting& v);
-
-// "GRIDSIZE=8 FilterValue=20", a stock value marked "GRIDSIZE=13*".
-std::string point_name(const TunePoint& p);
+// "GRIDSIZE=8 FilterValue=20", a stock value marked "GRIDSIZE=13*"; with `marks` false, unmarked.
+std::string point_name(const TunePoint& p, bool marks = true);
 
 // A row per point: the shares of passed, press-and-hold, panned and handed over, and of the
 // commonest behaviours; with an intent (not null), the share of the strokes with one that did
