@@ -4,6 +4,7 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
 import { draw, launchChromium, line, request, root, sim, startServe, stopServe } from './serve.mjs';
@@ -12,8 +13,12 @@ const shots = process.env.VEXORI_SCREENSHOTS && path.resolve(root, process.env.V
 const flick = line([120, 200], [120, 140], 150);
 const tap = [[120, 150, 0], [120, 150, 80]];
 
+let browser;  // one for all, each suite with a server of its own
+before(async () => (browser = await launchChromium()));
+after(async () => browser?.closeAll());
+
 describe('the page', () => {
-  let serve, browser, page, tab;
+  let serve, page, tab;
   const live = [];  // every stroke's outcome, in order
   const screen = async () => (await request(serve.port, 'GET', `/api/screen.png?tab=${tab}`)).body;
   const stroke = async points => {
@@ -26,14 +31,13 @@ describe('the page', () => {
 
   before(async () => {
     serve = await startServe();
-    browser = await launchChromium();
     page = await browser.newPage();
     await page.goto(serve.url);
     await page.waitForSelector('body[data-ready="1"]');
     tab = new URL(await page.getAttribute('#kept', 'href'), serve.url).searchParams.get('tab');
   });
   after(async () => {
-    await browser?.closeAll();
+    await page?.close();
     if (serve) await stopServe(serve);
   });
 
@@ -126,5 +130,32 @@ describe('requests the server refuses', () => {
     const o = JSON.parse(good.body).outcome;
     assert.equal(o.decision, 'handed over');
     assert.ok(o.scrolls[0].after > 0);
+  });
+});
+
+// A page of another origin on this machine posts a stroke to the server, not caring for the
+// answer (as a page that means harm would): the browser sends its Origin, and the device is not
+// driven.
+describe('a page elsewhere', () => {
+  let serve, elsewhere;
+  before(async () => {
+    serve = await startServe();
+    elsewhere = http.createServer((req, res) => res.end(`<script>fetch("${serve.url}api/stroke",
+      {method: "POST", mode: "no-cors", body: ${JSON.stringify(JSON.stringify({ points: flick }))}})
+      </script>`));
+    await new Promise(done => elsewhere.listen(0, '127.0.0.1', done));
+  });
+  after(async () => {
+    elsewhere?.close();
+    if (serve) await stopServe(serve);
+  });
+
+  it('is refused', async () => {
+    const page = await browser.newPage();
+    const answer = page.waitForResponse(r => r.url().startsWith(serve.url));
+    await page.goto(`http://127.0.0.1:${elsewhere.address().port}/`);
+    assert.equal((await answer).status(), 403);
+    const kept = await request(serve.port, 'GET', '/api/kept.scn');
+    assert.doesNotMatch(kept.body.toString(), /^sample /m);
   });
 });
