@@ -4,6 +4,9 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,6 +19,7 @@
 #include "Requests.h"
 #include "RequestChecks.h"
 #include "Runner.h"
+#include "ServeZygote.h"
 #include "Server.h"
 #include "Session.h"
 #include "Tabs.h"
@@ -187,13 +191,7 @@ TEST(ServeTabs, AWorkerThatNeverAnswersIsEndedAndItsRequestAnswered) {
   for (End how : {End::kAll, End::kClose, End::kWaitBound}) {
     auto wait = how == End::kWaitBound ? std::chrono::milliseconds(200) : std::chrono::minutes(10);
     // It takes the request, tells so by a file in its folder, and then waits for ever.
-    auto worker = [](int fd, const std::string& folder) {
-      Frame r;
-      FrameReader(fd).read(&r);
-      std::ofstream(folder + "/got") << r.word;
-      for (;;) pause();
-    };
-    Tabs tabs(2, std::chrono::minutes(10), worker, wait);
+    Tabs tabs(serve_test_zygote(), "hang", 2, std::chrono::minutes(10), wait);
     std::string why, id = tabs.open(&why);
     ASSERT_FALSE(id.empty()) << why;
     std::string folder = tabs.folder();
@@ -225,18 +223,12 @@ TEST(ServeTabs, AWorkerThatNeverAnswersIsEndedAndItsRequestAnswered) {
 class ServeHttp : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifdef __SANITIZE_ADDRESS__
-    // Under the sanitizers a tab's worker is forked while other threads of this program (the
-    // client, the server's pool) allocate, and this compiler's sanitizer runtime does not hold
-    // its allocator's locks across fork: now and then the worker waits for ever on a lock no
-    // thread of its own will free, and the stroke goes unanswered. The plain allocator is safe
-    // across fork, so the plain build runs it. (Workers forked from a process made before any
-    // thread would be safe under both.)
-    GTEST_SKIP() << "the server over HTTP is tested in the plain build";
-#endif
+    // The workers are forked from the test program's zygote, made before any of its threads:
+    // never from this program while the client and the server's pool allocate.
     ServeOptions o;
     o.port = 0;
     o.max_tabs = 2;
+    o.zygote = &serve_test_zygote();
     thread_ = std::thread([this, o] {
       std::string why;
       serve(
@@ -321,6 +313,93 @@ TEST_F(ServeHttp, StrokesSettingsAndRefusals) {
   r = c.Get("/api/state?tab=nosuchtab");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 404);
+}
+
+// The program itself, ended by a signal while tabs are open: nothing of it is left, neither
+// processes nor files in its temporary folder.
+std::vector<pid_t> children_of(pid_t parent) {
+  std::vector<pid_t> out;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(e.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0;
+    if (sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent &&
+        state != 'Z')
+      out.push_back(std::stoi(name));
+  }
+  return out;
+}
+
+bool ended(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  return close == std::string::npos || stat[close + 2] == 'Z';
+}
+
+TEST(ServeProgram, ASignalEndsItWithNothingLeft) {
+  for (int sig : {SIGINT, SIGTERM}) {
+    fs::path tmp = fs::temp_directory_path() / ("vexori-serve-signal-" + std::to_string(getpid()));
+    fs::create_directories(tmp);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, sig);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);  // as a shell's foreground job has it
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    std::string env_tmp = "TMPDIR=" + tmp.string();
+    std::vector<char*> env = {env_tmp.data(), nullptr};
+    const char* argv[] = {VEXORI_SIM, "serve", "--port", "0", nullptr};
+    pid_t server = 0;
+    ASSERT_EQ(
+        posix_spawn(&server, VEXORI_SIM, &actions, &attr, const_cast<char**>(argv), env.data()), 0);
+    close(out[1]);
+    std::string line;
+    char ch;
+    while (read(out[0], &ch, 1) == 1 && ch != '\n') line += ch;
+    close(out[0]);
+    size_t colon = line.rfind(':');
+    ASSERT_NE(colon, std::string::npos) << line;
+    httplib::Client c("127.0.0.1", std::stoi(line.substr(colon + 1)));
+    c.set_read_timeout(120, 0);
+    auto r = c.Post("/api/stroke", tap_json(120, 150), "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    r = c.Post("/api/tabs");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    std::vector<pid_t> zygote = children_of(server);
+    ASSERT_EQ(zygote.size(), 1u);
+    std::vector<pid_t> workers = children_of(zygote[0]);
+    EXPECT_EQ(workers.size(), 2u);
+
+    kill(server, sig);
+    int status = 0;
+    ASSERT_EQ(waitpid(server, &status, 0), server);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_TRUE(fs::is_empty(tmp)) << fs::directory_iterator(tmp)->path();
+    workers.push_back(zygote[0]);
+    for (pid_t p : workers) {
+      for (int i = 0; i < 500 && !ended(p); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      EXPECT_TRUE(ended(p)) << "process " << p << " outlived the server";
+    }
+    fs::remove_all(tmp);
+  }
 }
 
 }  // namespace

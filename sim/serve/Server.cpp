@@ -105,9 +105,23 @@ class Api {
 
 bool serve(const ServeOptions& o, const std::function<void(int port)>& listening,
            std::string* why) {
-  Tabs tabs(o.max_tabs, o.idle,
-            [setup = o.setup](int fd, const std::string& folder) { serve_tab(fd, folder, setup); });
-  at_signal_end([&tabs] { tabs.end_all(); });
+  // First of all, before any thread of the server's: the process its workers are forked from.
+  std::unique_ptr<Zygote> own_zygote;
+  Zygote* zygote = o.zygote;
+  if (zygote == nullptr) {
+    own_zygote = std::make_unique<Zygote>(tab_worker(o.setup));
+    zygote = own_zygote.get();
+  }
+  if (!zygote->ok()) {
+    *why = zygote->why();
+    return false;
+  }
+  Tabs tabs(*zygote, o.worker_kind, o.max_tabs, o.idle);
+  Zygote* own = own_zygote.get();
+  at_signal_end([&tabs, own] {
+    tabs.end_all();
+    if (own != nullptr) own->end();
+  });
   Api api(o, tabs);
   httplib::Server svr;
   int port = o.port;

@@ -75,4 +75,10 @@ void serve_tab(int fd, const std::string& folder, const SessionSetup& setup) {
   }
 }
 
+WorkerMain tab_worker(const SessionSetup& setup) {
+  return [setup](int fd, const std::string& folder, const std::string&) {
+    serve_tab(fd, folder, setup);
+  };
+}
+
 }  // namespace sim::serve
