@@ -1,5 +1,6 @@
 // The live server: what it takes from requests, whom it lets in, a session's strokes and what it
 // keeps of them, and the server over HTTP with its tabs' workers.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -22,6 +23,7 @@
 #include "ServeZygote.h"
 #include "Server.h"
 #include "Session.h"
+#include "SoundResources.h"
 #include "Tabs.h"
 
 namespace {
@@ -104,6 +106,48 @@ TEST(ServeRequests, BadBodiesAreRefusedWithWhatIsWrong) {
   EXPECT_EQ(parse_setting(R"({"name": "Amp", "value": 4294967295})").value, -1);
   EXPECT_THROW(parse_window(R"({"kind": "sip"})"), BadRequest);
   EXPECT_EQ(parse_window(R"({"kind": "browser"})"), "browser");
+
+  struct File {
+    const char *name, *text, *says;
+  } files[] = {
+      {"taps.txt", "t_ms,x,y,down\n", "not a stroke file"},
+      {"taps.csv", "t,x,y\n", "taps.csv:1: the header must be"},
+      {"taps.csv", "t_ms,x,y,down\n0,1,1,1\n5,1,1,7\n", "taps.csv:3: down 7 is out of range"},
+      {"taps.csv", "t_ms,x,y,down\n", "no stroke"},
+      {"flick.xml", "<Gesture><Point X=\"1\" Y=\"2\"/></Gesture>", "flick.xml"},
+      {"flick.XML", "not xml", "not a stroke file"},
+  };
+  for (const File& f : files) {
+    try {
+      parse_stroke_file(f.name, f.text);
+      ADD_FAILURE() << f.name << " was taken";
+    } catch (const BadRequest& e) {
+      EXPECT_NE(std::string(e.what()).find(f.says), std::string::npos) << f.name << ": " << e.what();
+    }
+  }
+  std::string csv = "t_ms,x,y,down\n";
+  for (size_t i = 0; i <= kMaxFileStrokes; ++i)
+    csv += fmt::format("{0},5,5,1\n{0},5,5,0\n", i * 10);
+  EXPECT_THROW(parse_stroke_file("many.csv", csv), BadRequest);
+  EXPECT_THROW(parse_stroke_file("big.csv", std::string(kMaxStrokeFileBytes + 1, ' ')), BadRequest);
+  // Its name goes into a comment line of the kept file: nothing there may end the line.
+  StrokeFile f = parse_stroke_file("a\nsample 0x3 1 1\n.xml",
+                                   R"(<Gesture><Point X="1" Y="2" T="0"/></Gesture>)");
+  EXPECT_EQ(f.name.find('\n'), std::string::npos);
+  EXPECT_EQ(f.strokes.size(), 1u);
+}
+
+TEST(ServeSounds, TheDevicesOwnSoundResourcesAndNothingElse) {
+  sim::RunOptions o;
+  std::string wav, why;
+  ASSERT_TRUE(sound_wav(o.windows_dir, "quenza.DLL:VexoriSndAttenuate", &wav, &why)) << why;
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+  EXPECT_EQ(wav.substr(8, 4), "WAVE");
+  for (const char* name : {"Quenza.dll:NOPE", "Quenza.dll", "Nope.dll:VEXORISND",
+                           "../Windows/Quenza.dll:VEXORISND", ":VEXORISND", "Quenza.dll:"}) {
+    EXPECT_FALSE(sound_wav(o.windows_dir, name, &wav, &why)) << name;
+    EXPECT_FALSE(why.empty());
+  }
 }
 
 TEST(ServeLines, ScreenPointsBecomePanelPointsTheProxyMapsBack) {
@@ -160,6 +204,19 @@ TEST_F(ServeSession, WhatWasDrawnIsKeptAndReplaysToTheSameOutcomes) {
   EXPECT_NE(live.back()["did"].get<std::string>().find("page navigation leftward"),
             std::string::npos);
   EXPECT_TRUE(fs::file_size(s->screen_file()) > 0);
+  // A dropped trace of two strokes, in panel pixels: a tap, then a flick up the page.
+  s->put_window("list");
+  std::string csv = "t_ms,x,y,down\n0,100,150,1\n40,100,150,1\n80,100,150,0\n1000,120,200,1\n";
+  for (int t = 10; t <= 150; t += 10)
+    csv += fmt::format("{},120,{},1\n", 1000 + t, 200 - 60 * t / 150);
+  csv += "1160,120,140,0\n";
+  nlohmann::json replayed = s->replay_file(parse_stroke_file("two.csv", csv));
+  ASSERT_EQ(replayed["strokes"].size(), 2u);
+  for (const auto& r : replayed["strokes"]) live.push_back(r["outcome"]);
+  EXPECT_EQ(live[live.size() - 2]["reason"], "tap at the pen-up");
+  EXPECT_EQ(live.back()["decision"], "handed over");
+  EXPECT_EQ(replayed["strokes"][0]["points"][0], nlohmann::json({100, 150, 0}));
+  EXPECT_NE(s->kept().find("# replayed from two.csv, stroke 2 of 2\n"), std::string::npos);
 
   sim::Scenario kept = sim::parse_scenario(s->kept(), "kept.scn", ".");
   sim::RunResult again = sim::run_scenario(kept);
@@ -302,6 +359,34 @@ TEST_F(ServeHttp, StrokesSettingsAndRefusals) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 413);
 
+  // The device's sounds, and a dropped stroke file: a bad one is refused and the device goes on.
+  r = c.Get("/api/sound?resource=Quenza.dll:VEXORISND");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->get_header_value("Content-Type"), "audio/wav");
+  EXPECT_EQ(r->body.substr(0, 4), "RIFF");
+  r = c.Get("/api/sound?resource=Quenza.dll:NOPE");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 404);
+  EXPECT_NE(r->body.find("no WAVE resource NOPE"), std::string::npos) << r->body;
+  r = c.Post("/api/replay?name=bad.csv", "t_ms,x,y,down\n0,1,1,2\n", "text/plain");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 400);
+  EXPECT_NE(r->body.find("bad.csv:2"), std::string::npos) << r->body;
+  r = c.Post("/api/replay?name=tap.csv", "t_ms,x,y,down\n0,100,150,1\n80,100,150,1\n90,100,150,0\n",
+             "text/plain");
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->status, 200) << r->body;
+  // Played on the script's device as it is now, its gesture function off.
+  EXPECT_EQ(nlohmann::json::parse(r->body)["strokes"][0]["outcome"]["reason"],
+            "gesture function off");
+  // A form body longer than the library takes is refused with a reason, not with nothing.
+  r = c.Post("/api/replay?name=big.csv", std::string(9000, 'x'),
+             "application/x-www-form-urlencoded");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 413);
+  EXPECT_NE(r->body.find("text/plain"), std::string::npos);
+
   // Two tabs at most: the script's and one more.
   r = c.Post("/api/tabs");
   ASSERT_TRUE(r);
@@ -313,6 +398,28 @@ TEST_F(ServeHttp, StrokesSettingsAndRefusals) {
   r = c.Get("/api/state?tab=nosuchtab");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 404);
+}
+
+// The stream tells each outcome and each sound as it happens.
+TEST_F(ServeHttp, TheStreamTellsOutcomesAndSounds) {
+  auto c = Client();
+  ASSERT_EQ(c.Post("/api/setting", R"({"name": "Sound", "value": 1})", "application/json")->status,
+            200);
+  std::string seen;
+  std::thread stream([&] {
+    auto s = Client();
+    s.Get("/api/events", [&](const char* data, size_t n) {
+      seen.append(data, n);
+      return seen.find("event: sound") == std::string::npos;
+    });
+  });
+  auto r = c.Post("/api/stroke", flick_up_json(), "application/json");
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->status, 200);
+  EXPECT_FALSE(nlohmann::json::parse(r->body)["sounds"].empty()) << r->body;
+  stream.join();
+  EXPECT_NE(seen.find("event: outcome\ndata: {"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("\"resource\":\"Quenza.dll:VEXORISND\""), std::string::npos) << seen;
 }
 
 // The program itself, ended by a signal while tabs are open: nothing of it is left, neither

@@ -22,7 +22,8 @@ struct ServeOptions {
   std::string worker_kind = "tab";
 };
 
-// The largest request body taken: a stroke of the most points with room to spare.
+// The largest request body taken: a stroke of the most points with room to spare; a dropped
+// stroke file may be as long as kMaxStrokeFileBytes.
 const size_t kMaxRequestBytes = 256 * 1024;
 
 // Serves until stop_serving() or a signal ends the program; `listening` is told the port once it

@@ -143,6 +143,50 @@ nlohmann::json Session::stroke(const DrawnStroke& stroke) {
   return answer;
 }
 
+nlohmann::json Session::replay_file(const StrokeFile& file) {
+  // Kept as it was until the last stroke has played: a stroke the device refuses leaves the
+  // session as the file found it.
+  std::string lines = lines_, jsonl = jsonl_;
+  uint64_t cursor = cursor_, busy = busy_until_, origin = device_origin_;
+  uint32_t angle = angle_;
+  nlohmann::json strokes = nlohmann::json::array();
+  try {
+    for (size_t i = 0; i < file.strokes.size(); ++i) {
+      uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
+      device_origin_ += at - now;
+      uint64_t up = 0;
+      DrawnStroke points;
+      std::string source = file.strokes.size() == 1
+                               ? fmt::format("replayed from {}", file.name)
+                               : fmt::format("replayed from {}, stroke {} of {}", file.name, i + 1,
+                                             file.strokes.size());
+      std::string played = recorded_stroke_lines(file.strokes[i].points, at - cursor_, source,
+                                                 angle_, screen_, &up, &points);
+      Played p = play(played, at, at + up);
+      cursor_ = at + up;
+      nlohmann::json a = {{"t", at}, {"sounds", p.sounds}, {"outcome", nullptr}};
+      if (!p.outcomes.empty()) {
+        a["outcome"] = outcome_json(p.outcomes.front());
+        a["text"] = outcome_text(p.outcomes.front());
+      }
+      a["busy_until"] = busy_until_;
+      nlohmann::json pts = nlohmann::json::array();
+      for (const StrokePoint& q : points) pts.push_back({q.x, q.y, q.t});
+      a["points"] = pts;
+      strokes.push_back(a);
+    }
+  } catch (...) {
+    lines_ = lines;
+    jsonl_ = jsonl;
+    cursor_ = cursor;
+    busy_until_ = busy;
+    device_origin_ = origin;
+    angle_ = angle;
+    throw;
+  }
+  return {{"file", file.name}, {"strokes", strokes}};
+}
+
 nlohmann::json Session::write_setting(const SettingWrite& w) {
   uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
   device_origin_ += at - now;

@@ -33,6 +33,10 @@ class Session {
   // scenario's checks refuse is a BadRequest, and the session stays as it was.
   nlohmann::json stroke(
       const DrawnStroke& stroke);  // {"outcome": the --jsonl record, "sounds": [...]}
+  // A dropped stroke file: its strokes one after another, each after the effects of the one
+  // before. {"file": its name, "strokes": [as stroke() answers, and "points": [[x, y, ms], ...]
+  // the samples in screen pixels]}. Either every stroke is played or none.
+  nlohmann::json replay_file(const StrokeFile& file);
   nlohmann::json write_setting(const SettingWrite& w);
   nlohmann::json put_window(const std::string& kind);
   nlohmann::json start_settings_program();

@@ -17,7 +17,7 @@ namespace sim::serve {
 namespace {
 
 // Events a tab keeps for a stream that comes back (a page reloading its stream).
-const size_t kKeptEvents = 64;
+const size_t kKeptEvents = 256;
 
 std::string random_id() {
   std::random_device rd;
