@@ -122,7 +122,8 @@ TEST(ServeRequests, BadBodiesAreRefusedWithWhatIsWrong) {
       parse_stroke_file(f.name, f.text);
       ADD_FAILURE() << f.name << " was taken";
     } catch (const BadRequest& e) {
-      EXPECT_NE(std::string(e.what()).find(f.says), std::string::npos) << f.name << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(f.says), std::string::npos)
+          << f.name << ": " << e.what();
     }
   }
   std::string csv = "t_ms,x,y,down\n";
@@ -276,6 +277,63 @@ TEST(ServeTabs, AWorkerThatNeverAnswersIsEndedAndItsRequestAnswered) {
   }
 }
 
+// The processes whose parent is `parent`, but for those ended and not yet reaped; and whether
+// one has ended.
+std::vector<pid_t> children_of(pid_t parent) {
+  std::vector<pid_t> out;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(e.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0;
+    if (sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent &&
+        state != 'Z')
+      out.push_back(std::stoi(name));
+  }
+  return out;
+}
+
+bool ended(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  return close == std::string::npos || stat[close + 2] == 'Z';
+}
+
+// A tab nobody uses is ended with its process and its folder; so is one whose worker died, and
+// the bound then lets another open.
+TEST(ServeTabs, IdleAndDeadWorkersEndWithTheirTabs) {
+  Tabs tabs(serve_test_zygote(), "tab", 1, std::chrono::milliseconds(100));
+  std::string why, id = tabs.open(&why);
+  ASSERT_FALSE(id.empty()) << why;
+  EXPECT_TRUE(tabs.open(&why).empty());
+  EXPECT_NE(why.find("1 tabs have a device already"), std::string::npos) << why;
+  std::vector<pid_t> workers = children_of(serve_test_zygote().pid());
+  ASSERT_EQ(workers.size(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  tabs.end_idle();
+  EXPECT_FALSE(tabs.is_open(id));
+  EXPECT_TRUE(ended(workers[0]));
+  EXPECT_FALSE(fs::exists(tabs.folder() + "/tab1"));
+
+  id = tabs.open(&why);
+  ASSERT_FALSE(id.empty()) << why;
+  workers = children_of(serve_test_zygote().pid());
+  ASSERT_EQ(workers.size(), 1u);
+  kill(workers[0], SIGKILL);
+  Frame answer;
+  ASSERT_TRUE(tabs.ask(id, {"state", ""}, &answer));
+  EXPECT_EQ(answer.word, "500");
+  EXPECT_NE(answer.body.find("stopped"), std::string::npos);
+  EXPECT_FALSE(tabs.is_open(id));
+  EXPECT_FALSE(fs::exists(tabs.folder() + "/tab2"));
+  EXPECT_FALSE(tabs.open(&why).empty()) << why;
+}
+
 // The server over HTTP on a free port, with its tabs in workers.
 class ServeHttp : public ::testing::Test {
  protected:
@@ -424,31 +482,6 @@ TEST_F(ServeHttp, TheStreamTellsOutcomesAndSounds) {
 
 // The program itself, ended by a signal while tabs are open: nothing of it is left, neither
 // processes nor files in its temporary folder.
-std::vector<pid_t> children_of(pid_t parent) {
-  std::vector<pid_t> out;
-  for (const auto& e : fs::directory_iterator("/proc")) {
-    std::string name = e.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(e.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    int ppid = 0;
-    if (sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent &&
-        state != 'Z')
-      out.push_back(std::stoi(name));
-  }
-  return out;
-}
-
-bool ended(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t close = stat.rfind(')');
-  return close == std::string::npos || stat[close + 2] == 'Z';
-}
-
 TEST(ServeProgram, ASignalEndsItWithNothingLeft) {
   for (int sig : {SIGINT, SIGTERM}) {
     fs::path tmp = fs::temp_directory_path() / ("vexori-serve-signal-" + std::to_string(getpid()));

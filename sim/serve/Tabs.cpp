@@ -117,26 +117,25 @@ bool Tabs::ask(const std::string& tab, const Frame& request, Frame* answer) {
     t->used = std::chrono::steady_clock::now();
     return true;
   }
-  if (t->reader->timed_out()) {
-    *answer = {"500", nlohmann::json{{"error", fmt::format("the tab's device did not answer "
-                                                           "within {} s and was ended; reload "
-                                                           "the page",
-                                                           answer_wait_.count() / 1000)}}
-                          .dump()};
-    // Half a frame may still come: the worker cannot be asked again. (When end_all took the
-    // tab first, it ends the worker.)
-    bool mine = false;
-    {
-      std::lock_guard<std::mutex> lk2(lock_);
-      auto it = tabs_.find(tab);
-      mine = it != tabs_.end() && it->second == t;
-      if (mine) tabs_.erase(it);
-    }
-    changed_.notify_all();
-    if (mine) end(*t);
-  } else {
-    *answer = {"500", R"({"error": "the tab's device stopped; reset the tab or open another"})"};
+  // A worker that did not answer in time may still send half a frame, and one that stopped
+  // (killed, or crashed) answers nothing more: either way it cannot be asked again, and its tab
+  // ends with it. (When end_all or close took the tab first, they end the worker.)
+  std::string why =
+      t->reader->timed_out()
+          ? fmt::format(
+                "the tab's device did not answer within {} s and was ended; reload the page",
+                answer_wait_.count() / 1000)
+          : "the tab's device stopped; reload the page for another";
+  *answer = {"500", nlohmann::json{{"error", why}}.dump()};
+  bool mine = false;
+  {
+    std::lock_guard<std::mutex> lk2(lock_);
+    auto it = tabs_.find(tab);
+    mine = it != tabs_.end() && it->second == t;
+    if (mine) tabs_.erase(it);
   }
+  changed_.notify_all();
+  if (mine) end(*t);
   return true;
 }
 
