@@ -195,7 +195,11 @@ TEST_F(ServeSession, WhatWasDrawnIsKeptAndReplaysToTheSameOutcomes) {
   live.push_back(Stroke(*s, tap_json(120, 150)));
   EXPECT_EQ(live.back()["reason"], "tap at the pen-up") << live.back().dump();
   EXPECT_GE(live.back()["t"].get<uint64_t>(), live[0]["end"].get<uint64_t>());
+  // The settings panel shows what is in force: the page's own start turns the function on.
+  EXPECT_EQ(s->state()["settings"][0]["value"], 1);
+  EXPECT_TRUE(s->state()["settings"][4]["value"].is_null());  // LongTappingMax: its default
   s->write_setting({"Activate", 0});
+  EXPECT_EQ(s->state()["settings"][0]["value"], 0);
   wall_ += 5000;
   live.push_back(Stroke(*s, flick_up_json()));
   EXPECT_EQ(live.back()["reason"], "gesture function off");

@@ -11,6 +11,7 @@ namespace sim::serve {
 namespace {
 
 const char kRotationKey[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation";
+const char kGestureKey[] = "HKLM\\Software\\Quob\\Gesture";
 // How long a run goes on after its last line for the effects to end: a momentum lasts a few
 // seconds; one capped at the highest ScrollLimit runs longer, and then the run is made again
 // with the longest trail.
@@ -90,6 +91,15 @@ Session::Played Session::play(const std::string& lines, uint64_t at, uint64_t cu
       if (e.kind == "sound" && e.time >= at && e.fields.value("played", false))
         p.sounds.push_back({{"t", e.time}, {"resource", e.str("resource")}, {"ms", e.num("ms")}});
     };
+    std::map<std::string, long long> in_force;
+    o.at_end = [&](dev::Device& d) {
+      if (options_.at_end) options_.at_end(d);
+      for (const SettingInfo& info : settings_table()) {
+        uint32_t v = 0;
+        if (d.reg_get_dword(kGestureKey, info.name, &v))
+          in_force[info.name] = static_cast<int32_t>(v);
+      }
+    };
     o.on_outcome = [&](const StrokeOutcome& out) {
       jsonl += outcome_json(out).dump() + '\n';
       if (out.start >= at) p.outcomes.push_back(out);
@@ -114,6 +124,7 @@ Session::Played Session::play(const std::string& lines, uint64_t at, uint64_t cu
     lines_ += lines;
     jsonl_ = std::move(jsonl);
     angle_ = angle;
+    in_force_ = std::move(in_force);
     busy_until_ = busy;
     return p;
   }
@@ -226,11 +237,11 @@ std::string Session::kept() const {
 nlohmann::json Session::state() const {
   nlohmann::json settings = nlohmann::json::array();
   for (const SettingInfo& s : settings_table()) {
-    auto it = settings_.find(s.name);
+    auto it = in_force_.find(s.name);
     settings.push_back(
         {{"name", s.name},
          {"default", s.value},
-         {"value", it == settings_.end() ? nlohmann::json() : nlohmann::json(it->second)},
+         {"value", it == in_force_.end() ? nlohmann::json() : nlohmann::json(it->second)},
          {"unit", s.unit},
          {"meaning", s.meaning},
          {"switch", s.is_switch}});

@@ -47,7 +47,8 @@ class Session {
   std::string jsonl() const { return jsonl_; }
   // The PNG of the screen as the last run left it.
   std::string screen_file() const { return folder_ + "/screen.png"; }
-  // The settings with their values now, the window in front, the screen's size.
+  // The settings with their values now (null for one the registry lacks, so that its default
+  // holds), the window in front, the screen's size.
   nlohmann::json state() const;
 
  private:
@@ -71,6 +72,7 @@ class Session {
   uint32_t angle_ = 0;  // the rotation "Angle" at the end of the last run
   std::string jsonl_;
   std::map<std::string, long long> settings_;  // written in the session
+  std::map<std::string, long long> in_force_;  // in the registry as the last run ended
   std::string base_kind_, base_label_;         // the window in front as the session starts
   std::string window_kind_, window_label_;
   int windows_placed_ = 0;
