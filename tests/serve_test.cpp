@@ -511,6 +511,8 @@ TEST(ServeProgram, ASignalEndsItWithNothingLeft) {
     pid_t server = 0;
     ASSERT_EQ(
         posix_spawn(&server, VEXORI_SIM, &actions, &attr, const_cast<char**>(argv), env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
     close(out[1]);
     std::string line;
     char ch;
