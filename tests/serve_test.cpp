@@ -234,6 +234,33 @@ TEST_F(ServeSession, WhatWasDrawnIsKeptAndReplaysToTheSameOutcomes) {
   }
 }
 
+// The settings program is used by tapping its dialog: its check box, then its Done button.
+TEST_F(ServeSession, TapsOnTheSettingsDialogUseIt) {
+  auto s = Make();
+  s->start_settings_program();
+  EXPECT_EQ(s->state()["settings"][1]["value"], 0);  // the program made "Sound" with 0
+  Stroke(*s, tap_json(16, 160));                     // "Enable Sound Effects"
+  Stroke(*s, tap_json(225, 13));                     // ok
+  EXPECT_EQ(s->state()["settings"][1]["value"], 1);
+  std::string kept = s->kept();
+  EXPECT_NE(kept.find("tick 1001\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("press Done\n"), std::string::npos) << kept;
+  // A tap off its controls, and a stroke that is no tap, play no dialog line.
+  s->start_settings_program();
+  Stroke(*s, tap_json(120, 250));
+  Stroke(*s, flick_up_json(16, 200));
+  auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(s->kept(), "\ntick "), 1u);
+  EXPECT_EQ(count(s->kept(), "\npress "), 1u);
+  sim::RunResult again = sim::run_scenario(sim::parse_scenario(s->kept(), "kept.scn", "."));
+  EXPECT_TRUE(again.failures.empty());
+  EXPECT_EQ(again.outcomes.size(), 4u);
+}
+
 TEST_F(ServeSession, ARefusedRequestLeavesTheSessionAsItWas) {
   auto s = Make();
   Stroke(*s, tap_json(120, 150));

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "OutcomeText.h"
 #include "SettingsTable.h"
@@ -21,7 +22,10 @@ const char kFirstLabel[] = "w0";
 const uint64_t kSettleMs = 500;
 // A stroke comes this long after the effects of the one before ended: at their very end a
 // pen-down would still stop the momentum.
-const uint64_t kAfterEffectsMs = 100;  // how long a run goes on after its last line
+const uint64_t kAfterEffectsMs = 100;
+// A stroke shorter and stiller than these is a tap on the dialog in front.
+const uint32_t kDialogTapMs = 250;
+const int kDialogTapTravel = 6;  // how long a run goes on after its last line
 
 }  // namespace
 
@@ -92,8 +96,10 @@ Session::Played Session::play(const std::string& lines, uint64_t at, uint64_t cu
         p.sounds.push_back({{"t", e.time}, {"resource", e.str("resource")}, {"ms", e.num("ms")}});
     };
     std::map<std::string, long long> in_force;
+    std::vector<DialogTarget> targets;
     o.at_end = [&](dev::Device& d) {
       if (options_.at_end) options_.at_end(d);
+      targets = dialog_targets(d.screen());
       for (const SettingInfo& info : settings_table()) {
         uint32_t v = 0;
         if (d.reg_get_dword(kGestureKey, info.name, &v))
@@ -125,6 +131,7 @@ Session::Played Session::play(const std::string& lines, uint64_t at, uint64_t cu
     jsonl_ = std::move(jsonl);
     angle_ = angle;
     in_force_ = std::move(in_force);
+    dialog_targets_ = std::move(targets);
     busy_until_ = busy;
     return p;
   }
@@ -142,6 +149,13 @@ nlohmann::json Session::stroke(const DrawnStroke& stroke) {
   device_origin_ += at - now;  // the device had work: it goes on from there
   uint64_t up = 0;
   std::string lines = stroke_lines(stroke, at - cursor_, angle_, screen_, &up);
+  // A tap on the dialog in front uses it as the scenario's own verbs do.
+  bool tap = stroke.back().t < kDialogTapMs;
+  for (const StrokePoint& q : stroke)
+    tap = tap && std::abs(q.x - stroke[0].x) <= kDialogTapTravel &&
+          std::abs(q.y - stroke[0].y) <= kDialogTapTravel;
+  std::string use = tap ? dialog_line(dialog_targets_, stroke[0].x, stroke[0].y) : "";
+  if (!use.empty()) lines += "# the tap uses the dialog in front\n" + use;
   Played p = play(lines, at, at + up);
   cursor_ = at + up;
   nlohmann::json answer = {{"t", at}, {"sounds", p.sounds}};

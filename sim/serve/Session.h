@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "DialogTaps.h"
 #include "LiveCommands.h"
 #include "Requests.h"
 #include "Runner.h"
@@ -73,6 +74,7 @@ class Session {
   std::string jsonl_;
   std::map<std::string, long long> settings_;  // written in the session
   std::map<std::string, long long> in_force_;  // in the registry as the last run ended
+  std::vector<DialogTarget> dialog_targets_;   // of the dialog in front as the last run ended
   std::string base_kind_, base_label_;         // the window in front as the session starts
   std::string window_kind_, window_label_;
   int windows_placed_ = 0;
