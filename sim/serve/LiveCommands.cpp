@@ -51,6 +51,39 @@ std::string stroke_lines(const DrawnStroke& stroke, uint64_t wait_ms, uint32_t a
   return out;
 }
 
+std::string recorded_stroke_lines(const std::vector<StrokePoint>& stroke, uint64_t wait_ms,
+                                  const std::string& source, uint32_t angle,
+                                  const dev::Screen& screen, uint64_t* up_ms, DrawnStroke* points) {
+  RecordedStroke recorded;
+  recorded.points = stroke;
+  std::vector<StrokePoint> resampled = resample(recorded, kPanelRateHz);
+  int wide = std::max(screen.width, screen.height), narrow = std::min(screen.width, screen.height);
+  if (points != nullptr) {
+    // The touch driver proxy's mapping, which screen_to_panel_point inverts.
+    points->clear();
+    for (const StrokePoint& p : resampled) {
+      StrokePoint q = p;
+      if (angle == 90) {
+        q.x = wide - p.y;
+        q.y = p.x;
+      } else if (angle == 270) {
+        q.x = p.y;
+        q.y = narrow - p.x;
+      }
+      points->push_back(q);
+    }
+  }
+  std::string out = fmt::format("# {}\n", source) + wait_line(wait_ms);
+  uint64_t at = 0;
+  for (const dev::PanelSample& s : to_panel(resampled, 0, kPeriodMs)) {
+    out += wait_line(s.time - at);
+    out += fmt::format("sample {:#x} {} {}\n", s.flags, s.x, s.y);
+    at = s.time;
+  }
+  *up_ms = at;
+  return out;
+}
+
 std::string setting_line(const std::string& name, long long value) {
   return fmt::format("reg {} {} dword {}\n", kGestureKey, name, static_cast<uint32_t>(value));
 }

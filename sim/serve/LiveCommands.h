@@ -31,6 +31,14 @@ std::string stroke_lines(const DrawnStroke& stroke, uint64_t wait_ms, uint32_t a
 void screen_to_panel_point(int sx, int sy, uint32_t angle, const dev::Screen& screen, int* px,
                            int* py);
 
+// The lines that play a recorded stroke (panel pixels, as `replay` takes them), resampled at the
+// panel's rate, its pen-down `wait_ms` after the cursor, after a comment naming `source`; the
+// cursor ends at its pen-up, `up_ms` after its pen-down. `points` (when given) gets the samples'
+// points in screen pixels of the rotation "Angle" in force, to draw the stroke by.
+std::string recorded_stroke_lines(const std::vector<StrokePoint>& stroke, uint64_t wait_ms,
+                                  const std::string& source, uint32_t angle,
+                                  const dev::Screen& screen, uint64_t* up_ms, DrawnStroke* points);
+
 // A wait of `ms` from the cursor ("" for none).
 std::string wait_line(uint64_t ms);
 

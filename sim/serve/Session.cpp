@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "OutcomeText.h"
 #include "SettingsTable.h"
@@ -11,6 +12,7 @@ namespace sim::serve {
 namespace {
 
 const char kRotationKey[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation";
+const char kGestureKey[] = "HKLM\\Software\\Quob\\Gesture";
 // How long a run goes on after its last line for the effects to end: a momentum lasts a few
 // seconds; one capped at the highest ScrollLimit runs longer, and then the run is made again
 // with the longest trail.
@@ -20,7 +22,10 @@ const char kFirstLabel[] = "w0";
 const uint64_t kSettleMs = 500;
 // A stroke comes this long after the effects of the one before ended: at their very end a
 // pen-down would still stop the momentum.
-const uint64_t kAfterEffectsMs = 100;  // how long a run goes on after its last line
+const uint64_t kAfterEffectsMs = 100;
+// A stroke shorter and stiller than these is a tap on the dialog in front.
+const uint32_t kDialogTapMs = 250;
+const int kDialogTapTravel = 6;  // how long a run goes on after its last line
 
 }  // namespace
 
@@ -90,6 +95,17 @@ Session::Played Session::play(const std::string& lines, uint64_t at, uint64_t cu
       if (e.kind == "sound" && e.time >= at && e.fields.value("played", false))
         p.sounds.push_back({{"t", e.time}, {"resource", e.str("resource")}, {"ms", e.num("ms")}});
     };
+    std::map<std::string, long long> in_force;
+    std::vector<DialogTarget> targets;
+    o.at_end = [&](dev::Device& d) {
+      if (options_.at_end) options_.at_end(d);
+      targets = dialog_targets(d.screen());
+      for (const SettingInfo& info : settings_table()) {
+        uint32_t v = 0;
+        if (d.reg_get_dword(kGestureKey, info.name, &v))
+          in_force[info.name] = static_cast<int32_t>(v);
+      }
+    };
     o.on_outcome = [&](const StrokeOutcome& out) {
       jsonl += outcome_json(out).dump() + '\n';
       if (out.start >= at) p.outcomes.push_back(out);
@@ -114,6 +130,8 @@ Session::Played Session::play(const std::string& lines, uint64_t at, uint64_t cu
     lines_ += lines;
     jsonl_ = std::move(jsonl);
     angle_ = angle;
+    in_force_ = std::move(in_force);
+    dialog_targets_ = std::move(targets);
     busy_until_ = busy;
     return p;
   }
@@ -131,6 +149,13 @@ nlohmann::json Session::stroke(const DrawnStroke& stroke) {
   device_origin_ += at - now;  // the device had work: it goes on from there
   uint64_t up = 0;
   std::string lines = stroke_lines(stroke, at - cursor_, angle_, screen_, &up);
+  // A tap on the dialog in front uses it as the scenario's own verbs do.
+  bool tap = stroke.back().t < kDialogTapMs;
+  for (const StrokePoint& q : stroke)
+    tap = tap && std::abs(q.x - stroke[0].x) <= kDialogTapTravel &&
+          std::abs(q.y - stroke[0].y) <= kDialogTapTravel;
+  std::string use = tap ? dialog_line(dialog_targets_, stroke[0].x, stroke[0].y) : "";
+  if (!use.empty()) lines += "# the tap uses the dialog in front\n" + use;
   Played p = play(lines, at, at + up);
   cursor_ = at + up;
   nlohmann::json answer = {{"t", at}, {"sounds", p.sounds}};
@@ -141,6 +166,50 @@ nlohmann::json Session::stroke(const DrawnStroke& stroke) {
   }
   answer["busy_until"] = busy_until_;
   return answer;
+}
+
+nlohmann::json Session::replay_file(const StrokeFile& file) {
+  // Kept as it was until the last stroke has played: a stroke the device refuses leaves the
+  // session as the file found it.
+  std::string lines = lines_, jsonl = jsonl_;
+  uint64_t cursor = cursor_, busy = busy_until_, origin = device_origin_;
+  uint32_t angle = angle_;
+  nlohmann::json strokes = nlohmann::json::array();
+  try {
+    for (size_t i = 0; i < file.strokes.size(); ++i) {
+      uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
+      device_origin_ += at - now;
+      uint64_t up = 0;
+      DrawnStroke points;
+      std::string source = file.strokes.size() == 1
+                               ? fmt::format("replayed from {}", file.name)
+                               : fmt::format("replayed from {}, stroke {} of {}", file.name, i + 1,
+                                             file.strokes.size());
+      std::string played = recorded_stroke_lines(file.strokes[i].points, at - cursor_, source,
+                                                 angle_, screen_, &up, &points);
+      Played p = play(played, at, at + up);
+      cursor_ = at + up;
+      nlohmann::json a = {{"t", at}, {"sounds", p.sounds}, {"outcome", nullptr}};
+      if (!p.outcomes.empty()) {
+        a["outcome"] = outcome_json(p.outcomes.front());
+        a["text"] = outcome_text(p.outcomes.front());
+      }
+      a["busy_until"] = busy_until_;
+      nlohmann::json pts = nlohmann::json::array();
+      for (const StrokePoint& q : points) pts.push_back({q.x, q.y, q.t});
+      a["points"] = pts;
+      strokes.push_back(a);
+    }
+  } catch (...) {
+    lines_ = lines;
+    jsonl_ = jsonl;
+    cursor_ = cursor;
+    busy_until_ = busy;
+    device_origin_ = origin;
+    angle_ = angle;
+    throw;
+  }
+  return {{"file", file.name}, {"strokes", strokes}};
 }
 
 nlohmann::json Session::write_setting(const SettingWrite& w) {
@@ -182,11 +251,11 @@ std::string Session::kept() const {
 nlohmann::json Session::state() const {
   nlohmann::json settings = nlohmann::json::array();
   for (const SettingInfo& s : settings_table()) {
-    auto it = settings_.find(s.name);
+    auto it = in_force_.find(s.name);
     settings.push_back(
         {{"name", s.name},
          {"default", s.value},
-         {"value", it == settings_.end() ? nlohmann::json() : nlohmann::json(it->second)},
+         {"value", it == in_force_.end() ? nlohmann::json() : nlohmann::json(it->second)},
          {"unit", s.unit},
          {"meaning", s.meaning},
          {"switch", s.is_switch}});
