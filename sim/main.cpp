@@ -156,7 +156,8 @@ void end_cleanly_on_signals() {
 }
 
 bool is_subcommand(const std::string& name) {
-  return name == "demo" || name == "run" || name == "replay" || name == "tune";
+  return name == "demo" || name == "run" || name == "replay" || name == "tune" || name == "fit" ||
+         name == "explore" || name == "serve";
 }
 
 // One option at most once: a repeated one is a mistake, not a choice of the last.
@@ -343,6 +344,22 @@ int main(int argc, char** argv) {
   once(tune->add_option("--jsonl", replay_args.jsonl,
                         "write a JSON object per value and class to FILE (- for standard output)"))
       ->type_name("FILE");
+  CLI::App* fit = app.add_subcommand(
+      "fit", "search the settings for the values under which the most strokes do what was meant");
+  stroke_set(fit);
+  fit->add_option("--vary", replay_args.vary,
+                  "a setting and the values to search: NAME=FROM..TO[:STEP] or NAME=A,B,C "
+                  "(repeatable); values outside the setting's safe range are left out")
+      ->required()
+      ->type_name("NAME=RANGE");
+  fit->add_option("--hold-out", replay_args.hold_out,
+                  "the subjects (folders s02, s03, ...) to check the fit on, not fit on "
+                  "(default: every third)")
+      ->delimiter(',')
+      ->type_name("SUBJECT");
+  once(fit->add_option("--reg", replay_args.reg,
+                       "write the recommended values to FILE as a .reg fragment"))
+      ->type_name("FILE");
   sim::serve::ServeArgs serve_args;
   CLI::App* serve = app.add_subcommand(
       "serve", "a live device in a web page on this machine: draw strokes, change settings");
@@ -364,7 +381,8 @@ int main(int argc, char** argv) {
     std::string what = e.what();
     std::string first = argc > 1 ? argv[1] : "";
     if (!first.empty() && first[0] != '-' && !is_subcommand(first))
-      what = "no subcommand '" + first + "'; the subcommands are demo, run, replay and tune";
+      what = "no subcommand '" + first +
+             "'; the subcommands are demo, run, replay, tune, fit, explore and serve";
     std::cerr << "vexori-sim: " << what << "\n(vexori-sim --help lists every option)\n";
     return sim::kExitUsage;
   }
@@ -374,6 +392,7 @@ int main(int argc, char** argv) {
                      : *replay  ? replay
                      : *explore ? explore
                      : *serve   ? serve
+                     : *fit     ? fit
                                 : tune;
   options.preempt = run->count("--preempt") > 0;
   use_device_dir(device_dir, chosen->count("--windows") > 0, options);
@@ -381,6 +400,7 @@ int main(int argc, char** argv) {
   try {
     if (*replay) return sim::replay_command(replay_args, options);
     if (*tune) return sim::tune_command(replay_args, options);
+    if (*fit) return sim::fit_command(replay_args, options);
     if (*explore) return sim::explore_command(explore_args, options);
     if (*serve) return sim::serve::serve_command(serve_args, options);
     if (*demo && print_tour) {

@@ -13,6 +13,8 @@
 #include "OutputFile.h"
 #include "Terminal.h"
 #include "replay/ClassTable.h"
+#include "replay/Fit.h"
+#include "replay/GestureSettings.h"
 #include "replay/Intent.h"
 #include "replay/ReplayPictures.h"
 #include "replay/ReplayReport.h"
@@ -307,6 +309,158 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
   for (const auto& p : points) failed += p.failed;
   if (failed == 0) return kExitOk;
   std::cerr << fmt::format("vexori-sim: {} replays of a stroke failed\n", failed);
+  return kExitDeviceDown;
+}
+
+namespace {
+
+// The share of the strokes with an intent that did what was meant; 0 for none.
+double share_as_meant(const std::vector<StrokeResult>& results, const Intent& intent) {
+  Accuracy a = overall_accuracy(did_by_class(results), intent);
+  return a.intended == 0 ? 0 : static_cast<double>(a.as_meant) / static_cast<double>(a.intended);
+}
+
+std::string joined_names(const std::vector<std::string>& names) {
+  std::string out;
+  for (const auto& n : names) out += (out.empty() ? "" : ", ") + n;
+  return out;
+}
+
+// A row per held-out subject (or one for a set without subjects) and the row "all": the share
+// done as meant at the stock values and at the recommended ones.
+std::string held_out_table(const Split& split, const std::vector<StrokeResult>& stock,
+                           const std::vector<StrokeResult>& fitted, const Intent& intent) {
+  std::vector<std::string> rows = split.check_subjects;
+  rows.push_back("all");
+  std::string out =
+      fmt::format("{:<8}  {:>7}  {:>11}  {:>7}\n", "subject", "stock", "recommended", "strokes");
+  for (const auto& who : rows) {
+    std::vector<StrokeResult> a, b;
+    for (size_t i = 0; i < split.check.size(); ++i) {
+      if (who != "all" && subject_of(split.check[i]) != who) continue;
+      a.push_back(stock[i]);
+      b.push_back(fitted[i]);
+    }
+    out += fmt::format("{:<8}  {:>6.0f}%  {:>10.0f}%  {:>7}\n", who,
+                       100 * share_as_meant(a, intent), 100 * share_as_meant(b, intent), a.size());
+  }
+  return out;
+}
+
+}  // namespace
+
+int fit_command(const ReplayArgs& args, const RunOptions& base) {
+  ReplaySetup setup = setup_of(args);
+  if (args.vary.empty()) throw dev::InputError("--vary", 0, "fit needs a setting to vary");
+  if (args.intent.empty())
+    throw dev::InputError("--intent", 0, "fit needs to know what each class was meant to do");
+  std::vector<SettingRange> ranges;
+  std::vector<std::string> notes;
+  for (const auto& v : args.vary) {
+    std::string left_out;
+    ranges.push_back(within_safe_range(parse_range(v), &left_out));
+    for (size_t k = 0; k + 1 < ranges.size(); ++k)
+      if (ranges[k].name == ranges.back().name)
+        throw dev::InputError("--vary", 0, ranges.back().name + " is varied twice");
+    if (!left_out.empty()) notes.push_back(left_out);
+  }
+  auto strokes = strokes_of(args);
+  Intent intent = *intent_of(args, strokes);
+  Split split = split_strokes(strokes, args.hold_out);
+  std::optional<OutputFile> reg;
+  if (!args.reg.empty()) reg.emplace(args.reg);
+
+  // The search starts from the values in force: those of --set, else the stock ones.
+  std::vector<Setting> start;
+  for (const auto& r : ranges) {
+    Setting v{r.name, find_gesture_setting(r.name)->stock};
+    for (const auto& s : setup.settings)
+      if (s.name == r.name) v.value = s.value;
+    start.push_back(v);
+  }
+  auto setup_at = [&](const std::vector<Setting>& values) {
+    ReplaySetup here = setup;
+    for (const auto& v : values) {
+      auto& s = here.settings;
+      s.erase(
+          std::remove_if(s.begin(), s.end(), [&](const Setting& x) { return x.name == v.name; }),
+          s.end());
+      s.push_back(v);
+    }
+    return here;
+  };
+  for (const auto& n : notes) std::cout << n << '\n';
+  std::cout << fmt::format(
+      "Fitting {} on {} strokes{}, {}\n", joined_names(args.vary), split.fit.size(),
+      split.fit_subjects.empty() ? "" : " of " + joined_names(split.fit_subjects),
+      setup_text(setup));
+  std::cout << fmt::format("checking on {} strokes {}\n", split.check.size(),
+                           split.check_subjects.empty()
+                               ? std::string("held out (every fifth; the set names no subjects)")
+                               : "of " + joined_names(split.check_subjects) + ", held out");
+  flush_stdout();
+  // A line per point tried, as it is done: the search takes a replay of the fitted set each.
+  size_t fit_failed = 0;
+  FitResult fit = fit_search(ranges, start, [&](const std::vector<Setting>& values) {
+    auto results = replay_strokes(split.fit, setup_at(values), base);
+    for (const auto& r : results) fit_failed += r.error.empty() ? 0 : 1;
+    double share = share_as_meant(results, intent);
+    if (!args.quiet) {
+      std::string point;
+      for (const auto& v : values)
+        point += fmt::format("{}{}={}", point.empty() ? "" : " ", v.name, v.value);
+      std::cout << fmt::format("  {}: {:.1f}% as meant\n", point, 100 * share);
+      flush_stdout();
+    }
+    return share;
+  });
+  std::cout << (fit.full_grid
+                    ? fmt::format(
+                          "searched every point of the grid: {} replays of the fitted set\n",
+                          fit.evaluations)
+                    : fmt::format(
+                          "searched one setting at a time (the grid has {} points, too many "
+                          "to replay each): {} replays of the fitted set\n",
+                          fit.grid, fit.evaluations));
+  std::cout << fmt::format(
+      "fitted strokes done as meant: {:.0f}% at the start, {:.0f}% at the "
+      "recommended values\n\n",
+      100 * fit.stock_share, 100 * fit.share);
+  std::cout << "Recommended values:\n";
+  for (size_t k = 0; k < fit.best.size(); ++k) {
+    const GestureSetting* s = find_gesture_setting(fit.best[k].name);
+    std::cout << fmt::format("  {:<16} {:>6}   (stock {}, start {}, safe {} to {})\n",
+                             fit.best[k].name, fit.best[k].value, s->stock, start[k].value,
+                             s->safe_low, s->safe_high);
+  }
+
+  auto before = replay_strokes(split.check, setup_at(start), base);
+  auto after = replay_strokes(split.check, setup_at(fit.best), base);
+  std::cout << "\n== Done as meant by the strokes held out, at the start and the recommended "
+               "values\n"
+            << held_out_table(split, before, after, intent);
+  std::cout << "\n== What the held-out strokes did at the start\n"
+            << confusion_table(did_by_class(before), intent);
+  std::cout << "\n== What the held-out strokes did at the recommended values\n"
+            << confusion_table(did_by_class(after), intent);
+  std::string fragment = reg_fragment(fit.best);
+  std::cout << "\n== The recommended values for the phone's registry\n" << fragment;
+  if (reg) {
+    std::ofstream out(reg->path());
+    out << fragment;
+    out.close();
+    if (!out) end_on_write_failure(args.reg, errno);
+    reg->commit();
+  }
+  flush_stdout();
+  size_t failed = fit_failed;
+  for (const auto& r : before) failed += r.error.empty() ? 0 : 1;
+  for (const auto& r : after) failed += r.error.empty() ? 0 : 1;
+  if (failed == 0) return kExitOk;
+  std::cerr << fmt::format(
+      "vexori-sim: {} replays of a stroke failed; the shares count them as not "
+      "done as meant\n",
+      failed);
   return kExitDeviceDown;
 }
 

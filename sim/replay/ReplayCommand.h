@@ -27,6 +27,8 @@ struct ReplayArgs {
   std::vector<std::string> diff;          // tune: the two values compared, or none
   std::string diff_picture;               // tune: a contact sheet of the strokes that changed
   std::string strokes_csv;                // tune: a row per stroke, a column per value
+  std::vector<std::string> hold_out;      // fit: the subjects to check the fit on
+  std::string reg;                        // fit: where to write the recommended values
 };
 
 // The most worker processes --jobs may ask for.
@@ -35,5 +37,6 @@ const unsigned kMaxJobs = 64;
 // Each returns the program's exit code; bad input throws dev::InputError.
 int replay_command(const ReplayArgs& args, const RunOptions& base);
 int tune_command(const ReplayArgs& args, const RunOptions& base);
+int fit_command(const ReplayArgs& args, const RunOptions& base);
 
 }  // namespace sim
