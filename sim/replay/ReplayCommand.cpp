@@ -429,9 +429,15 @@ int fit_command(const ReplayArgs& args, const RunOptions& base) {
   std::cout << "Recommended values:\n";
   for (size_t k = 0; k < fit.best.size(); ++k) {
     const GestureSetting* s = find_gesture_setting(fit.best[k].name);
-    std::cout << fmt::format("  {:<16} {:>6}   (stock {}, start {}, safe {} to {})\n",
+    // A best value at an end of what was searched may have a better one beyond it.
+    const auto& values = ranges[k].values;
+    bool edge = values.size() > 1 &&
+                (fit.best[k].value == *std::min_element(values.begin(), values.end()) ||
+                 fit.best[k].value == *std::max_element(values.begin(), values.end()));
+    std::cout << fmt::format("  {:<16} {:>6}   (stock {}, start {}, safe {} to {}){}\n",
                              fit.best[k].name, fit.best[k].value, s->stock, start[k].value,
-                             s->safe_low, s->safe_high);
+                             s->safe_low, s->safe_high,
+                             edge ? "; at an end of the values searched" : "");
   }
 
   auto before = replay_strokes(split.check, setup_at(start), base);
