@@ -113,17 +113,16 @@ Scenario replay_scenario(const NamedStroke& stroke, const ReplaySetup& setup) {
   // first moment would find them still booting.
   text += window_lines(setup.window) + "wait 100\n";
   Scenario scenario = parse_scenario(text, stroke.file, ".");
-  Command c;
-  c.line = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
-  c.verb = "replay";
-  c.args = {stroke.stroke.name};
+  cmd::Replay replay;
+  replay.file = stroke.stroke.name;
+  replay.stroke = std::make_shared<const RecordedStroke>(stroke.stroke);
   if (setup.native) {
-    c.args.insert(c.args.end(), {"native", "1"});
+    replay.native = 1;
   } else {
-    c.args.insert(c.args.end(), {"rate", std::to_string(setup.rate_hz)});
+    replay.rate = setup.rate_hz;
   }
-  c.stroke = std::make_shared<const RecordedStroke>(stroke.stroke);
-  scenario.commands.push_back(std::move(c));
+  scenario.commands.push_back(
+      {static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1, std::move(replay)});
   return scenario;
 }
 
