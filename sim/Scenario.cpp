@@ -662,11 +662,15 @@ void ScenarioParser::take(int n, std::vector<std::string> words, const Command* 
   }
 }
 
-Scenario parse_scenario(const std::string& text, const std::string& file, const std::string& dir) {
-  ScenarioParser parser(file, dir);
+void ScenarioParser::parse_text(const std::string& text) {
   std::istringstream in(text);
   std::string line;
-  while (std::getline(in, line)) parser.parse_line(std::move(line));
+  while (std::getline(in, line)) parse_line(std::move(line));
+}
+
+Scenario parse_scenario(const std::string& text, const std::string& file, const std::string& dir) {
+  ScenarioParser parser(file, dir);
+  parser.parse_text(text);
   return parser.scenario();
 }
 

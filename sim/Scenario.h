@@ -51,6 +51,7 @@ class ScenarioParser {
   ScenarioParser(std::string file, std::string dir);
   // Throws dev::InputError naming the file and line.
   void parse_line(std::string line);
+  void parse_text(const std::string& text);
   // Takes `c` as the next line; a replay that carries its stroke is not read from its file.
   void add(Command c);
   // Counts a line that holds no command (a comment).

@@ -22,6 +22,12 @@ const uint64_t kSettleMs = 500;
 // pen-down would still stop the momentum.
 const uint64_t kAfterEffectsMs = 100;  // how long a run goes on after its last line
 
+// The commands of `first`, then those of `second`.
+Commands then(Commands first, const Commands& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
 }  // namespace
 
 Session::Session(std::string base, std::string file, std::string dir, RunOptions options,
@@ -31,9 +37,11 @@ Session::Session(std::string base, std::string file, std::string dir, RunOptions
       dir_(std::move(dir)),
       folder_(std::move(folder)),
       options_(std::move(options)),
-      wall_(std::move(wall)) {
+      wall_(std::move(wall)),
+      base_parsed_(file_, dir_),
+      checked_(file_, dir_) {
   if (base_.empty()) {
-    base_ = start_lines(kFirstLabel);
+    base_ = scenario_lines(start_commands(kFirstLabel));
     base_kind_ = "list";
     base_label_ = kFirstLabel;
   }
@@ -41,18 +49,20 @@ Session::Session(std::string base, std::string file, std::string dir, RunOptions
   options_.picture_commands = false;
   options_.pictures = PictureFiles();
   options_.pictures.screenshot = screen_file();
-  screen_ = parse_scenario(base_, file_, dir_).screen;
+  base_parsed_.parse_text(base_);
+  screen_ = base_parsed_.scenario().screen;
   reset();
 }
 
 nlohmann::json Session::reset() {
-  lines_.clear();
+  checked_ = base_parsed_;
+  played_.clear();
   settings_.clear();
   window_kind_ = base_kind_;
   window_label_ = base_label_;
   windows_placed_ = 0;
   cursor_ = busy_until_ = 0;
-  Played p = play("", 0, 0);
+  Played p = play({}, 0, 0);
   // The base scenario's cursor: its run ends half a second after it (and the trail), or later
   // when a command made the device run past it.
   cursor_ = p.cursor;
@@ -66,15 +76,19 @@ uint64_t Session::device_now() {
   return device_origin_ + (wall_() - wall_origin_);
 }
 
-Session::Played Session::play(const std::string& lines, uint64_t at, uint64_t cursor_after) {
-  std::string text = base_ + lines_ + lines;
+Session::Played Session::play(const Commands& commands, uint64_t at, uint64_t cursor_after) {
+  ScenarioParser next = checked_;
   Played p;
   p.at = at;
   uint64_t trail = kTrailMs;
   for (;;) {
     Scenario s;
     try {
-      s = parse_scenario(text + trail_lines(trail), file_, dir_);
+      for (const Command& c : commands) next.add(c);
+      ScenarioParser run = next;
+      run.skip_line();  // the trail's comment
+      for (const Command& c : trail_commands(trail)) run.add(c);
+      s = run.scenario();
     } catch (const dev::InputError& e) {
       throw BadRequest(e.what());
     }
@@ -109,9 +123,11 @@ Session::Played Session::play(const std::string& lines, uint64_t at, uint64_t cu
     }
     if (!ended_in_time && trail < kLongTrailMs) {
       trail = kLongTrailMs;
+      next = checked_;
       continue;
     }
-    lines_ += lines;
+    checked_ = std::move(next);
+    played_.insert(played_.end(), commands.begin(), commands.end());
     jsonl_ = std::move(jsonl);
     angle_ = angle;
     busy_until_ = busy;
@@ -130,8 +146,7 @@ nlohmann::json Session::stroke(const DrawnStroke& stroke) {
   uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
   device_origin_ += at - now;  // the device had work: it goes on from there
   uint64_t up = 0;
-  std::string lines = stroke_lines(stroke, at - cursor_, angle_, screen_, &up);
-  Played p = play(lines, at, at + up);
+  Played p = play(stroke_commands(stroke, at - cursor_, angle_, screen_, &up), at, at + up);
   cursor_ = at + up;
   nlohmann::json answer = {{"t", at}, {"sounds", p.sounds}};
   answer["outcome"] = nlohmann::json();
@@ -146,7 +161,7 @@ nlohmann::json Session::stroke(const DrawnStroke& stroke) {
 nlohmann::json Session::write_setting(const SettingWrite& w) {
   uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
   device_origin_ += at - now;
-  play(wait_line(at - cursor_) + setting_line(w.name, w.value), at, at);
+  play(then(wait_commands(at - cursor_), {setting_command(w.name, w.value)}), at, at);
   cursor_ = at;
   settings_[w.name] = w.value;
   return {{"t", at}, {"name", w.name}, {"value", w.value}};
@@ -156,9 +171,9 @@ nlohmann::json Session::put_window(const std::string& kind) {
   uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
   device_origin_ += at - now;
   std::string label = fmt::format("w{}", windows_placed_ + 1);
-  std::string lines = window_lines(kind, label, window_label_);
+  Commands lines = window_commands(kind, label, window_label_);
   if (lines.empty()) throw BadRequest("no window kind is named '" + kind + "'");
-  play(wait_line(at - cursor_) + lines, at, at);
+  play(then(wait_commands(at - cursor_), lines), at, at);
   ++windows_placed_;
   cursor_ = at;
   window_kind_ = kind;
@@ -169,14 +184,17 @@ nlohmann::json Session::put_window(const std::string& kind) {
 nlohmann::json Session::start_settings_program() {
   uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
   device_origin_ += at - now;
-  play(wait_line(at - cursor_) + settings_program_line(), at, at);
+  play(then(wait_commands(at - cursor_), {settings_program_command()}), at, at);
   cursor_ = at;
   return {{"t", at}, {"started", "Corvane.exe"}};
 }
 
 std::string Session::kept() const {
+  // A base scenario whose last line has no newline keeps that line to itself.
+  bool ended = base_.empty() || base_.back() == '\n';
   return "# Drawn on a live device (vexori-sim serve); `vexori-sim run` plays it again.\n" + base_ +
-         lines_ + trail_lines(std::max<uint64_t>(busy_until_, cursor_) - cursor_ + 500);
+         (ended ? "" : "\n") + scenario_lines(played_) + kTrailComment + "\n" +
+         scenario_lines(trail_commands(std::max<uint64_t>(busy_until_, cursor_) - cursor_ + 500));
 }
 
 nlohmann::json Session::state() const {
