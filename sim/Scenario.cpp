@@ -601,12 +601,7 @@ void ScenarioParser::parse_line(std::string line) {
 
 void ScenarioParser::add(Command c) {
   int n = ++line_;
-  std::vector<std::string> words = command_words(c);
-  for (const std::string& w : words) {
-    if (first_bad_utf8(w) != std::string::npos)
-      throw dev::InputError(s_.file, n, "not valid UTF-8");
-  }
-  take(n, std::move(words), &c);
+  take(n, command_words(c), &c);
 }
 
 void ScenarioParser::take(int n, std::vector<std::string> words, const Command* built) {
