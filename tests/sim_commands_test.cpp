@@ -8,6 +8,8 @@
 #include <set>
 
 #include "LiveCommands.h"
+#include "Runner.h"
+#include "Tour.h"
 #include "Requests.h"
 #include "Scenario.h"
 #include "Session.h"
@@ -98,6 +100,89 @@ TEST_F(SimCommands, EveryKindWrittenBackReadsAsTheSameCommand) {
   EXPECT_EQ(sim::describe_stroke(s.commands[13]),
             "drag 10,10 to 50,50 in 100 ms after a 30 ms rest settled from 24 px below");
   EXPECT_EQ(sim::describe_stroke(s.commands[16]), "replay stroke.xml");
+}
+
+// Each value is checked as the line is read, with the message a person reads: the whole of it.
+TEST(SimCommandChecks, EveryBadValueIsRefusedWithItsMessage) {
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"tap 1 x\n", "1: 'x' is not a number (argument 2 of tap)"},
+      {"tap 1 9000\n", "1: '9000' is out of range for tap (-8191 to 8191)"},
+      {"tap 1 1 hold\n", "1: option 'hold' needs a value"},
+      {"tap 1 1 rate 0\n", "1: '0' is out of range for tap (1 to 1000)"},
+      {"tap 1 1 hold 5 hold 6\n", "1: option 'hold' is given twice"},
+      {"flick 1 1 2 2 10 rest 5\n", "1: unknown option 'rest' for flick"},
+      {"stroke 1 1 2 2 3 3 100 rate 5 rate 6\n", "1: option 'rate' is given twice"},
+      {"sample 0x3 1\n", "1: wrong number of arguments for sample"},
+      {"power idle 1 fail\n", "1: option 'fail' needs a value"},
+      {"reg HKXX\\A B dword 1\n", "1: unknown registry root: HKXX"},
+      {"reg HKLM\\A B dword 0x100000000\n",
+       "1: '0x100000000' is out of range for reg (-2147483648 to 4294967295)"},
+      {"fail RegCreateKeyExW 1 HKXX\\A\n", "1: unknown registry root: HKXX"},
+      {"fail CreateThread 1 error 0\n", "1: a failing call needs an error other than 0"},
+      {"fail Nope 1\n",
+       "1: fail takes CreateThread, CreateEventW, RegCreateKeyExW, RegQueryValueExW, "
+       "SHCreateMenuBar or ChangeDisplaySettingsExW, not 'Nope'"},
+      {"broker off 5\n", "1: broker takes late MS or off"},
+      {"install maybe\n", "1: install takes on or off"},
+      {"screen 240 320 dpi 3000\n", "1: '3000' is out of range for screen (1 to 2400)"},
+      {"wait 1\nboot-tick 5\n", "2: boot-tick must come before the device starts"},
+      {"expect nothing 1\n", "1: the log has no entries of kind 'nothing'"},
+      {"replay a.xml rate\n", "1: replay takes FILE [rate HZ] [native 1]"},
+      {"screenshot a.bmp\n", "1: screenshot takes FILE, a .png or .svg file"},
+      {"note \"open\n", "1: unterminated quoted text"},
+      {"jump 1\n", "1: unknown command 'jump'"},
+      {"window w list 0 0 10 10 colour 3\n", "1: unknown window option 'colour'"},
+      {"window w nope 0 0 10 10\n",
+       "1: unknown window kind 'nope' (list, browser, view, sip, opera, aware, plain)"},
+      {"window w list 0 0 0 10\n", "1: '0' is out of range for window (1 to 4096)"},
+      {"window w list 0 0 10 10\nwindow w plain 0 0 5 5\n",
+       "2: a window named 'w' is already placed"},
+      {"foreground\n", "1: wrong number of arguments for foreground"},
+      {"expect-scroll w 1\n", "1: no window named 'w' was placed before"},
+      {"post w 1 2\n", "1: post takes WINDOW MSG WPARAM LPARAM"},
+      {"start a/b.exe\n", "1: start takes the name of a program in \\Windows"},
+      {"tick \"\"\n", "1: tick needs a name"},
+      {"answer x\n", "1: wrong number of arguments for answer"},
+  };
+  for (const auto& c : cases) {
+    try {
+      sim::parse_scenario(c.text, "m.scn", "");
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const dev::InputError& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("m.scn:") + c.message) << c.text;
+    }
+  }
+  auto s = sim::parse_scenario("reg HKLM\\Software\\Quob\\Gesture Amp string 5\n", "m.scn", "");
+  ASSERT_EQ(s.warnings.size(), 1u);
+  EXPECT_EQ(s.warnings[0],
+            "m.scn:1: warning: the gesture settings are DWORD values; Amp written as a string is "
+            "not read");
+}
+
+// A scenario written back from its commands runs to the same log: the runner plays what the
+// commands hold, not the text they came from.
+TEST(SimCommandChecks, AScenarioWrittenBackFromItsCommandsRunsTheSame) {
+  sim::Scenario tour = sim::tour_scenario();
+  std::string text;
+  for (const sim::Command& c : tour.before_boot) text += sim::scenario_line(c) + "\n";
+  for (const sim::Command& c : tour.commands) text += sim::scenario_line(c) + "\n";
+  sim::Scenario again = sim::parse_scenario(text, "<tour>", "");
+  sim::RunOptions options;
+  auto first = sim::run_scenario(tour, options), second = sim::run_scenario(again, options);
+  ASSERT_EQ(first.outcomes.size(), second.outcomes.size());
+  EXPECT_GT(first.outcomes.size(), 10u);
+  for (size_t i = 0; i < first.outcomes.size(); ++i) {
+    EXPECT_EQ(first.outcomes[i].start, second.outcomes[i].start) << "outcome " << i;
+    EXPECT_EQ(first.outcomes[i].decision, second.outcomes[i].decision) << "outcome " << i;
+    EXPECT_EQ(first.outcomes[i].drawn, second.outcomes[i].drawn) << "outcome " << i;
+  }
+  // The lines differ (comments and blank lines are gone); the entries do not.
+  ASSERT_EQ(first.log.size(), second.log.size());
+  for (size_t i = 0; i < first.log.size(); ++i)
+    ASSERT_EQ(first.log[i].text(), second.log[i].text()) << "entry " << i;
 }
 
 // The live device's commands are the lines its kept file has always held.
