@@ -1,5 +1,6 @@
 # The two commands: `make demo` runs the simulator's built-in tour, `make test` runs every test,
-# plain and under AddressSanitizer and UndefinedBehaviorSanitizer. Both install what they need.
+# plain and under AddressSanitizer and UndefinedBehaviorSanitizer, and the page of `vexori-sim
+# serve` in Debian's chromium. Both install what they need.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -16,6 +17,10 @@ FUZZ_PACKAGES := clang
 WINE_PACKAGES := g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine
 # What `make wine-screenshot` adds: an X server without a screen, xwininfo, xwd, and netpbm for the PNG.
 SCREENSHOT_PACKAGES := xvfb x11-utils x11-apps netpbm
+# What `make browser-test` adds: Debian's chromium, and Node.js with npm where the machine has none.
+BROWSER_PACKAGES := chromium $(if $(shell command -v npm 2>/dev/null),,nodejs npm)
+# `make browser-test SCREENSHOTS=docs/img` also draws the page's pictures there.
+SCREENSHOTS ?=
 WIN32_BUILD ?= build-win32
 WIN32_I686_BUILD ?= build-win32-i686
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -26,8 +31,11 @@ export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
 # Installs with apt-get those of the packages $(1) that are missing, with apt-get's options $(2).
+# A package removed but not purged still has a status, "deinstall ok config-files": missing.
 define install
-@missing=$$(for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+@missing=$$(for p in $(1); do \
+  [ "$$(dpkg-query -W -f='$${Status}' $$p 2>/dev/null)" = "install ok installed" ] || echo $$p; \
+done); \
 if [ -n "$$missing" ]; then \
   echo "installing:" $$missing; \
   $(SUDO) apt-get update -q && \
@@ -35,7 +43,7 @@ if [ -n "$$missing" ]; then \
 fi
 endef
 
-.PHONY: all deps fuzz-deps wine-deps screenshot-deps build-win32 wine-test wine-screenshot build build-asan demo test test-plain test-asan fuzz explore bench format clean
+.PHONY: all deps fuzz-deps wine-deps screenshot-deps browser-deps browser-test build-win32 wine-test wine-screenshot build build-asan demo test test-plain test-asan fuzz explore bench format clean
 
 all: build
 
@@ -52,6 +60,11 @@ wine-deps: deps
 
 screenshot-deps: wine-deps
 	$(call install,$(SCREENSHOT_PACKAGES),--no-install-recommends)
+
+# playwright-core from tests/browser/package-lock.json drives the chromium installed here.
+browser-deps: deps
+	$(call install,$(BROWSER_PACKAGES),--no-install-recommends)
+	cd tests/browser && npm ci --no-audit --no-fund
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
@@ -72,7 +85,15 @@ test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
-test: test-plain test-asan
+# The page of `vexori-sim serve` in a real browser: strokes drawn with the mouse, settings changed
+# in its panel, what was drawn downloaded and played again, the requests it refuses.
+browser-test: browser-deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
+	cmake --build $(BUILD) -j$(JOBS) --target vexori-sim
+	cd tests/browser && VEXORI_SIM=$(CURDIR)/$(BUILD)/vexori-sim VEXORI_SCREENSHOTS=$(SCREENSHOTS) \
+	  timeout 300 npm test
+
+test: test-plain test-asan browser-test
 
 # Every fuzz target under libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer, FUZZ_SECONDS
 # each (FUZZ_TARGETS picks some): `scenario` plays scenario texts, `samples`, `broker` and
@@ -131,4 +152,4 @@ format:
 	git ls-files '*.cpp' '*.h' '*.hpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(EXPLORE_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(EXPLORE_BUILD) tests/browser/node_modules

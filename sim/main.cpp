@@ -280,6 +280,11 @@ int main(int argc, char** argv) {
     cmd->add_option("--only", replay_args.only, "only the strokes of these gesture classes")
         ->delimiter(',')
         ->type_name("CLASS");
+    once(cmd->add_option("--intent", replay_args.intent,
+                         "what each class was meant to do, CLASS=WHAT,... or a file of them; WHAT "
+                         "is a behaviour (100 to 111), pan, tap or hold: adds the share done as "
+                         "meant and a table of what each class did"))
+        ->type_name("CLASS=WHAT,...|FILE");
     once(cmd->add_option("--rate", replay_args.rate,
                          "the panel's sampling rate in Hz (default 100)"));
     once(cmd->add_flag("--native", replay_args.native,
@@ -311,7 +316,9 @@ int main(int argc, char** argv) {
       "tune", "replay recorded strokes under a range of values of one or two settings");
   stroke_set(tune);
   tune->add_option("--vary", replay_args.vary,
-                   "a setting and its values: NAME=FROM..TO[:STEP] or NAME=A,B,C (once or twice)")
+                   "a setting and its values: NAME=FROM..TO[:STEP] or NAME=A,B,C; the window "
+                   "kinds: window=list,aware,browser,plain; or whole sets of settings: "
+                   "settings=stock,FILE.reg,... (once or twice)")
       ->required()
       ->type_name("NAME=RANGE");
   once(tune->add_option("--plot", replay_args.plot,
@@ -319,6 +326,19 @@ int main(int argc, char** argv) {
       ->type_name("FILE");
   once(tune->add_option("--csv", replay_args.csv,
                         "write a row per value and class to FILE (- for standard output)"))
+      ->type_name("FILE");
+  once(tune->add_option("--diff", replay_args.diff,
+                        "the strokes whose outcome differs between two values A and B of the "
+                        "range, by class and one by one"))
+      ->expected(2)
+      ->type_name("A B");
+  once(tune->add_option("--diff-picture", replay_args.diff_picture,
+                        "draw a contact sheet of the strokes --diff finds, as they end at B, into "
+                        "FILE (.png or .svg)"))
+      ->type_name("FILE");
+  once(tune->add_option("--strokes-csv", replay_args.strokes_csv,
+                        "write a row per stroke with its outcome at each value to FILE (- for "
+                        "standard output)"))
       ->type_name("FILE");
   once(tune->add_option("--jsonl", replay_args.jsonl,
                         "write a JSON object per value and class to FILE (- for standard output)"))

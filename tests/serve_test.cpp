@@ -1,9 +1,13 @@
 // The live server: what it takes from requests, whom it lets in, a session's strokes and what it
 // keeps of them, and the server over HTTP with its tabs' workers.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,8 +20,10 @@
 #include "Requests.h"
 #include "RequestChecks.h"
 #include "Runner.h"
+#include "ServeZygote.h"
 #include "Server.h"
 #include "Session.h"
+#include "SoundResources.h"
 #include "Tabs.h"
 
 namespace {
@@ -100,6 +106,49 @@ TEST(ServeRequests, BadBodiesAreRefusedWithWhatIsWrong) {
   EXPECT_EQ(parse_setting(R"({"name": "Amp", "value": 4294967295})").value, -1);
   EXPECT_THROW(parse_window(R"({"kind": "sip"})"), BadRequest);
   EXPECT_EQ(parse_window(R"({"kind": "browser"})"), "browser");
+
+  struct File {
+    const char *name, *text, *says;
+  } files[] = {
+      {"taps.txt", "t_ms,x,y,down\n", "not a stroke file"},
+      {"taps.csv", "t,x,y\n", "taps.csv:1: the header must be"},
+      {"taps.csv", "t_ms,x,y,down\n0,1,1,1\n5,1,1,7\n", "taps.csv:3: down 7 is out of range"},
+      {"taps.csv", "t_ms,x,y,down\n", "no stroke"},
+      {"flick.xml", "<Gesture><Point X=\"1\" Y=\"2\"/></Gesture>", "flick.xml"},
+      {"flick.XML", "not xml", "not a stroke file"},
+  };
+  for (const File& f : files) {
+    try {
+      parse_stroke_file(f.name, f.text);
+      ADD_FAILURE() << f.name << " was taken";
+    } catch (const BadRequest& e) {
+      EXPECT_NE(std::string(e.what()).find(f.says), std::string::npos)
+          << f.name << ": " << e.what();
+    }
+  }
+  std::string csv = "t_ms,x,y,down\n";
+  for (size_t i = 0; i <= kMaxFileStrokes; ++i)
+    csv += fmt::format("{0},5,5,1\n{0},5,5,0\n", i * 10);
+  EXPECT_THROW(parse_stroke_file("many.csv", csv), BadRequest);
+  EXPECT_THROW(parse_stroke_file("big.csv", std::string(kMaxStrokeFileBytes + 1, ' ')), BadRequest);
+  // Its name goes into a comment line of the kept file: nothing there may end the line.
+  StrokeFile f = parse_stroke_file("a\nsample 0x3 1 1\n.xml",
+                                   R"(<Gesture><Point X="1" Y="2" T="0"/></Gesture>)");
+  EXPECT_EQ(f.name.find('\n'), std::string::npos);
+  EXPECT_EQ(f.strokes.size(), 1u);
+}
+
+TEST(ServeSounds, TheDevicesOwnSoundResourcesAndNothingElse) {
+  sim::RunOptions o;
+  std::string wav, why;
+  ASSERT_TRUE(sound_wav(o.windows_dir, "quenza.DLL:VexoriSndAttenuate", &wav, &why)) << why;
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+  EXPECT_EQ(wav.substr(8, 4), "WAVE");
+  for (const char* name : {"Quenza.dll:NOPE", "Quenza.dll", "Nope.dll:VEXORISND",
+                           "../Windows/Quenza.dll:VEXORISND", ":VEXORISND", "Quenza.dll:"}) {
+    EXPECT_FALSE(sound_wav(o.windows_dir, name, &wav, &why)) << name;
+    EXPECT_FALSE(why.empty());
+  }
 }
 
 TEST(ServeLines, ScreenPointsBecomePanelPointsTheProxyMapsBack) {
@@ -146,7 +195,11 @@ TEST_F(ServeSession, WhatWasDrawnIsKeptAndReplaysToTheSameOutcomes) {
   live.push_back(Stroke(*s, tap_json(120, 150)));
   EXPECT_EQ(live.back()["reason"], "tap at the pen-up") << live.back().dump();
   EXPECT_GE(live.back()["t"].get<uint64_t>(), live[0]["end"].get<uint64_t>());
+  // The settings panel shows what is in force: the page's own start turns the function on.
+  EXPECT_EQ(s->state()["settings"][0]["value"], 1);
+  EXPECT_TRUE(s->state()["settings"][4]["value"].is_null());  // LongTappingMax: its default
   s->write_setting({"Activate", 0});
+  EXPECT_EQ(s->state()["settings"][0]["value"], 0);
   wall_ += 5000;
   live.push_back(Stroke(*s, flick_up_json()));
   EXPECT_EQ(live.back()["reason"], "gesture function off");
@@ -156,6 +209,19 @@ TEST_F(ServeSession, WhatWasDrawnIsKeptAndReplaysToTheSameOutcomes) {
   EXPECT_NE(live.back()["did"].get<std::string>().find("page navigation leftward"),
             std::string::npos);
   EXPECT_TRUE(fs::file_size(s->screen_file()) > 0);
+  // A dropped trace of two strokes, in panel pixels: a tap, then a flick up the page.
+  s->put_window("list");
+  std::string csv = "t_ms,x,y,down\n0,100,150,1\n40,100,150,1\n80,100,150,0\n1000,120,200,1\n";
+  for (int t = 10; t <= 150; t += 10)
+    csv += fmt::format("{},120,{},1\n", 1000 + t, 200 - 60 * t / 150);
+  csv += "1160,120,140,0\n";
+  nlohmann::json replayed = s->replay_file(parse_stroke_file("two.csv", csv));
+  ASSERT_EQ(replayed["strokes"].size(), 2u);
+  for (const auto& r : replayed["strokes"]) live.push_back(r["outcome"]);
+  EXPECT_EQ(live[live.size() - 2]["reason"], "tap at the pen-up");
+  EXPECT_EQ(live.back()["decision"], "handed over");
+  EXPECT_EQ(replayed["strokes"][0]["points"][0], nlohmann::json({100, 150, 0}));
+  EXPECT_NE(s->kept().find("# replayed from two.csv, stroke 2 of 2\n"), std::string::npos);
 
   sim::Scenario kept = sim::parse_scenario(s->kept(), "kept.scn", ".");
   sim::RunResult again = sim::run_scenario(kept);
@@ -166,6 +232,33 @@ TEST_F(ServeSession, WhatWasDrawnIsKeptAndReplaysToTheSameOutcomes) {
          {"t", "end", "decision", "reason", "did", "codes", "scrolls", "effects"})
       EXPECT_EQ(j[field], live[i][field]) << "stroke " << i << " " << field;
   }
+}
+
+// The settings program is used by tapping its dialog: its check box, then its Done button.
+TEST_F(ServeSession, TapsOnTheSettingsDialogUseIt) {
+  auto s = Make();
+  s->start_settings_program();
+  EXPECT_EQ(s->state()["settings"][1]["value"], 0);  // the program made "Sound" with 0
+  Stroke(*s, tap_json(16, 160));                     // "Enable Sound Effects"
+  Stroke(*s, tap_json(225, 13));                     // ok
+  EXPECT_EQ(s->state()["settings"][1]["value"], 1);
+  std::string kept = s->kept();
+  EXPECT_NE(kept.find("tick 1001\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("press Done\n"), std::string::npos) << kept;
+  // A tap off its controls, and a stroke that is no tap, play no dialog line.
+  s->start_settings_program();
+  Stroke(*s, tap_json(120, 250));
+  Stroke(*s, flick_up_json(16, 200));
+  auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(s->kept(), "\ntick "), 1u);
+  EXPECT_EQ(count(s->kept(), "\npress "), 1u);
+  sim::RunResult again = sim::run_scenario(sim::parse_scenario(s->kept(), "kept.scn", "."));
+  EXPECT_TRUE(again.failures.empty());
+  EXPECT_EQ(again.outcomes.size(), 4u);
 }
 
 TEST_F(ServeSession, ARefusedRequestLeavesTheSessionAsItWas) {
@@ -187,13 +280,7 @@ TEST(ServeTabs, AWorkerThatNeverAnswersIsEndedAndItsRequestAnswered) {
   for (End how : {End::kAll, End::kClose, End::kWaitBound}) {
     auto wait = how == End::kWaitBound ? std::chrono::milliseconds(200) : std::chrono::minutes(10);
     // It takes the request, tells so by a file in its folder, and then waits for ever.
-    auto worker = [](int fd, const std::string& folder) {
-      Frame r;
-      FrameReader(fd).read(&r);
-      std::ofstream(folder + "/got") << r.word;
-      for (;;) pause();
-    };
-    Tabs tabs(2, std::chrono::minutes(10), worker, wait);
+    Tabs tabs(serve_test_zygote(), "hang", 2, std::chrono::minutes(10), wait);
     std::string why, id = tabs.open(&why);
     ASSERT_FALSE(id.empty()) << why;
     std::string folder = tabs.folder();
@@ -221,22 +308,73 @@ TEST(ServeTabs, AWorkerThatNeverAnswersIsEndedAndItsRequestAnswered) {
   }
 }
 
+// The processes whose parent is `parent`, but for those ended and not yet reaped; and whether
+// one has ended.
+std::vector<pid_t> children_of(pid_t parent) {
+  std::vector<pid_t> out;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(e.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0;
+    if (sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent &&
+        state != 'Z')
+      out.push_back(std::stoi(name));
+  }
+  return out;
+}
+
+bool ended(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  return close == std::string::npos || stat[close + 2] == 'Z';
+}
+
+// A tab nobody uses is ended with its process and its folder; so is one whose worker died, and
+// the bound then lets another open.
+TEST(ServeTabs, IdleAndDeadWorkersEndWithTheirTabs) {
+  Tabs tabs(serve_test_zygote(), "tab", 1, std::chrono::milliseconds(100));
+  std::string why, id = tabs.open(&why);
+  ASSERT_FALSE(id.empty()) << why;
+  EXPECT_TRUE(tabs.open(&why).empty());
+  EXPECT_NE(why.find("1 tabs have a device already"), std::string::npos) << why;
+  std::vector<pid_t> workers = children_of(serve_test_zygote().pid());
+  ASSERT_EQ(workers.size(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  tabs.end_idle();
+  EXPECT_FALSE(tabs.is_open(id));
+  EXPECT_TRUE(ended(workers[0]));
+  EXPECT_FALSE(fs::exists(tabs.folder() + "/tab1"));
+
+  id = tabs.open(&why);
+  ASSERT_FALSE(id.empty()) << why;
+  workers = children_of(serve_test_zygote().pid());
+  ASSERT_EQ(workers.size(), 1u);
+  kill(workers[0], SIGKILL);
+  Frame answer;
+  ASSERT_TRUE(tabs.ask(id, {"state", ""}, &answer));
+  EXPECT_EQ(answer.word, "500");
+  EXPECT_NE(answer.body.find("stopped"), std::string::npos);
+  EXPECT_FALSE(tabs.is_open(id));
+  EXPECT_FALSE(fs::exists(tabs.folder() + "/tab2"));
+  EXPECT_FALSE(tabs.open(&why).empty()) << why;
+}
+
 // The server over HTTP on a free port, with its tabs in workers.
 class ServeHttp : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifdef __SANITIZE_ADDRESS__
-    // Under the sanitizers a tab's worker is forked while other threads of this program (the
-    // client, the server's pool) allocate, and this compiler's sanitizer runtime does not hold
-    // its allocator's locks across fork: now and then the worker waits for ever on a lock no
-    // thread of its own will free, and the stroke goes unanswered. The plain allocator is safe
-    // across fork, so the plain build runs it. (Workers forked from a process made before any
-    // thread would be safe under both.)
-    GTEST_SKIP() << "the server over HTTP is tested in the plain build";
-#endif
+    // The workers are forked from the test program's zygote, made before any of its threads:
+    // never from this program while the client and the server's pool allocate.
     ServeOptions o;
     o.port = 0;
     o.max_tabs = 2;
+    o.zygote = &serve_test_zygote();
     thread_ = std::thread([this, o] {
       std::string why;
       serve(
@@ -310,6 +448,34 @@ TEST_F(ServeHttp, StrokesSettingsAndRefusals) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 413);
 
+  // The device's sounds, and a dropped stroke file: a bad one is refused and the device goes on.
+  r = c.Get("/api/sound?resource=Quenza.dll:VEXORISND");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->get_header_value("Content-Type"), "audio/wav");
+  EXPECT_EQ(r->body.substr(0, 4), "RIFF");
+  r = c.Get("/api/sound?resource=Quenza.dll:NOPE");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 404);
+  EXPECT_NE(r->body.find("no WAVE resource NOPE"), std::string::npos) << r->body;
+  r = c.Post("/api/replay?name=bad.csv", "t_ms,x,y,down\n0,1,1,2\n", "text/plain");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 400);
+  EXPECT_NE(r->body.find("bad.csv:2"), std::string::npos) << r->body;
+  r = c.Post("/api/replay?name=tap.csv", "t_ms,x,y,down\n0,100,150,1\n80,100,150,1\n90,100,150,0\n",
+             "text/plain");
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->status, 200) << r->body;
+  // Played on the script's device as it is now, its gesture function off.
+  EXPECT_EQ(nlohmann::json::parse(r->body)["strokes"][0]["outcome"]["reason"],
+            "gesture function off");
+  // A form body longer than the library takes is refused with a reason, not with nothing.
+  r = c.Post("/api/replay?name=big.csv", std::string(9000, 'x'),
+             "application/x-www-form-urlencoded");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 413);
+  EXPECT_NE(r->body.find("text/plain"), std::string::npos);
+
   // Two tabs at most: the script's and one more.
   r = c.Post("/api/tabs");
   ASSERT_TRUE(r);
@@ -321,6 +487,92 @@ TEST_F(ServeHttp, StrokesSettingsAndRefusals) {
   r = c.Get("/api/state?tab=nosuchtab");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 404);
+}
+
+// The stream tells each outcome and each sound as it happens.
+TEST_F(ServeHttp, TheStreamTellsOutcomesAndSounds) {
+  auto c = Client();
+  ASSERT_EQ(c.Post("/api/setting", R"({"name": "Sound", "value": 1})", "application/json")->status,
+            200);
+  std::string seen;
+  std::thread stream([&] {
+    auto s = Client();
+    s.Get("/api/events", [&](const char* data, size_t n) {
+      seen.append(data, n);
+      return seen.find("event: sound") == std::string::npos;
+    });
+  });
+  auto r = c.Post("/api/stroke", flick_up_json(), "application/json");
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->status, 200);
+  EXPECT_FALSE(nlohmann::json::parse(r->body)["sounds"].empty()) << r->body;
+  stream.join();
+  EXPECT_NE(seen.find("event: outcome\ndata: {"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("\"resource\":\"Quenza.dll:VEXORISND\""), std::string::npos) << seen;
+}
+
+// The program itself, ended by a signal while tabs are open: nothing of it is left, neither
+// processes nor files in its temporary folder.
+TEST(ServeProgram, ASignalEndsItWithNothingLeft) {
+  for (int sig : {SIGINT, SIGTERM}) {
+    fs::path tmp = fs::temp_directory_path() / ("vexori-serve-signal-" + std::to_string(getpid()));
+    fs::create_directories(tmp);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, sig);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);  // as a shell's foreground job has it
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    std::string env_tmp = "TMPDIR=" + tmp.string();
+    std::vector<char*> env = {env_tmp.data(), nullptr};
+    const char* argv[] = {VEXORI_SIM, "serve", "--port", "0", nullptr};
+    pid_t server = 0;
+    ASSERT_EQ(
+        posix_spawn(&server, VEXORI_SIM, &actions, &attr, const_cast<char**>(argv), env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    close(out[1]);
+    std::string line;
+    char ch;
+    while (read(out[0], &ch, 1) == 1 && ch != '\n') line += ch;
+    close(out[0]);
+    size_t colon = line.rfind(':');
+    ASSERT_NE(colon, std::string::npos) << line;
+    httplib::Client c("127.0.0.1", std::stoi(line.substr(colon + 1)));
+    c.set_read_timeout(120, 0);
+    auto r = c.Post("/api/stroke", tap_json(120, 150), "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    r = c.Post("/api/tabs");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    std::vector<pid_t> zygote = children_of(server);
+    ASSERT_EQ(zygote.size(), 1u);
+    std::vector<pid_t> workers = children_of(zygote[0]);
+    EXPECT_EQ(workers.size(), 2u);
+
+    kill(server, sig);
+    int status = 0;
+    ASSERT_EQ(waitpid(server, &status, 0), server);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_TRUE(fs::is_empty(tmp)) << fs::directory_iterator(tmp)->path();
+    workers.push_back(zygote[0]);
+    for (pid_t p : workers) {
+      for (int i = 0; i < 500 && !ended(p); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      EXPECT_TRUE(ended(p)) << "process " << p << " outlived the server";
+    }
+    fs::remove_all(tmp);
+  }
 }
 
 }  // namespace

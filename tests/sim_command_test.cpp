@@ -147,4 +147,42 @@ TEST_F(SimCommand, TuneTablesHoldOneValuePerCell) {
   EXPECT_EQ(behaviours, all["handed_over"].get<size_t>());
 }
 
+// The stock value is marked in every output, and the window kind varies like a setting: on a
+// plain window every stroke passes through.
+TEST_F(SimCommand, TuneMarksTheStockValueAndVariesTheWindowKind) {
+  Ran csv = Run("tune ok.xml --vary LenThres=5,10 --vary window=list,plain --csv -");
+  ASSERT_EQ(csv.code, 0) << csv.err;
+  auto rows = lines_of(csv.out);
+  ASSERT_EQ(rows.size(), 1u + 4 * 2) << csv.out;
+  EXPECT_EQ(rows[0].rfind("LenThres,window,gesture,", 0), 0u) << rows[0];
+  EXPECT_EQ(rows[0].substr(rows[0].size() - 9), ",at_stock");
+  for (size_t i = 1; i < rows.size(); ++i) {
+    bool stock = rows[i].rfind("10,", 0) == 0;
+    EXPECT_EQ(rows[i].back(), stock ? '1' : '0') << rows[i];
+    EXPECT_NE(rows[i].find(i <= 2 || (i > 4 && i <= 6) ? ",list," : ",plain,"), std::string::npos)
+        << rows[i];
+    if (rows[i].find(",plain,all,1,") != std::string::npos) continue;  // passed: 1 of 1
+    EXPECT_EQ(rows[i].find(",plain,all,"), std::string::npos) << rows[i];
+  }
+  Ran text = Run("tune ok.xml --vary LenThres=5,10 --vary window=list,plain");
+  ASSERT_EQ(text.code, 0) << text.err;
+  EXPECT_NE(text.out.find("on each window kind"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("\nLenThres=10* window=plain "), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("*: the stock value"), std::string::npos) << text.out;
+  Ran json = Run("tune ok.xml --vary window=aware --jsonl -");
+  ASSERT_EQ(json.code, 0) << json.err;
+  auto first = nlohmann::json::parse(lines_of(json.out).at(0));
+  EXPECT_EQ(first["window"], "aware");
+  EXPECT_TRUE(first["settings"].empty());
+  // With an intent, how many of the class's strokes had one and did it.
+  Ran meant = Run("tune ok.xml --vary LenThres=10 --intent ok=tap --csv -");
+  ASSERT_EQ(meant.code, 0) << meant.err;
+  rows = lines_of(meant.out);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_NE(rows[0].find(",intended,as_meant,at_stock"), std::string::npos) << rows[0];
+  EXPECT_NE(rows[2].find(",1,0,1"), std::string::npos) << rows[2];  // a flick is no tap
+  EXPECT_EQ(Run("tune ok.xml --vary window=list,list").err,
+            "vexori-sim: window=list,list: list is given twice\n");
+}
+
 }  // namespace

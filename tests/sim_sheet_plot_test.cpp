@@ -81,7 +81,8 @@ TEST(SimSheetPlot, StrokesAndSharesAreDrawnWhereTheyBelong) {
       {"caret02", "caret", {{5, 5}, {5, 5}}, Decision::kKept, "", "press-and-hold", {}, ""},
   };
   const std::string heading = "Replay of 5 strokes on list\nFilterDistance=40";
-  const std::vector<double> x = {10, 20, 40, 80};
+  // The stock value, 30, falls between two of the values.
+  const draw::PlotAxis x = {"FilterSpeed", {10, 20, 40, 80}, {}, 30, "stock"};
   const double nan = std::nan("");
   const std::vector<draw::PlotPanel> panels = {
       {"FilterDistance=20",
@@ -95,7 +96,7 @@ TEST(SimSheetPlot, StrokesAndSharesAreDrawnWhereTheyBelong) {
     ASSERT_TRUE(draw::format_of(ext, &format));
     draw::write_contact_sheet(heading, cells, (kOut / (std::string("sheet") + ext)).string(),
                               format);
-    draw::write_tune_plot("Outcomes against FilterSpeed", "FilterSpeed", x, panels,
+    draw::write_tune_plot("Outcomes against FilterSpeed", x, panels,
                           (kOut / (std::string("tune") + ext)).string(), format);
   }
   EXPECT_EQ(head_of(kOut / "sheet.svg"), "<?xml");
@@ -109,6 +110,7 @@ TEST(SimSheetPlot, StrokesAndSharesAreDrawnWhereTheyBelong) {
   EXPECT_NE(read_all(kOut / "sheet.svg").find(">caret01</text>"), std::string::npos);
   EXPECT_NE(read_all(kOut / "tune.svg").find(">Outcomes against FilterSpeed</text>"),
             std::string::npos);
+  EXPECT_NE(read_all(kOut / "tune.svg").find(">stock</text>"), std::string::npos);
 
   // A group's cells share a row even when others come between them.
   draw::SheetLayout sheet = draw::contact_sheet_layout(heading, cells);
@@ -149,6 +151,8 @@ TEST(SimSheetPlot, StrokesAndSharesAreDrawnWhereTheyBelong) {
       {tune_png, b.left + b.width * 0.3, b.top, 1, 1, handed, "a label's colour in another panel"},
       {tune_png, b.left + b.width * 0.3, b.top + b.height, 1, 1, passed, "and the other's"},
       {tune_png, b.left + b.width, b.top, 1, 1, handed, "the last value at the right end"},
+      {tune_png, a.left + a.width * 20 / 70, a.top + a.height * 0.3, 2, 8, draw::rgb(0x606060),
+       "the stock value's line, where it falls"},
   };
   for (const auto& p : pixels) EXPECT_TRUE(p.png.shows(p.x, p.y, p.w, p.h, p.want)) << p.what;
   // A share that is not a number leaves its stretch of line out.
@@ -183,25 +187,33 @@ TEST(SimSheetPlot, EmptyInputsDrawAndMismatchedSeriesAreRefused) {
   EXPECT_TRUE(Png(kOut / "strokes-odd.png").ok());
   struct {
     const char* name;
-    std::vector<double> x;
+    draw::PlotAxis x;
     std::vector<draw::PlotPanel> panels;
   } plots[] = {
-      {"tune-one-value", {40}, {{"", {{"handed over", {0.25}}}}}},
-      {"tune-no-values", {}, {{"", {{"handed over", {}}}}}},
-      {"tune-no-panels", {10, 20}, {}},
+      {"tune-one-value",
+       {"FilterDistance", {40}, {}, 40, "stock"},
+       {{"", {{"handed over", {0.25}}}}}},
+      {"tune-no-values", {"FilterDistance", {}, {}, 60, "stock"}, {{"", {{"handed over", {}}}}}},
+      {"tune-no-panels", {"FilterDistance", {10, 20}, {}}, {}},
+      {"tune-kinds",
+       {"window", {0, 1, 2}, {"list", "aware", "browser"}, NAN, ""},
+       {{"", {{"handed over", {0.25, 0.5, 1}}}}}},
   };
   for (const auto& p : plots) {
     fs::path path = kOut / (std::string(p.name) + ".png");
-    draw::write_tune_plot(p.name, "FilterDistance", p.x, p.panels, path.string(),
-                          draw::Format::kPng);
+    draw::write_tune_plot(p.name, p.x, p.panels, path.string(), draw::Format::kPng);
     EXPECT_TRUE(Png(path).ok()) << p.name;
   }
   fs::path refused = kOut / "tune-refused.svg";
   fs::remove(refused);
-  EXPECT_THROW(draw::write_tune_plot("t", "FilterDistance", {10, 20},
+  EXPECT_THROW(draw::write_tune_plot("t", {"FilterDistance", {10, 20}, {}, NAN, ""},
                                      {{"", {{"a", {0.1, 0.2}}}}, {"", {{"b", {0.1}}}}},
                                      refused.string(), draw::Format::kSvg),
                std::invalid_argument);
+  EXPECT_THROW(
+      draw::write_tune_plot("t", {"window", {0, 1}, {"list"}, NAN, ""}, {{"", {{"a", {0.1, 0.2}}}}},
+                            refused.string(), draw::Format::kSvg),
+      std::invalid_argument);
   EXPECT_FALSE(fs::exists(refused));
 }
 

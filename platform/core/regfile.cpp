@@ -179,6 +179,19 @@ void check_reg_file(const std::string& path) {
   read(path);
 }
 
+std::vector<RegFileValue> read_reg_file_values(const std::string& path) {
+  std::vector<RegFileValue> out;
+  std::string key;
+  for (const auto& r : read(path)) {
+    if (!r.has_value) {
+      key = r.key;
+      continue;
+    }
+    out.push_back({r.line, key, r.name, r.remove, r.type == REG_DWORD, r.dword, r.text});
+  }
+  return out;
+}
+
 void Device::load_reg_file(const std::string& path) {
   auto lines = read(path);
   Impl& d = *impl_;

@@ -1,14 +1,17 @@
 // File version information: the version resource of a module file in \Windows, read from the
-// file without loading it. A module carries its resource image in an ELF section of its own,
+// file without loading it; and for the host, any resource of a module file read the same way. A
+// module carries its resource image in an ELF section of its own,
 // ".rsrc"; the version resource is its record of type RT_VERSION, name 1.
 #include <elf.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
+#include "device/module_files.hpp"
 #include "kernel.hpp"
 
 namespace dev {
@@ -76,6 +79,45 @@ bool version_resource(LPCWSTR file_name, std::vector<BYTE>* out) {
 }
 
 }  // namespace
+
+bool module_resource(const std::string& windows_dir, const std::string& module,
+                     const std::string& type, const std::string& name, std::string* data,
+                     std::string* why) {
+  namespace fs = std::filesystem;
+  std::u16string wanted = fold(to_utf16(module));
+  fs::path found;
+  std::error_code ec;
+  if (!module.empty() && module.find('/') == std::string::npos && module != "." && module != "..") {
+    for (fs::directory_iterator it(windows_dir, ec), end; !ec && it != end; it.increment(ec)) {
+      if (it->is_regular_file(ec) && fold(to_utf16(it->path().filename().string())) == wanted) {
+        found = it->path();
+        break;
+      }
+    }
+  }
+  if (found.empty()) {
+    *why = "no module " + module + " in " + windows_dir;
+    return false;
+  }
+  std::ifstream in(found, std::ios::binary);
+  std::vector<BYTE> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<BYTE> image;
+  if (!resource_section(file, &image)) {
+    *why = module + " has no resources";
+    return false;
+  }
+  const BYTE* at = nullptr;
+  DWORD size = 0;
+  std::u16string wide_name = to_utf16(name), wide_type = to_utf16(type);
+  if (name.empty() || !find_in_image(image.data(), image.data() + image.size(), wide_name.c_str(),
+                                     wide_type.c_str(), &at, &size)) {
+    *why = "no " + type + " resource " + name + " in " + module;
+    return false;
+  }
+  data->assign(reinterpret_cast<const char*>(at), size);
+  return true;
+}
+
 }  // namespace dev
 
 extern "C" {

@@ -111,16 +111,18 @@ void marker(cairo_t* cr, size_t index, double x, double y, double r) {
 
 class Panel {
  public:
-  Panel(cairo_t* cr, const PlotArea& a, const std::vector<double>& x) : cr_(cr), a_(a), x_(x) {}
+  Panel(cairo_t* cr, const PlotArea& a, const PlotAxis& axis)
+      : cr_(cr), a_(a), axis_(axis), x_(axis.values) {}
 
-  double px(size_t i) const {
+  double px(size_t i) const { return at(x_[i]); }
+  double at(double value) const {
     double lo = x_.front(), hi = x_.back();
     if (!(hi > lo)) return a_.left + a_.width / 2;
-    return a_.left + a_.width * (x_[i] - lo) / (hi - lo);
+    return a_.left + a_.width * (value - lo) / (hi - lo);
   }
   double py(double share) const { return a_.top + a_.height * (1 - std::clamp(share, 0.0, 1.0)); }
 
-  void axes(const std::string& title, const std::string& x_name) {
+  void axes(const std::string& title) {
     double l = a_.left - kOverhang, r = a_.left + a_.width + kOverhang;
     double bottom = a_.top + a_.height;
     if (!title.empty()) {
@@ -146,7 +148,7 @@ class Panel {
       size_t i = n == 0 ? x_.size() - 1 : n - 1;
       double tx = std::round(px(i));
       fill_rect(cr_, tx, bottom, 1, 5, kInk);
-      std::string label = fmt::format("{:g}", x_[i]);
+      std::string label = axis_.labels.empty() ? fmt::format("{:g}", x_[i]) : axis_.labels[i];
       double w = text_width(cr_, label);
       if (n == 0) {
         free_to = tx - w / 2 - 6;
@@ -157,7 +159,27 @@ class Panel {
       if (n > 0) free_from = tx + w / 2 + 6;
     }
     if (x_.empty()) text_centred(cr_, (l + r) / 2, a_.top + a_.height / 2, "no values", kQuiet);
-    text_centred(cr_, (l + r) / 2, bottom + 33, x_name, kInk);
+    text_centred(cr_, (l + r) / 2, bottom + 33, axis_.name, kInk);
+    mark();
+  }
+
+  // The marked value's dashed line across the panel, its word at the top; a value outside the
+  // axis is not drawn.
+  void mark() {
+    double v = axis_.marked;
+    if (!std::isfinite(v) || x_.empty() || v < x_.front() || v > x_.back()) return;
+    double x = std::round(at(v)) + 0.5;
+    const double dash[] = {4, 3};
+    cairo_save(cr_);
+    set_colour(cr_, kQuiet);
+    cairo_set_line_width(cr_, 1);
+    cairo_set_dash(cr_, dash, 2, 0);
+    cairo_move_to(cr_, x, a_.top);
+    cairo_line_to(cr_, x, a_.top + a_.height);
+    cairo_stroke(cr_);
+    cairo_restore(cr_);
+    set_font(cr_, 10);
+    text_centred(cr_, x, a_.top - 3, axis_.mark, kQuiet);
   }
 
   void series(const PlotSeries& s, size_t index) {
@@ -165,8 +187,9 @@ class Panel {
     set_colour(cr_, c);
     cairo_set_line_width(cr_, 2);
     cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
+    // Kinds named along x have nothing between them: their points stand alone.
     bool drawing = false;
-    for (size_t i = 0; i < x_.size(); ++i) {
+    for (size_t i = 0; i < x_.size() && axis_.labels.empty(); ++i) {
       if (!std::isfinite(s.values[i])) {
         drawing = false;
         continue;
@@ -179,7 +202,7 @@ class Panel {
       drawing = true;
     }
     cairo_stroke(cr_);
-    double r = x_.size() > 30 ? 2.5 : 3.5;
+    double r = !axis_.labels.empty() ? 5 : x_.size() > 30 ? 2.5 : 3.5;
     for (size_t i = 0; i < x_.size(); ++i) {
       if (std::isfinite(s.values[i])) marker(cr_, index, px(i), py(s.values[i]), r);
     }
@@ -188,6 +211,7 @@ class Panel {
  private:
   cairo_t* cr_;
   PlotArea a_;
+  const PlotAxis& axis_;
   const std::vector<double>& x_;
 };
 
@@ -202,15 +226,17 @@ PlotArea tune_panel_area(const std::vector<PlotPanel>& panels, size_t index) {
           y + g.panel_h - kAxisBottom - top};
 }
 
-void write_tune_plot(const std::string& title, const std::string& x_name,
-                     const std::vector<double>& x, const std::vector<PlotPanel>& panels,
-                     const std::string& path, Format format) {
+void write_tune_plot(const std::string& title, const PlotAxis& x,
+                     const std::vector<PlotPanel>& panels, const std::string& path, Format format) {
+  if (!x.labels.empty() && x.labels.size() != x.values.size())
+    throw std::invalid_argument(
+        fmt::format("{} labels for the {} values of {}", x.labels.size(), x.values.size(), x.name));
   for (const auto& p : panels)
     for (const auto& s : p.series)
-      if (s.values.size() != x.size())
+      if (s.values.size() != x.values.size())
         throw std::invalid_argument(
             fmt::format("series \"{}\" has {} values for the {} values of {}", s.label,
-                        s.values.size(), x.size(), x_name));
+                        s.values.size(), x.values.size(), x.name));
   Grid g = grid_of(panels.size());
   double top = panels_top(panels, g);
   Canvas canvas(static_cast<int>(picture_width(g)),
@@ -239,7 +265,7 @@ void write_tune_plot(const std::string& title, const std::string& x_name,
   }
   for (size_t i = 0; i < panels.size(); ++i) {
     Panel panel(cr, tune_panel_area(panels, i), x);
-    panel.axes(panels[i].title, x_name);
+    panel.axes(panels[i].title);
     for (const auto& s : panels[i].series) {
       size_t index = std::find(labels.begin(), labels.end(), s.label) - labels.begin();
       panel.series(s, index);

@@ -13,9 +13,11 @@
 #include "OutputFile.h"
 #include "Terminal.h"
 #include "replay/ClassTable.h"
+#include "replay/Intent.h"
 #include "replay/ReplayPictures.h"
 #include "replay/ReplayReport.h"
 #include "replay/Tune.h"
+#include "replay/TuneDiff.h"
 
 namespace sim {
 namespace {
@@ -40,6 +42,17 @@ std::vector<NamedStroke> strokes_of(const ReplayArgs& args) {
   return kept;
 }
 
+// The intent given with --intent, for the classes of the strokes replayed; none when not given.
+std::optional<Intent> intent_of(const ReplayArgs& args, const std::vector<NamedStroke>& strokes) {
+  if (args.intent.empty()) return std::nullopt;
+  Intent intent = parse_intent(args.intent);
+  std::vector<std::string> classes;
+  for (const auto& s : strokes)
+    if (std::find(classes.begin(), classes.end(), s.gesture) == classes.end())
+      classes.push_back(s.gesture);
+  return intent_for(intent, classes, !args.only.empty());
+}
+
 ReplaySetup setup_of(const ReplayArgs& args) {
   ReplaySetup setup;
   setup.window = replay_window(args.window);
@@ -61,8 +74,9 @@ ReplaySetup setup_of(const ReplayArgs& args) {
   return setup;
 }
 
-std::string setup_text(const ReplaySetup& setup) {
-  std::string out = fmt::format("on a {} window", replay_window_name(setup.window));
+std::string setup_text(const ReplaySetup& setup, bool window_varied = false) {
+  std::string out = window_varied ? std::string("on each window kind")
+                                  : fmt::format("on a {} window", replay_window_name(setup.window));
   if (setup.native) {
     out += ", at the recorded time stamps";
   } else {
@@ -116,7 +130,8 @@ std::ostream& text_stream(const ReplayArgs& args) {
   static std::ostream nowhere(nullptr);
   if (to_stdout(args.csv) && to_stdout(args.jsonl))
     throw dev::InputError("-", 0, "standard output takes one output, not --csv and --jsonl both");
-  return to_stdout(args.csv) || to_stdout(args.jsonl) ? nowhere : std::cout;
+  return to_stdout(args.csv) || to_stdout(args.jsonl) || to_stdout(args.strokes_csv) ? nowhere
+                                                                                     : std::cout;
 }
 
 // An output file, or none for "-" (standard output) and for an output not asked for.
@@ -173,6 +188,7 @@ class JsonLines {
 int replay_command(const ReplayArgs& args, const RunOptions& base) {
   ReplaySetup setup = setup_of(args);
   auto strokes = strokes_of(args);
+  auto intent = intent_of(args, strokes);
   check_picture_name(args.picture, "--picture");
   std::ostream& text = text_stream(args);
   std::optional<OutputFile> csv, jsonl, picture;
@@ -201,6 +217,7 @@ int replay_command(const ReplayArgs& args, const RunOptions& base) {
     progress.step(++done);
   });
   text << '\n' << class_table(count_by_class(results));
+  if (intent) text << "\n== What was meant\n" << confusion_table(did_by_class(results), *intent);
   write_output(csv, results_csv(results), args.csv);
   lines.finish();
   if (picture) {
@@ -219,36 +236,70 @@ int tune_command(const ReplayArgs& args, const RunOptions& base) {
   for (const auto& v : args.vary) ranges.push_back(parse_range(v));
   if (ranges.size() == 2 && ranges[0].name == ranges[1].name)
     throw dev::InputError("--vary", 0, ranges[0].name + " is varied twice");
+  if (!args.diff_picture.empty() && args.diff.empty())
+    throw dev::InputError("--diff-picture", 0, "draws the strokes --diff finds: give --diff A B");
+  if (!args.diff.empty()) tune_diff({}, ranges, args.diff[0], args.diff[1]);  // checked up front
   auto strokes = strokes_of(args);
+  auto intent = intent_of(args, strokes);
+  const Intent* meant = intent ? &*intent : nullptr;
   check_picture_name(args.plot, "--plot");
+  if (!args.diff_picture.empty()) check_picture_name(args.diff_picture, "--diff-picture");
+  if (to_stdout(args.strokes_csv) && (to_stdout(args.csv) || to_stdout(args.jsonl)))
+    throw dev::InputError("-", 0, "standard output takes one output");
   std::ostream& text = text_stream(args);
-  std::optional<OutputFile> csv, jsonl, plot;
+  std::optional<OutputFile> csv, jsonl, plot, per_stroke, diff_picture;
   open_output(csv, args.csv);
   open_output(jsonl, args.jsonl);
+  open_output(per_stroke, args.strokes_csv);
   if (!args.plot.empty()) plot.emplace(args.plot);
+  if (!args.diff_picture.empty()) diff_picture.emplace(args.diff_picture);
   JsonLines lines(jsonl, args.jsonl);
 
   size_t combinations = 1;
   for (const auto& r : ranges) combinations *= r.values.size();
+  bool window_varied =
+      std::any_of(ranges.begin(), ranges.end(), [](const auto& r) { return r.is_window(); });
   text << fmt::format("Tuning with {} strokes {}: {} replays of the set\n", strokes.size(),
-                      setup_text(setup), combinations);
+                      setup_text(setup, window_varied), combinations);
   Progress progress(args.quiet ? 0 : combinations * strokes.size(), "replayed", 50);
   size_t done = 0;
   auto points = tune(
       strokes, setup, ranges, base,
       [&](const TunePoint& p) {
-        if (!args.quiet) text << "\n== " << point_name(p) << "\n" << class_table(p.counts);
-        for (const auto& j : tune_json(p)) lines.write(j);
+        if (!args.quiet) {
+          text << "\n== " << point_name(p) << "\n" << class_table(p.counts);
+          if (meant) text << "\n" << confusion_table(p.did, *meant);
+        }
+        for (const auto& j : tune_json(p, meant)) lines.write(j);
         flush_stdout();
       },
       [&] { progress.step(++done); });
-  text << "\n== How the outcomes move\n" << tune_table(points);
+  text << "\n== How the outcomes move\n" << tune_table(points, meant);
   std::string strings = tune_strings_table(points);
   if (!strings.empty()) text << "\n== The commonest strings after the filter\n" << strings;
-  write_output(csv, tune_csv(points), args.csv);
+  std::vector<std::string> files;
+  for (const auto& s : strokes) files.push_back(s.file);
+  std::string folder = common_folder(files);
+  if (!args.diff.empty()) {
+    TuneDiff diff = tune_diff(points, ranges, args.diff[0], args.diff[1]);
+    text << "\n== What changed\n" << diff_report(points, diff, folder, !args.quiet);
+    if (diff_picture) {
+      std::vector<NamedStroke> changed;
+      std::vector<StrokeResult> results;
+      for (size_t i : diff.changed) {
+        changed.push_back(strokes[i]);
+        results.push_back(points[diff.to].results[i]);
+      }
+      write_replay_sheet(changed, results, point_setup(setup, ranges, points[diff.to]),
+                         diff_picture->path(), args.diff_picture);
+      diff_picture->commit();
+    }
+  }
+  write_output(per_stroke, strokes_csv(points, folder), args.strokes_csv);
+  write_output(csv, tune_csv(points, meant), args.csv);
   lines.finish();
   if (plot) {
-    write_tune_plot(points, ranges, setup, plot->path(), args.plot);
+    write_tune_plot(points, ranges, setup, meant, plot->path(), args.plot);
     plot->commit();
   }
   flush_stdout();

@@ -15,6 +15,7 @@ struct ReplayArgs {
   std::vector<std::string> settings;  // "NAME=VALUE", written before boot
   std::vector<std::string> vary;      // tune: "NAME=A..B[:STEP]" or "NAME=A,B,C", one or two
   std::vector<std::string> only;      // gesture classes to keep; all when empty
+  std::string intent;                 // "CLASS=WHAT,..." or a file of them; none when empty
   uint32_t rate = 100;
   bool native = false;
   unsigned jobs = 0;  // 0: one per core
@@ -23,6 +24,9 @@ struct ReplayArgs {
   bool no_colour = false;   // no colour at a terminal
   bool quiet = false;       // only the overview: no line per stroke or point, no progress
   std::string csv, jsonl, picture, plot;  // "-" for csv or jsonl: standard output
+  std::vector<std::string> diff;          // tune: the two values compared, or none
+  std::string diff_picture;               // tune: a contact sheet of the strokes that changed
+  std::string strokes_csv;                // tune: a row per stroke, a column per value
 };
 
 // The most worker processes --jobs may ask for.

@@ -11,6 +11,7 @@
 #include "draw/ContactSheet.h"
 #include "draw/TunePlot.h"
 #include "replay/ClassTable.h"
+#include "replay/GestureSettings.h"
 
 namespace sim {
 namespace {
@@ -41,8 +42,9 @@ std::string result_of(const StrokeResult& r) {
   return fmt::format("\"{}\": {}", o.filtered, what);
 }
 
-std::string setup_heading(const ReplaySetup& setup) {
-  std::string out = fmt::format("on a {} window", replay_window_name(setup.window));
+std::string setup_heading(const ReplaySetup& setup, bool window_varied = false) {
+  std::string out = window_varied ? std::string("on each window kind")
+                                  : fmt::format("on a {} window", replay_window_name(setup.window));
   for (const auto& s : setup.settings) out += fmt::format(", {}={}", s.name, s.value);
   return out;
 }
@@ -102,7 +104,8 @@ void write_replay_sheet(const std::vector<NamedStroke>& strokes,
 }
 
 void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<SettingRange>& ranges,
-                     const ReplaySetup& setup, const std::string& path, const std::string& name) {
+                     const ReplaySetup& setup, const Intent* intent, const std::string& path,
+                     const std::string& name) {
   if (points.empty() || ranges.empty()) return;
   const SettingRange& across = ranges[0];
   size_t panels = ranges.size() > 1 ? ranges[1].values.size() : 1;
@@ -127,6 +130,12 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
       {"panned", [&](const TunePoint& p) { return share_of(all(p).panned, all(p).strokes); }});
   lines.push_back(
       {"handed over", [&](const TunePoint& p) { return share_of(all(p).handed, all(p).strokes); }});
+  if (intent) {
+    lines.push_back({"as meant", [intent](const TunePoint& p) {
+                       Accuracy a = point_accuracy(p, *intent);
+                       return share_of(a.as_meant, a.intended);
+                     }});
+  }
   // With few classes their strings after the filter join the chart, and fewer behaviours do.
   size_t classes = points.front().counts.size() - 1;
   auto top = commonest_behaviours(points, classes <= 3 ? 3 : 5);
@@ -158,11 +167,22 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
       }
     }
   }
-  std::vector<double> x;
-  for (uint32_t v : across.values) x.push_back(v);
+  // A setting runs along x by its values, with its stock value marked; window kinds one after
+  // another, by name.
+  draw::PlotAxis x;
+  x.name = across.name;
+  for (size_t i = 0; i < across.values.size(); ++i) {
+    bool named = across.is_window() || across.is_sets();
+    x.values.push_back(named ? static_cast<double>(i) : across.values[i]);
+    if (named) x.labels.push_back(across.text_of(i));
+  }
+  if (const GestureSetting* stock = find_gesture_setting(across.name)) x.marked = stock->stock;
   std::vector<draw::PlotPanel> out(panels);
   for (size_t k = 0; k < panels; ++k) {
-    if (ranges.size() > 1) out[k].title = fmt::format("{}={}", ranges[1].name, ranges[1].values[k]);
+    if (ranges.size() > 1) {
+      out[k].title = fmt::format("{}={}{}", ranges[1].name, ranges[1].text_of(k),
+                                 ranges[1].stock_at(k) && !ranges[1].is_sets() ? " (stock)" : "");
+    }
     for (const auto& [label, measure] : lines) {
       draw::PlotSeries s;
       s.label = label;
@@ -177,8 +197,10 @@ void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<Set
     }
   }
   std::string title =
-      fmt::format("{} strokes {}", points.front().counts.back().strokes, setup_heading(setup));
-  draw::write_tune_plot(title, across.name, x, out, path, format_for(name));
+      fmt::format("{} strokes {}", points.front().counts.back().strokes,
+                  setup_heading(setup, std::any_of(ranges.begin(), ranges.end(),
+                                                   [](const auto& r) { return r.is_window(); })));
+  draw::write_tune_plot(title, x, out, path, format_for(name));
 }
 
 }  // namespace sim

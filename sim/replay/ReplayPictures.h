@@ -18,7 +18,10 @@ void write_replay_sheet(const std::vector<NamedStroke>& strokes,
                         const std::vector<StrokeResult>& results, const ReplaySetup& setup,
                         const std::string& path, const std::string& name);
 
+// With an intent (not null), a line more: the share of the strokes with one that did what was
+// meant.
 void write_tune_plot(const std::vector<TunePoint>& points, const std::vector<SettingRange>& ranges,
-                     const ReplaySetup& setup, const std::string& path, const std::string& name);
+                     const ReplaySetup& setup, const Intent* intent, const std::string& path,
+                     const std::string& name);
 
 }  // namespace sim

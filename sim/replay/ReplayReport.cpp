@@ -39,10 +39,15 @@ std::string common_folder(const std::vector<std::string>& files) {
   return common.string();
 }
 
-std::string result_line(const StrokeResult& r, const std::string& folder, bool colour) {
+std::string stroke_label(const StrokeResult& r, const std::string& folder) {
   std::string name = folder.empty() ? r.file : fs::path(r.file).lexically_relative(folder).string();
   // A file of several strokes names each by its number.
   if (fs::path(r.file).stem().string() != r.name) name += " " + r.name;
+  return name;
+}
+
+std::string result_line(const StrokeResult& r, const std::string& folder, bool colour) {
+  std::string name = stroke_label(r, folder);
   if (!r.error.empty()) return fmt::format("{}  NOT REPLAYED: {}", name, r.error);
   const StrokeOutcome& o = r.outcome;
   std::string line = fmt::format("{}  {}", name, colour ? colour_decision(o.did()) : o.did());

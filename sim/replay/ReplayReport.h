@@ -15,6 +15,10 @@ std::string csv_field(const std::string& s);
 // "s02/fast/caret01.xml".
 std::string common_folder(const std::vector<std::string>& files);
 
+// A stroke as a line names it: its file from `folder` ("s02/fast/caret01.xml"), and the stroke's
+// name after it for a file of several ("taps.csv 12").
+std::string stroke_label(const StrokeResult& r, const std::string& folder);
+
 // "s02/fast/caret01.xml  handed over: 106 zoom level up; codes Z106 Q40 D46 Q72 filtered "ZQ"",
 // or what kept the stroke from being replayed.
 // With `colour`, the decision in colour for a terminal.

@@ -50,6 +50,39 @@ Commands stroke_commands(const DrawnStroke& stroke, uint64_t wait_ms, uint32_t a
   return out;
 }
 
+Commands recorded_stroke_commands(const std::vector<StrokePoint>& stroke, uint64_t wait_ms,
+                                  uint32_t angle, const dev::Screen& screen, uint64_t* up_ms,
+                                  DrawnStroke* points) {
+  RecordedStroke recorded;
+  recorded.points = stroke;
+  std::vector<StrokePoint> resampled = resample(recorded, kPanelRateHz);
+  int wide = std::max(screen.width, screen.height), narrow = std::min(screen.width, screen.height);
+  if (points != nullptr) {
+    // The touch driver proxy's mapping, which screen_to_panel_point inverts.
+    points->clear();
+    for (const StrokePoint& p : resampled) {
+      StrokePoint q = p;
+      if (angle == 90) {
+        q.x = wide - p.y;
+        q.y = p.x;
+      } else if (angle == 270) {
+        q.x = p.y;
+        q.y = narrow - p.x;
+      }
+      points->push_back(q);
+    }
+  }
+  Commands out = wait_commands(wait_ms);
+  uint64_t at = 0;
+  for (const dev::PanelSample& s : to_panel(resampled, 0, kPeriodMs)) {
+    for (Command& wait : wait_commands(s.time - at)) out.push_back(std::move(wait));
+    out.push_back({0, cmd::Sample{s.flags, s.x, s.y}});
+    at = s.time;
+  }
+  *up_ms = at;
+  return out;
+}
+
 Command setting_command(const std::string& name, long long value) {
   cmd::RegValue v;
   v.key = kGestureKey;
@@ -122,9 +155,14 @@ Command settings_program_command() {
   return {0, cmd::Start{"Corvane.exe", std::nullopt}};
 }
 
-std::string scenario_lines(const Commands& commands) {
+std::string scenario_lines(const Commands& commands, const Comments& comments) {
   std::string out;
-  for (const Command& c : commands) out += scenario_line(c) + "\n";
+  for (size_t i = 0; i <= commands.size(); ++i) {
+    for (const Comment& c : comments) {
+      if (c.before == i) out += "# " + c.text + "\n";
+    }
+    if (i < commands.size()) out += scenario_line(commands[i]) + "\n";
+  }
   return out;
 }
 

@@ -37,6 +37,22 @@ void screen_to_panel_point(int sx, int sy, uint32_t angle, const dev::Screen& sc
 // A wait of `ms` from the cursor (none for 0).
 Commands wait_commands(uint64_t ms);
 
+// The commands that play a recorded stroke (panel pixels, as `replay` takes them), resampled at
+// the panel's rate, its pen-down `wait_ms` after the cursor; the cursor ends at its pen-up,
+// `up_ms` after its pen-down. `points` (when given) gets the samples' points in screen pixels of
+// the rotation "Angle" in force, to draw the stroke by.
+Commands recorded_stroke_commands(const std::vector<StrokePoint>& stroke, uint64_t wait_ms,
+                                  uint32_t angle, const dev::Screen& screen, uint64_t* up_ms,
+                                  DrawnStroke* points);
+
+// A line of a kept file that holds no command: `# text`, before the command at `before` (after
+// the last for the number of commands).
+struct Comment {
+  size_t before = 0;
+  std::string text;
+};
+using Comments = std::vector<Comment>;
+
 // A gesture setting or switch written to the registry.
 Command setting_command(const std::string& name, long long value);
 
@@ -60,7 +76,8 @@ Commands trail_commands(uint64_t ms);
 // Starts the settings program.
 Command settings_program_command();
 
-// The commands as the lines of a scenario file, each with its newline.
-std::string scenario_lines(const Commands& commands);
+// The commands as the lines of a scenario file, each with its newline, with `comments` among
+// them.
+std::string scenario_lines(const Commands& commands, const Comments& comments = {});
 
 }  // namespace sim::serve

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "Replay.h"
+#include "replay/StrokeFiles.h"
 #include "SettingsTable.h"
 
 namespace sim::serve {
@@ -75,6 +76,35 @@ std::string parse_window(const std::string& body) {
   if (std::find(kinds.begin(), kinds.end(), kind) == kinds.end())
     throw BadRequest("no window kind is named '" + kind + "' (list, browser, aware, plain)");
   return kind;
+}
+
+StrokeFile parse_stroke_file(const std::string& name, const std::string& text) {
+  StrokeFile f;
+  for (char c : name.substr(0, 100)) {
+    f.name += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '_' : c;
+  }
+  if (f.name.empty()) f.name = "dropped";
+  if (text.size() > kMaxStrokeFileBytes)
+    throw BadRequest(fmt::format("a stroke file has at most {} bytes", kMaxStrokeFileBytes));
+  std::string ext = f.name.size() >= 4 ? f.name.substr(f.name.size() - 4) : "";
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  try {
+    if (ext == ".xml") {
+      f.strokes.push_back(parse_recorded_stroke(text, f.name));
+    } else if (ext == ".csv") {
+      f.strokes = parse_csv_strokes(text, f.name);
+    } else {
+      throw BadRequest("'" + f.name + "' is not a stroke file: an .xml stroke log or a .csv trace");
+    }
+  } catch (const dev::InputError& e) {
+    throw BadRequest(e.what());
+  }
+  if (f.strokes.empty()) throw BadRequest("'" + f.name + "' holds no stroke");
+  if (f.strokes.size() > kMaxFileStrokes)
+    throw BadRequest(
+        fmt::format("'{}' holds {} strokes; a file dropped on the page plays at most {}", f.name,
+                    f.strokes.size(), kMaxFileStrokes));
+  return f;
 }
 
 }  // namespace sim::serve

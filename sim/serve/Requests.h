@@ -6,6 +6,7 @@
 #include <string>
 
 #include "LiveCommands.h"
+#include "Replay.h"
 
 namespace sim::serve {
 
@@ -33,5 +34,17 @@ SettingWrite parse_setting(const std::string& body);
 
 // {"kind": "list"}: one of window_kinds().
 std::string parse_window(const std::string& body);
+
+// A stroke file dropped on the page, read as `replay` and `vexori-sim replay` read them: an
+// XML stroke log (one stroke) or a CSV trace (a stroke per run of rows with down 1), in panel
+// pixels. At most kMaxFileStrokes strokes; a file that cannot be read is a BadRequest naming its
+// line.
+const size_t kMaxStrokeFileBytes = 4u << 20;  // a minute's stroke at 1000 Hz, with room
+const size_t kMaxFileStrokes = 100;           // as many as the traces of data/traces hold
+struct StrokeFile {
+  std::string name;  // the file's name as the page gave it, made safe for a comment line
+  std::vector<RecordedStroke> strokes;
+};
+StrokeFile parse_stroke_file(const std::string& name, const std::string& text);
 
 }  // namespace sim::serve

@@ -10,6 +10,8 @@
 
 #include "OutputFile.h"
 #include "RequestChecks.h"
+#include "Requests.h"
+#include "SoundResources.h"
 #include "Tabs.h"
 
 namespace sim::serve {
@@ -65,7 +67,55 @@ class Api {
     int status = std::atoi(answer.word.c_str());
     res.status = status;
     res.set_content(answer.body, status == 200 ? type : "application/json");
-    if (status == 200 && event != nullptr) tabs_.publish(tab, event, answer.body);
+    if (status == 200 && event != nullptr) publish(tab, event, answer.body);
+  }
+
+  // What an answer tells the tab's stream: a dropped file's strokes as outcomes, one by one, and
+  // the sounds of each stroke after it.
+  void publish(const std::string& tab, const std::string& event, const std::string& body) {
+    nlohmann::json a = nlohmann::json::parse(body, nullptr, false);
+    if (event != "replay") tabs_.publish(tab, event, body);
+    nlohmann::json strokes =
+        a.is_object() && a.contains("strokes") ? a["strokes"] : nlohmann::json::array({a});
+    for (const nlohmann::json& stroke : strokes) {
+      if (event == "replay") tabs_.publish(tab, "outcome", stroke.dump());
+      if (!stroke.is_object() || !stroke.contains("sounds")) continue;
+      for (const nlohmann::json& sound : stroke["sounds"])
+        tabs_.publish(tab, "sound", sound.dump());
+    }
+  }
+
+  // A dropped stroke file, its name from the query.
+  void replay(const httplib::Request& req, httplib::Response& res) {
+    std::string name = req.has_param("name") ? req.get_param_value("name") : "";
+    if (name.empty())
+      return send_error(res, 400, "name the stroke file: /api/replay?name=FILE.xml (or .csv)");
+    httplib::Request named = req;
+    for (char& c : name) {
+      if (c == '\n' || c == '\r') c = '_';
+    }
+    named.body = name + '\n' + req.body;
+    forward("replay", named, res, "application/json", "replay");
+  }
+
+  // The device's own sound resources, by the names its log gives them.
+  void sound(const httplib::Request& req, httplib::Response& res) {
+    if (!req.has_param("resource"))
+      return send_error(res, 400, "which sound? /api/sound?resource=MODULE:NAME");
+    std::string resource = req.get_param_value("resource"), wav, why;
+    {
+      std::lock_guard<std::mutex> lk(sounds_lock_);
+      auto it = sounds_.find(resource);
+      if (it != sounds_.end()) wav = it->second;
+    }
+    if (wav.empty()) {
+      if (!sound_wav(options_.setup.options.windows_dir, resource, &wav, &why))
+        return send_error(res, 404, why);
+      std::lock_guard<std::mutex> lk(sounds_lock_);
+      if (sounds_.size() < kKeptSounds) sounds_[resource] = wav;
+    }
+    res.set_header("Cache-Control", "max-age=3600");
+    res.set_content(wav, "audio/wav");
   }
 
   void open_tab(httplib::Response& res) {
@@ -99,27 +149,65 @@ class Api {
   const ServeOptions& options_;
   Tabs& tabs_;
   std::mutex script_lock_;
+  static const size_t kKeptSounds = 16;
+  std::mutex sounds_lock_;
+  std::map<std::string, std::string> sounds_;
 };
 
 }  // namespace
 
 bool serve(const ServeOptions& o, const std::function<void(int port)>& listening,
            std::string* why) {
-  Tabs tabs(o.max_tabs, o.idle,
-            [setup = o.setup](int fd, const std::string& folder) { serve_tab(fd, folder, setup); });
-  at_signal_end([&tabs] { tabs.end_all(); });
+  // First of all, before any thread of the server's: the process its workers are forked from.
+  std::unique_ptr<Zygote> own_zygote;
+  Zygote* zygote = o.zygote;
+  if (zygote == nullptr) {
+    own_zygote = std::make_unique<Zygote>(tab_worker(o.setup));
+    zygote = own_zygote.get();
+  }
+  if (!zygote->ok()) {
+    *why = zygote->why();
+    return false;
+  }
+  Tabs tabs(*zygote, o.worker_kind, o.max_tabs, o.idle);
+  Zygote* own = own_zygote.get();
+  at_signal_end([&tabs, own] {
+    tabs.end_all();
+    if (own != nullptr) own->end();
+  });
   Api api(o, tabs);
   httplib::Server svr;
   int port = o.port;
   // Each open page holds a thread with its stream.
   svr.new_task_queue = [&o] { return new httplib::ThreadPool(o.max_tabs + 8); };
-  svr.set_payload_max_length(kMaxRequestBytes);
+  // Whatever the route, no body is read past the largest a route takes; the others are refused
+  // on their Content-Length before their bodies are read, and on their length when they come
+  // in chunks.
+  svr.set_payload_max_length(kMaxStrokeFileBytes);
   svr.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
     std::string no =
         refusal(req.get_header_value("Host"), req.get_header_value("Origin"), o.bind, port);
-    if (no.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    send_error(res, 403, no);
-    return httplib::Server::HandlerResponse::Handled;
+    if (!no.empty()) {
+      send_error(res, 403, no);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    size_t bound = req.path == "/api/replay" ? kMaxStrokeFileBytes : kMaxRequestBytes;
+    // The HTTP library takes no form body longer than this, and would answer with nothing said.
+    const size_t form_bound = 8192;
+    if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0 &&
+        req.get_header_value<uint64_t>("Content-Length") > form_bound) {
+      send_error(res, 413,
+                 fmt::format("a form body is at most {} bytes: send the body as application/json "
+                             "or text/plain (curl -H 'Content-Type: text/plain')",
+                             form_bound));
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.get_header_value<uint64_t>("Content-Length") > bound) {
+      send_error(res, 413,
+                 fmt::format("the body is longer than the {} bytes {} takes", bound, req.path));
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
   });
   svr.Get("/", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(page_html(), "text/html; charset=utf-8");
@@ -140,6 +228,10 @@ bool serve(const ServeOptions& o, const std::function<void(int port)>& listening
   post("/api/window", "window", "window");
   post("/api/program", "program", "program");
   post("/api/reset", "reset", "reset");
+  svr.Post("/api/replay",
+           [&](const httplib::Request& req, httplib::Response& res) { api.replay(req, res); });
+  svr.Get("/api/sound",
+          [&](const httplib::Request& req, httplib::Response& res) { api.sound(req, res); });
   svr.Get("/api/state", [&](const httplib::Request& req, httplib::Response& res) {
     api.forward("state", req, res);
   });

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "TabWorker.h"
+#include "Zygote.h"
 
 namespace sim::serve {
 
@@ -15,9 +16,14 @@ struct ServeOptions {
   size_t max_tabs = 4;
   std::chrono::milliseconds idle{std::chrono::minutes(10)};
   SessionSetup setup;
+  // Where the tabs' workers are forked from, and their kind: when none is given, serve() starts
+  // one of serve_tab workers with `setup` before any thread of its own.
+  Zygote* zygote = nullptr;
+  std::string worker_kind = "tab";
 };
 
-// The largest request body taken: a stroke of the most points with room to spare.
+// The largest request body taken: a stroke of the most points with room to spare; a dropped
+// stroke file may be as long as kMaxStrokeFileBytes.
 const size_t kMaxRequestBytes = 256 * 1024;
 
 // Serves until stop_serving() or a signal ends the program; `listening` is told the port once it

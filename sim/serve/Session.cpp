@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "OutcomeText.h"
 #include "SettingsTable.h"
@@ -11,6 +12,7 @@ namespace sim::serve {
 namespace {
 
 const char kRotationKey[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation";
+const char kGestureKey[] = "HKLM\\Software\\Quob\\Gesture";
 // How long a run goes on after its last line for the effects to end: a momentum lasts a few
 // seconds; one capped at the highest ScrollLimit runs longer, and then the run is made again
 // with the longest trail.
@@ -20,7 +22,10 @@ const char kFirstLabel[] = "w0";
 const uint64_t kSettleMs = 500;
 // A stroke comes this long after the effects of the one before ended: at their very end a
 // pen-down would still stop the momentum.
-const uint64_t kAfterEffectsMs = 100;  // how long a run goes on after its last line
+const uint64_t kAfterEffectsMs = 100;
+// A stroke shorter and stiller than these is a tap on the dialog in front.
+const uint32_t kDialogTapMs = 250;
+const int kDialogTapTravel = 6;
 
 // The commands of `first`, then those of `second`.
 Commands then(Commands first, const Commands& second) {
@@ -57,6 +62,7 @@ Session::Session(std::string base, std::string file, std::string dir, RunOptions
 nlohmann::json Session::reset() {
   checked_ = base_parsed_;
   played_.clear();
+  comments_.clear();
   settings_.clear();
   window_kind_ = base_kind_;
   window_label_ = base_label_;
@@ -76,7 +82,8 @@ uint64_t Session::device_now() {
   return device_origin_ + (wall_() - wall_origin_);
 }
 
-Session::Played Session::play(const Commands& commands, uint64_t at, uint64_t cursor_after) {
+Session::Played Session::play(const Commands& commands, uint64_t at, uint64_t cursor_after,
+                              const Comments& comments) {
   ScenarioParser next = checked_;
   Played p;
   p.at = at;
@@ -84,7 +91,12 @@ Session::Played Session::play(const Commands& commands, uint64_t at, uint64_t cu
   for (;;) {
     Scenario s;
     try {
-      for (const Command& c : commands) next.add(c);
+      for (size_t i = 0; i <= commands.size(); ++i) {
+        for (const Comment& c : comments) {
+          if (c.before == i) next.skip_line();
+        }
+        if (i < commands.size()) next.add(commands[i]);
+      }
       ScenarioParser run = next;
       run.skip_line();  // the trail's comment
       for (const Command& c : trail_commands(trail)) run.add(c);
@@ -103,6 +115,17 @@ Session::Played Session::play(const Commands& commands, uint64_t at, uint64_t cu
         angle = static_cast<uint32_t>(e.num("data"));
       if (e.kind == "sound" && e.time >= at && e.fields.value("played", false))
         p.sounds.push_back({{"t", e.time}, {"resource", e.str("resource")}, {"ms", e.num("ms")}});
+    };
+    std::map<std::string, long long> in_force;
+    std::vector<DialogTarget> targets;
+    o.at_end = [&](dev::Device& d) {
+      if (options_.at_end) options_.at_end(d);
+      targets = dialog_targets(d.screen());
+      for (const SettingInfo& info : settings_table()) {
+        uint32_t v = 0;
+        if (d.reg_get_dword(kGestureKey, info.name, &v))
+          in_force[info.name] = static_cast<int32_t>(v);
+      }
     };
     o.on_outcome = [&](const StrokeOutcome& out) {
       jsonl += outcome_json(out).dump() + '\n';
@@ -127,9 +150,12 @@ Session::Played Session::play(const Commands& commands, uint64_t at, uint64_t cu
       continue;
     }
     checked_ = std::move(next);
+    for (const Comment& c : comments) comments_.push_back({played_.size() + c.before, c.text});
     played_.insert(played_.end(), commands.begin(), commands.end());
     jsonl_ = std::move(jsonl);
     angle_ = angle;
+    in_force_ = std::move(in_force);
+    dialog_targets_ = std::move(targets);
     busy_until_ = busy;
     return p;
   }
@@ -146,7 +172,20 @@ nlohmann::json Session::stroke(const DrawnStroke& stroke) {
   uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
   device_origin_ += at - now;  // the device had work: it goes on from there
   uint64_t up = 0;
-  Played p = play(stroke_commands(stroke, at - cursor_, angle_, screen_, &up), at, at + up);
+  Commands commands = stroke_commands(stroke, at - cursor_, angle_, screen_, &up);
+  Comments comments;
+  // A tap on the dialog in front uses it as the scenario's own commands do.
+  bool tap = stroke.back().t < kDialogTapMs;
+  for (const StrokePoint& q : stroke)
+    tap = tap && std::abs(q.x - stroke[0].x) <= kDialogTapTravel &&
+          std::abs(q.y - stroke[0].y) <= kDialogTapTravel;
+  std::optional<Command> use =
+      tap ? dialog_command(dialog_targets_, stroke[0].x, stroke[0].y) : std::nullopt;
+  if (use) {
+    comments.push_back({commands.size(), "the tap uses the dialog in front"});
+    commands.push_back(*use);
+  }
+  Played p = play(commands, at, at + up, comments);
   cursor_ = at + up;
   nlohmann::json answer = {{"t", at}, {"sounds", p.sounds}};
   answer["outcome"] = nlohmann::json();
@@ -156,6 +195,59 @@ nlohmann::json Session::stroke(const DrawnStroke& stroke) {
   }
   answer["busy_until"] = busy_until_;
   return answer;
+}
+
+nlohmann::json Session::replay_file(const StrokeFile& file) {
+  // Kept as it was until the last stroke has played: a stroke the device refuses leaves the
+  // session as the file found it.
+  ScenarioParser checked = checked_;
+  Commands played = played_;
+  Comments comments = comments_;
+  std::string jsonl = jsonl_;
+  uint64_t cursor = cursor_, busy = busy_until_, origin = device_origin_;
+  uint32_t angle = angle_;
+  std::map<std::string, long long> in_force = in_force_;
+  std::vector<DialogTarget> targets = dialog_targets_;
+  nlohmann::json strokes = nlohmann::json::array();
+  try {
+    for (size_t i = 0; i < file.strokes.size(); ++i) {
+      uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
+      device_origin_ += at - now;
+      uint64_t up = 0;
+      DrawnStroke points;
+      std::string source = file.strokes.size() == 1
+                               ? fmt::format("replayed from {}", file.name)
+                               : fmt::format("replayed from {}, stroke {} of {}", file.name, i + 1,
+                                             file.strokes.size());
+      Played p = play(recorded_stroke_commands(file.strokes[i].points, at - cursor_, angle_,
+                                               screen_, &up, &points),
+                      at, at + up, {{0, source}});
+      cursor_ = at + up;
+      nlohmann::json a = {{"t", at}, {"sounds", p.sounds}, {"outcome", nullptr}};
+      if (!p.outcomes.empty()) {
+        a["outcome"] = outcome_json(p.outcomes.front());
+        a["text"] = outcome_text(p.outcomes.front());
+      }
+      a["busy_until"] = busy_until_;
+      nlohmann::json pts = nlohmann::json::array();
+      for (const StrokePoint& q : points) pts.push_back({q.x, q.y, q.t});
+      a["points"] = pts;
+      strokes.push_back(a);
+    }
+  } catch (...) {
+    checked_ = std::move(checked);
+    played_ = std::move(played);
+    comments_ = std::move(comments);
+    jsonl_ = jsonl;
+    in_force_ = std::move(in_force);
+    dialog_targets_ = std::move(targets);
+    cursor_ = cursor;
+    busy_until_ = busy;
+    device_origin_ = origin;
+    angle_ = angle;
+    throw;
+  }
+  return {{"file", file.name}, {"strokes", strokes}};
 }
 
 nlohmann::json Session::write_setting(const SettingWrite& w) {
@@ -193,18 +285,18 @@ std::string Session::kept() const {
   // A base scenario whose last line has no newline keeps that line to itself.
   bool ended = base_.empty() || base_.back() == '\n';
   return "# Drawn on a live device (vexori-sim serve); `vexori-sim run` plays it again.\n" + base_ +
-         (ended ? "" : "\n") + scenario_lines(played_) + kTrailComment + "\n" +
+         (ended ? "" : "\n") + scenario_lines(played_, comments_) + kTrailComment + "\n" +
          scenario_lines(trail_commands(std::max<uint64_t>(busy_until_, cursor_) - cursor_ + 500));
 }
 
 nlohmann::json Session::state() const {
   nlohmann::json settings = nlohmann::json::array();
   for (const SettingInfo& s : settings_table()) {
-    auto it = settings_.find(s.name);
+    auto it = in_force_.find(s.name);
     settings.push_back(
         {{"name", s.name},
          {"default", s.value},
-         {"value", it == settings_.end() ? nlohmann::json() : nlohmann::json(it->second)},
+         {"value", it == in_force_.end() ? nlohmann::json() : nlohmann::json(it->second)},
          {"unit", s.unit},
          {"meaning", s.meaning},
          {"switch", s.is_switch}});

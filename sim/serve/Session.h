@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "DialogTaps.h"
 #include "LiveCommands.h"
 #include "Requests.h"
 #include "Runner.h"
@@ -33,6 +34,10 @@ class Session {
   // scenario's checks refuse is a BadRequest, and the session stays as it was.
   nlohmann::json stroke(
       const DrawnStroke& stroke);  // {"outcome": the --jsonl record, "sounds": [...]}
+  // A dropped stroke file: its strokes one after another, each after the effects of the one
+  // before. {"file": its name, "strokes": [as stroke() answers, and "points": [[x, y, ms], ...]
+  // the samples in screen pixels]}. Either every stroke is played or none.
+  nlohmann::json replay_file(const StrokeFile& file);
   nlohmann::json write_setting(const SettingWrite& w);
   nlohmann::json put_window(const std::string& kind);
   nlohmann::json start_settings_program();
@@ -43,7 +48,8 @@ class Session {
   std::string jsonl() const { return jsonl_; }
   // The PNG of the screen as the last run left it.
   std::string screen_file() const { return folder_ + "/screen.png"; }
-  // The settings with their values now, the window in front, the screen's size.
+  // The settings with their values now (null for one the registry lacks, so that its default
+  // holds), the window in front, the screen's size.
   nlohmann::json state() const;
 
  private:
@@ -54,7 +60,8 @@ class Session {
     std::vector<nlohmann::json> sounds;
   };
   uint64_t device_now();
-  Played play(const Commands& commands, uint64_t at, uint64_t cursor_after);
+  Played play(const Commands& commands, uint64_t at, uint64_t cursor_after,
+              const Comments& comments = {});
 
   std::string base_, file_, dir_, folder_;
   RunOptions options_;
@@ -63,12 +70,15 @@ class Session {
   ScenarioParser base_parsed_;  // the base scenario, read once
   ScenarioParser checked_;      // it and everything played after it, checked
   Commands played_;             // everything played after the base scenario
+  Comments comments_;           // the kept file's comments among them
   uint64_t cursor_ = 0;         // the scenario's cursor after its last line
   uint64_t busy_until_ = 0;     // when the effects of the last stroke ended
   uint64_t wall_origin_ = 0, device_origin_ = 0;
   uint32_t angle_ = 0;  // the rotation "Angle" at the end of the last run
   std::string jsonl_;
   std::map<std::string, long long> settings_;  // written in the session
+  std::map<std::string, long long> in_force_;  // in the registry as the last run ended
+  std::vector<DialogTarget> dialog_targets_;   // of the dialog in front as the last run ended
   std::string base_kind_, base_label_;         // the window in front as the session starts
   std::string window_kind_, window_label_;
   int windows_placed_ = 0;

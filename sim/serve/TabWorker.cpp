@@ -31,6 +31,13 @@ std::string read_file(const std::string& path) {
 
 Frame answer(Session& s, const Frame& r, const dev::Screen& screen) {
   if (r.word == "stroke") return {"200", s.stroke(parse_stroke(r.body, screen)).dump()};
+  if (r.word == "replay") {
+    // The file's name on the first line, then its text.
+    size_t nl = r.body.find('\n');
+    if (nl == std::string::npos) return {"400", error_json("the stroke file has no name")};
+    return {"200",
+            s.replay_file(parse_stroke_file(r.body.substr(0, nl), r.body.substr(nl + 1))).dump()};
+  }
   if (r.word == "setting") return {"200", s.write_setting(parse_setting(r.body)).dump()};
   if (r.word == "window") return {"200", s.put_window(parse_window(r.body)).dump()};
   if (r.word == "program") return {"200", s.start_settings_program().dump()};
@@ -73,6 +80,12 @@ void serve_tab(int fd, const std::string& folder, const SessionSetup& setup) {
     }
     if (!write_frame(fd, a)) return;
   }
+}
+
+WorkerMain tab_worker(const SessionSetup& setup) {
+  return [setup](int fd, const std::string& folder, const std::string&) {
+    serve_tab(fd, folder, setup);
+  };
 }
 
 }  // namespace sim::serve

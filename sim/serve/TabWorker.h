@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Runner.h"
+#include "Zygote.h"
 
 namespace sim::serve {
 
@@ -20,5 +21,7 @@ struct SessionSetup {
 // HTTP request's; the answer's word is the HTTP status, its body JSON (a PNG for the screen, the
 // text of the kept scenario or log).
 void serve_tab(int fd, const std::string& folder, const SessionSetup& setup);
+// serve_tab with `setup`, whatever the kind asked for.
+WorkerMain tab_worker(const SessionSetup& setup);
 
 }  // namespace sim::serve

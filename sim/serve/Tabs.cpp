@@ -3,11 +3,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,48 +17,22 @@ namespace sim::serve {
 namespace {
 
 // Events a tab keeps for a stream that comes back (a page reloading its stream).
-const size_t kKeptEvents = 64;
+const size_t kKeptEvents = 256;
 
 std::string random_id() {
   std::random_device rd;
   return fmt::format("{:08x}{:08x}", rd(), rd());
 }
 
-// The forked worker: nothing of the server but its own socket, signals as a fresh program has
-// them, and its folder as the temporary folder.
-[[noreturn]] void start_worker(int fd, const std::string& folder, const WorkerMain& worker,
-                               pid_t server) {
-  // A worker outlives no server, even one killed outright in the middle of a request.
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != server) _exit(0);
-  if (fd != 3) {
-    dup2(fd, 3);
-    fd = 3;
-  }
-  close_range(4, ~0U, 0);
-  struct sigaction sa;
-  std::memset(&sa, 0, sizeof sa);
-  sa.sa_handler = SIG_DFL;
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaction(sig, &sa, nullptr);
-    sigaddset(&set, sig);
-  }
-  // A Ctrl-C reaches the whole process group; the server ends its workers itself.
-  signal(SIGINT, SIG_IGN);
-  signal(SIGPIPE, SIG_IGN);
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-  setenv("TMPDIR", folder.c_str(), 1);
-  worker(fd, folder);
-  _exit(0);
-}
-
 }  // namespace
 
-Tabs::Tabs(size_t max_tabs, std::chrono::milliseconds idle, WorkerMain worker,
+Tabs::Tabs(Zygote& zygote, std::string kind, size_t max_tabs, std::chrono::milliseconds idle,
            std::chrono::milliseconds answer_wait)
-    : max_tabs_(max_tabs), idle_(idle), answer_wait_(answer_wait), worker_(std::move(worker)) {
+    : max_tabs_(max_tabs),
+      idle_(idle),
+      answer_wait_(answer_wait),
+      zygote_(zygote),
+      kind_(std::move(kind)) {
   // Named and locked as a device's folder is, so that when this server is killed outright a later
   // run's sweep of left folders removes it (and never while this server holds it).
   std::string path =
@@ -87,20 +57,11 @@ Tabs::~Tabs() {
 }
 
 Tabs::Tab::~Tab() {
-  if (fd >= 0) ::close(fd);
+  end_worker(worker);
 }
 
 void Tabs::end(Tab& t) {
-  if (t.pid > 0) {
-    kill(t.pid, SIGKILL);
-    while (waitpid(t.pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    t.pid = -1;
-  }
-  if (t.fd >= 0) {
-    ::close(t.fd);
-    t.fd = -1;
-  }
+  end_worker(t.worker);
   std::error_code ec;
   std::filesystem::remove_all(t.folder, ec);
 }
@@ -119,7 +80,6 @@ std::string Tabs::open(std::string* why, const std::string& wanted) {
     return "";
   }
   std::string id = wanted.empty() ? random_id() : wanted;
-  pid_t server = getpid();
   auto t = std::make_shared<Tab>();
   t->folder = fmt::format("{}/tab{}", folder_, ++made_);
   std::error_code ec;
@@ -127,25 +87,12 @@ std::string Tabs::open(std::string* why, const std::string& wanted) {
     *why = "cannot make the tab's folder: " + ec.message();
     return "";
   }
-  int sv[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
-    *why = std::string("cannot make the tab's socket: ") + std::strerror(errno);
+  if (!zygote_.fork_worker(t->folder, kind_, &t->worker, why)) {
+    std::filesystem::remove_all(t->folder, ec);
+    *why = "cannot start the tab's worker: " + *why;
     return "";
   }
-  pid_t pid = fork();
-  if (pid == 0) {
-    ::close(sv[0]);
-    start_worker(sv[1], t->folder, worker_, server);
-  }
-  ::close(sv[1]);
-  if (pid < 0) {
-    ::close(sv[0]);
-    *why = std::string("cannot start the tab's worker: ") + std::strerror(errno);
-    return "";
-  }
-  t->pid = pid;
-  t->fd = sv[0];
-  t->reader = std::make_unique<FrameReader>(t->fd);
+  t->reader = std::make_unique<FrameReader>(t->worker.fd);
   t->used = std::chrono::steady_clock::now();
   tabs_[id] = t;
   return id;
@@ -163,33 +110,32 @@ bool Tabs::ask(const std::string& tab, const Frame& request, Frame* answer) {
   std::shared_ptr<Tab> t = find(tab);
   if (!t) return false;
   std::lock_guard<std::mutex> lk(t->ask_lock);
-  if (t->fd < 0) return false;  // ended while this waited
-  if (write_frame(t->fd, request) &&
+  if (t->worker.fd < 0) return false;  // ended while this waited
+  if (write_frame(t->worker.fd, request) &&
       t->reader->read(answer, static_cast<int>(answer_wait_.count()))) {
     std::lock_guard<std::mutex> lk2(lock_);
     t->used = std::chrono::steady_clock::now();
     return true;
   }
-  if (t->reader->timed_out()) {
-    *answer = {"500", nlohmann::json{{"error", fmt::format("the tab's device did not answer "
-                                                           "within {} s and was ended; reload "
-                                                           "the page",
-                                                           answer_wait_.count() / 1000)}}
-                          .dump()};
-    // Half a frame may still come: the worker cannot be asked again. (When end_all took the
-    // tab first, it ends the worker.)
-    bool mine = false;
-    {
-      std::lock_guard<std::mutex> lk2(lock_);
-      auto it = tabs_.find(tab);
-      mine = it != tabs_.end() && it->second == t;
-      if (mine) tabs_.erase(it);
-    }
-    changed_.notify_all();
-    if (mine) end(*t);
-  } else {
-    *answer = {"500", R"({"error": "the tab's device stopped; reset the tab or open another"})"};
+  // A worker that did not answer in time may still send half a frame, and one that stopped
+  // (killed, or crashed) answers nothing more: either way it cannot be asked again, and its tab
+  // ends with it. (When end_all or close took the tab first, they end the worker.)
+  std::string why =
+      t->reader->timed_out()
+          ? fmt::format(
+                "the tab's device did not answer within {} s and was ended; reload the page",
+                answer_wait_.count() / 1000)
+          : "the tab's device stopped; reload the page for another";
+  *answer = {"500", nlohmann::json{{"error", why}}.dump()};
+  bool mine = false;
+  {
+    std::lock_guard<std::mutex> lk2(lock_);
+    auto it = tabs_.find(tab);
+    mine = it != tabs_.end() && it->second == t;
+    if (mine) tabs_.erase(it);
   }
+  changed_.notify_all();
+  if (mine) end(*t);
   return true;
 }
 
@@ -203,7 +149,7 @@ void Tabs::close(const std::string& tab) {
     tabs_.erase(it);
     // Killed before the request under way is waited for: a worker that hangs must not hold the
     // tab open (nor the thread that ends idle tabs).
-    if (t->pid > 0) kill(t->pid, SIGKILL);
+    kill_worker(t->worker);
   }
   changed_.notify_all();
   std::lock_guard<std::mutex> lk(t->ask_lock);
@@ -245,15 +191,10 @@ void Tabs::end_all() {
   }
   changed_.notify_all();
   // Killed first, all at once, without waiting for a request under way.
-  for (auto& [id, t] : all) {
-    if (t->pid > 0) kill(t->pid, SIGKILL);
-  }
-  for (auto& [id, t] : all) {
-    if (t->pid > 0) {
-      while (waitpid(t->pid, nullptr, 0) < 0 && errno == EINTR) {
-      }
-    }
-  }
+  for (auto& [id, t] : all) kill_worker(t->worker);
+  // Ended without taking their request locks: a request under way reads its worker's socket
+  // until it sees the end of it, and only its own ask closes it.
+  for (auto& [id, t] : all) wait_worker(t->worker);
   std::error_code ec;
   if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
 }

@@ -18,12 +18,9 @@
 #include <vector>
 
 #include "Frames.h"
+#include "Zygote.h"
 
 namespace sim::serve {
-
-// A worker's life: it answers each request frame from `fd` with one frame until the socket
-// ends. It runs in the forked process, with `folder` as its temporary folder.
-using WorkerMain = std::function<void(int fd, const std::string& folder)>;
 
 // Something a tab's page is told as it happens (an outcome, a sound).
 struct TabEvent {
@@ -35,8 +32,9 @@ struct TabEvent {
 class Tabs {
  public:
   // Makes the server's folder in the temporary folder; throws std::runtime_error when it cannot.
-  // A worker has `answer_wait` for each answer.
-  Tabs(size_t max_tabs, std::chrono::milliseconds idle, WorkerMain worker,
+  // The workers, of the kind `kind`, are forked by `zygote`, which outlives this. A worker has
+  // `answer_wait` for each answer.
+  Tabs(Zygote& zygote, std::string kind, size_t max_tabs, std::chrono::milliseconds idle,
        std::chrono::milliseconds answer_wait = std::chrono::minutes(2));
   ~Tabs();  // ends every worker and removes the folder
 
@@ -68,8 +66,7 @@ class Tabs {
  private:
   struct Tab {
     ~Tab();
-    pid_t pid = -1;
-    int fd = -1;
+    WorkerProcess worker;
     std::string folder;
     std::unique_ptr<FrameReader> reader;
     std::mutex ask_lock;  // one request at a time
@@ -82,7 +79,8 @@ class Tabs {
 
   size_t max_tabs_;
   std::chrono::milliseconds idle_, answer_wait_;
-  WorkerMain worker_;
+  Zygote& zygote_;
+  std::string kind_;
   std::string folder_;
   std::mutex lock_;
   std::condition_variable changed_;

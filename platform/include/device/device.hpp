@@ -218,6 +218,18 @@ class Device {
 // Reads and checks a .reg file whole without applying it; throws InputError as load_reg_file.
 void check_reg_file(const std::string& path);
 
+// A value line of a .reg file, with the key it comes under as the file spells it.
+struct RegFileValue {
+  int line = 0;
+  std::string key, name;
+  bool remove = false;  // "name"=-
+  bool is_dword = false;
+  uint32_t dword = 0;
+  std::string text;  // a string value's
+};
+// The value lines of a .reg file in order, read and checked as load_reg_file does.
+std::vector<RegFileValue> read_reg_file_values(const std::string& path);
+
 // Removes the host folders of every device alive now, where the loader keeps their copies of
 // libraries: for a program about to end on a signal, whose devices are never destroyed.
 void remove_device_folders();
