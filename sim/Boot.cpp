@@ -28,6 +28,14 @@ std::string lower(std::string s) {
 
 }  // namespace
 
+void write_value(dev::Device& device, const cmd::RegValue& v) {
+  if (v.dword) {
+    device.reg_set_dword(v.key, v.name, v.number);
+  } else {
+    device.reg_set_string(v.key, v.name, v.text);
+  }
+}
+
 void check_setup(const Scenario& s, const std::string& windows_dir) {
   // The device's loader ignores case, as the platform's file system does.
   std::set<std::string> files;
@@ -39,35 +47,36 @@ void check_setup(const Scenario& s, const std::string& windows_dir) {
     throw dev::InputError(s.file, c.line,
                           "no file " + name + " in the \\Windows folder (" + windows_dir + ")");
   };
+  auto need = [&](const Command& c, const std::string& name) {
+    if (!files.count(lower(name))) missing(c, name);
+  };
   for (const Command& c : s.before_boot) {
-    if ((c.verb == "touch-driver" || c.verb == "leave-out") && !files.count(lower(c.args[0])))
-      missing(c, c.args[0]);
+    if (auto k = std::get_if<cmd::TouchDriver>(&c.kind)) need(c, k->file);
+    if (auto k = std::get_if<cmd::LeaveOut>(&c.kind)) need(c, k->file);
   }
   // The help viewer is the device's own; every other program is a file of the folder.
   for (const Command& c : s.commands) {
-    if (c.verb == "start" && lower(c.args[0]) != "peghelp.exe" && !files.count(lower(c.args[0])))
-      missing(c, c.args[0]);
+    auto k = std::get_if<cmd::Start>(&c.kind);
+    if (k && lower(k->program) != "peghelp.exe") need(c, k->program);
   }
 }
 
 void apply_setup(const Scenario& s, dev::Device& device) {
   for (const Command& c : s.before_boot) {
-    const auto& a = c.args;
-    if (c.verb == "preset" && a[2] == "dword") {
-      device.reg_set_dword(
-          a[0], a[1], static_cast<uint32_t>(number(c, 3, -2147483648LL, 0xFFFFFFFFLL, s.file)));
-    } else if (c.verb == "preset") {
-      device.reg_set_string(a[0], a[1], a[3]);
-    } else if (c.verb == "reg-delete-key") {
-      device.reg_delete_key(a[0]);
-    } else if (c.verb == "touch-driver") {
-      device.reg_set_string(kTouchKey, s.install ? "DriverName.bk" : "DriverName", a[0]);
-    } else if (c.verb == "broker" && s.install) {
-      device.reg_delete_key(kBrokerKey);
-    } else if (c.verb == "fail") {
-      Fault f = fault_of(c, s.file);
-      device.fail_call(f.call, f.nth, f.error, f.subject);
-    }
+    std::visit(cmd::overloaded{
+                   [&](const cmd::Preset& k) { write_value(device, k.value); },
+                   [&](const cmd::RegDeleteKey& k) { device.reg_delete_key(k.key); },
+                   [&](const cmd::TouchDriver& k) {
+                     device.reg_set_string(kTouchKey, s.install ? "DriverName.bk" : "DriverName",
+                                           k.file);
+                   },
+                   [&](const cmd::Broker&) {
+                     if (s.install) device.reg_delete_key(kBrokerKey);
+                   },
+                   [&](const cmd::Fail& k) { device.fail_call(k.call, k.nth, k.error, k.subject); },
+                   [](const auto&) {},
+               },
+               c.kind);
   }
 }
 
@@ -89,6 +98,7 @@ void DeviceClock::run_until(dev::Device& device, uint64_t t) {
 
 std::vector<StrokePoint> screen_to_panel(const Command& c, const std::string& file,
                                          dev::Device& device, std::vector<StrokePoint> points) {
+  std::vector<cmd::Point> corners = stroke_corners(c);
   uint32_t angle = 0;
   if (!device.reg_get_dword(kRotationKey, "Angle", &angle)) angle = 0;
   const dev::Screen& panel = device.config().screen;
@@ -96,9 +106,8 @@ std::vector<StrokePoint> screen_to_panel(const Command& c, const std::string& fi
   // The proxy maps with the screen's size made to agree with the angle.
   int wide = std::max(panel.width, panel.height), narrow = std::min(panel.width, panel.height);
   int width = turned ? wide : panel.width, height = turned ? narrow : panel.height;
-  for (size_t p = 0; p < stroke_points(c); ++p) {
-    long long x = number(c, 2 * p, -kMaxPanelCoord, kMaxPanelCoord, file);
-    long long y = number(c, 2 * p + 1, -kMaxPanelCoord, kMaxPanelCoord, file);
+  for (const cmd::Point& corner : corners) {
+    int x = corner.x, y = corner.y;
     if (x < 0 || y < 0 || x >= width || y >= height) {
       throw CommandError(file, c.line,
                          fmt::format("the point ({}, {}) is off the {}x{} screen of \"Angle\" {}",

@@ -15,6 +15,9 @@ void check_setup(const Scenario& s, const std::string& windows_dir);
 // Applies the setup commands to the device's registry: for DeviceConfig::before_start.
 void apply_setup(const Scenario& s, dev::Device& device);
 
+// Writes a registry value of a `reg` or `preset` command.
+void write_value(dev::Device& device, const cmd::RegValue& v);
+
 // Runs the device up to device time t; a broker that starts late starts on the way, when its
 // time comes.
 class DeviceClock {

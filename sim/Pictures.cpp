@@ -12,41 +12,44 @@
 namespace sim {
 
 struct Pictures::Output {
-  std::string verb;
+  What what;
   int line = 0;  // the command's; 0 for one of the end
   draw::Format format = draw::Format::kPng;
   OutputFile file;
   bool drawn = false;  // one whose moment never came is not put in place
-  Output(std::string v, int l, draw::Format f, const std::string& destination)
-      : verb(std::move(v)), line(l), format(f), file(destination) {}
+  Output(What w, int l, draw::Format f, const std::string& destination)
+      : what(w), line(l), format(f), file(destination) {}
 };
 
-bool is_picture_verb(const std::string& verb) {
-  return verb == "screenshot" || verb == "timeline" || verb == "picture";
-}
-
-void check_picture_command(const Command& c, const std::string& file) {
-  draw::Format format;
-  if (c.args.size() != 1 || !draw::format_of(c.args[0], &format))
-    throw dev::InputError(file, c.line, c.verb + " takes FILE, a .png or .svg file");
+bool is_picture_command(const Command& c) {
+  return std::holds_alternative<cmd::Screenshot>(c.kind) ||
+         std::holds_alternative<cmd::Timeline>(c.kind) ||
+         std::holds_alternative<cmd::Picture>(c.kind);
 }
 
 Pictures::Pictures(const Scenario& s, const PictureFiles& at_end, bool commands)
     : strokes_(s.screen.width, s.screen.height) {
-  auto make = [&](const std::string& verb, int line, const std::string& destination) {
+  auto make = [&](What what, int line, const std::string& destination) {
     draw::Format format;
     if (!draw::format_of(destination, &format))
       throw dev::InputError(destination, 0, "a picture is a .png or .svg file");
-    outputs_.push_back(std::make_unique<Output>(verb, line, format, destination));
-    reads_log_ = reads_log_ || verb != "screenshot";
+    outputs_.push_back(std::make_unique<Output>(what, line, format, destination));
+    reads_log_ = reads_log_ || what != What::kScreen;
   };
-  if (!at_end.screenshot.empty()) make("screenshot", 0, at_end.screenshot);
-  if (!at_end.timeline.empty()) make("timeline", 0, at_end.timeline);
-  if (!at_end.picture.empty()) make("picture", 0, at_end.picture);
+  if (!at_end.screenshot.empty()) make(What::kScreen, 0, at_end.screenshot);
+  if (!at_end.timeline.empty()) make(What::kTimeline, 0, at_end.timeline);
+  if (!at_end.picture.empty()) make(What::kStrokes, 0, at_end.picture);
   per_step_ = !at_end.picture.empty() && at_end.picture_per_step;
   if (!commands) return;
   for (const Command& c : s.commands) {
-    if (is_picture_verb(c.verb)) make(c.verb, c.line, resolve_path(s.dir, c.args[0]));
+    auto at = [&](What what, const std::string& file) {
+      make(what, c.line, resolve_path(s.dir, file));
+    };
+    std::visit(cmd::overloaded{[&](const cmd::Screenshot& k) { at(What::kScreen, k.file); },
+                               [&](const cmd::Timeline& k) { at(What::kTimeline, k.file); },
+                               [&](const cmd::Picture& k) { at(What::kStrokes, k.file); },
+                               [](const auto&) {}},
+               c.kind);
   }
 }
 
@@ -57,23 +60,24 @@ void Pictures::add(const dev::LogEntry& e) {
   timeline_.add(e);
 }
 
-void Pictures::draw(const std::string& verb, Output& out, dev::Device& device) {
+void Pictures::draw(Output& out, dev::Device& device) {
   try {
-    draw_to(verb, out, device);
+    draw_to(out, device);
   } catch (const dev::InputError& e) {
     // The message names the file as given, not the one of its own the run writes first.
     throw dev::InputError(out.file.destination(), 0, e.reason);
   }
 }
 
-void Pictures::draw_to(const std::string& verb, Output& out, dev::Device& device) {
+void Pictures::draw_to(Output& out, dev::Device& device) {
   const std::string& path = out.file.path();
   out.drawn = true;
-  if (verb == "screenshot") {
+  if (out.what == What::kScreen) {
     draw::write_screenshot(device.screen(), path, out.format);
-  } else if (verb == "picture" && per_step_ && out.line == 0 && !strokes_.steps().empty()) {
+  } else if (out.what == What::kStrokes && per_step_ && out.line == 0 &&
+             !strokes_.steps().empty()) {
     draw_steps(path, out.format, device);
-  } else if (verb == "picture") {
+  } else if (out.what == What::kStrokes) {
     dev::ScreenView view = device.screen();
     draw::write_stroke_picture(view, strokes_.strokes(view.angle), strokes_.earlier(), path,
                                out.format);
@@ -115,13 +119,13 @@ void Pictures::draw_steps(const std::string& path, draw::Format format, dev::Dev
 
 void Pictures::take(const Command& c, dev::Device& device) {
   for (auto& out : outputs_) {
-    if (out->line == c.line) draw(out->verb, *out, device);
+    if (out->line == c.line) draw(*out, device);
   }
 }
 
 void Pictures::finish(dev::Device& device) {
   for (auto& out : outputs_) {
-    if (out->line == 0) draw(out->verb, *out, device);
+    if (out->line == 0) draw(*out, device);
   }
   for (auto& out : outputs_) {
     if (out->drawn) out->file.commit();

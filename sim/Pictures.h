@@ -24,10 +24,8 @@ struct PictureFiles {
   bool picture_per_step = false;
 };
 
-// True for the scenario commands that draw a picture.
-bool is_picture_verb(const std::string& verb);
-// Checks a picture command's file name: a .png or .svg file.
-void check_picture_command(const Command& c, const std::string& file);
+// True for the scenario commands that draw a picture: screenshot, timeline and picture.
+bool is_picture_command(const Command& c);
 
 class Pictures {
  public:
@@ -53,8 +51,9 @@ class Pictures {
 
  private:
   struct Output;
-  void draw(const std::string& verb, Output& out, dev::Device& device);
-  void draw_to(const std::string& verb, Output& out, dev::Device& device);
+  enum class What { kScreen, kTimeline, kStrokes };
+  void draw(Output& out, dev::Device& device);
+  void draw_to(Output& out, dev::Device& device);
   void draw_steps(const std::string& path, draw::Format format, dev::Device& device);
   std::vector<std::unique_ptr<Output>> outputs_;  // the end's first, then the commands'
   bool reads_log_ = false;

@@ -1,37 +1,20 @@
-// start PROGRAM [COMMAND_LINE] | tick CONTROL | press KEY | answer | close | help
 #include "Programs.h"
-
-#include <map>
 
 #include "device/log.hpp"
 #include "device/user.hpp"
 
 namespace sim {
-namespace {
 
-// Verb -> number of arguments, least and most.
-const std::map<std::string, std::pair<size_t, size_t>> kVerbs = {
-    {"start", {1, 2}},  {"tick", {1, 1}},  {"press", {1, 1}},
-    {"answer", {0, 0}}, {"close", {0, 0}}, {"help", {0, 0}}};
+using namespace cmd;
 
-}  // namespace
-
-bool is_program_verb(const std::string& verb) {
-  return kVerbs.count(verb) > 0;
-}
-
-void check_program_command(const Command& c, const std::string& file) {
-  const auto& [least, most] = kVerbs.at(c.verb);
-  if (c.args.size() < least || c.args.size() > most) {
-    throw dev::InputError(file, c.line, "wrong number of arguments for " + c.verb);
-  }
-  if (c.verb == "start" &&
-      (c.args[0].empty() || c.args[0].find_first_of("/\\") != std::string::npos)) {
-    throw dev::InputError(file, c.line, "start takes the name of a program in \\Windows");
-  }
-  if (!c.args.empty() && c.args[0].empty()) {
-    throw dev::InputError(file, c.line, c.verb + " needs a name");
-  }
+bool is_program_command(const Command& c) {
+  return std::visit(
+      [](const auto& k) {
+        using T = std::decay_t<decltype(k)>;
+        return std::is_same_v<T, Start> || std::is_same_v<T, Tick> || std::is_same_v<T, Press> ||
+               std::is_same_v<T, Answer> || std::is_same_v<T, Close> || std::is_same_v<T, Help>;
+      },
+      c.kind);
 }
 
 void run_program_command(const Command& c, const std::string& file, dev::Device& device) {
@@ -39,23 +22,28 @@ void run_program_command(const Command& c, const std::string& file, dev::Device&
   // dialog before the next tap.
   device.settle();
   // The user's doing goes into the log before the program answers it.
-  std::string did = c.verb;
-  for (const auto& a : c.args) did += a.find(' ') == std::string::npos ? " " + a : " \"" + a + "\"";
-  dev::log_event("user", {{"did", did}});
-  std::string why;
-  if (c.verb == "start") {
-    why = dev::user::start(device, c.args[0], c.args.size() > 1 ? c.args[1] : "");
-  } else if (c.verb == "tick") {
-    why = dev::user::tick(device, c.args[0]);
-  } else if (c.verb == "press") {
-    why = dev::user::press(device, c.args[0]);
-  } else if (c.verb == "answer") {
-    why = dev::user::answer(device);
-  } else if (c.verb == "close") {
-    why = dev::user::close(device);
-  } else {
-    why = dev::user::help(device);
+  std::string did;
+  for (const auto& w : command_words(c)) {
+    if (did.empty()) {
+      did = w;
+    } else {
+      did += w.find(' ') == std::string::npos ? " " + w : " \"" + w + "\"";
+    }
   }
+  dev::log_event("user", {{"did", did}});
+  std::string why =
+      std::visit(overloaded{
+                     [&](const Start& k) {
+                       return dev::user::start(device, k.program, k.command_line.value_or(""));
+                     },
+                     [&](const Tick& k) { return dev::user::tick(device, k.control); },
+                     [&](const Press& k) { return dev::user::press(device, k.key); },
+                     [&](const Answer&) { return dev::user::answer(device); },
+                     [&](const Close&) { return dev::user::close(device); },
+                     [&](const Help&) { return dev::user::help(device); },
+                     [](const auto&) { return std::string(); },
+                 },
+                 c.kind);
   if (!why.empty()) throw CommandError(file, c.line, why);
 }
 

@@ -7,10 +7,8 @@
 
 namespace sim {
 
-// True for the verbs of this file.
-bool is_program_verb(const std::string& verb);
-// Checks a program command's arguments.
-void check_program_command(const Command& c, const std::string& file);
+// True for the commands of this file: start, tick, press, answer, close and help.
+bool is_program_command(const Command& c);
 // Carries out a program command on the device; throws CommandError when the screen does not
 // show what it needs (no dialog open, no such control).
 void run_program_command(const Command& c, const std::string& file, dev::Device& device);

@@ -6,6 +6,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "Boot.h"
@@ -25,10 +26,6 @@ const char kDebugZones[] = "HKLM\\DebugZones";
 const char kZonesName[] = "QUOBUpdater";
 const uint32_t kVerboseZones = 0xC004;  // errors, warnings and Verbose
 const char kRotationKey[] = "HKLM\\System\\GDI\\Rotation";
-
-std::string resolve(const Scenario& s, const std::string& path) {
-  return resolve_path(s.dir, path);
-}
 
 uint32_t period_of(uint32_t rate) {
   return std::max<uint32_t>(1, 1000 / std::max<uint32_t>(1, rate));
@@ -179,6 +176,42 @@ class SampleTally {
   size_t unheard_ = 0;
 };
 
+// The touch points a stroke command (tap, drag, flick, stroke, replay) draws, in its own pixels,
+// and the rate it is sampled at; none for other commands.
+std::optional<std::vector<StrokePoint>> stroke_of(const Command& c, uint32_t* rate) {
+  auto polyline = [&](const std::vector<cmd::Point>& corners, uint32_t ms,
+                      const cmd::StrokeOptions& o) {
+    *rate = o.rate.value_or(kDefaultRateHz);
+    std::vector<std::pair<int, int>> points;
+    for (const cmd::Point& p : corners) points.emplace_back(p.x, p.y);
+    auto pts = polyline_stroke(points, ms, o.rest.value_or(0), *rate);
+    if (o.settle && *o.settle > 0) pts = settled(pts, static_cast<int>(*o.settle));
+    return pts;
+  };
+  using Points = std::optional<std::vector<StrokePoint>>;
+  return std::visit(
+      cmd::overloaded{
+          [&](const cmd::Tap& k) -> Points {
+            *rate = k.rate.value_or(kDefaultRateHz);
+            return straight_stroke(k.at.x, k.at.y, k.at.x, k.at.y, k.hold.value_or(kDefaultTapMs),
+                                   0, *rate);
+          },
+          [&](const cmd::Replay& k) -> Points {
+            *rate = k.rate.value_or(kDefaultRateHz);
+            return k.native.value_or(0) != 0 ? k.stroke->points : resample(*k.stroke, *rate);
+          },
+          [&](const cmd::Drag& k) -> Points {
+            return polyline({k.from, k.to}, k.ms, k.options);
+          },
+          [&](const cmd::Flick& k) -> Points {
+            return polyline({k.from, k.to}, k.ms, {std::nullopt, k.rate, std::nullopt});
+          },
+          [&](const cmd::Stroke& k) -> Points { return polyline(k.points, k.ms, k.options); },
+          [](const auto&) -> Points { return std::nullopt; },
+      },
+      c.kind);
+}
+
 // Entries by which a boot tells that something it was to bring up did not come up.
 const std::set<std::string> kBootFailures = {"module-missing", "module-bad", "module-attach-failed",
                                              "driver-failed", "touch-driver-failed"};
@@ -290,7 +323,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   if (!opt.audio_file.empty()) {
     uint64_t waits = kSettleMs;
     for (const Command& c : s.commands) {
-      if (c.verb == "wait") waits += static_cast<uint64_t>(number(c, 0, 0, 86400000, s.file));
+      if (auto wait = std::get_if<cmd::Wait>(&c.kind)) waits += wait->ms;
     }
     if (waits > dev::Device::kMaxAudioMs) {
       throw dev::InputError(
@@ -341,49 +374,24 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
       cursor = std::max(opt.max_device_ms, device.now());
       break;
     }
-    const auto& a = c.args;
-    auto num = [&](size_t i) { return number(c, i, -(1LL << 40), 1LL << 40, s.file); };
-    if (c.verb == "wait") {
-      cursor += static_cast<uint64_t>(num(0));
+    if (auto wait = std::get_if<cmd::Wait>(&c.kind)) {
+      cursor += wait->ms;
       continue;
     }
-    if (c.verb == "sample") {
-      uint32_t flags = static_cast<uint32_t>(num(0));
-      if ((flags & 0x2) && !(flags & 0x8)) {
+    if (auto sample = std::get_if<cmd::Sample>(&c.kind)) {
+      if ((sample->flags & 0x2) && !(sample->flags & 0x8)) {
         tally.expect_stroke(cursor, c.line);
         reader.expect_stroke(cursor, c.line, "raw samples");
       }
-      device.queue_samples({{cursor, static_cast<uint32_t>(num(0)), static_cast<int32_t>(num(1)),
-                             static_cast<int32_t>(num(2))}});
+      device.queue_samples({{cursor, sample->flags, sample->x, sample->y}});
       continue;
     }
-    if (stroke_points(c) > 0 || c.verb == "replay") {
-      std::vector<StrokePoint> pts;
-      uint32_t rate = kDefaultRateHz;
-      if (c.verb == "tap") {
-        auto o = options(c, 2, {"hold", "rate"}, s.file);
-        if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
-        uint32_t hold = o.count("hold") ? static_cast<uint32_t>(o["hold"]) : kDefaultTapMs;
-        int x = static_cast<int>(num(0)), y = static_cast<int>(num(1));
-        pts = straight_stroke(x, y, x, y, hold, 0, rate);
-      } else if (c.verb == "replay") {
-        auto o = options(c, 1, {"rate", "native"}, s.file);
-        const RecordedStroke& stroke = *c.stroke;
-        if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
-        pts = o.count("native") && o["native"] ? stroke.points : resample(stroke, rate);
-      } else {
-        size_t n = 2 * stroke_points(c);
-        auto o = options(c, n + 1, {"rest", "rate", "settle"}, s.file);
-        if (o.count("rate")) rate = static_cast<uint32_t>(o["rate"]);
-        uint32_t rest = o.count("rest") ? static_cast<uint32_t>(o["rest"]) : 0;
-        std::vector<std::pair<int, int>> corners;
-        for (size_t i = 0; i < n; i += 2)
-          corners.emplace_back(static_cast<int>(num(i)), static_cast<int>(num(i + 1)));
-        pts = polyline_stroke(corners, static_cast<uint32_t>(num(n)), rest, rate);
-        if (o.count("settle") && o["settle"] > 0) pts = settled(pts, static_cast<int>(o["settle"]));
-      }
+    uint32_t rate = kDefaultRateHz;
+    std::optional<std::vector<StrokePoint>> stroke = stroke_of(c, &rate);
+    if (stroke) {
+      std::vector<StrokePoint> pts = std::move(*stroke);
       // The stroke's screen pixels are those of the orientation in force as it starts.
-      if (c.verb != "replay") {
+      if (!std::holds_alternative<cmd::Replay>(c.kind)) {
         clock.run_until(device, cursor);
         pts = screen_to_panel(c, s.file, device, std::move(pts));
       }
@@ -396,50 +404,48 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
     }
     // Everything else acts at the cursor's time.
     clock.run_until(device, cursor);
-    if (is_window_verb(c.verb)) {
+    if (is_window_command(c)) {
       std::string failure = run_window_command(c, s.file, device, windows);
       if (!failure.empty()) result.failures.push_back(failure);
       for (const auto& [label, hwnd] : windows)
         names.name(reinterpret_cast<uintptr_t>(hwnd), label);
       continue;
     }
-    if (is_program_verb(c.verb)) {
+    if (is_program_command(c)) {
       run_program_command(c, s.file, device);
       continue;
     }
-    if (is_picture_verb(c.verb)) {
+    if (is_picture_command(c)) {
       device.settle();
       pictures.take(c, device);
-    } else if (c.verb == "regfile") {
-      device.load_reg_file(resolve(s, a[0]));
-    } else if (c.verb == "reg") {
-      if (a[2] == "dword") {
-        device.reg_set_dword(a[0], a[1], static_cast<uint32_t>(num(3)));
-      } else {
-        device.reg_set_string(a[0], a[1], a[3]);
-      }
-    } else if (c.verb == "reg-delete") {
-      device.reg_delete_value(a[0], a[1]);
-    } else if (c.verb == "power") {
-      auto o = options(c, 2, {"fail"}, s.file);
-      device.set_power_state(dev::to_utf16(a[0]), static_cast<uint32_t>(num(1)),
-                             o.count("fail") ? static_cast<uint32_t>(o["fail"]) : 0);
-    } else if (c.verb == "note") {
-      if (pictures.keeps_steps()) {
-        device.settle();
-        pictures.note(device);
-      }
-      std::string text;
-      for (const auto& w : a) text += (text.empty() ? "" : " ") + w;
-      dev::log_event("note", {{"text", text}});
-    } else if (c.verb == "expect") {
-      device.settle();
-      size_t seen = device.log().count(a[0]);
-      if (seen != static_cast<size_t>(num(1))) {
-        result.failures.push_back(fmt::format("{}:{}: expected {} '{}' entries, saw {}", s.file,
-                                              c.line, a[1], a[0], seen));
-      }
+      continue;
     }
+    std::visit(
+        cmd::overloaded{
+            [&](const cmd::RegFile& k) { device.load_reg_file(k.path); },
+            [&](const cmd::Reg& k) { write_value(device, k.value); },
+            [&](const cmd::RegDelete& k) { device.reg_delete_value(k.key, k.name); },
+            [&](const cmd::Power& k) {
+              device.set_power_state(dev::to_utf16(k.device), k.state, k.fail.value_or(0));
+            },
+            [&](const cmd::Note& k) {
+              if (pictures.keeps_steps()) {
+                device.settle();
+                pictures.note(device);
+              }
+              dev::log_event("note", {{"text", k.text}});
+            },
+            [&](const cmd::Expect& k) {
+              device.settle();
+              size_t seen = device.log().count(k.kind);
+              if (seen != k.count) {
+                result.failures.push_back(fmt::format("{}:{}: expected {} '{}' entries, saw {}",
+                                                      s.file, c.line, k.count, k.kind, seen));
+              }
+            },
+            [](const auto&) {},
+        },
+        c.kind);
   }
   if (opt.max_device_ms > 0) cursor = std::min(cursor, std::max(opt.max_device_ms, device.now()));
   clock.run_until(device, cursor + kSettleMs);

@@ -10,11 +10,11 @@
 #include <set>
 
 #include "InputFiles.h"
+#include "LineWords.h"
 #include "OutputFile.h"
-#include "Programs.h"
-#include "Pictures.h"
 #include "Replay.h"
-#include "Windows.h"
+#include "WindowLines.h"
+#include "draw/Canvas.h"
 
 #include <tchddi.h>
 
@@ -28,6 +28,8 @@
 
 namespace sim {
 namespace {
+
+using namespace cmd;
 
 struct Shape {
   size_t min_args;
@@ -47,11 +49,17 @@ const std::map<std::string, Shape> kVerbs = {
     {"timeline", {1, 1, false}},      {"picture", {1, 1, false}},
 };
 
+// Commands that start programs and do what a user does to their dialogs: verb -> number of
+// arguments, least and most.
+const std::map<std::string, std::pair<size_t, size_t>> kProgramVerbs = {
+    {"start", {1, 2}},  {"tick", {1, 1}},  {"press", {1, 1}},
+    {"answer", {0, 0}}, {"close", {0, 0}}, {"help", {0, 0}}};
+
 const std::vector<std::string> kDragOptions = {"rest", "rate", "settle"};
 const size_t kMaxStrokeCorners = 131;
 
 // The numbers of a stroke command before its options: X1 Y1 ... Xn Yn MS.
-size_t stroke_numbers(const Command& c) {
+size_t stroke_numbers(const Line& c) {
   size_t n = 0;
   while (n < c.args.size() &&
          std::find(kDragOptions.begin(), kDragOptions.end(), c.args[n]) == kDragOptions.end())
@@ -59,82 +67,8 @@ size_t stroke_numbers(const Command& c) {
   return n;
 }
 
-std::vector<std::string> tokens(const std::string& line, const std::string& file, int n) {
-  std::vector<std::string> out;
-  size_t i = 0;
-  while (i < line.size()) {
-    char c = line[i];
-    if (c == ' ' || c == '\t' || c == '\r') {
-      ++i;
-    } else if (c == '#') {
-      break;
-    } else if (c == '"') {
-      size_t end = line.find('"', i + 1);
-      if (end == std::string::npos) throw dev::InputError(file, n, "unterminated quoted text");
-      out.push_back(line.substr(i + 1, end - i - 1));
-      i = end + 1;
-    } else {
-      size_t end = line.find_first_of(" \t\r#", i);
-      if (end == std::string::npos) end = line.size();
-      out.push_back(line.substr(i, end - i));
-      i = end;
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
-CommandError::CommandError(const std::string& file, int line, const std::string& reason)
-    : std::runtime_error(file + ":" + std::to_string(line) + ": " + reason) {}
-
-long long number(const Command& c, size_t i, long long lo, long long hi, const std::string& file) {
-  const std::string& s = c.args.at(i);
-  size_t used = 0;
-  long long v = 0;
-  // Decimal, or hexadecimal with 0x; a leading zero does not make a number octal.
-  size_t sign = !s.empty() && (s[0] == '-' || s[0] == '+') ? 1 : 0;
-  bool hex = s.compare(sign, 2, "0x") == 0 || s.compare(sign, 2, "0X") == 0;
-  try {
-    v = std::stoll(s, &used, hex ? 16 : 10);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used != s.size() || s.empty()) {
-    throw dev::InputError(
-        file, c.line,
-        "'" + s + "' is not a number (argument " + std::to_string(i + 1) + " of " + c.verb + ")");
-  }
-  if (v < lo || v > hi) {
-    throw dev::InputError(file, c.line,
-                          "'" + s + "' is out of range for " + c.verb + " (" + std::to_string(lo) +
-                              " to " + std::to_string(hi) + ")");
-  }
-  return v;
-}
-
-// Options after the fixed arguments: "rest 600 rate 100".
-std::map<std::string, long long> options(const Command& c, size_t from,
-                                         const std::vector<std::string>& allowed,
-                                         const std::string& file) {
-  std::map<std::string, long long> out;
-  for (size_t i = from; i < c.args.size(); i += 2) {
-    const std::string& key = c.args[i];
-    if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
-      throw dev::InputError(file, c.line, "unknown option '" + key + "' for " + c.verb);
-    }
-    if (i + 1 >= c.args.size())
-      throw dev::InputError(file, c.line, "option '" + key + "' needs a value");
-    if (out.count(key)) throw dev::InputError(file, c.line, "option '" + key + "' is given twice");
-    // A sample period is whole milliseconds: 1000 Hz is as fast as the panel goes.
-    bool rate = key == "rate";
-    out[key] = number(c, i + 1, rate ? 1 : 0, rate ? 1000 : 1000000, file);
-  }
-  return out;
-}
-
 // The KEY argument of reg and reg-delete must start with a root the device knows.
-void check_root(const Command& c, const std::string& file) {
+void check_root(const Line& c, const std::string& file) {
   std::string root = c.args[0].substr(0, c.args[0].find('\\'));
   std::transform(root.begin(), root.end(), root.begin(),
                  [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
@@ -145,141 +79,233 @@ void check_root(const Command& c, const std::string& file) {
   throw dev::InputError(file, c.line, "unknown registry root: " + root);
 }
 
-Fault fault_of(const Command& c, const std::string& file) {
-  Fault f;
-  f.call = c.args[0];
+bool file_of_windows(const std::string& name) {
+  return !name.empty() && name.find_first_of("/\\") == std::string::npos && name != "." &&
+         name != "..";
+}
+
+Point point(const Line& c, size_t i, const std::string& file) {
+  return {static_cast<int>(number(c, i, -kMaxPanelCoord, kMaxPanelCoord, file)),
+          static_cast<int>(number(c, i + 1, -kMaxPanelCoord, kMaxPanelCoord, file))};
+}
+
+StrokeOptions stroke_options(const Line& c, size_t from, const std::string& file) {
+  auto o = options(c, from, kDragOptions, file);
+  return {option(o, "rest"), option(o, "rate"), option(o, "settle")};
+}
+
+RegValue reg_value(const Line& c, const std::string& file) {
+  const auto& a = c.args;
+  check_root(c, file);
+  RegValue v;
+  v.key = a[0];
+  v.name = a[1];
+  if (a[2] == "dword") {
+    v.number = static_cast<uint32_t>(number(c, 3, -2147483648LL, 0xFFFFFFFFLL, file));
+  } else if (a[2] == "string") {
+    v.dword = false;
+    v.text = a[3];
+  } else {
+    throw dev::InputError(file, c.line, c.verb + " takes KEY NAME dword N or KEY NAME string TEXT");
+  }
+  return v;
+}
+
+Fail fail_of(const Line& c, const std::string& file) {
+  const auto& a = c.args;
+  if (!dev::Device::can_fail(a[0]))
+    throw dev::InputError(file, c.line,
+                          "fail takes CreateThread, CreateEventW, RegCreateKeyExW, "
+                          "RegQueryValueExW, SHCreateMenuBar or ChangeDisplaySettingsExW, not '" +
+                              a[0] + "'");
+  Fail f;
+  f.call = a[0];
   f.nth = static_cast<int>(number(c, 1, 1, 1000000, file));
   size_t i = 2;
-  if (i < c.args.size() && c.args[i] != "error") f.subject = c.args[i++];
+  if (i < a.size() && a[i] != "error") f.subject = a[i++];
   auto o = options(c, i, {"error"}, file);
   // Errors the platform gives for each: a key or value it may not touch, memory it cannot get.
   f.error = f.call == "RegCreateKeyExW" || f.call == "RegQueryValueExW" ? 5 : 8;
   if (o.count("error")) f.error = static_cast<uint32_t>(o["error"]);
   if (f.error == 0)
     throw dev::InputError(file, c.line, "a failing call needs an error other than 0");
+  if (f.call == "RegCreateKeyExW" && !f.subject.empty())
+    check_root({c.line, c.verb, {f.subject}}, file);
   return f;
 }
 
-void check_command(const Command& c, const std::string& file) {
+// The commands of the table above, once their number of arguments is right.
+Kind parse_command(const Line& c, const std::string& file) {
   const auto& a = c.args;
-  auto coords = [&](size_t first, size_t count) {
-    for (size_t i = first; i < first + count; ++i)
-      number(c, i, -kMaxPanelCoord, kMaxPanelCoord, file);
-  };
-  if (c.verb == "screen") {
-    number(c, 0, 16, 4096, file);
-    number(c, 1, 16, 4096, file);
-    options(c, 2, {"dpi"}, file);
-  } else if (c.verb == "boot-tick") {
-    number(c, 0, 0, 0xFFFFFFFFLL, file);
-  } else if (c.verb == "install") {
+  const std::string& v = c.verb;
+  if (v == "screen") {
+    Screen k;
+    k.width = static_cast<int>(number(c, 0, 16, 4096, file));
+    k.height = static_cast<int>(number(c, 1, 16, 4096, file));
+    // Sizes in the engine are inches times dots per inch: 0 would make every distance 0.
+    if (options(c, 2, {"dpi"}, file).count("dpi"))
+      k.dpi = static_cast<int>(number(c, 3, 1, 2400, file));
+    return k;
+  }
+  if (v == "boot-tick") return BootTick{static_cast<uint32_t>(number(c, 0, 0, 0xFFFFFFFFLL, file))};
+  if (v == "install") {
     if (a[0] != "on" && a[0] != "off")
       throw dev::InputError(file, c.line, "install takes on or off");
-  } else if (c.verb == "reg-delete") {
+    return Install{a[0] == "on"};
+  }
+  if (v == "boot") return Boot{};
+  if (v == "regfile") return RegFile{a[0], ""};
+  if (v == "reg-delete") {
     check_root(c, file);
-  } else if (c.verb == "reg-delete-key") {
+    return RegDelete{a[0], a[1]};
+  }
+  if (v == "reg-delete-key") {
     check_root(c, file);
     auto sep = a[0].find('\\');
     if (sep == std::string::npos || a[0].find_first_not_of('\\', sep) == std::string::npos)
       throw dev::InputError(file, c.line, "reg-delete-key cannot delete a registry root");
-  } else if (c.verb == "reg" || c.verb == "preset") {
-    check_root(c, file);
-    if (a[2] == "dword") {
-      number(c, 3, -2147483648LL, 0xFFFFFFFFLL, file);
-    } else if (a[2] != "string") {
-      throw dev::InputError(file, c.line,
-                            c.verb + " takes KEY NAME dword N or KEY NAME string TEXT");
-    }
-  } else if (c.verb == "touch-driver") {
-    if (a[0].empty() || a[0].find_first_of("/\\") != std::string::npos || a[0] == "." ||
-        a[0] == "..")
+    return RegDeleteKey{a[0]};
+  }
+  if (v == "reg") return Reg{reg_value(c, file)};
+  if (v == "preset") return Preset{reg_value(c, file)};
+  if (v == "touch-driver") {
+    if (!file_of_windows(a[0]))
       throw dev::InputError(file, c.line, "touch-driver takes the name of a file in \\Windows");
-  } else if (c.verb == "fail") {
-    if (!dev::Device::can_fail(a[0]))
-      throw dev::InputError(file, c.line,
-                            "fail takes CreateThread, CreateEventW, RegCreateKeyExW, "
-                            "RegQueryValueExW, SHCreateMenuBar or ChangeDisplaySettingsExW, not '" +
-                                a[0] + "'");
-    number(c, 1, 1, 1000000, file);
-    Fault f = fault_of(c, file);
-    if (a[0] == "RegCreateKeyExW" && !f.subject.empty()) {
-      Command key = c;
-      key.args = {f.subject};
-      check_root(key, file);
-    }
-  } else if (c.verb == "leave-out") {
-    if (a[0].empty() || a[0].find_first_of("/\\") != std::string::npos || a[0] == "." ||
-        a[0] == "..")
+    return TouchDriver{a[0]};
+  }
+  if (v == "fail") return fail_of(c, file);
+  if (v == "leave-out") {
+    if (!file_of_windows(a[0]))
       throw dev::InputError(file, c.line, "leave-out takes the name of a file in \\Windows");
-  } else if (c.verb == "broker") {
+    return LeaveOut{a[0]};
+  }
+  if (v == "broker") {
     if (!(a.size() == 1 && a[0] == "off") && !(a.size() == 2 && a[0] == "late"))
       throw dev::InputError(file, c.line, "broker takes late MS or off");
-    if (a.size() == 2) number(c, 1, 0, 86400000, file);
-  } else if (c.verb == "stroke") {
+    if (a.size() == 1) return Broker{true, 0};
+    return Broker{false, static_cast<uint32_t>(number(c, 1, 0, 86400000, file))};
+  }
+  if (v == "stroke") {
     size_t n = stroke_numbers(c);
     if (n < 5 || n % 2 == 0)
       throw dev::InputError(file, c.line, "stroke takes X1 Y1 X2 Y2 [X3 Y3 ...] MS [options]");
     if ((n - 1) / 2 > kMaxStrokeCorners)
       throw dev::InputError(
           file, c.line, "a stroke has at most " + std::to_string(kMaxStrokeCorners) + " points");
-    coords(0, n - 1);
-    number(c, n - 1, 1, 600000, file);
-    options(c, n, kDragOptions, file);
-  } else if (c.verb == "power") {
-    number(c, 1, 0, 0xFFFFFFFFLL, file);
-    options(c, 2, {"fail"}, file);
-  } else if (c.verb == "wait") {
-    number(c, 0, 0, 86400000, file);
-  } else if (c.verb == "sample") {
-    number(c, 0, 0, 0xFFFFFFFFLL, file);
-    coords(1, 2);
-  } else if (c.verb == "tap") {
-    coords(0, 2);
-    options(c, 2, {"hold", "rate"}, file);
-  } else if (c.verb == "drag" || c.verb == "flick") {
-    coords(0, 4);
-    number(c, 4, 1, 600000, file);
-    options(c, 5, c.verb == "drag" ? kDragOptions : std::vector<std::string>{"rate"}, file);
-  } else if (c.verb == "replay") {
+    Stroke k;
+    for (size_t i = 0; i + 1 < n; i += 2) k.points.push_back(point(c, i, file));
+    k.ms = static_cast<uint32_t>(number(c, n - 1, 1, 600000, file));
+    k.options = stroke_options(c, n, file);
+    return k;
+  }
+  if (v == "power") {
+    Power k;
+    k.device = a[0];
+    k.state = static_cast<uint32_t>(number(c, 1, 0, 0xFFFFFFFFLL, file));
+    k.fail = option(options(c, 2, {"fail"}, file), "fail");
+    return k;
+  }
+  if (v == "wait") return Wait{static_cast<uint64_t>(number(c, 0, 0, 86400000, file))};
+  if (v == "sample") {
+    Sample k;
+    k.flags = static_cast<uint32_t>(number(c, 0, 0, 0xFFFFFFFFLL, file));
+    Point p = point(c, 1, file);
+    k.x = p.x;
+    k.y = p.y;
+    return k;
+  }
+  if (v == "tap") {
+    Tap k;
+    k.at = point(c, 0, file);
+    auto o = options(c, 2, {"hold", "rate"}, file);
+    k.hold = option(o, "hold");
+    k.rate = option(o, "rate");
+    return k;
+  }
+  if (v == "drag" || v == "flick") {
+    Point from = point(c, 0, file), to = point(c, 2, file);
+    auto ms = static_cast<uint32_t>(number(c, 4, 1, 600000, file));
+    if (v == "drag") return Drag{from, to, ms, stroke_options(c, 5, file)};
+    return Flick{from, to, ms, option(options(c, 5, {"rate"}, file), "rate")};
+  }
+  if (v == "replay") {
     if (a.size() != 1 && a.size() != 3 && a.size() != 5) {
       throw dev::InputError(file, c.line, "replay takes FILE [rate HZ] [native 1]");
     }
-    options(c, 1, {"rate", "native"}, file);
-  } else if (is_picture_verb(c.verb)) {
-    check_picture_command(c, file);
-  } else if (c.verb == "expect") {
+    auto o = options(c, 1, {"rate", "native"}, file);
+    return Replay{a[0], nullptr, option(o, "rate"), option(o, "native")};
+  }
+  if (v == "screenshot" || v == "timeline" || v == "picture") {
+    draw::Format format;
+    if (!draw::format_of(a[0], &format))
+      throw dev::InputError(file, c.line, c.verb + " takes FILE, a .png or .svg file");
+    if (v == "screenshot") return Screenshot{a[0]};
+    if (v == "timeline") return Timeline{a[0]};
+    return Picture{a[0]};
+  }
+  if (v == "expect") {
     if (!dev::is_log_kind(a[0])) {
       throw dev::InputError(file, c.line, "the log has no entries of kind '" + a[0] + "'");
     }
-    number(c, 1, 0, 100000000, file);
+    return Expect{a[0], static_cast<uint32_t>(number(c, 1, 0, 100000000, file))};
   }
+  // note
+  std::string text;
+  for (const auto& w : a) text += (text.empty() ? "" : " ") + w;
+  return Note{text};
 }
 
-namespace {
+// start PROGRAM [COMMAND_LINE] | tick CONTROL | press KEY | answer | close | help
+Kind parse_program(const Line& c, const std::string& file) {
+  const auto& [least, most] = kProgramVerbs.at(c.verb);
+  const auto& a = c.args;
+  if (a.size() < least || a.size() > most) {
+    throw dev::InputError(file, c.line, "wrong number of arguments for " + c.verb);
+  }
+  if (c.verb == "start" && (a[0].empty() || a[0].find_first_of("/\\") != std::string::npos)) {
+    throw dev::InputError(file, c.line, "start takes the name of a program in \\Windows");
+  }
+  if (!a.empty() && a[0].empty()) {
+    throw dev::InputError(file, c.line, c.verb + " needs a name");
+  }
+  if (c.verb == "start") {
+    Start k{a[0], std::nullopt};
+    if (a.size() > 1) k.command_line = a[1];
+    return k;
+  }
+  if (c.verb == "tick") return Tick{a[0]};
+  if (c.verb == "press") return Press{a[0]};
+  if (c.verb == "answer") return Answer{};
+  if (c.verb == "close") return Close{};
+  return Help{};
+}
 
 // A file a command names is checked with the scenario; its error also names the command's line.
 template <typename Read>
-auto named_by(const Command& c, const std::string& file, Read read) {
+auto named_by(int line, const std::string& file, Read read) {
   try {
     return read();
   } catch (const dev::InputError& e) {
     throw dev::InputError(e.file, e.line,
-                          e.reason + " (named by " + file + ":" + std::to_string(c.line) + ")");
+                          e.reason + " (named by " + file + ":" + std::to_string(line) + ")");
   }
 }
 
 // The gesture settings are all DWORD values: one written as a string is never read, and the
 // setting keeps its default as if the line were not there.
 std::string setting_warning(const Command& c, const std::string& file) {
-  if ((c.verb != "reg" && c.verb != "preset") || c.args[2] != "string") return "";
-  std::string key = c.args[0];
+  const RegValue* v = nullptr;
+  if (auto r = std::get_if<Reg>(&c.kind)) v = &r->value;
+  if (auto p = std::get_if<Preset>(&c.kind)) v = &p->value;
+  if (v == nullptr || v->dword) return "";
+  std::string key = v->key;
   std::transform(key.begin(), key.end(), key.begin(),
                  [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
   while (!key.empty() && key.back() == '\\') key.pop_back();
   if (key.rfind("HKLM\\", 0) == 0) key = "HKEY_LOCAL_MACHINE" + key.substr(4);
   if (key != "HKEY_LOCAL_MACHINE\\SOFTWARE\\QUOB\\GESTURE") return "";
   return file + ":" + std::to_string(c.line) +
-         ": warning: the gesture settings are DWORD values; " + c.args[1] +
+         ": warning: the gesture settings are DWORD values; " + v->name +
          " written as a string is not read";
 }
 
@@ -288,60 +314,43 @@ std::string setting_warning(const Command& c, const std::string& file) {
 // orientation is in force shows only when the stroke starts; here a point must lie on the screen
 // in one of them.
 void check_on_screen(const Command& c, const dev::Screen& screen, const std::string& file) {
-  size_t points = stroke_points(c);
-  for (size_t p = 0; p < points; ++p) {
-    long long x = number(c, 2 * p, -kMaxPanelCoord, kMaxPanelCoord, file);
-    long long y = number(c, 2 * p + 1, -kMaxPanelCoord, kMaxPanelCoord, file);
-    bool portrait = x < screen.width && y < screen.height;
-    bool turned = x < screen.height && y < screen.width;
-    if (x < 0 || y < 0 || (!portrait && !turned)) {
+  for (const Point& p : stroke_corners(c)) {
+    bool portrait = p.x < screen.width && p.y < screen.height;
+    bool turned = p.x < screen.height && p.y < screen.width;
+    if (p.x < 0 || p.y < 0 || (!portrait && !turned)) {
       throw dev::InputError(
           file, c.line,
-          fmt::format("the point ({}, {}) is off the {}x{} screen in either orientation", x, y,
+          fmt::format("the point ({}, {}) is off the {}x{} screen in either orientation", p.x, p.y,
                       screen.width, screen.height));
     }
   }
 }
 
-// Reads the files a command names, so that a run never stops half-way on one of them.
-void read_named_files(Command& c, const std::string& file, const std::string& dir) {
-  if (c.verb == "replay") {
-    std::string path = resolve_path(dir, c.args[0]);
-    c.stroke = named_by(c, file, [&] {
+// Reads the files a command names, so that a run never stops half-way on one of them. A replay
+// built with its stroke (`built`) has it already.
+void read_named_files(Command& c, const Command* built, const std::string& file,
+                      const std::string& dir) {
+  if (auto r = std::get_if<Replay>(&c.kind)) {
+    auto given = built ? std::get_if<Replay>(&built->kind) : nullptr;
+    if (given && given->stroke) {
+      r->stroke = given->stroke;
+      return;
+    }
+    std::string path = resolve_path(dir, r->file);
+    r->stroke = named_by(c.line, file, [&] {
       return std::make_shared<const RecordedStroke>(load_recorded_stroke(path));
     });
-  } else if (c.verb == "regfile") {
-    std::string path = resolve_path(dir, c.args[0]);
-    named_by(c, file, [&] { dev::check_reg_file(path); });
-    note_input(path);
+  } else if (auto f = std::get_if<RegFile>(&c.kind)) {
+    f->path = resolve_path(dir, f->file);
+    named_by(c.line, file, [&] { dev::check_reg_file(f->path); });
+    note_input(f->path);
   }
 }
 
 }  // namespace
 
-size_t stroke_points(const Command& c) {
-  if (c.verb == "tap") return 1;
-  if (c.verb == "drag" || c.verb == "flick") return 2;
-  if (c.verb == "stroke") return (stroke_numbers(c) - 1) / 2;
-  return 0;
-}
-
-std::string describe_stroke(const Command& c) {
-  const auto& a = c.args;
-  if (c.verb == "replay") return "replay " + std::filesystem::path(a[0]).filename().string();
-  size_t n = stroke_points(c);
-  std::string out = c.verb;
-  for (size_t p = 0; p < n; ++p) out += (p == 0 ? " " : " to ") + a[2 * p] + "," + a[2 * p + 1];
-  size_t after = 2 * n;
-  if (c.verb != "tap") out += " in " + a[after++] + " ms";
-  // The options that change what a person would see the finger do.
-  for (size_t i = after; i + 1 < a.size(); i += 2) {
-    if (a[i] == "hold") out += " held " + a[i + 1] + " ms";
-    if (a[i] == "rest") out += " after a " + a[i + 1] + " ms rest";
-    if (a[i] == "settle") out += " settled from " + a[i + 1] + " px below";
-  }
-  return out;
-}
+CommandError::CommandError(const std::string& file, int line, const std::string& reason)
+    : std::runtime_error(file + ":" + std::to_string(line) + ": " + reason) {}
 
 std::string resolve_path(const std::string& dir, const std::string& path) {
   std::filesystem::path p(path);
@@ -349,82 +358,90 @@ std::string resolve_path(const std::string& dir, const std::string& path) {
   return p.string();
 }
 
-Scenario parse_scenario(const std::string& text, const std::string& file, const std::string& dir) {
-  Scenario s;
-  s.file = file;
-  s.dir = dir;
+ScenarioParser::ScenarioParser(std::string file, std::string dir) {
+  s_.file = std::move(file);
+  s_.dir = std::move(dir);
+}
+
+void ScenarioParser::parse_line(std::string line) {
+  int n = ++line_;
+  // A byte-order mark some editors put first is no part of the text.
+  if (n == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+  // The log carries notes and names as UTF-8; a stray byte would make it unreadable.
+  if (first_bad_utf8(line) != std::string::npos)
+    throw dev::InputError(s_.file, n, "not valid UTF-8");
+  auto words = tokens(line, s_.file, n);
+  if (!words.empty()) take(n, std::move(words), nullptr);
+}
+
+void ScenarioParser::add(Command c) {
+  int n = ++line_;
+  take(n, command_words(c), &c);
+}
+
+void ScenarioParser::take(int n, std::vector<std::string> words, const Command* built) {
+  const std::string& file = s_.file;
+  Line c{n, words[0], std::vector<std::string>(words.begin() + 1, words.end())};
+  if (is_window_verb(c.verb)) {
+    Kind k = parse_window_line(c, file, placed_, destroyed_);
+    started_ = true;
+    s_.commands.push_back({n, std::move(k)});
+    return;
+  }
+  if (kProgramVerbs.count(c.verb)) {
+    Kind k = parse_program(c, file);
+    started_ = true;
+    s_.commands.push_back({n, std::move(k)});
+    return;
+  }
+  auto shape = kVerbs.find(c.verb);
+  if (shape == kVerbs.end()) throw dev::InputError(file, n, "unknown command '" + c.verb + "'");
+  if (c.args.size() < shape->second.min_args || c.args.size() > shape->second.max_args) {
+    throw dev::InputError(file, n, "wrong number of arguments for " + c.verb);
+  }
+  if (shape->second.setup && started_) {
+    throw dev::InputError(file, n, c.verb + " must come before the device starts");
+  }
+  Command command{n, parse_command(c, file)};
+  check_on_screen(command, s_.screen, file);
+  read_named_files(command, built, file, s_.dir);
+  std::string warning = setting_warning(command, file);
+  if (!warning.empty()) s_.warnings.push_back(warning);
+  if (auto screen = std::get_if<Screen>(&command.kind)) {
+    s_.screen.width = screen->width;
+    s_.screen.height = screen->height;
+    if (screen->dpi) s_.screen.dpi = *screen->dpi;
+  } else if (auto tick = std::get_if<BootTick>(&command.kind)) {
+    s_.boot_tick = tick->tick;
+  } else if (auto install = std::get_if<Install>(&command.kind)) {
+    s_.install = install->on;
+  } else if (!shape->second.setup) {
+    started_ = true;
+    s_.commands.push_back(std::move(command));
+  } else {
+    bool once = std::holds_alternative<TouchDriver>(command.kind) ||
+                std::holds_alternative<Broker>(command.kind);
+    if (once && !given_.insert(c.verb).second)
+      throw dev::InputError(file, n, c.verb + " is given twice");
+    if (auto left = std::get_if<LeaveOut>(&command.kind)) s_.left_out.push_back(left->file);
+    if (auto broker = std::get_if<Broker>(&command.kind)) {
+      s_.broker = broker->off ? BrokerStart::kOff : BrokerStart::kLate;
+      s_.broker_late_ms = broker->late_ms;
+    }
+    s_.before_boot.push_back(std::move(command));
+  }
+}
+
+void ScenarioParser::parse_text(const std::string& text) {
   std::istringstream in(text);
   std::string line;
-  int n = 0;
-  bool started = false;
-  WindowLabels labels;          // windows placed so far
-  std::set<std::string> given;  // setup commands given at most once
-  while (std::getline(in, line)) {
-    ++n;
-    // A byte-order mark some editors put first is no part of the text.
-    if (n == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
-    // The log carries notes and names as UTF-8; a stray byte would make it unreadable.
-    if (first_bad_utf8(line) != std::string::npos)
-      throw dev::InputError(file, n, "not valid UTF-8");
-    auto words = tokens(line, file, n);
-    if (words.empty()) continue;
-    Command c;
-    c.line = n;
-    c.verb = words[0];
-    c.args.assign(words.begin() + 1, words.end());
-    if (is_window_verb(c.verb)) {
-      check_window_command(c, file, labels);
-      started = true;
-      s.commands.push_back(c);
-      continue;
-    }
-    if (is_program_verb(c.verb)) {
-      check_program_command(c, file);
-      started = true;
-      s.commands.push_back(c);
-      continue;
-    }
-    auto shape = kVerbs.find(c.verb);
-    if (shape == kVerbs.end()) throw dev::InputError(file, n, "unknown command '" + c.verb + "'");
-    if (c.args.size() < shape->second.min_args || c.args.size() > shape->second.max_args) {
-      throw dev::InputError(file, n, "wrong number of arguments for " + c.verb);
-    }
-    if (shape->second.setup && started) {
-      throw dev::InputError(file, n, c.verb + " must come before the device starts");
-    }
-    check_command(c, file);
-    check_on_screen(c, s.screen, file);
-    read_named_files(c, file, dir);
-    std::string warning = setting_warning(c, file);
-    if (!warning.empty()) s.warnings.push_back(warning);
-    if (c.verb == "screen") {
-      s.screen.width = static_cast<int>(number(c, 0, 16, 4096, file));
-      s.screen.height = static_cast<int>(number(c, 1, 16, 4096, file));
-      auto opt = options(c, 2, {"dpi"}, file);
-      // Sizes in the engine are inches times dots per inch: 0 would make every distance 0.
-      if (opt.count("dpi")) s.screen.dpi = static_cast<int>(number(c, 3, 1, 2400, file));
-    } else if (c.verb == "boot-tick") {
-      s.boot_tick = static_cast<uint32_t>(number(c, 0, 0, 0xFFFFFFFFLL, file));
-    } else if (c.verb == "install") {
-      s.install = c.args[0] == "on";
-    } else if (!shape->second.setup) {
-      started = true;
-      s.commands.push_back(c);
-    } else {
-      if ((c.verb == "touch-driver" || c.verb == "broker") && !given.insert(c.verb).second)
-        throw dev::InputError(file, n, c.verb + " is given twice");
-      s.before_boot.push_back(c);
-      if (c.verb == "leave-out") s.left_out.push_back(c.args[0]);
-      if (c.verb != "broker") continue;
-      if (c.args[0] == "off") {
-        s.broker = BrokerStart::kOff;
-      } else {
-        s.broker = BrokerStart::kLate;
-        s.broker_late_ms = static_cast<uint32_t>(number(c, 1, 0, 86400000, file));
-      }
-    }
-  }
-  return s;
+  while (std::getline(in, line)) parse_line(std::move(line));
+}
+
+Scenario parse_scenario(const std::string& text, const std::string& file, const std::string& dir) {
+  ScenarioParser parser(file, dir);
+  parser.parse_text(text);
+  return parser.scenario();
 }
 
 Scenario load_scenario(const std::string& path) {

@@ -4,23 +4,16 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "Commands.h"
 #include "device/device.hpp"
 
 namespace sim {
-
-struct RecordedStroke;
-
-struct Command {
-  int line = 0;
-  std::string verb;
-  std::vector<std::string> args;
-  std::shared_ptr<const RecordedStroke> stroke;  // replay: the stroke file, read when checked
-};
 
 // A pixel coordinate whose quarter-pixel form still fits a panel sample's 16 bits.
 const int kMaxPanelCoord = 8191;
@@ -51,15 +44,30 @@ class CommandError : public std::runtime_error {
   CommandError(const std::string& file, int line, const std::string& reason);
 };
 
-// A platform call a `fail` line makes fail: the nth call naming `subject` (any, when empty).
-struct Fault {
-  std::string call;
-  int nth = 1;
-  std::string subject;
-  uint32_t error = 0;
+// Reads a scenario line by line into checked commands. A command a program builds (the live
+// device's) is checked as the same line of a file would be, in the place of the next line.
+class ScenarioParser {
+ public:
+  ScenarioParser(std::string file, std::string dir);
+  // Throws dev::InputError naming the file and line.
+  void parse_line(std::string line);
+  void parse_text(const std::string& text);
+  // Takes `c` as the next line; a replay that carries its stroke is not read from its file.
+  void add(Command c);
+  // Counts a line that holds no command (a comment).
+  void skip_line() { ++line_; }
+  const Scenario& scenario() const { return s_; }
+  int lines() const { return line_; }
+
+ private:
+  void take(int line, std::vector<std::string> words, const Command* built);
+  Scenario s_;
+  int line_ = 0;
+  bool started_ = false;
+  std::set<std::string> placed_;          // window labels placed so far
+  std::map<std::string, int> destroyed_;  // and the line that destroyed each one that went
+  std::set<std::string> given_;           // setup commands given at most once
 };
-// The fault of a checked `fail` line.
-Fault fault_of(const Command& c, const std::string& file);
 
 // Parses and checks a scenario; throws dev::InputError naming file and line.
 Scenario parse_scenario(const std::string& text, const std::string& file, const std::string& dir);
@@ -67,20 +75,6 @@ Scenario load_scenario(const std::string& path);
 
 // A path named in a scenario: relative ones are taken from the scenario's folder.
 std::string resolve_path(const std::string& dir, const std::string& path);
-
-// Argument i of a command as a number in [lo, hi]; throws dev::InputError otherwise.
-long long number(const Command& c, size_t i, long long lo, long long hi, const std::string& file);
-// "key value" options after the fixed arguments, each key one of `allowed`.
-std::map<std::string, long long> options(const Command& c, size_t from,
-                                         const std::vector<std::string>& allowed,
-                                         const std::string& file);
-
-// How many points a stroke command (tap, drag, flick, stroke) names; 0 for other commands.
-size_t stroke_points(const Command& c);
-
-// What a stroke command draws, in words: "flick 120,200 to 120,140 in 150 ms",
-// "tap 120,150 held 300 ms", "replay arrow01.xml".
-std::string describe_stroke(const Command& c);
 
 // Touch samples of generated strokes, in pixels; times in ms from the stroke's start.
 struct StrokePoint {

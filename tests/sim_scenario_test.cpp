@@ -221,9 +221,9 @@ TEST(ScenarioParser, ErrorsNameTheFileAndLine) {
   // Numbers are decimal, or hexadecimal with 0x; a leading zero does not make them octal.
   auto s = sim::parse_scenario("boot-tick 0xFFFFFF00\nwait 010\ntap 080 0x20\n", "n.scn", "");
   EXPECT_EQ(s.boot_tick, 0xFFFFFF00u);
-  EXPECT_EQ(sim::number(s.commands[0], 0, 0, 100, "n.scn"), 10);
-  EXPECT_EQ(sim::number(s.commands[1], 0, 0, 100, "n.scn"), 80);
-  EXPECT_EQ(sim::number(s.commands[1], 1, 0, 100, "n.scn"), 32);
+  EXPECT_EQ(std::get<sim::cmd::Wait>(s.commands[0].kind).ms, 10u);
+  EXPECT_EQ(std::get<sim::cmd::Tap>(s.commands[1].kind).at.x, 80);
+  EXPECT_EQ(std::get<sim::cmd::Tap>(s.commands[1].kind).at.y, 32);
   // A byte-order mark before the first line is not part of its command.
   EXPECT_EQ(sim::parse_scenario("\xEF\xBB\xBFwait 5\n", "bom.scn", "").commands.size(), 1u);
 }

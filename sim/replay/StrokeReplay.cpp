@@ -19,21 +19,58 @@ std::string upper(std::string s) {
   return s;
 }
 
+cmd::Window window(const std::string& label, const std::string& kind, int y, int height) {
+  cmd::Window w;
+  w.label = label;
+  w.kind_name = kind;
+  dev::apps::kind_from_name(kind, &w.kind);
+  w.y = y;
+  w.width = 240;
+  w.height = height;
+  return w;
+}
+
 // The window of each kind as the scenarios place them, below the 26-pixel task bar; the list is
 // long enough that no flick reaches its end, the browser has pages behind and ahead.
-std::string window_lines(ReplayWindow window) {
-  switch (window) {
-    case ReplayWindow::kList:
-      return "window list list 0 26 240 268 lines 400 page 12\nforeground list\n";
+std::vector<cmd::Kind> window_commands(ReplayWindow kind) {
+  std::string front;
+  std::vector<cmd::Kind> out;
+  switch (kind) {
+    case ReplayWindow::kList: {
+      cmd::Window list = window(front = "list", "list", 26, 268);
+      list.lines = 400;
+      list.page = 12;
+      out.push_back(list);
+      break;
+    }
     case ReplayWindow::kAware:
-      return "window viewer aware 0 26 240 268\nforeground viewer\n";
-    case ReplayWindow::kBrowser:
-      return "window web browser 0 0 240 320 pages 5 at 3\n"
-             "window page view 0 26 240 268 parent web lines 2000\nforeground web\n";
+      out.push_back(window(front = "viewer", "aware", 26, 268));
+      break;
+    case ReplayWindow::kBrowser: {
+      cmd::Window web = window(front = "web", "browser", 0, 320);
+      web.pages = 5;
+      web.at = 3;
+      cmd::Window page = window("page", "view", 26, 268);
+      page.parent = "web";
+      page.lines = 2000;
+      out.push_back(web);
+      out.push_back(page);
+      break;
+    }
     case ReplayWindow::kPlain:
-      return "window label plain 0 26 240 268\nforeground label\n";
+      out.push_back(window(front = "label", "plain", 26, 268));
+      break;
   }
-  return "";
+  out.push_back(cmd::Foreground{front});
+  return out;
+}
+
+cmd::Preset setting(const std::string& name, uint32_t value) {
+  cmd::RegValue v;
+  v.key = kGestureKey;
+  v.name = name;
+  v.number = value;
+  return {v};
 }
 
 template <typename T>
@@ -106,25 +143,23 @@ Setting parse_setting(const std::string& text) {
 }
 
 Scenario replay_scenario(const NamedStroke& stroke, const ReplaySetup& setup) {
-  std::string text = fmt::format("preset {} Activate dword 1\n", kGestureKey);
-  for (const auto& s : setup.settings)
-    text += fmt::format("preset {} {} dword {}\n", kGestureKey, s.name, s.value);
+  ScenarioParser parser(stroke.file, ".");
+  parser.add({0, setting("Activate", 1)});
+  for (const auto& s : setup.settings) parser.add({0, setting(s.name, s.value)});
+  for (cmd::Kind& k : window_commands(setup.window)) parser.add({0, std::move(k)});
   // The proxy and the engines load their settings as the device comes up; a stroke at the
   // first moment would find them still booting.
-  text += window_lines(setup.window) + "wait 100\n";
-  Scenario scenario = parse_scenario(text, stroke.file, ".");
-  Command c;
-  c.line = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
-  c.verb = "replay";
-  c.args = {stroke.stroke.name};
+  parser.add({0, cmd::Wait{100}});
+  cmd::Replay replay;
+  replay.file = stroke.stroke.name;
+  replay.stroke = std::make_shared<const RecordedStroke>(stroke.stroke);
   if (setup.native) {
-    c.args.insert(c.args.end(), {"native", "1"});
+    replay.native = 1;
   } else {
-    c.args.insert(c.args.end(), {"rate", std::to_string(setup.rate_hz)});
+    replay.rate = setup.rate_hz;
   }
-  c.stroke = std::make_shared<const RecordedStroke>(stroke.stroke);
-  scenario.commands.push_back(std::move(c));
-  return scenario;
+  parser.add({0, std::move(replay)});
+  return parser.scenario();
 }
 
 StrokeResult replay_stroke(const NamedStroke& stroke, const ReplaySetup& setup,

@@ -1,7 +1,5 @@
 #include "LiveCommands.h"
 
-#include <fmt/format.h>
-
 #include <algorithm>
 
 #include "Replay.h"
@@ -30,30 +28,31 @@ void screen_to_panel_point(int sx, int sy, uint32_t angle, const dev::Screen& sc
   }
 }
 
-std::string wait_line(uint64_t ms) {
-  return ms == 0 ? std::string() : fmt::format("wait {}\n", ms);
+Commands wait_commands(uint64_t ms) {
+  if (ms == 0) return {};
+  return {{0, cmd::Wait{ms}}};
 }
 
-std::string stroke_lines(const DrawnStroke& stroke, uint64_t wait_ms, uint32_t angle,
+Commands stroke_commands(const DrawnStroke& stroke, uint64_t wait_ms, uint32_t angle,
                          const dev::Screen& screen, uint64_t* up_ms) {
   RecordedStroke drawn;
   drawn.points = stroke;
   std::vector<StrokePoint> points = resample(drawn, kPanelRateHz);
   for (StrokePoint& p : points) screen_to_panel_point(p.x, p.y, angle, screen, &p.x, &p.y);
-  std::string out = wait_line(wait_ms);
+  Commands out = wait_commands(wait_ms);
   uint64_t at = 0;
   for (const dev::PanelSample& s : to_panel(points, 0, kPeriodMs)) {
-    out += wait_line(s.time - at);
-    out += fmt::format("sample {:#x} {} {}\n", s.flags, s.x, s.y);
+    for (Command& wait : wait_commands(s.time - at)) out.push_back(std::move(wait));
+    out.push_back({0, cmd::Sample{s.flags, s.x, s.y}});
     at = s.time;
   }
   *up_ms = at;
   return out;
 }
 
-std::string recorded_stroke_lines(const std::vector<StrokePoint>& stroke, uint64_t wait_ms,
-                                  const std::string& source, uint32_t angle,
-                                  const dev::Screen& screen, uint64_t* up_ms, DrawnStroke* points) {
+Commands recorded_stroke_commands(const std::vector<StrokePoint>& stroke, uint64_t wait_ms,
+                                  uint32_t angle, const dev::Screen& screen, uint64_t* up_ms,
+                                  DrawnStroke* points) {
   RecordedStroke recorded;
   recorded.points = stroke;
   std::vector<StrokePoint> resampled = resample(recorded, kPanelRateHz);
@@ -73,19 +72,23 @@ std::string recorded_stroke_lines(const std::vector<StrokePoint>& stroke, uint64
       points->push_back(q);
     }
   }
-  std::string out = fmt::format("# {}\n", source) + wait_line(wait_ms);
+  Commands out = wait_commands(wait_ms);
   uint64_t at = 0;
   for (const dev::PanelSample& s : to_panel(resampled, 0, kPeriodMs)) {
-    out += wait_line(s.time - at);
-    out += fmt::format("sample {:#x} {} {}\n", s.flags, s.x, s.y);
+    for (Command& wait : wait_commands(s.time - at)) out.push_back(std::move(wait));
+    out.push_back({0, cmd::Sample{s.flags, s.x, s.y}});
     at = s.time;
   }
   *up_ms = at;
   return out;
 }
 
-std::string setting_line(const std::string& name, long long value) {
-  return fmt::format("reg {} {} dword {}\n", kGestureKey, name, static_cast<uint32_t>(value));
+Command setting_command(const std::string& name, long long value) {
+  cmd::RegValue v;
+  v.key = kGestureKey;
+  v.name = name;
+  v.number = static_cast<uint32_t>(value);
+  return {0, cmd::Reg{v}};
 }
 
 const std::vector<std::string>& window_kinds() {
@@ -93,36 +96,74 @@ const std::vector<std::string>& window_kinds() {
   return kinds;
 }
 
-std::string window_lines(const std::string& kind, const std::string& label,
+namespace {
+
+cmd::Window window(const std::string& label, const std::string& kind, int x, int y, int w, int h) {
+  cmd::Window k;
+  k.label = label;
+  k.kind_name = kind;
+  dev::apps::kind_from_name(kind, &k.kind);
+  k.x = x;
+  k.y = y;
+  k.width = w;
+  k.height = h;
+  return k;
+}
+
+}  // namespace
+
+Commands window_commands(const std::string& kind, const std::string& label,
                          const std::string& previous) {
-  std::string out = previous.empty() ? "" : fmt::format("destroy {}\n", previous);
+  Commands out;
+  if (!previous.empty()) out.push_back({0, cmd::Destroy{previous}});
   if (kind == "list") {
-    out += fmt::format("window {} list 0 26 240 268 lines 400 page 12\n", label);
+    cmd::Window list = window(label, "list", 0, 26, 240, 268);
+    list.lines = 400;
+    list.page = 12;
+    out.push_back({0, list});
   } else if (kind == "browser") {
-    out += fmt::format(
-        "window {0} browser 0 0 240 320 pages 5 at 3\n"
-        "window {0}-page view 0 26 240 268 parent {0} lines 2000\n",
-        label);
+    cmd::Window frame = window(label, "browser", 0, 0, 240, 320);
+    frame.pages = 5;
+    frame.at = 3;
+    cmd::Window view = window(label + "-page", "view", 0, 26, 240, 268);
+    view.parent = label;
+    view.lines = 2000;
+    out.push_back({0, frame});
+    out.push_back({0, view});
   } else if (kind == "aware") {
-    out += fmt::format("window {} aware 0 26 240 268\n", label);
+    out.push_back({0, window(label, "aware", 0, 26, 240, 268)});
   } else if (kind == "plain") {
-    out += fmt::format("window {} plain 20 60 200 200\n", label);
+    out.push_back({0, window(label, "plain", 20, 60, 200, 200)});
   } else {
-    return "";
+    return {};
   }
-  return out + fmt::format("foreground {}\n", label);
+  out.push_back({0, cmd::Foreground{label}});
+  return out;
 }
 
-std::string start_lines(const std::string& label) {
-  return setting_line("Activate", 1) + window_lines("list", label, "");
+Commands start_commands(const std::string& label) {
+  Commands out = {setting_command("Activate", 1)};
+  for (Command& c : window_commands("list", label, "")) out.push_back(std::move(c));
+  return out;
 }
 
-std::string trail_lines(uint64_t ms) {
-  return "# the device runs on until the last stroke's effects have ended\n" + wait_line(ms);
+Commands trail_commands(uint64_t ms) {
+  return wait_commands(ms);
 }
 
-std::string settings_program_line() {
-  return "start Corvane.exe\n";
+Command settings_program_command() {
+  return {0, cmd::Start{"Corvane.exe", std::nullopt}};
+}
+
+std::string scenario_lines(const Commands& commands, const Comments& comments) {
+  std::string out;
+  for (size_t i = 0; i <= commands.size(); ++i) {
+    for (const Comment& c : comments) {
+      if (c.before == i) out += "# " + c.text + "\n";
+    }
+    if (i < commands.size()) out += scenario_line(commands[i]) + "\n";
+  }
+  return out;
 }
 
 }  // namespace sim::serve

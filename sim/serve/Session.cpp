@@ -25,7 +25,13 @@ const uint64_t kSettleMs = 500;
 const uint64_t kAfterEffectsMs = 100;
 // A stroke shorter and stiller than these is a tap on the dialog in front.
 const uint32_t kDialogTapMs = 250;
-const int kDialogTapTravel = 6;  // how long a run goes on after its last line
+const int kDialogTapTravel = 6;
+
+// The commands of `first`, then those of `second`.
+Commands then(Commands first, const Commands& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
 
 }  // namespace
 
@@ -36,9 +42,11 @@ Session::Session(std::string base, std::string file, std::string dir, RunOptions
       dir_(std::move(dir)),
       folder_(std::move(folder)),
       options_(std::move(options)),
-      wall_(std::move(wall)) {
+      wall_(std::move(wall)),
+      base_parsed_(file_, dir_),
+      checked_(file_, dir_) {
   if (base_.empty()) {
-    base_ = start_lines(kFirstLabel);
+    base_ = scenario_lines(start_commands(kFirstLabel));
     base_kind_ = "list";
     base_label_ = kFirstLabel;
   }
@@ -46,18 +54,21 @@ Session::Session(std::string base, std::string file, std::string dir, RunOptions
   options_.picture_commands = false;
   options_.pictures = PictureFiles();
   options_.pictures.screenshot = screen_file();
-  screen_ = parse_scenario(base_, file_, dir_).screen;
+  base_parsed_.parse_text(base_);
+  screen_ = base_parsed_.scenario().screen;
   reset();
 }
 
 nlohmann::json Session::reset() {
-  lines_.clear();
+  checked_ = base_parsed_;
+  played_.clear();
+  comments_.clear();
   settings_.clear();
   window_kind_ = base_kind_;
   window_label_ = base_label_;
   windows_placed_ = 0;
   cursor_ = busy_until_ = 0;
-  Played p = play("", 0, 0);
+  Played p = play({}, 0, 0);
   // The base scenario's cursor: its run ends half a second after it (and the trail), or later
   // when a command made the device run past it.
   cursor_ = p.cursor;
@@ -71,15 +82,25 @@ uint64_t Session::device_now() {
   return device_origin_ + (wall_() - wall_origin_);
 }
 
-Session::Played Session::play(const std::string& lines, uint64_t at, uint64_t cursor_after) {
-  std::string text = base_ + lines_ + lines;
+Session::Played Session::play(const Commands& commands, uint64_t at, uint64_t cursor_after,
+                              const Comments& comments) {
+  ScenarioParser next = checked_;
   Played p;
   p.at = at;
   uint64_t trail = kTrailMs;
   for (;;) {
     Scenario s;
     try {
-      s = parse_scenario(text + trail_lines(trail), file_, dir_);
+      for (size_t i = 0; i <= commands.size(); ++i) {
+        for (const Comment& c : comments) {
+          if (c.before == i) next.skip_line();
+        }
+        if (i < commands.size()) next.add(commands[i]);
+      }
+      ScenarioParser run = next;
+      run.skip_line();  // the trail's comment
+      for (const Command& c : trail_commands(trail)) run.add(c);
+      s = run.scenario();
     } catch (const dev::InputError& e) {
       throw BadRequest(e.what());
     }
@@ -125,9 +146,12 @@ Session::Played Session::play(const std::string& lines, uint64_t at, uint64_t cu
     }
     if (!ended_in_time && trail < kLongTrailMs) {
       trail = kLongTrailMs;
+      next = checked_;
       continue;
     }
-    lines_ += lines;
+    checked_ = std::move(next);
+    for (const Comment& c : comments) comments_.push_back({played_.size() + c.before, c.text});
+    played_.insert(played_.end(), commands.begin(), commands.end());
     jsonl_ = std::move(jsonl);
     angle_ = angle;
     in_force_ = std::move(in_force);
@@ -148,15 +172,20 @@ nlohmann::json Session::stroke(const DrawnStroke& stroke) {
   uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
   device_origin_ += at - now;  // the device had work: it goes on from there
   uint64_t up = 0;
-  std::string lines = stroke_lines(stroke, at - cursor_, angle_, screen_, &up);
-  // A tap on the dialog in front uses it as the scenario's own verbs do.
+  Commands commands = stroke_commands(stroke, at - cursor_, angle_, screen_, &up);
+  Comments comments;
+  // A tap on the dialog in front uses it as the scenario's own commands do.
   bool tap = stroke.back().t < kDialogTapMs;
   for (const StrokePoint& q : stroke)
     tap = tap && std::abs(q.x - stroke[0].x) <= kDialogTapTravel &&
           std::abs(q.y - stroke[0].y) <= kDialogTapTravel;
-  std::string use = tap ? dialog_line(dialog_targets_, stroke[0].x, stroke[0].y) : "";
-  if (!use.empty()) lines += "# the tap uses the dialog in front\n" + use;
-  Played p = play(lines, at, at + up);
+  std::optional<Command> use =
+      tap ? dialog_command(dialog_targets_, stroke[0].x, stroke[0].y) : std::nullopt;
+  if (use) {
+    comments.push_back({commands.size(), "the tap uses the dialog in front"});
+    commands.push_back(*use);
+  }
+  Played p = play(commands, at, at + up, comments);
   cursor_ = at + up;
   nlohmann::json answer = {{"t", at}, {"sounds", p.sounds}};
   answer["outcome"] = nlohmann::json();
@@ -171,9 +200,14 @@ nlohmann::json Session::stroke(const DrawnStroke& stroke) {
 nlohmann::json Session::replay_file(const StrokeFile& file) {
   // Kept as it was until the last stroke has played: a stroke the device refuses leaves the
   // session as the file found it.
-  std::string lines = lines_, jsonl = jsonl_;
+  ScenarioParser checked = checked_;
+  Commands played = played_;
+  Comments comments = comments_;
+  std::string jsonl = jsonl_;
   uint64_t cursor = cursor_, busy = busy_until_, origin = device_origin_;
   uint32_t angle = angle_;
+  std::map<std::string, long long> in_force = in_force_;
+  std::vector<DialogTarget> targets = dialog_targets_;
   nlohmann::json strokes = nlohmann::json::array();
   try {
     for (size_t i = 0; i < file.strokes.size(); ++i) {
@@ -185,9 +219,9 @@ nlohmann::json Session::replay_file(const StrokeFile& file) {
                                ? fmt::format("replayed from {}", file.name)
                                : fmt::format("replayed from {}, stroke {} of {}", file.name, i + 1,
                                              file.strokes.size());
-      std::string played = recorded_stroke_lines(file.strokes[i].points, at - cursor_, source,
-                                                 angle_, screen_, &up, &points);
-      Played p = play(played, at, at + up);
+      Played p = play(recorded_stroke_commands(file.strokes[i].points, at - cursor_, angle_,
+                                               screen_, &up, &points),
+                      at, at + up, {{0, source}});
       cursor_ = at + up;
       nlohmann::json a = {{"t", at}, {"sounds", p.sounds}, {"outcome", nullptr}};
       if (!p.outcomes.empty()) {
@@ -201,8 +235,12 @@ nlohmann::json Session::replay_file(const StrokeFile& file) {
       strokes.push_back(a);
     }
   } catch (...) {
-    lines_ = lines;
+    checked_ = std::move(checked);
+    played_ = std::move(played);
+    comments_ = std::move(comments);
     jsonl_ = jsonl;
+    in_force_ = std::move(in_force);
+    dialog_targets_ = std::move(targets);
     cursor_ = cursor;
     busy_until_ = busy;
     device_origin_ = origin;
@@ -215,7 +253,7 @@ nlohmann::json Session::replay_file(const StrokeFile& file) {
 nlohmann::json Session::write_setting(const SettingWrite& w) {
   uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
   device_origin_ += at - now;
-  play(wait_line(at - cursor_) + setting_line(w.name, w.value), at, at);
+  play(then(wait_commands(at - cursor_), {setting_command(w.name, w.value)}), at, at);
   cursor_ = at;
   settings_[w.name] = w.value;
   return {{"t", at}, {"name", w.name}, {"value", w.value}};
@@ -225,9 +263,9 @@ nlohmann::json Session::put_window(const std::string& kind) {
   uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
   device_origin_ += at - now;
   std::string label = fmt::format("w{}", windows_placed_ + 1);
-  std::string lines = window_lines(kind, label, window_label_);
+  Commands lines = window_commands(kind, label, window_label_);
   if (lines.empty()) throw BadRequest("no window kind is named '" + kind + "'");
-  play(wait_line(at - cursor_) + lines, at, at);
+  play(then(wait_commands(at - cursor_), lines), at, at);
   ++windows_placed_;
   cursor_ = at;
   window_kind_ = kind;
@@ -238,14 +276,17 @@ nlohmann::json Session::put_window(const std::string& kind) {
 nlohmann::json Session::start_settings_program() {
   uint64_t now = device_now(), at = std::max({now, busy_until_ + kAfterEffectsMs, cursor_});
   device_origin_ += at - now;
-  play(wait_line(at - cursor_) + settings_program_line(), at, at);
+  play(then(wait_commands(at - cursor_), {settings_program_command()}), at, at);
   cursor_ = at;
   return {{"t", at}, {"started", "Corvane.exe"}};
 }
 
 std::string Session::kept() const {
+  // A base scenario whose last line has no newline keeps that line to itself.
+  bool ended = base_.empty() || base_.back() == '\n';
   return "# Drawn on a live device (vexori-sim serve); `vexori-sim run` plays it again.\n" + base_ +
-         lines_ + trail_lines(std::max<uint64_t>(busy_until_, cursor_) - cursor_ + 500);
+         (ended ? "" : "\n") + scenario_lines(played_, comments_) + kTrailComment + "\n" +
+         scenario_lines(trail_commands(std::max<uint64_t>(busy_until_, cursor_) - cursor_ + 500));
 }
 
 nlohmann::json Session::state() const {

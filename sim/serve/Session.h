@@ -1,4 +1,4 @@
-// One person's live device: the scenario it started from and every line played on it since, in
+// One person's live device: the scenario it started from and every command played on it since, in
 // order, with the device time each came at. The device is deterministic, so the session plays
 // the whole of it again on a freshly booted device for each new action (a run of the built-in
 // tour takes a tenth of a second); what that run reports of the new action is its outcome, and
@@ -60,15 +60,19 @@ class Session {
     std::vector<nlohmann::json> sounds;
   };
   uint64_t device_now();
-  Played play(const std::string& lines, uint64_t at, uint64_t cursor_after);
+  Played play(const Commands& commands, uint64_t at, uint64_t cursor_after,
+              const Comments& comments = {});
 
   std::string base_, file_, dir_, folder_;
   RunOptions options_;
   WallClock wall_;
   dev::Screen screen_;
-  std::string lines_;        // everything played after the base scenario
-  uint64_t cursor_ = 0;      // the scenario's cursor after its last line
-  uint64_t busy_until_ = 0;  // when the effects of the last stroke ended
+  ScenarioParser base_parsed_;  // the base scenario, read once
+  ScenarioParser checked_;      // it and everything played after it, checked
+  Commands played_;             // everything played after the base scenario
+  Comments comments_;           // the kept file's comments among them
+  uint64_t cursor_ = 0;         // the scenario's cursor after its last line
+  uint64_t busy_until_ = 0;     // when the effects of the last stroke ended
   uint64_t wall_origin_ = 0, device_origin_ = 0;
   uint32_t angle_ = 0;  // the rotation "Angle" at the end of the last run
   std::string jsonl_;
