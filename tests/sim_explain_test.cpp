@@ -95,6 +95,17 @@ TEST(Explain, TapsAndHoldsNameTheirTravelTimeAndSettings) {
   EXPECT_TRUE(has(x.decisions[0], "> the gesture-aware hold 100 ms")) << x.decisions[0];
 }
 
+// A finger that rests past PanTime (no hold: LongPressTime is longer) and then moves pans; the
+// engine says when and on what travel.
+TEST(Explain, APanNamesItsTimeAndTravel) {
+  auto x = explain(drawn({{120, 150}, {120, 250}}, 700), {{"LongPressTime", 5000}});
+  ASSERT_EQ(x.outcome.decision, "panned");
+  ASSERT_FALSE(x.pan.empty());
+  EXPECT_TRUE(has(x.pan[0], "Gesture pan: pressed ")) << x.pan[0];
+  EXPECT_TRUE(has(x.pan[0], "> PanTime 500, travel 0 < LenThres 10")) << x.pan[0];
+  EXPECT_TRUE(x.segments.empty());
+}
+
 // A flick upwards: the first moves ignored by IgnoreCount, then segments of one code whose
 // lengths make the code handed over, kept by the filter, and the behaviour its one code chooses.
 TEST(Explain, AFlickShowsIgnoredMovesSegmentsAndItsBehaviour) {
