@@ -7,6 +7,7 @@
 
 #include "gesture/Arithmetic.h"
 #include "gesture/Browser.h"
+#include "gesture/DebugZones.h"
 #include "gesture/Gestures.h"
 #include "gesture/PanReport.h"
 #include "gesture/Word.h"
@@ -130,7 +131,7 @@ bool Gestures::ProcessMouseMsg(UINT message, UINT wParam, LONG lParam, HWND brok
   return true;
 }
 
-bool Gestures::MsgToBehavior(HWND target, UINT, UINT, LONG lParam, HWND broker) {
+bool Gestures::MsgToBehavior(HWND target, UINT message, UINT, LONG lParam, HWND broker) {
   if (!IsWindow(broker)) return false;
   int x = PointX(lParam);
   int y = PointY(lParam);
@@ -138,7 +139,13 @@ bool Gestures::MsgToBehavior(HWND target, UINT, UINT, LONG lParam, HWND broker) 
     SegStartX = x;
     SegStartY = y;
     SegmentOpen = true;
-    if (FirstMovePending) return true;
+    if (FirstMovePending) {
+      DEBUGMSG(ZONE_VERBOSE, (TEXT("Gesture capture: %d move(s) ignored (IgnoreCount %d), the ")
+                                  TEXT("stroke starts at (%d, %d)%s\r\n"),
+                              MoveCounter - 2, LoadWord(IgnoreCount), x, y,
+                              message == WM_LBUTTONUP ? TEXT(", its pen-up") : TEXT("")));
+      return true;
+    }
   }
 
   int dx = x - SegStartX;
@@ -158,7 +165,18 @@ bool Gestures::MsgToBehavior(HWND target, UINT, UINT, LONG lParam, HWND broker) 
     if (distance < LoadWord(GRIDSIZE)) return true;
     int length = SaturatingMul(LoadWord(Amp), distance);
     WCHAR code = DirectionCode(dx, dy, LoadWord(Bound1), LoadWord(Bound2));
+    if (code != 0 && !CodeAdded) {
+      DEBUGMSG(ZONE_VERBOSE, (TEXT("Gesture pan check: pressed %d ms vs PanTime %d, travel %d vs ")
+                                  TEXT("LenThres %d: no pan\r\n"),
+                              static_cast<int>(GetTickCount() - DownTick), LoadWord(PanTime),
+                              TravelSum, LoadWord(LenThres)));
+    }
     if (code != 0) AddGesture(code, length);
+    DEBUGMSG(ZONE_VERBOSE,
+             (TEXT("Gesture segment: (%d, %d) to (%d, %d), distance %d (GRIDSIZE %d), ")
+                  TEXT("code %c, length %d (Amp %d)\r\n"),
+              SegStartX, SegStartY, CurX, CurY, distance, LoadWord(GRIDSIZE),
+              code != 0 ? code : TEXT('-'), length, LoadWord(Amp)));
   }
 
   SegStartX = CurX;
@@ -186,7 +204,13 @@ bool Gestures::CheckIsPanningT(int distance) {
   }
   if (Panning) return true;
   if (CodeAdded) return false;  // a stroke that has produced a code never becomes a pan
-  Panning = static_cast<int>(now - DownTick) > LoadWord(PanTime) && TravelSum < LoadWord(LenThres);
+  int pressed = static_cast<int>(now - DownTick);
+  Panning = pressed > LoadWord(PanTime) && TravelSum < LoadWord(LenThres);
+  if (Panning) {
+    DEBUGMSG(ZONE_VERBOSE,
+             (TEXT("Gesture pan: pressed %d ms > PanTime %d, travel %d < LenThres %d\r\n"), pressed,
+              LoadWord(PanTime), TravelSum, LoadWord(LenThres)));
+  }
   return Panning;
 }
 

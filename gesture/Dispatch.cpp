@@ -82,10 +82,17 @@ static void FilterCodes(Gestures& g) {
     float share = FilterTotal > 0 ? static_cast<float>(record.length) /
                                         static_cast<float>(FilterTotal) * kPercent
                                   : 0.0f;
-    if (share > static_cast<float>(LoadWord(g.FilterValue)) ||
-        record.length > LoadWord(g.FilterDistance)) {
-      g.AddGesture(record.code, record.length);
-    }
+    bool byShare = share > static_cast<float>(LoadWord(g.FilterValue));
+    bool byLength = record.length > LoadWord(g.FilterDistance);
+    if (byShare || byLength) g.AddGesture(record.code, record.length);
+    // The share in tenths of a percent, rounded down, as the comparison saw it.
+    int tenths = static_cast<int>(share * 10.0f);
+    DEBUGMSG(ZONE_VERBOSE,
+             (TEXT("Gesture filter: %c%d %s: share %d.%d%% %s FilterValue %d, ")
+                  TEXT("length %d %s FilterDistance %d\r\n"),
+              record.code, record.length, byShare || byLength ? TEXT("kept") : TEXT("dropped"),
+              tenths / 10, tenths % 10, byShare ? TEXT(">") : TEXT("<="), LoadWord(g.FilterValue),
+              record.length, byLength ? TEXT(">") : TEXT("<="), LoadWord(g.FilterDistance)));
   }
   for (int i = 0; i < kCodeSlots; ++i) g.GestureString[i] = g.CodeSlots[i].code;
 }
@@ -98,10 +105,12 @@ static bool StringBeginsWith(const WCHAR* gesture, const WCHAR* pattern) {
   return true;
 }
 
-// The behaviour the gesture string stands for; false when it stands for none.
-static bool ChooseBehaviour(Gestures& g, UINT* behaviour, bool* oneShot) {
+// The behaviour the gesture string stands for; false when it stands for none. `matched` is the
+// pattern that chose it, or the single code as text.
+static bool ChooseBehaviour(Gestures& g, UINT* behaviour, bool* oneShot, const WCHAR** matched) {
   for (const Pattern& p : kPatterns) {
     if (!StringBeginsWith(g.GestureString, p.text)) continue;
+    *matched = p.text;
     if (p.mergeSecond && g.CodeSlots[1].length != 0) {
       g.CodeSlots[0].length = SaturatingAdd(g.CodeSlots[0].length, g.CodeSlots[1].length);
       g.CodeSlots[1].length = 0;
@@ -112,6 +121,7 @@ static bool ChooseBehaviour(Gestures& g, UINT* behaviour, bool* oneShot) {
   }
   for (const SingleCode& s : kSingleCodes) {
     if (g.CodeSlots[0].code != s.code) continue;
+    *matched = nullptr;
     *behaviour = s.behaviour;
     *oneShot = s.oneShot;
     return true;
@@ -120,7 +130,7 @@ static bool ChooseBehaviour(Gestures& g, UINT* behaviour, bool* oneShot) {
 }
 
 // What the filter left and what it stands for, once per gesture.
-static void ReportRecognition(Gestures& g, bool chosen, UINT behaviour) {
+static void ReportRecognition(Gestures& g, bool chosen, UINT behaviour, const WCHAR* matched) {
   if (!ZONE_VERBOSE) return;
   WCHAR text[kCodeSlots + 1] = {0};
   for (int i = 0; i < kCodeSlots && g.GestureString[i] != kFreeCode; ++i) {
@@ -129,6 +139,12 @@ static void ReportRecognition(Gestures& g, bool chosen, UINT behaviour) {
   WCHAR codes[kCodeTextChars];
   FormatCodes(g.CodeSlots, codes);
   NKDbgPrintfW(TEXT("Gesture filtered: \"%s\" (%s)\r\n"), text, codes);
+  if (chosen && matched != nullptr) {
+    NKDbgPrintfW(TEXT("Gesture pattern: \"%s\" begins the string\r\n"), matched);
+  } else if (chosen) {
+    NKDbgPrintfW(TEXT("Gesture pattern: none begins the string; its first code %c alone\r\n"),
+                 g.CodeSlots[0].code);
+  }
   if (chosen) {
     NKDbgPrintfW(TEXT("Gesture behaviour %u: %s\r\n"), behaviour, BehaviourName(behaviour));
   } else {
@@ -148,8 +164,9 @@ bool Gestures::ProcessTimer(HWND window, UINT, UINT, LONG) {
 
   UINT behaviour = 0;
   bool oneShot = true;
-  bool chosen = ChooseBehaviour(*this, &behaviour, &oneShot);
-  if (first) ReportRecognition(*this, chosen, behaviour);
+  const WCHAR* matched = nullptr;
+  bool chosen = ChooseBehaviour(*this, &behaviour, &oneShot, &matched);
+  if (first) ReportRecognition(*this, chosen, behaviour, matched);
   if (!chosen) return true;
   DEBUGMSG(ZONE_VERBOSE,
            (TEXT("Gesture tick: behaviour %u, momentum %d\r\n"), behaviour, CodeSlots[0].length));

@@ -153,6 +153,12 @@ static void SettleIfGesture() {
   bool canTap = travel < LoadWord(Settings.ShortTappingMax) &&
                 PressedMs() < LoadWord(Settings.ShortPressTime) && !State.BrokerScrolling;
   if (canHold || canTap) return;
+  DEBUGMSG(ZONE_VERBOSE,
+           (TEXT("Stroke decision: a gesture: travel %d vs LongTappingMax %d, ")
+                TEXT("travel %d vs ShortTappingMax %d, pressed %d ms vs ShortPressTime %d%s\r\n"),
+            travel, LoadWord(Settings.LongTappingMax), travel, LoadWord(Settings.ShortTappingMax),
+            PressedMs(), LoadWord(Settings.ShortPressTime),
+            State.BrokerScrolling ? TEXT(", the broker scrolling") : TEXT("")));
   ReleaseHeld(false);
   State.Settled = true;
 }
@@ -254,6 +260,12 @@ static void Move(Gestures& engine, int x, int y) {
   State.PassThrough = Travel() < LoadWord(Settings.LongTappingMax) && PressedMs() > longPress &&
                       !State.BrokerScrolling;
   if (State.PassThrough) {
+    DEBUGMSG(ZONE_VERBOSE, (TEXT("Stroke decision: press-and-hold: travel %d < LongTappingMax %d, ")
+                                TEXT("pressed %d ms > %s %d ms\r\n"),
+                            Travel(), LoadWord(Settings.LongTappingMax), PressedMs(),
+                            LoadWord(engine.GestureAwareTarget) ? TEXT("the gesture-aware hold")
+                                                                : TEXT("LongPressTime"),
+                            longPress));
     DEBUGMSG(ZONE_VERBOSE,
              (TEXT("Stroke passes through: press-and-hold at %d ms\r\n"), PressedMs()));
     return;
@@ -271,6 +283,12 @@ static void PenUp() {
   if (!State.PassThrough && !State.Settled) {
     State.PassThrough = Travel() < LoadWord(Settings.ShortTappingMax) &&
                         PressedMs() < LoadWord(Settings.ShortPressTime) && !State.BrokerScrolling;
+    DEBUGMSG(ZONE_VERBOSE, (TEXT("Stroke decision at the pen-up: travel %d vs ShortTappingMax %d, ")
+                                TEXT("pressed %d ms vs ShortPressTime %d%s: %s\r\n"),
+                            Travel(), LoadWord(Settings.ShortTappingMax), PressedMs(),
+                            LoadWord(Settings.ShortPressTime),
+                            State.BrokerScrolling ? TEXT(", the broker scrolling") : TEXT(""),
+                            State.PassThrough ? TEXT("a tap") : TEXT("no tap")));
     if (State.PassThrough) ReportPassThrough(TEXT("tap at the pen-up"));
   }
   if (!State.PassThrough) ReportWithheld();

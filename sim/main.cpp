@@ -20,6 +20,7 @@
 #include "Terminal.h"
 #include "Tour.h"
 #include "explore/Explore.h"
+#include "replay/Explain.h"
 #include "replay/ReplayCommand.h"
 #include "serve/ServeCommand.h"
 
@@ -157,7 +158,7 @@ void end_cleanly_on_signals() {
 
 bool is_subcommand(const std::string& name) {
   return name == "demo" || name == "run" || name == "replay" || name == "tune" || name == "fit" ||
-         name == "explore" || name == "serve";
+         name == "explain" || name == "explore" || name == "serve";
 }
 
 // One option at most once: a repeated one is a mistake, not a choice of the last.
@@ -360,6 +361,41 @@ int main(int argc, char** argv) {
   once(fit->add_option("--reg", replay_args.reg,
                        "write the recommended values to FILE as a .reg fragment"))
       ->type_name("FILE");
+  sim::ExplainArgs explain_args;
+  CLI::App* explain = app.add_subcommand(
+      "explain",
+      "replay one stroke and say, step by step as the system reported it, why it did "
+      "what it did");
+  explain
+      ->add_option("stroke-file", explain_args.replay.paths,
+                   "a stroke file: an .xml stroke log or a .csv trace t_ms,x,y,down")
+      ->required()
+      ->expected(1)
+      ->type_name("FILE");
+  once(explain->add_option("--stroke", explain_args.stroke,
+                           "which stroke of a .csv trace, from 1 (default 1)"));
+  once(explain->add_option("--window", explain_args.replay.window,
+                           "the window the stroke is drawn on: list, aware, browser or plain "
+                           "(default list)"))
+      ->check(CLI::IsMember({"list", "aware", "browser", "plain"}));
+  explain
+      ->add_option("--set", explain_args.replay.settings,
+                   "a setting by its registry name, written before boot (repeatable)")
+      ->type_name("NAME=VALUE");
+  once(explain->add_option("--rate", explain_args.replay.rate,
+                           "the panel's sampling rate in Hz (default 100)"));
+  once(explain->add_flag("--native", explain_args.replay.native,
+                         "sample at the recorded time stamps instead of a fixed rate"));
+  once(explain->add_option("--picture", explain_args.picture,
+                           "draw the stroke with its segments, codes and decision into FILE (.png "
+                           "or .svg)"))
+      ->type_name("FILE");
+  once(explain->add_option("--device-dir", device_dir,
+                           "folder of the device: its Windows folder and registry/*.reg"))
+      ->check(CLI::ExistingDirectory);
+  once(explain->add_option("--windows", options.windows_dir,
+                           "folder of the device's \\Windows libraries"))
+      ->check(CLI::ExistingDirectory);
   sim::serve::ServeArgs serve_args;
   CLI::App* serve = app.add_subcommand(
       "serve", "a live device in a web page on this machine: draw strokes, change settings");
@@ -382,7 +418,7 @@ int main(int argc, char** argv) {
     std::string first = argc > 1 ? argv[1] : "";
     if (!first.empty() && first[0] != '-' && !is_subcommand(first))
       what = "no subcommand '" + first +
-             "'; the subcommands are demo, run, replay, tune, fit, explore and serve";
+             "'; the subcommands are demo, run, replay, tune, fit, explain, explore and serve";
     std::cerr << "vexori-sim: " << what << "\n(vexori-sim --help lists every option)\n";
     return sim::kExitUsage;
   }
@@ -393,6 +429,7 @@ int main(int argc, char** argv) {
                      : *explore ? explore
                      : *serve   ? serve
                      : *fit     ? fit
+                     : *explain ? explain
                                 : tune;
   options.preempt = run->count("--preempt") > 0;
   use_device_dir(device_dir, chosen->count("--windows") > 0, options);
@@ -401,6 +438,7 @@ int main(int argc, char** argv) {
     if (*replay) return sim::replay_command(replay_args, options);
     if (*tune) return sim::tune_command(replay_args, options);
     if (*fit) return sim::fit_command(replay_args, options);
+    if (*explain) return sim::explain_command(explain_args, options);
     if (*explore) return sim::explore_command(explore_args, options);
     if (*serve) return sim::serve::serve_command(serve_args, options);
     if (*demo && print_tour) {

@@ -55,6 +55,8 @@ std::optional<Intent> intent_of(const ReplayArgs& args, const std::vector<NamedS
   return intent_for(intent, classes, !args.only.empty());
 }
 
+}  // namespace
+
 ReplaySetup setup_of(const ReplayArgs& args) {
   ReplaySetup setup;
   setup.window = replay_window(args.window);
@@ -75,6 +77,8 @@ ReplaySetup setup_of(const ReplayArgs& args) {
   setup.jobs = args.jobs;
   return setup;
 }
+
+namespace {
 
 std::string setup_text(const ReplaySetup& setup, bool window_varied = false) {
   std::string out = window_varied ? std::string("on each window kind")

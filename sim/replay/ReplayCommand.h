@@ -34,6 +34,11 @@ struct ReplayArgs {
 // The most worker processes --jobs may ask for.
 const unsigned kMaxJobs = 64;
 
+// The setup the arguments give: the window, the settings, the rate, the workers; throws
+// dev::InputError for a bad one.
+struct ReplaySetup;
+ReplaySetup setup_of(const ReplayArgs& args);
+
 // Each returns the program's exit code; bad input throws dev::InputError.
 int replay_command(const ReplayArgs& args, const RunOptions& base);
 int tune_command(const ReplayArgs& args, const RunOptions& base);
