@@ -85,7 +85,25 @@ DeviceClock::DeviceClock(const Scenario& s)
       broker_at_(s.broker_late_ms),
       file_(s.file) {}
 
+void DeviceClock::frames(uint64_t from, uint32_t every_ms,
+                         std::function<void(dev::Device&, uint64_t)> frame) {
+  next_frame_ = from;
+  frame_every_ = every_ms;
+  frame_ = std::move(frame);
+}
+
 void DeviceClock::run_until(dev::Device& device, uint64_t t) {
+  while (frame_ && frame_every_ > 0 && next_frame_ <= t) {
+    if (next_frame_ >= device.now()) {
+      run_plain(device, next_frame_);
+      frame_(device, next_frame_);
+    }
+    next_frame_ += frame_every_;
+  }
+  run_plain(device, t);
+}
+
+void DeviceClock::run_plain(dev::Device& device, uint64_t t) {
   if (broker_due_ && broker_at_ <= t) {
     broker_due_ = false;
     device.run_until(broker_at_);

@@ -24,10 +24,17 @@ class DeviceClock {
  public:
   explicit DeviceClock(const Scenario& s);
   void run_until(dev::Device& device, uint64_t t);
+  // From device time `from` on, the device stops at every `every_ms` on the way and `frame` sees
+  // it there (a picture of the screen as it moves); nothing else about the run changes.
+  void frames(uint64_t from, uint32_t every_ms, std::function<void(dev::Device&, uint64_t)> frame);
 
  private:
+  void run_plain(dev::Device& device, uint64_t t);
   bool broker_due_;
   uint64_t broker_at_;
+  uint64_t next_frame_ = 0;
+  uint32_t frame_every_ = 0;
+  std::function<void(dev::Device&, uint64_t)> frame_;
   std::string file_;
 };
 

@@ -367,6 +367,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   boot_whole(device, s, config.windows_dir);
   uint64_t cursor = device.now();
   DeviceClock clock(s);
+  if (opt.on_frame) clock.frames(opt.frames_from, opt.frame_every_ms, opt.on_frame);
   std::map<std::string, HWND> windows;  // placed by the scenario, by label
 
   for (const Command& c : s.commands) {

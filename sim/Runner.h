@@ -60,6 +60,11 @@ struct RunOptions {
   bool count_points = false;  // count the switch points only (RunResult::switch_points)
   // Sees the device once the run has settled, before it ends.
   std::function<void(dev::Device&)> at_end;
+  // When set, sees the device stopped at every frame_every_ms of device time from frames_from
+  // on, as the run passes it: the screen as it moves.
+  std::function<void(dev::Device&, uint64_t time)> on_frame;
+  uint64_t frames_from = 0;
+  uint32_t frame_every_ms = 80;
   // false: the scenario's picture commands are checked but draw and write nothing
   bool picture_commands = true;
 };

@@ -234,6 +234,33 @@ TEST_F(ServeSession, WhatWasDrawnIsKeptAndReplaysToTheSameOutcomes) {
   }
 }
 
+// While a flick's momentum lasts the screen is pictured every 80 ms from its pen-up, so that the
+// page shows the list moving; the last stroke's frames only, and none past the effects' end.
+TEST_F(ServeSession, AFlicksMomentumIsPicturedAsItGoes) {
+  auto s = Make();
+  nlohmann::json a = s->stroke(parse_stroke(flick_up_json(), dev::Screen()));
+  const nlohmann::json& frames = a["frames"];
+  ASSERT_GT(frames.size(), 3u) << a.dump();
+  EXPECT_GT(frames[0].get<uint64_t>(), a["t"].get<uint64_t>());
+  EXPECT_LE(frames.back().get<uint64_t>(), a["busy_until"].get<uint64_t>());
+  for (size_t i = 1; i < frames.size(); ++i)
+    EXPECT_EQ(frames[i].get<uint64_t>() - frames[i - 1].get<uint64_t>(), 80u);
+  auto bytes = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  std::string first = bytes(s->frame_file(0)), middle = bytes(s->frame_file(frames.size() / 2));
+  EXPECT_EQ(first.substr(1, 3), "PNG");
+  EXPECT_NE(first, middle);  // the list has moved on
+  EXPECT_EQ(bytes(s->screen_file()), bytes(s->frame_file(frames.size() - 1)));  // and stopped
+  EXPECT_EQ(s->frame_file(frames.size()), "");
+  wall_ += 10000;
+  // A tap has nothing to show after its pen-up but the pen-up itself.
+  nlohmann::json tap = s->stroke(parse_stroke(tap_json(120, 150), dev::Screen()));
+  EXPECT_LE(tap["frames"].size(), 1u);
+  EXPECT_EQ(s->frame_file(tap["frames"].size()), "");
+}
+
 // The settings program is used by tapping its dialog: its check box, then its Done button.
 TEST_F(ServeSession, TapsOnTheSettingsDialogUseIt) {
   auto s = Make();

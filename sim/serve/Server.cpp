@@ -238,6 +238,12 @@ bool serve(const ServeOptions& o, const std::function<void(int port)>& listening
   svr.Get("/api/screen.png", [&](const httplib::Request& req, httplib::Response& res) {
     api.forward("screen", req, res, "image/png");
   });
+  // The screen while the last stroke's effects lasted: frame N of the answer's "frames".
+  svr.Get("/api/frame.png", [&](const httplib::Request& req, httplib::Response& res) {
+    httplib::Request numbered = req;
+    numbered.body = req.get_param_value("n");
+    api.forward("frame", numbered, res, "image/png");
+  });
   svr.Get("/api/kept.scn", [&](const httplib::Request& req, httplib::Response& res) {
     api.forward("kept", req, res, "text/plain; charset=utf-8");
     if (res.status == 200)

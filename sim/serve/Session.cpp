@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "OutcomeText.h"
+#include "draw/Screen.h"
 #include "SettingsTable.h"
 
 namespace sim::serve {
@@ -20,6 +21,10 @@ const uint64_t kTrailMs = 5000;
 const uint64_t kLongTrailMs = 120000;
 const char kFirstLabel[] = "w0";
 const uint64_t kSettleMs = 500;
+// The screen is pictured this often while a stroke's effects last, so that the page can show the
+// list scrolling on and slowing down; a momentum longer than kMaxFrames frames shows its start.
+const uint32_t kFrameMs = 80;
+const size_t kMaxFrames = 250;
 // A stroke comes this long after the effects of the one before ended: at their very end a
 // pen-down would still stop the momentum.
 const uint64_t kAfterEffectsMs = 100;
@@ -106,6 +111,7 @@ Session::Played Session::play(const Commands& commands, uint64_t at, uint64_t cu
     }
     p.outcomes.clear();
     p.sounds.clear();
+    std::vector<std::pair<uint64_t, dev::ScreenView>> frames;
     std::string jsonl;
     uint32_t angle = 0;
     RunOptions o = options_;
@@ -131,6 +137,13 @@ Session::Played Session::play(const Commands& commands, uint64_t at, uint64_t cu
       jsonl += outcome_json(out).dump() + '\n';
       if (out.start >= at) p.outcomes.push_back(out);
     };
+    if (at > 0) {
+      o.frames_from = cursor_after;
+      o.frame_every_ms = kFrameMs;
+      o.on_frame = [&](dev::Device& d, uint64_t t) {
+        if (frames.size() < kMaxFrames) frames.emplace_back(t, d.screen());
+      };
+    }
     RunResult r;
     try {
       r = run_scenario(s, o);
@@ -157,8 +170,20 @@ Session::Played Session::play(const Commands& commands, uint64_t at, uint64_t cu
     in_force_ = std::move(in_force);
     dialog_targets_ = std::move(targets);
     busy_until_ = busy;
+    frames_ = 0;
+    for (const auto& [t, view] : frames) {
+      if (t > busy) break;
+      draw::write_screenshot(view, fmt::format("{}/frame-{}.png", folder_, frames_),
+                             draw::Format::kPng);
+      p.frames.push_back(t);
+      ++frames_;
+    }
     return p;
   }
+}
+
+std::string Session::frame_file(size_t n) const {
+  return n < frames_ ? fmt::format("{}/frame-{}.png", folder_, n) : "";
 }
 
 nlohmann::json Session::stroke(const DrawnStroke& stroke) {
@@ -194,6 +219,7 @@ nlohmann::json Session::stroke(const DrawnStroke& stroke) {
     answer["text"] = outcome_text(p.outcomes.front());
   }
   answer["busy_until"] = busy_until_;
+  answer["frames"] = p.frames;
   return answer;
 }
 
@@ -229,6 +255,7 @@ nlohmann::json Session::replay_file(const StrokeFile& file) {
         a["text"] = outcome_text(p.outcomes.front());
       }
       a["busy_until"] = busy_until_;
+      a["frames"] = p.frames;
       nlohmann::json pts = nlohmann::json::array();
       for (const StrokePoint& q : points) pts.push_back({q.x, q.y, q.t});
       a["points"] = pts;

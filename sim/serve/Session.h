@@ -48,6 +48,9 @@ class Session {
   std::string jsonl() const { return jsonl_; }
   // The PNG of the screen as the last run left it.
   std::string screen_file() const { return folder_ + "/screen.png"; }
+  // The PNG of the screen at the last action's frame `n` (every kFrameMs from its pen-up while its
+  // effects last, the times in the answer's "frames"); "" for a frame it did not have.
+  std::string frame_file(size_t n) const;
   // The settings with their values now (null for one the registry lacks, so that its default
   // holds), the window in front, the screen's size.
   nlohmann::json state() const;
@@ -58,6 +61,7 @@ class Session {
     uint64_t cursor = 0;                  // the cursor after the run's last line, as its end tells
     std::vector<StrokeOutcome> outcomes;  // those whose pen-down came at or after it
     std::vector<nlohmann::json> sounds;
+    std::vector<uint64_t> frames;  // device times of the pictures of the screen after the pen-up
   };
   uint64_t device_now();
   Played play(const Commands& commands, uint64_t at, uint64_t cursor_after,
@@ -72,7 +76,8 @@ class Session {
   Commands played_;             // everything played after the base scenario
   Comments comments_;           // the kept file's comments among them
   uint64_t cursor_ = 0;         // the scenario's cursor after its last line
-  uint64_t busy_until_ = 0;     // when the effects of the last stroke ended
+  uint64_t busy_until_ = 0;
+  size_t frames_ = 0;  // of the last action     // when the effects of the last stroke ended
   uint64_t wall_origin_ = 0, device_origin_ = 0;
   uint32_t angle_ = 0;  // the rotation "Angle" at the end of the last run
   std::string jsonl_;

@@ -1,6 +1,7 @@
 #include "TabWorker.h"
 
 #include <chrono>
+#include <charconv>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -44,6 +45,16 @@ Frame answer(Session& s, const Frame& r, const dev::Screen& screen) {
   if (r.word == "reset") return {"200", s.reset().dump()};
   if (r.word == "state") return {"200", s.state().dump()};
   if (r.word == "screen") return {"200", read_file(s.screen_file())};
+  if (r.word == "frame") {
+    // The frame's number is the body.
+    size_t n = 0;
+    auto [end, ec] = std::from_chars(r.body.data(), r.body.data() + r.body.size(), n);
+    std::string file = ec == std::errc() && end == r.body.data() + r.body.size() && !r.body.empty()
+                           ? s.frame_file(n)
+                           : "";
+    if (file.empty()) return {"404", error_json("no frame " + r.body + " of the last stroke")};
+    return {"200", read_file(file)};
+  }
   if (r.word == "kept") return {"200", s.kept()};
   if (r.word == "log") return {"200", s.jsonl()};
   return {"404", error_json("no such operation: " + r.word)};
