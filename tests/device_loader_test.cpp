@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <tchddi.h>
 
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "support/DeviceFixture.h"
@@ -81,6 +85,52 @@ TEST_F(DeviceLoader, EachProcessHasItsOwnModuleState) {
   std::vector<uint64_t> times;
   for (const auto& e : Log("panel")) times.push_back(e.time);
   EXPECT_EQ(times, (std::vector<uint64_t>{5, 5, 15}));
+}
+
+// The libraries of \Windows name their debug information in \Windows\.debug; a device's
+// folder (where its copies are mapped) links that folder, and ending the device removes the
+// link, never what it points at.
+TEST_F(DeviceLoader, TheDeviceFolderLinksTheDebugInformationAndRemovesOnlyTheLink) {
+  namespace fs = std::filesystem;
+  Shutdown();
+  fs::path scratch = fs::temp_directory_path() / ("vexori-debuglink-" + std::to_string(getpid()));
+  fs::remove_all(scratch);
+  fs::create_directories(scratch / "tmp");
+  fs::create_directories(scratch / "Windows" / ".debug");
+  std::ofstream(scratch / "Windows" / ".debug" / "touch.dll") << "debug information";
+  const char* old = getenv("TMPDIR");
+  std::string kept = old != nullptr ? old : "";
+  setenv("TMPDIR", (scratch / "tmp").c_str(), 1);
+  auto folders = [&] {
+    std::vector<fs::path> found;
+    for (const auto& e : fs::directory_iterator(scratch / "tmp")) found.push_back(e.path());
+    return found;
+  };
+  {
+    dev::DeviceConfig config;
+    config.windows_dir = (scratch / "Windows").string();
+    dev::Device device(config);
+    auto made = folders();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_TRUE(fs::is_symlink(made[0] / ".debug"));
+    EXPECT_EQ(fs::read_symlink(made[0] / ".debug"), scratch / "Windows" / ".debug");
+  }
+  {
+    dev::DeviceConfig config;
+    config.windows_dir = (scratch / "Windows" / ".debug").string();  // no .debug of its own
+    dev::Device device(config);
+    auto made = folders();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(made[0] / ".debug")));
+  }
+  if (old != nullptr) {
+    setenv("TMPDIR", kept.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  EXPECT_TRUE(folders().empty()) << "each device's folder goes with it";
+  EXPECT_TRUE(fs::exists(scratch / "Windows" / ".debug" / "touch.dll"));
+  fs::remove_all(scratch);
 }
 
 // Stock objects: a fixed handle per object, none for an index with no object.

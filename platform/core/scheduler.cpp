@@ -380,6 +380,15 @@ void remove_module_dir(const std::string& path) {
   g_folders.erase(it);
 }
 
+// A library of \Windows may carry only the name of its debug information, kept in
+// \Windows\.debug; a debugger looks for it in a .debug folder beside the copy it finds mapped.
+void link_debug_folder(const std::string& windows_dir, const std::string& module_dir) {
+  std::error_code ec;
+  std::filesystem::path debug = std::filesystem::absolute(windows_dir, ec) / ".debug";
+  if (ec || !std::filesystem::is_directory(debug, ec)) return;
+  std::filesystem::create_directory_symlink(debug, module_dir + "/.debug", ec);
+}
+
 }  // namespace
 
 void remove_device_folders() {
@@ -420,6 +429,7 @@ Device::Device(DeviceConfig config) : impl_(std::make_unique<Impl>(std::move(con
   tls_thread = d.host;
   try {
     d.module_dir = make_module_dir();
+    link_debug_folder(d.config.windows_dir, d.module_dir);
   } catch (...) {
     tls_thread = nullptr;
     g_impl = nullptr;
