@@ -1,19 +1,48 @@
 // How fast stroke sets replay: each stroke boots a device of its own.
 //
-//   Replay_Stroke     one recorded caret, booted, replayed, its outcome read, in this process.
-//   Replay_Set/1      the 240 strokes of one person (all speeds), one worker process.
-//   Replay_Set/0      the same with one worker per core.
+//   Replay_Stroke/1   one recorded caret, booted, replayed, its outcome read, in this process.
+//   Replay_Stroke/0   the same, the device loading the libraries with their debug information
+//                     (\Windows\.debug), as every boot copied them before they were stripped.
+//   Replay_Set/1/1    the 240 strokes of one person (all speeds), one worker process.
+//   Replay_Set/0/1    the same with one worker per core.
+//   Replay_Set/J/0    the same with the libraries' debug information, as Replay_Stroke/0.
+// cpu_ms_per_stroke counts the CPU time of this process and of its workers (user and system).
 //
 // The strokes are the shared recordings beside the project; without them the benchmarks say so.
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+
+#include <cstdlib>
 #include <filesystem>
+#include <string>
 
 #include "replay/StrokeReplay.h"
 
 namespace {
 
-const char kSubject[] = VEXORI_SOURCE_DIR "/../shared/data/touch/dollar1-unistroke/xml_logs/s02";
+// The shared folder beside the project, or where VEXORI_SHARED says (a worktree elsewhere).
+const std::string kSubject =
+    std::string(getenv("VEXORI_SHARED") != nullptr ? getenv("VEXORI_SHARED")
+                                                   : VEXORI_SOURCE_DIR "/../shared") +
+    "/data/touch/dollar1-unistroke/xml_logs/s02";
+
+// User and system CPU time of this process and of the workers it has waited for, in seconds.
+double cpu_seconds() {
+  double total = 0;
+  for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+    rusage u{};
+    getrusage(who, &u);
+    for (const timeval& t : {u.ru_utime, u.ru_stime})
+      total += static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  }
+  return total;
+}
+
+void CountCpu(benchmark::State& state, double start, size_t strokes) {
+  state.counters["cpu_ms_per_stroke"] =
+      (cpu_seconds() - start) * 1e3 / static_cast<double>(state.iterations() * strokes);
+}
 
 bool Missing(benchmark::State& state) {
   if (std::filesystem::is_directory(kSubject)) return false;
@@ -23,11 +52,15 @@ bool Missing(benchmark::State& state) {
 
 void ReplayStroke(benchmark::State& state) {
   if (Missing(state)) return;
-  auto strokes = sim::load_stroke_set({std::string(kSubject) + "/fast/caret01.xml"});
+  auto strokes = sim::load_stroke_set({kSubject + "/fast/caret01.xml"});
+  sim::RunOptions options;
+  if (state.range(0) == 0) options.windows_dir += "/.debug";
+  double start = cpu_seconds();
   for (auto _ : state) {
-    auto r = sim::replay_stroke(strokes.front(), {}, {});
+    auto r = sim::replay_stroke(strokes.front(), {}, options);
     if (!r.error.empty()) state.SkipWithError(r.error.c_str());
   }
+  CountCpu(state, start, 1);
   state.counters["strokes_per_s"] =
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
@@ -37,18 +70,24 @@ void ReplaySet(benchmark::State& state) {
   auto strokes = sim::load_stroke_set({kSubject});
   sim::ReplaySetup setup;
   setup.jobs = static_cast<unsigned>(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(sim::replay_strokes(strokes, setup, {}));
+  sim::RunOptions options;
+  if (state.range(1) == 0) options.windows_dir += "/.debug";
+  double start = cpu_seconds();
+  for (auto _ : state) benchmark::DoNotOptimize(sim::replay_strokes(strokes, setup, options));
+  CountCpu(state, start, strokes.size());
   state.counters["strokes_per_s"] = benchmark::Counter(
       static_cast<double>(state.iterations() * strokes.size()), benchmark::Counter::kIsRate);
 }
 
 }  // namespace
 
-BENCHMARK(ReplayStroke)->Name("Replay_Stroke")->Unit(benchmark::kMillisecond);
+BENCHMARK(ReplayStroke)->Name("Replay_Stroke")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 // Wall time: the work is in the worker processes.
 BENCHMARK(ReplaySet)
     ->Name("Replay_Set")
-    ->Arg(1)
-    ->Arg(0)
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->Args({0, 0})
+    ->Args({0, 1})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <tchddi.h>
 
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "support/DeviceFixture.h"
@@ -81,6 +85,77 @@ TEST_F(DeviceLoader, EachProcessHasItsOwnModuleState) {
   std::vector<uint64_t> times;
   for (const auto& e : Log("panel")) times.push_back(e.time);
   EXPECT_EQ(times, (std::vector<uint64_t>{5, 5, 15}));
+}
+
+// The libraries of \Windows name their debug information in \Windows\.debug. Copies made in
+// memory need no folder at all; copies made as files (VEXORI_DEVICE_FILES) go to the device's
+// folder, which links that .debug folder, and ending the device removes the link, never what it
+// points at.
+TEST_F(DeviceLoader, DeviceFoldersOnlyForFileCopiesAndTheyLinkTheDebugInformation) {
+  namespace fs = std::filesystem;
+  Shutdown();
+  fs::path scratch = fs::temp_directory_path() / ("vexori-debuglink-" + std::to_string(getpid()));
+  fs::remove_all(scratch);
+  fs::create_directories(scratch / "tmp");
+  fs::create_directories(scratch / "Windows" / ".debug");
+  std::ofstream(scratch / "Windows" / ".debug" / "touch.dll") << "debug information";
+  const char* old = getenv("TMPDIR");
+  std::string kept = old != nullptr ? old : "";
+  setenv("TMPDIR", (scratch / "tmp").c_str(), 1);
+  auto folders = [&] {
+    std::vector<fs::path> found;
+    for (const auto& e : fs::directory_iterator(scratch / "tmp")) found.push_back(e.path());
+    return found;
+  };
+  dev::DeviceConfig config;
+  config.windows_dir = (scratch / "Windows").string();
+  if (dev::module_copies_in_memory()) {
+    dev::Device device(config);
+    EXPECT_TRUE(folders().empty()) << "copies in memory need no folder";
+  }
+  setenv("VEXORI_DEVICE_FILES", "1", 1);
+  EXPECT_FALSE(dev::module_copies_in_memory());
+  {
+    dev::Device device(config);
+    auto made = folders();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_TRUE(fs::is_symlink(made[0] / ".debug"));
+    EXPECT_EQ(fs::read_symlink(made[0] / ".debug"), scratch / "Windows" / ".debug");
+  }
+  {
+    dev::DeviceConfig bare;
+    bare.windows_dir = (scratch / "Windows" / ".debug").string();  // no .debug of its own
+    dev::Device device(bare);
+    auto made = folders();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(made[0] / ".debug")));
+  }
+  unsetenv("VEXORI_DEVICE_FILES");
+  if (old != nullptr) {
+    setenv("TMPDIR", kept.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  EXPECT_TRUE(folders().empty()) << "each device's folder goes with it";
+  EXPECT_TRUE(fs::exists(scratch / "Windows" / ".debug" / "touch.dll"));
+  fs::remove_all(scratch);
+}
+
+// With copies made as files, each process still gets its own instance of a library.
+TEST_F(DeviceLoader, FileCopiesGiveEachProcessItsOwnInstanceToo) {
+  setenv("VEXORI_DEVICE_FILES", "1", 1);
+  vt::BootOptions o;
+  o.install = false;
+  Boot(o);
+  unsetenv("VEXORI_DEVICE_FILES");
+  ASSERT_EQ(InProcess("thread-start", "gwes.exe"), 1u);
+  HMODULE touch = LoadLibraryW(u"touch.dll");
+  ASSERT_NE(touch, nullptr);
+  auto enable = reinterpret_cast<UINT_PTR (*)(PFN_TOUCH_PANEL_CALLBACK, UINT_PTR)>(
+      reinterpret_cast<void (*)()>(GetProcAddressW(touch, u"TouchPanelEnable")));
+  ASSERT_NE(enable, nullptr);
+  EXPECT_EQ(enable(IgnoreSample, 0), static_cast<UINT_PTR>(TRUE));
+  EXPECT_EQ(InProcess("thread-start", "host"), 1u) << "the host's instance starts its own thread";
 }
 
 // Stock objects: a fixed handle per object, none for an index with no object.

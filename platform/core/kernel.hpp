@@ -117,8 +117,9 @@ struct Process {
 };
 
 struct Module {
-  std::u16string name;  // as found in \Windows
-  std::string host_path;
+  std::u16string name;    // as found in \Windows
+  std::string host_path;  // its copy: a file of the device's folder, or /proc/PID/fd/N
+  int memory = -1;        // the in-memory copy's descriptor, or -1 for a file
   void* dl = nullptr;
   int refs = 0;
   Process* process = nullptr;
@@ -296,7 +297,8 @@ struct Device::Impl {
 
   // Loader.
   std::vector<std::unique_ptr<Module>> modules;
-  std::string module_dir;  // host folder for this device's copies of loaded modules
+  // Host folder for this device's copies of loaded modules, when they are files (else empty).
+  std::string module_dir;
   int module_copies = 0;
 
   // Power, panel, window system.

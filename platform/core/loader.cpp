@@ -1,10 +1,16 @@
 // The loader: LoadLibraryW of real shared objects from the device's \Windows folder.
 //
 // Every process gets its own instance of a library, as on the phone: the loader copies the file
-// to a name of its own before it maps it, so two processes (or two devices in a row) never share
-// a library's module-wide state. Libraries are mapped with local binding, so two libraries that
-// define the same class never bind to each other's symbols.
+// (into memory, or to a name of its own in the device's folder) before it maps it, so two
+// processes (or two devices in a row) never share a library's module-wide state. Libraries are
+// mapped with local binding, so two libraries that define the same class never bind to each other's
+// symbols.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // gcc says AddressSanitizer (and its leak check) is on one way, clang another.
 #if defined(__SANITIZE_ADDRESS__)
@@ -20,6 +26,7 @@
 
 #include <fmt/format.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 
@@ -87,14 +94,67 @@ void set_zones(Module* mod) {
 
 namespace {
 
+// The host's dynamic linker knows a library by its path as well as by its file: while a copy it
+// was asked to close is still mapped (one it could not unload), its /proc/PID/fd/N must not
+// come to name another copy, so its descriptor stays open.
+void drop_copy(Module* mod) {
+  if (mod->memory < 0) {
+    std::error_code ec;
+    std::filesystem::remove(mod->host_path, ec);
+    return;
+  }
+  void* still = dlopen(mod->host_path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (still != nullptr) {
+    dlclose(still);
+    return;
+  }
+  close(mod->memory);
+  mod->memory = -1;
+}
+
 void unmap(Module* mod) {
   auto& procs = mod->process->modules;
   procs.erase(std::remove(procs.begin(), procs.end(), mod), procs.end());
   dlclose(mod->dl);
   mod->dl = nullptr;
   mod->refs = 0;
+  drop_copy(mod);
+}
+
+// Copies `from` into memory; the descriptor, or -1 (with errno) when it cannot.
+int memory_copy(const std::string& from, const std::string& name) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return -1;
+  int out = memfd_create(name.c_str(), MFD_CLOEXEC);
+  struct stat st {};
+  bool ok = out >= 0 && fstat(in, &st) == 0;
+  for (off_t done = 0; ok && done < st.st_size;) {
+    ssize_t n = sendfile(out, in, &done, static_cast<size_t>(st.st_size - done));
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+  }
+  int err = errno;
+  close(in);
+  if (!ok && out >= 0) close(out);
+  errno = err;
+  return ok ? out : -1;
+}
+
+// The device's own copy of `found` for `mod`, named in mod->host_path; false when it cannot be
+// made.
+bool copy_module(Device::Impl& d, const std::filesystem::path& found, Module* mod) {
+  std::string file = found.filename().string();
+  if (d.module_dir.empty()) {
+    mod->memory = memory_copy(found.string(), file);
+    if (mod->memory < 0) return false;
+    mod->host_path = fmt::format("/proc/{}/fd/{}", getpid(), mod->memory);
+    return true;
+  }
+  mod->host_path = fmt::format("{}/{}-{}", d.module_dir, ++d.module_copies, file);
   std::error_code ec;
+  if (std::filesystem::copy_file(found, mod->host_path, ec) && !ec) return true;
   std::filesystem::remove(mod->host_path, ec);
+  return false;
 }
 
 }  // namespace
@@ -131,7 +191,24 @@ void Device::Impl::unmap_all() {
   for (size_t i = modules.size(); i-- > 0;) {
     if (modules[i]->dl != nullptr) dlclose(modules[i]->dl);
     modules[i]->dl = nullptr;
+    if (modules[i]->memory >= 0) drop_copy(modules[i].get());
   }
+}
+
+bool module_copies_in_memory() {
+#ifdef VEXORI_LEAK_CHECK
+  return false;
+#else
+  // Once per process: a host without memfd_create or /proc gets files.
+  static const bool works = [] {
+    int fd = memfd_create("vexori-probe", MFD_CLOEXEC);
+    if (fd < 0) return false;
+    bool seen = access(fmt::format("/proc/{}/fd/{}", getpid(), fd).c_str(), R_OK) == 0;
+    close(fd);
+    return seen;
+  }();
+  return works && std::getenv("VEXORI_DEVICE_FILES") == nullptr;
+#endif
 }
 
 namespace hw {
@@ -170,7 +247,6 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
   }
   // Look the file up in \Windows without regard to case.
   std::filesystem::path found = dev::windows_file(name);
-  std::error_code ec;
   if (found.empty()) {
     dev::log_event("module-missing", {{"module", dev::to_utf8(dev::file_part(name))}});
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -180,14 +256,12 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
   mod->name = dev::to_utf16(found.filename().string());
   mod->process = p;
   mod->handle = 0x10000000u + static_cast<uintptr_t>(d.modules.size()) * 0x10000u;
-  mod->host_path =
-      fmt::format("{}/{}-{}", d.module_dir, ++d.module_copies, found.filename().string());
-  std::filesystem::copy_file(found, mod->host_path, ec);
-  mod->dl = ec ? nullptr : dlopen(mod->host_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  bool copied = dev::copy_module(d, found, mod.get());
+  mod->dl = copied ? dlopen(mod->host_path.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
   if (mod->dl == nullptr) {
-    const char* why = ec ? "cannot copy" : dlerror();
+    const char* why = copied ? dlerror() : "cannot copy";
     dev::log_event("module-bad", {{"module", dev::to_utf8(mod->name)}, {"error", why ? why : ""}});
-    std::filesystem::remove(mod->host_path, ec);
+    if (copied) dev::drop_copy(mod.get());
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }

@@ -338,6 +338,13 @@ void sweep_left_folders(const std::filesystem::path& dir) {
   }
 }
 
+// What killed runs left is swept once per process, at its first device, whether or not this
+// one makes folders of its own.
+void sweep_once(const std::filesystem::path& tmp) {
+  static std::once_flag swept;
+  std::call_once(swept, [&] { sweep_left_folders(tmp); });
+}
+
 // A folder that nothing else can have made: a name chosen at random and created in one step, so
 // what an earlier run left behind (a killed run of a process with the same id) is never reused.
 std::string make_module_dir() {
@@ -346,8 +353,7 @@ std::string make_module_dir() {
   const char* env = std::getenv("TMPDIR");
   std::string named = env != nullptr && *env != 0 ? fmt::format(" (TMPDIR is {})", env) : "";
   if (ec) throw std::runtime_error("no folder for temporary files" + named + ": " + ec.message());
-  static std::once_flag swept;
-  std::call_once(swept, [&] { sweep_left_folders(tmp); });
+  sweep_once(tmp);
   std::string path = (tmp / fmt::format("vexori-{}-XXXXXX", getpid())).string();
   if (mkdtemp(path.data()) == nullptr) {
     throw std::runtime_error(
@@ -378,6 +384,15 @@ void remove_module_dir(const std::string& path) {
   if (it == g_folders.end()) return;
   close(it->second);
   g_folders.erase(it);
+}
+
+// A library of \Windows may carry only the name of its debug information, kept in
+// \Windows\.debug; a debugger looks for it in a .debug folder beside the copy it finds mapped.
+void link_debug_folder(const std::string& windows_dir, const std::string& module_dir) {
+  std::error_code ec;
+  std::filesystem::path debug = std::filesystem::absolute(windows_dir, ec) / ".debug";
+  if (ec || !std::filesystem::is_directory(debug, ec)) return;
+  std::filesystem::create_directory_symlink(debug, module_dir + "/.debug", ec);
 }
 
 }  // namespace
@@ -419,7 +434,14 @@ Device::Device(DeviceConfig config) : impl_(std::make_unique<Impl>(std::move(con
   d.threads.push_back(std::move(host));
   tls_thread = d.host;
   try {
-    d.module_dir = make_module_dir();
+    if (!module_copies_in_memory()) {
+      d.module_dir = make_module_dir();
+      link_debug_folder(d.config.windows_dir, d.module_dir);
+    } else {
+      std::error_code ec;
+      std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
+      if (!ec) sweep_once(tmp);
+    }
   } catch (...) {
     tls_thread = nullptr;
     g_impl = nullptr;
@@ -434,7 +456,7 @@ Device::~Device() {
   d.halt_all();
   d.unload_all();
   d.unmap_all();
-  remove_module_dir(d.module_dir);
+  if (!d.module_dir.empty()) remove_module_dir(d.module_dir);
   tls_thread = nullptr;
   g_impl = nullptr;
   g_device = nullptr;

@@ -234,6 +234,12 @@ std::vector<RegFileValue> read_reg_file_values(const std::string& path);
 // libraries: for a program about to end on a signal, whose devices are never destroyed.
 void remove_device_folders();
 
+// Whether the loader's copies of libraries are made in memory (a memfd each, mapped through
+// /proc/PID/fd/N): so where the host allows it, outside the sanitizers (whose reports name the
+// mapped file) and unless VEXORI_DEVICE_FILES is set in the environment (a debugger then finds
+// each copy's debug information through the device folder's .debug link).
+bool module_copies_in_memory();
+
 // The device that the calling thread belongs to; null when none is running.
 Device* current_device();
 
