@@ -148,12 +148,8 @@ Explanation explain_stroke(const NamedStroke& stroke, const ReplaySetup& setup,
   x.file = stroke.file;
   x.setup = setup;
   if (!stroke.stroke.points.empty()) x.duration_ms = stroke.stroke.points.back().t;
-  RunOptions options = base;
+  RunOptions options = stroke_run_options(base);
   options.verbose = true;
-  options.keep_log = false;
-  options.on_outcome = nullptr;
-  options.audio_file.clear();
-  options.pictures = {};
   bool down = false, stroke_done = false;
   options.live = [&](const dev::LogEntry& e) {
     if (e.kind == "panel" && !stroke_done) {

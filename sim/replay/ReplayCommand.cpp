@@ -382,17 +382,7 @@ int fit_command(const ReplayArgs& args, const RunOptions& base) {
       if (s.name == r.name) v.value = s.value;
     start.push_back(v);
   }
-  auto setup_at = [&](const std::vector<Setting>& values) {
-    ReplaySetup here = setup;
-    for (const auto& v : values) {
-      auto& s = here.settings;
-      s.erase(
-          std::remove_if(s.begin(), s.end(), [&](const Setting& x) { return x.name == v.name; }),
-          s.end());
-      s.push_back(v);
-    }
-    return here;
-  };
+  auto setup_at = [&](const std::vector<Setting>& values) { return with_settings(setup, values); };
   for (const auto& n : notes) std::cout << n << '\n';
   std::cout << fmt::format(
       "Fitting {} on {} strokes{}, {}\n", joined_names(args.vary), split.fit.size(),

@@ -162,18 +162,23 @@ Scenario replay_scenario(const NamedStroke& stroke, const ReplaySetup& setup) {
   return parser.scenario();
 }
 
-StrokeResult replay_stroke(const NamedStroke& stroke, const ReplaySetup& setup,
-                           const RunOptions& base) {
-  StrokeResult r;
-  r.file = stroke.file;
-  r.gesture = stroke.gesture;
-  r.name = stroke.stroke.name;
+RunOptions stroke_run_options(const RunOptions& base) {
   RunOptions options = base;
   options.keep_log = false;
   options.live = nullptr;
   options.on_outcome = nullptr;
   options.audio_file.clear();
   options.pictures = {};
+  return options;
+}
+
+StrokeResult replay_stroke(const NamedStroke& stroke, const ReplaySetup& setup,
+                           const RunOptions& base) {
+  StrokeResult r;
+  r.file = stroke.file;
+  r.gesture = stroke.gesture;
+  r.name = stroke.stroke.name;
+  RunOptions options = stroke_run_options(base);
   try {
     RunResult run = run_scenario(replay_scenario(stroke, setup), options);
     if (run.outcomes.size() != 1) {

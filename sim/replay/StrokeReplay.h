@@ -59,6 +59,10 @@ struct StrokeResult {
 // A stroke's scenario: the settings, the window, a moment for the system to come up, the stroke.
 Scenario replay_scenario(const NamedStroke& stroke, const ReplaySetup& setup);
 
+// The run options of one stroke's replay: `base`'s device folders, and no log kept, no pictures,
+// no sound file, nobody told of entries or outcomes.
+RunOptions stroke_run_options(const RunOptions& base);
+
 // Replays one stroke in this process. `base` gives the device's folders; errors of the run come
 // back in StrokeResult::error.
 StrokeResult replay_stroke(const NamedStroke& stroke, const ReplaySetup& setup,

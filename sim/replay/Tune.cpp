@@ -226,16 +226,22 @@ SettingRange parse_range(const std::string& text) {
   return r;
 }
 
-ReplaySetup point_setup(const ReplaySetup& setup, const std::vector<SettingRange>& ranges,
-                        const TunePoint& p) {
+ReplaySetup with_settings(const ReplaySetup& setup, const std::vector<Setting>& values) {
   ReplaySetup here = setup;
-  // Each range's value replaces what `setup` says of the same setting or window.
-  auto put = [&](const Setting& v) {
+  for (const Setting& v : values) {
     auto& s = here.settings;
     s.erase(std::remove_if(s.begin(), s.end(), [&](const Setting& x) { return x.name == v.name; }),
             s.end());
     s.push_back(v);
-  };
+  }
+  return here;
+}
+
+ReplaySetup point_setup(const ReplaySetup& setup, const std::vector<SettingRange>& ranges,
+                        const TunePoint& p) {
+  ReplaySetup here = setup;
+  // Each range's value replaces what `setup` says of the same setting or window.
+  auto put = [&](const Setting& v) { here = with_settings(here, {v}); };
   for (size_t k = 0; k < ranges.size() && k < p.values.size(); ++k) {
     const SettingRange& r = ranges[k];
     uint32_t v = p.values[k].value;

@@ -60,6 +60,9 @@ struct TunePoint {
   size_t failed = 0;                  // strokes that could not be replayed
 };
 
+// `setup` with each of `values` in place of what it says of the same setting.
+ReplaySetup with_settings(const ReplaySetup& setup, const std::vector<Setting>& values);
+
 // What a point replays with: `setup` with the point's values of the ranges in place.
 ReplaySetup point_setup(const ReplaySetup& setup, const std::vector<SettingRange>& ranges,
                         const TunePoint& p);

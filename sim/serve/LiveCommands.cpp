@@ -33,12 +33,12 @@ Commands wait_commands(uint64_t ms) {
   return {{0, cmd::Wait{ms}}};
 }
 
-Commands stroke_commands(const DrawnStroke& stroke, uint64_t wait_ms, uint32_t angle,
-                         const dev::Screen& screen, uint64_t* up_ms) {
-  RecordedStroke drawn;
-  drawn.points = stroke;
-  std::vector<StrokePoint> points = resample(drawn, kPanelRateHz);
-  for (StrokePoint& p : points) screen_to_panel_point(p.x, p.y, angle, screen, &p.x, &p.y);
+namespace {
+
+// Panel points played as raw samples at the panel's rate, the pen-down `wait_ms` after the
+// cursor; the cursor ends at the pen-up, `up_ms` after the pen-down.
+Commands sample_commands(const std::vector<StrokePoint>& points, uint64_t wait_ms,
+                         uint64_t* up_ms) {
   Commands out = wait_commands(wait_ms);
   uint64_t at = 0;
   for (const dev::PanelSample& s : to_panel(points, 0, kPeriodMs)) {
@@ -48,6 +48,17 @@ Commands stroke_commands(const DrawnStroke& stroke, uint64_t wait_ms, uint32_t a
   }
   *up_ms = at;
   return out;
+}
+
+}  // namespace
+
+Commands stroke_commands(const DrawnStroke& stroke, uint64_t wait_ms, uint32_t angle,
+                         const dev::Screen& screen, uint64_t* up_ms) {
+  RecordedStroke drawn;
+  drawn.points = stroke;
+  std::vector<StrokePoint> points = resample(drawn, kPanelRateHz);
+  for (StrokePoint& p : points) screen_to_panel_point(p.x, p.y, angle, screen, &p.x, &p.y);
+  return sample_commands(points, wait_ms, up_ms);
 }
 
 Commands recorded_stroke_commands(const std::vector<StrokePoint>& stroke, uint64_t wait_ms,
@@ -72,15 +83,7 @@ Commands recorded_stroke_commands(const std::vector<StrokePoint>& stroke, uint64
       points->push_back(q);
     }
   }
-  Commands out = wait_commands(wait_ms);
-  uint64_t at = 0;
-  for (const dev::PanelSample& s : to_panel(resampled, 0, kPeriodMs)) {
-    for (Command& wait : wait_commands(s.time - at)) out.push_back(std::move(wait));
-    out.push_back({0, cmd::Sample{s.flags, s.x, s.y}});
-    at = s.time;
-  }
-  *up_ms = at;
-  return out;
+  return sample_commands(resampled, wait_ms, up_ms);
 }
 
 Command setting_command(const std::string& name, long long value) {

@@ -1,5 +1,5 @@
-// Every gesture setting and switch the page offers, with its default, unit and meaning, as
-// docs/settings.md gives them.
+// Every gesture setting and switch the page offers, with its default, unit and meaning: the
+// simulator's table of them (replay/GestureSettings.h) as the page shows it.
 #pragma once
 
 #include <string>
