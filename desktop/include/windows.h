@@ -53,18 +53,6 @@ BOOL WINAPI SetKMode(BOOL fMode);
 // An entry point looked up by its wide name.
 FARPROC WINAPI GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
 
-// The phone's rules, kept for the code built against this header.
-LONG WINAPI DesktopRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                                 PHKEY phkResult);
-LONG WINAPI DesktopRegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
-                                   DWORD dwOptions, REGSAM samDesired,
-                                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
-                                   LPDWORD lpdwDisposition);
-ATOM WINAPI DesktopRegisterClassW(const WNDCLASSW* lpWndClass);
-INT_PTR WINAPI DesktopDialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemplate,
-                                              HWND hWndParent, DLGPROC lpDialogFunc,
-                                              LPARAM dwInitParam);
-
 #ifdef __cplusplus
 }
 #endif
@@ -74,19 +62,10 @@ INT_PTR WINAPI DesktopDialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLAT
 int WINAPI PhoneWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine,
                         int nShowCmd);
 
+// The phone's rules where desktop's differ, kept by the layer.
+#include "PhoneRules.h"
+
 #ifndef VEXORI_DESKTOP_LAYER
-#undef RegOpenKeyEx
-#undef RegCreateKeyEx
-#undef RegisterClass
-#undef DialogBoxIndirectParam
-#define RegOpenKeyExW DesktopRegOpenKeyExW
-#define RegCreateKeyExW DesktopRegCreateKeyExW
-#define RegisterClassW DesktopRegisterClassW
-#define DialogBoxIndirectParamW DesktopDialogBoxIndirectParamW
-#define RegOpenKeyEx DesktopRegOpenKeyExW
-#define RegCreateKeyEx DesktopRegCreateKeyExW
-#define RegisterClass DesktopRegisterClassW
-#define DialogBoxIndirectParam DesktopDialogBoxIndirectParamW
 #define WinMain PhoneWinMain
 #endif
 

@@ -11,6 +11,8 @@
 // messages of a dialog run through the layer go on to the default dialog procedure.
 #include <windows.h>
 
+#include <wctype.h>
+
 #include <map>
 #include <mutex>
 #include <string>
@@ -18,10 +20,11 @@
 namespace {
 
 std::mutex Lock;
-std::map<std::wstring, WNDPROC> ClassProcedures;  // by class name, folded to upper case
+using Text = std::basic_string<WCHAR>;
+std::map<Text, WNDPROC> ClassProcedures;  // by class name, folded to upper case
 
-std::wstring Folded(LPCWSTR name) {
-  std::wstring s(name);
+Text Folded(LPCWSTR name) {
+  Text s(name);
   for (WCHAR& c : s) c = static_cast<WCHAR>(towupper(c));
   return s;
 }
@@ -38,7 +41,10 @@ LRESULT CALLBACK NamingProcedure(HWND window, UINT message, WPARAM wParam, LPARA
   WNDPROC own = ProcedureOf(window);
   LRESULT result = own != nullptr ? CallWindowProcW(own, window, message, wParam, lParam)
                                   : DefWindowProcW(window, message, wParam, lParam);
-  if (message == WM_NCCREATE && result != 0 && GetWindowTextLengthW(window) == 0) {
+  // Whether it is still nameless is asked of the default procedure: GetWindowTextLengthW would
+  // send WM_GETTEXTLENGTH to the window's own procedure, which may answer anything.
+  if (message == WM_NCCREATE && result != 0 &&
+      DefWindowProcW(window, WM_GETTEXTLENGTH, 0, 0) == 0) {
     const CREATESTRUCTW* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
     if (create->lpszName != nullptr && !IS_INTRESOURCE(create->lpszName) &&
         create->lpszName[0] != 0) {
@@ -48,7 +54,7 @@ LRESULT CALLBACK NamingProcedure(HWND window, UINT message, WPARAM wParam, LPARA
   return result;
 }
 
-const WCHAR kDialogProcedureProp[] = L"VexoriDialogProcedure";
+const WCHAR kDialogProcedureProp[] = TEXT("VexoriDialogProcedure");
 thread_local DLGPROC PendingDialogProcedure = nullptr;
 
 bool IsNonClient(UINT message) {

@@ -166,10 +166,11 @@ struct Window {
   bool done_button = false;
   std::vector<std::u16string> soft_keys;
   std::vector<BYTE> bitmap;
-  std::vector<PaintedItem> painted;     // the paint in progress replaces it at EndPaint
-  std::unique_ptr<DialogState> dialog;  // a dialog's, or null
-  std::vector<UINT> soft_key_commands;  // a menu bar's, with its soft keys
-  bool needs_paint = false;             // WM_PAINT is due when its thread's queue is empty
+  std::vector<PaintedItem> painted;        // the paint in progress replaces it at EndPaint
+  std::unique_ptr<DialogState> dialog;     // a dialog's, or null
+  std::vector<UINT> soft_key_commands;     // a menu bar's, with its soft keys
+  bool needs_paint = false;                // WM_PAINT is due when its thread's queue is empty
+  std::map<std::u16string, HANDLE> props;  // SetPropW's, by name
 };
 
 // A timer of a window: WM_TIMER comes to the window's thread when it is due and its queue has
@@ -292,6 +293,7 @@ struct Device::Impl {
   // Registry.
   std::map<std::string, std::unique_ptr<RegKey>> roots;  // "hklm", "hkcu", ...
   std::unordered_map<uintptr_t, RegKey*> open_keys;
+  std::unordered_map<uintptr_t, REGSAM> key_access;  // what each open key was opened for
   std::map<uint32_t, Notification> notifications;
   uint32_t next_notify = 1;
 
@@ -358,6 +360,9 @@ struct Device::Impl {
   // -- registry --
   RegKey* reg_root(HKEY h);
   RegKey* reg_resolve(HKEY h, LPCWSTR subkey, bool create, const char* call);
+  // Under the desktop rules, whether a call through an open key lacks the access it needs (the
+  // refusal is logged); a root key has every access.
+  bool reg_access_refused(HKEY h, REGSAM needed, const char* call);
   RegKey* reg_walk(RegKey* base, const std::u16string& path, bool create);
   void reg_write(RegKey* key, const std::u16string& value, DWORD type, std::vector<BYTE> data,
                  bool quiet = false);
@@ -436,6 +441,9 @@ std::string windows_file(const std::u16string& name);
 void register_system_classes();
 // Logs what changed on a control of a dialog: `what` is "check", "text", "font" or "visible".
 void log_control_change(const Window* control, const char* what, const Fields& value);
+// What the default window procedure does with the window text messages (WM_NCCREATE,
+// WM_SETTEXT, WM_GETTEXT, WM_GETTEXTLENGTH); *handled says whether `m` was one of them.
+LRESULT default_text(Window* w, UINT m, WPARAM wp, LPARAM lp, bool* handled);
 // True for a child window of a dialog.
 bool is_dialog_control(const Window* w);
 // Shifts a window and its children by (dx, dy) and gives it a new size.

@@ -232,6 +232,7 @@ bool is_log_kind(const std::string& kind) {
                                                "driver-loaded",
                                                "event-data",
                                                "foreground",
+                                               "frame-painted",
                                                "help-viewer",
                                                "kernel",
                                                "menu-bar",

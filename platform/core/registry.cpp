@@ -138,6 +138,17 @@ RegKey* Device::Impl::reg_resolve(HKEY h, LPCWSTR subkey, bool create, const cha
   return subkey == nullptr ? base : reg_walk(base, subkey, create);
 }
 
+bool Device::Impl::reg_access_refused(HKEY h, REGSAM needed, const char* call) {
+  if (!config.desktop_registry_access) return false;
+  auto it = key_access.find(reinterpret_cast<uintptr_t>(h));
+  if (it == key_access.end() || (it->second & needed) == needed) return false;
+  log_event("call-refused", {{"call", call},
+                             {"key", display_path(open_keys.at(it->first))},
+                             {"access", hex(it->second)}});
+  SetLastError(ERROR_ACCESS_DENIED);
+  return true;
+}
+
 void Device::Impl::reg_write(RegKey* key, const std::u16string& value, DWORD type,
                              std::vector<BYTE> data, bool quiet) {
   auto folded = fold(value);
@@ -277,7 +288,7 @@ using dev::impl;
 
 extern "C" {
 
-LONG WINAPI RegOpenKeyExW(HKEY h, LPCWSTR subkey, DWORD, REGSAM, PHKEY out) {
+LONG WINAPI RegOpenKeyExW(HKEY h, LPCWSTR subkey, DWORD, REGSAM access, PHKEY out) {
   DEVICE_CALL_POINT("RegOpenKeyExW");
   auto& d = impl();
   if (out == nullptr) return ERROR_INVALID_PARAMETER;
@@ -286,11 +297,12 @@ LONG WINAPI RegOpenKeyExW(HKEY h, LPCWSTR subkey, DWORD, REGSAM, PHKEY out) {
   uintptr_t id = d.next_handle;
   d.next_handle += 4;
   d.open_keys[id] = k;
+  d.key_access[id] = access;
   *out = reinterpret_cast<HKEY>(id);
   return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegCreateKeyExW(HKEY h, LPCWSTR subkey, DWORD, LPWSTR, DWORD, REGSAM,
+LONG WINAPI RegCreateKeyExW(HKEY h, LPCWSTR subkey, DWORD, LPWSTR, DWORD, REGSAM access,
                             LPSECURITY_ATTRIBUTES, PHKEY out, LPDWORD disposition) {
   DEVICE_CALL_POINT("RegCreateKeyExW");
   auto& d = impl();
@@ -305,6 +317,7 @@ LONG WINAPI RegCreateKeyExW(HKEY h, LPCWSTR subkey, DWORD, LPWSTR, DWORD, REGSAM
   uintptr_t id = d.next_handle;
   d.next_handle += 4;
   d.open_keys[id] = k;
+  d.key_access[id] = access;
   *out = reinterpret_cast<HKEY>(id);
   if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
   return ERROR_SUCCESS;
@@ -317,6 +330,7 @@ LONG WINAPI RegCloseKey(HKEY h) {
       h == HKEY_USERS) {
     return ERROR_SUCCESS;
   }
+  d.key_access.erase(reinterpret_cast<uintptr_t>(h));
   if (d.open_keys.erase(reinterpret_cast<uintptr_t>(h)) == 0) {
     d.bad_handle("RegCloseKey", reinterpret_cast<uintptr_t>(h));
     return ERROR_INVALID_HANDLE;
@@ -330,6 +344,7 @@ LONG WINAPI RegQueryValueExW(HKEY h, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, nullptr, false, "RegQueryValueExW");
   if (k == nullptr) return ERROR_INVALID_HANDLE;
+  if (d.reg_access_refused(h, KEY_QUERY_VALUE, "RegQueryValueExW")) return ERROR_ACCESS_DENIED;
   if (d.injected_failure("RegQueryValueExW", dev::to_utf8(dev::fold(name))))
     return static_cast<LONG>(d.current()->last_error);
   const dev::RegValue* v = dev::find_value(k, name);
@@ -355,6 +370,7 @@ LONG WINAPI RegSetValueExW(HKEY h, LPCWSTR name, DWORD, DWORD type, const BYTE* 
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, nullptr, false, "RegSetValueExW");
   if (k == nullptr) return ERROR_INVALID_HANDLE;
+  if (d.reg_access_refused(h, KEY_SET_VALUE, "RegSetValueExW")) return ERROR_ACCESS_DENIED;
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
   std::vector<BYTE> bytes(data, data + size);
   d.reg_write(k, name ? name : u"", type, std::move(bytes));
@@ -366,6 +382,7 @@ LONG WINAPI RegDeleteValueW(HKEY h, LPCWSTR name) {
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, nullptr, false, "RegDeleteValueW");
   if (k == nullptr) return ERROR_INVALID_HANDLE;
+  if (d.reg_access_refused(h, KEY_SET_VALUE, "RegDeleteValueW")) return ERROR_ACCESS_DENIED;
   return d.reg_delete(k, name ? name : u"") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
@@ -392,12 +409,20 @@ LONG WINAPI RegFlushKey(HKEY h) {
   return ERROR_SUCCESS;
 }
 
+// Desktop has no shell helpers; the desktop layer's open the subkey with the access they need, or
+// go through the key given when there is none, so only then does the key's own access count.
+static bool helper_refused(HKEY h, LPCTSTR subkey, REGSAM needed, const char* call) {
+  return (subkey == nullptr || subkey[0] == 0) && impl().reg_access_refused(h, needed, call);
+}
+
 HRESULT WINAPI RegistryGetDWORD(HKEY h, LPCTSTR subkey, LPCTSTR name, DWORD* out) {
   DEVICE_CALL_POINT("RegistryGetDWORD");
   auto& d = impl();
   if (out == nullptr) return E_INVALIDARG;
   dev::RegKey* k = d.reg_resolve(h, subkey, false, "RegistryGetDWORD");
   if (k == nullptr) return dev::hr_from(ERROR_FILE_NOT_FOUND);
+  if (helper_refused(h, subkey, KEY_QUERY_VALUE, "RegistryGetDWORD"))
+    return dev::hr_from(ERROR_ACCESS_DENIED);
   const dev::RegValue* v = dev::find_value(k, name);
   if (v == nullptr) return dev::hr_from(ERROR_FILE_NOT_FOUND);
   if (v->type != REG_DWORD || v->data.size() != 4) return E_INVALIDARG;
@@ -411,6 +436,8 @@ HRESULT WINAPI RegistryGetString(HKEY h, LPCTSTR subkey, LPCTSTR name, LPTSTR ou
   if (out == nullptr || cch == 0) return E_INVALIDARG;
   dev::RegKey* k = d.reg_resolve(h, subkey, false, "RegistryGetString");
   if (k == nullptr) return dev::hr_from(ERROR_FILE_NOT_FOUND);
+  if (helper_refused(h, subkey, KEY_QUERY_VALUE, "RegistryGetString"))
+    return dev::hr_from(ERROR_ACCESS_DENIED);
   const dev::RegValue* v = dev::find_value(k, name);
   if (v == nullptr) return dev::hr_from(ERROR_FILE_NOT_FOUND);
   if (v->type != REG_SZ && v->type != REG_EXPAND_SZ) return E_INVALIDARG;
@@ -427,6 +454,8 @@ HRESULT WINAPI RegistrySetDWORD(HKEY h, LPCTSTR subkey, LPCTSTR name, DWORD valu
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, subkey, true, "RegistrySetDWORD");
   if (k == nullptr) return E_INVALIDARG;
+  if (helper_refused(h, subkey, KEY_SET_VALUE, "RegistrySetDWORD"))
+    return dev::hr_from(ERROR_ACCESS_DENIED);
   std::vector<BYTE> bytes(4);
   std::memcpy(bytes.data(), &value, 4);
   d.reg_write(k, name ? name : u"", REG_DWORD, std::move(bytes));
@@ -438,6 +467,8 @@ HRESULT WINAPI RegistrySetString(HKEY h, LPCTSTR subkey, LPCTSTR name, LPCTSTR v
   if (value == nullptr) return E_INVALIDARG;
   dev::RegKey* k = d.reg_resolve(h, subkey, true, "RegistrySetString");
   if (k == nullptr) return E_INVALIDARG;
+  if (helper_refused(h, subkey, KEY_SET_VALUE, "RegistrySetString"))
+    return dev::hr_from(ERROR_ACCESS_DENIED);
   d.reg_write(k, name ? name : u"", REG_SZ, dev::wide_bytes(value));
   return S_OK;
 }

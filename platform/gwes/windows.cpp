@@ -314,7 +314,8 @@ HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR cls, LPCWSTR title, DWORD st
   win->handle = d.next_window;
   d.next_window += 4;
   win->cls = cls;
-  win->title = title ? title : u"";
+  // Under the desktop rules the name comes with WM_NCCREATE, through the default procedure.
+  win->title = title && !d.config.desktop_window_text ? title : u"";
   win->style = style;
   win->ex_style = ex_style;
   win->proc = wc->proc;
@@ -344,6 +345,11 @@ HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR cls, LPCWSTR title, DWORD st
   CREATESTRUCTW create{param, nullptr, menu,    parent_handle, h, w, y, x, static_cast<LONG>(style),
                        title, cls,     ex_style};
   HWND handle = reinterpret_cast<HWND>(win_ptr->handle);
+  if (d.config.desktop_window_text &&
+      dev::call_proc(win_ptr, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create)) == 0) {
+    dev::destroy(win_ptr);
+    return nullptr;
+  }
   if (dev::call_proc(win_ptr, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
     dev::destroy(win_ptr);
     return nullptr;
@@ -393,6 +399,9 @@ BOOL WINAPI ShowWindow(HWND h, int cmd) {
     dev::log_event("window-shown", {{"window", dev::window_name(w)}, {"visible", cmd != SW_HIDE}});
     if (dev::is_dialog_control(w)) dev::log_control_change(w, "visible", cmd != SW_HIDE);
     if (cmd != SW_HIDE) w->needs_paint = true;
+    if (cmd != SW_HIDE && impl().config.desktop_frames && (w->style & WS_CAPTION) != 0) {
+      SendMessageW(h, WM_NCPAINT, 1, 0);
+    }
   }
   return was;
 }
@@ -624,10 +633,48 @@ BOOL WINAPI TranslateMessage(const MSG*) {
   return FALSE;
 }
 
-LRESULT WINAPI DefWindowProcW(HWND h, UINT m, WPARAM, LPARAM) {
+LRESULT WINAPI DefWindowProcW(HWND h, UINT m, WPARAM wp, LPARAM lp) {
   DEVICE_CALL_POINT("DefWindowProcW");
+  if (Window* w = dev::window_of(h)) {
+    bool text = false;
+    LRESULT result = dev::default_text(w, m, wp, lp, &text);
+    if (text) return result;
+    if (m == WM_NCPAINT) dev::log_event("frame-painted", {{"window", dev::window_name(w)}});
+  }
   if (m == WM_CLOSE) DestroyWindow(h);
   return 0;
+}
+
+LRESULT WINAPI CallWindowProcW(WNDPROC proc, HWND h, UINT m, WPARAM wp, LPARAM lp) {
+  DEVICE_CALL_POINT("CallWindowProcW");
+  return proc != nullptr ? proc(h, m, wp, lp) : 0;
+}
+
+BOOL WINAPI SetPropW(HWND h, LPCWSTR name, HANDLE data) {
+  DEVICE_CALL_POINT("SetPropW");
+  Window* w = dev::window_of(h, "SetPropW");
+  if (w == nullptr || name == nullptr || IS_INTRESOURCE(name)) return FALSE;
+  w->props[name] = data;
+  return TRUE;
+}
+
+HANDLE WINAPI GetPropW(HWND h, LPCWSTR name) {
+  DEVICE_CALL_POINT("GetPropW");
+  Window* w = dev::window_of(h);
+  if (w == nullptr || name == nullptr || IS_INTRESOURCE(name)) return nullptr;
+  auto it = w->props.find(name);
+  return it == w->props.end() ? nullptr : it->second;
+}
+
+HANDLE WINAPI RemovePropW(HWND h, LPCWSTR name) {
+  DEVICE_CALL_POINT("RemovePropW");
+  Window* w = dev::window_of(h);
+  if (w == nullptr || name == nullptr || IS_INTRESOURCE(name)) return nullptr;
+  auto it = w->props.find(name);
+  if (it == w->props.end()) return nullptr;
+  HANDLE data = it->second;
+  w->props.erase(it);
+  return data;
 }
 
 int WINAPI GetScrollInfo(HWND h, int bar, LPSCROLLINFO si) {

@@ -248,10 +248,25 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define WM_SETTINGCHANGE 0x001A
 #define WM_ACTIVATE 0x0006
 #define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
 #define WM_PAINT 0x000F
 #define WM_SETFONT 0x0030
 #define WM_HELP 0x0053
 #define WM_INITDIALOG 0x0110
+
+// Non-client messages: what desktop Win32 sends for a window's frame. The device sends
+// WM_NCCREATE and WM_NCPAINT under its desktop rules only.
+#define WM_NCCREATE 0x0081
+#define WM_NCDESTROY 0x0082
+#define WM_NCCALCSIZE 0x0083
+#define WM_NCHITTEST 0x0084
+#define WM_NCPAINT 0x0085
+#define WM_NCACTIVATE 0x0086
+#define WM_NCMOUSEMOVE 0x00A0
+#define WM_NCXBUTTONDBLCLK 0x00AD
+#define WM_NCMOUSEHOVER 0x02A0
+#define WM_NCMOUSELEAVE 0x02A2
 
 // Dialogs and their controls.
 #define IDOK 1
@@ -683,6 +698,11 @@ LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI DispatchMessageW(const MSG* lpMsg);
 BOOL WINAPI TranslateMessage(const MSG* lpMsg);
 LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+LRESULT WINAPI CallWindowProcW(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam,
+                               LPARAM lParam);
+BOOL WINAPI SetPropW(HWND hWnd, LPCWSTR lpString, HANDLE hData);
+HANDLE WINAPI GetPropW(HWND hWnd, LPCWSTR lpString);
+HANDLE WINAPI RemovePropW(HWND hWnd, LPCWSTR lpString);
 int WINAPI GetScrollInfo(HWND hWnd, int nBar, LPSCROLLINFO lpsi);
 int WINAPI SetScrollInfo(HWND hWnd, int nBar, LPCSCROLLINFO lpsi, BOOL bRedraw);
 int WINAPI SetScrollPos(HWND hWnd, int nBar, int nPos, BOOL bRedraw);
@@ -700,6 +720,10 @@ HGDIOBJ WINAPI GetStockObject(int fnObject);
 #define SendMessage SendMessageW
 #define DispatchMessage DispatchMessageW
 #define DefWindowProc DefWindowProcW
+#define CallWindowProc CallWindowProcW
+#define SetProp SetPropW
+#define GetProp GetPropW
+#define RemoveProp RemovePropW
 
 // A program's entry point, exported by its module.
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, int nShowCmd);
@@ -723,6 +747,7 @@ HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);
 // Window text and dialogs.
 BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
 int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
+int WINAPI GetWindowTextLengthW(HWND hWnd);
 INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemplate,
                                        HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam);
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
@@ -730,6 +755,7 @@ HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
 #define SetWindowText SetWindowTextW
 #define GetWindowText GetWindowTextW
+#define GetWindowTextLength GetWindowTextLengthW
 #define DialogBoxIndirectParam DialogBoxIndirectParamW
 #define MessageBox MessageBoxW
 

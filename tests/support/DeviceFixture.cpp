@@ -18,6 +18,35 @@ WindowsFiles standard_files() {
           {"Corvane.exe", "Corvane.exe"}};
 }
 
+WindowsFiles layered_files() {
+  WindowsFiles files = standard_files();
+  for (auto& [name, built] : files) {
+    if (name == "Pallux.dll") built = "palluxlayer.dll";
+    if (name == "Quenza.dll") built = "quenzalayer.dll";
+    if (name == "Corvane.exe") built = "corvanelayer.exe";
+  }
+  return files;
+}
+
+const char* RulesName(Rules rules) {
+  switch (rules) {
+    case Rules::kPhone:
+      return "the phone's rules";
+    case Rules::kDesktop:
+      return "desktop rules without the layer";
+    default:
+      return "desktop rules with the layer";
+  }
+}
+
+void ApplyRules(Rules rules, BootOptions* options) {
+  bool desktop = rules != Rules::kPhone;
+  options->desktop_registry_access = desktop;
+  options->desktop_window_text = desktop;
+  options->desktop_frames = desktop;
+  options->files = rules == Rules::kDesktopLayer ? layered_files() : standard_files();
+}
+
 const char kGestureKey[] = "HKEY_LOCAL_MACHINE\\Software\\Quob\\Gesture";
 const char kRotationKey[] = "HKEY_LOCAL_MACHINE\\System\\GDI\\Rotation";
 const char kGesturesOn[] =
@@ -62,6 +91,9 @@ void DeviceTest::Boot(const BootOptions& options) {
   config.start_window_system = options.window_system;
   config.desktop_thread_queues = options.desktop_thread_queues;
   config.desktop_timer_handles = options.desktop_timer_handles;
+  config.desktop_registry_access = options.desktop_registry_access;
+  config.desktop_window_text = options.desktop_window_text;
+  config.desktop_frames = options.desktop_frames;
   config.reg_files.push_back(std::string(VEXORI_SOURCE_DIR) + "/platform/registry/device.reg");
   if (options.install) {
     config.reg_files.push_back(std::string(VEXORI_SOURCE_DIR) + "/install/vexori.reg");

@@ -19,6 +19,9 @@ using WindowsFiles = std::vector<std::pair<std::string, std::string>>;
 
 // The usual \Windows folder: the stock driver, its variants, and the two system libraries.
 WindowsFiles standard_files();
+// The same, with the system's libraries and program built with the desktop layer's adaptations
+// (the access its registry opens ask for, its windows' names, its dialogs' frames).
+WindowsFiles layered_files();
 
 extern const char kGestureKey[];   // HKEY_LOCAL_MACHINE\Software\Quob\Gesture
 extern const char kRotationKey[];  // HKEY_LOCAL_MACHINE\System\GDI\Rotation
@@ -43,6 +46,17 @@ struct FailingCall {
   std::string subject;
 };
 
+struct BootOptions;
+// How a run treats what desktop Win32 and the phone do differently.
+enum class Rules {
+  kPhone,         // the device's own rules, the phone's
+  kDesktop,       // the desktop rules of registry access, window text and frames, no layer
+  kDesktopLayer,  // the same rules, with the system built with the desktop layer's adaptations
+};
+const char* RulesName(Rules rules);
+// Sets the rules and the files they need into options.
+void ApplyRules(Rules rules, BootOptions* options);
+
 struct BootOptions {
   WindowsFiles files = standard_files();
   bool install = true;  // the system's registry entries
@@ -51,6 +65,9 @@ struct BootOptions {
   bool window_system = true;  // boot gwes.exe, which loads the touch driver
   bool desktop_thread_queues = false;
   bool desktop_timer_handles = false;
+  bool desktop_registry_access = false;
+  bool desktop_window_text = false;
+  bool desktop_frames = false;
   dev::Screen screen;
   std::vector<FailingCall> failing;
 };

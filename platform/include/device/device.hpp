@@ -83,6 +83,20 @@ struct DeviceConfig {
   // SetTimer named (as desktop Win32 checks). The phone's documentation says lParam is the
   // procedure and is called as it stands.
   bool desktop_timer_handles = false;
+  // A registry key keeps the access it was opened or created with: reading its values needs
+  // KEY_QUERY_VALUE, writing or deleting them KEY_SET_VALUE, or the call fails with
+  // ERROR_ACCESS_DENIED, as desktop Win32 checks. The phone's documentation says the access mask
+  // is not supported and must be 0.
+  bool desktop_registry_access = false;
+  // A window gets the name it was created with only when WM_NCCREATE reaches DefWindowProcW;
+  // SetWindowTextW sends WM_SETTEXT, and GetWindowTextW sends WM_GETTEXT to a window of the
+  // caller's own process, as on desktop Win32 (FindWindowW compares the name kept). On the phone
+  // the name is the window's whatever its procedure does.
+  bool desktop_window_text = false;
+  // A window with a frame is sent WM_NCPAINT when it is shown, and its frame is drawn only when
+  // that reaches the default procedure (logged `frame-painted`), as on desktop Win32. On the
+  // phone the shell draws a dialog's frame and caption itself.
+  bool desktop_frames = false;
   // Files of the Windows folder the device behaves as if they were not there (case ignored).
   std::vector<std::string> left_out;
   // Runs in boot() once the registry files are in and before any device process starts: what the
