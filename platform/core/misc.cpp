@@ -119,19 +119,6 @@ std::string LogEntry::text() const {
   return out;
 }
 
-std::string LogEntry::json() const {
-  Fields j;
-  j["t"] = time;
-  j["tick"] = tick;
-  j["process"] = process;
-  j["thread"] = thread;
-  j["kind"] = kind;
-  // A field named like one of the entry's columns ("process" of process-start) must not replace
-  // the column: it keeps its value under "field_<name>".
-  for (auto& [k, v] : fields.items()) j[j.contains(k) ? "field_" + k : k] = v;
-  return j.dump();
-}
-
 std::string LogEntry::str(const std::string& key) const {
   if (!fields.contains(key)) return "";
   return fields[key].is_string() ? fields[key].get<std::string>() : fields[key].dump();
@@ -292,6 +279,10 @@ void log_event(const std::string& kind, Fields fields) {
   e.kind = kind;
   e.fields = std::move(fields);
   d.log.add(std::move(e));
+}
+
+bool log_on() {
+  return impl().log.enabled;
 }
 
 // ---- Debug zones ----------------------------------------------------------------------------
@@ -464,7 +455,8 @@ extern "C" {
 
 void NKDbgPrintfW(LPCWSTR fmt, ...) {
   DEVICE_CALL_POINT("NKDbgPrintfW");
-  if (fmt == nullptr) return;
+  // The text goes nowhere but the log.
+  if (fmt == nullptr || !dev::log_on()) return;
   va_list ap;
   va_start(ap, fmt);
   std::string text = format_debug(fmt, ap);
@@ -513,7 +505,7 @@ DWORD WINAPI GetSystemPowerState(LPWSTR buf, DWORD chars, PDWORD flags) {
 
 BOOL WINAPI PowerPolicyNotify(DWORD message, DWORD data) {
   DEVICE_CALL_POINT("PowerPolicyNotify");
-  dev::log_event("power-notify", {{"message", message}, {"data", data}});
+  if (dev::log_on()) dev::log_event("power-notify", {{"message", message}, {"data", data}});
   return TRUE;
 }
 
