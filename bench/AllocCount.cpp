@@ -1,21 +1,21 @@
 // The process's operator new, counting each allocation; the device's modules resolve to it too.
 #include "AllocCount.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace {
-std::atomic<uint64_t> g_allocations{0};
+// Per host thread: every device thread runs on the host thread that runs the device.
+thread_local uint64_t t_allocations = 0;
 
 void* Allocate(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  ++t_allocations;
   return std::malloc(size == 0 ? 1 : size);
 }
 }  // namespace
 
 uint64_t HeapAllocations() {
-  return g_allocations.load(std::memory_order_relaxed);
+  return t_allocations;
 }
 
 void* operator new(std::size_t size) {

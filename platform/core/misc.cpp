@@ -15,6 +15,7 @@ namespace dev {
 
 std::string to_utf8(const std::u16string& s) {
   std::string out;
+  out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
     uint32_t c = s[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
@@ -392,6 +393,7 @@ namespace {
 std::string format_debug(LPCWSTR fmt, va_list ap) {
   std::string f = dev::to_utf8(fmt);
   std::string out;
+  out.reserve(f.size() + 32);
   for (size_t i = 0; i < f.size(); ++i) {
     if (f[i] != '%') {
       out += f[i];
@@ -462,7 +464,7 @@ void NKDbgPrintfW(LPCWSTR fmt, ...) {
   std::string text = format_debug(fmt, ap);
   va_end(ap);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  dev::log_event("debug", {{"text", text}});
+  dev::log_event("debug", {{"text", std::move(text)}});
 }
 
 int _snwprintf(WCHAR* out, size_t count, const WCHAR* fmt, ...) {
