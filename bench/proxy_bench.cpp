@@ -3,9 +3,13 @@
 //   Forward/*   a forwarded entry point against a direct call of the stock entry.
 //   Sample/*    the per-sample cost of the proxy's sample callback against the stock path, where
 //               the stock driver hands the sample straight to the window system's callback.
+//   Sample_ProxyGesture   a gesture sample on a booted device with the window system, a list in
+//               front and the broker: the record held until the stroke is decided, and posted
+//               to the proxy's worker. The worker's share runs between strokes, untimed.
 //
 // The stock driver here is the quiet variant, which records nothing, and the device log is off,
-// so that only the calls themselves are measured.
+// so that only the calls themselves are measured. `allocs_per_sample` counts the process's heap
+// allocations (operator new) in the timed calls.
 #include <benchmark/benchmark.h>
 #include <tchddi.h>
 
@@ -14,6 +18,8 @@
 
 #include <unistd.h>
 
+#include "AllocCount.h"
+#include "device/apps.hpp"
 #include "device/device.hpp"
 
 namespace {
@@ -91,12 +97,16 @@ void PlaySamples(benchmark::State& state, PFN_TOUCH_PANEL_CALLBACK callback) {
   const TOUCH_PANEL_SAMPLE_FLAGS kUp = TouchSampleValidFlag | TouchSamplePreviousDownFlag;
   int i = 0;
   g_received = 0;
+  uint64_t allocations = HeapAllocations();
   for (auto _ : state) {
     int step = i++ % 100;
     TOUCH_PANEL_SAMPLE_FLAGS flags = step == 0 ? kDown : step == 99 ? kUp : kMove;
     callback(flags, 400 + step * 4, 800 - step * 4);
   }
+  allocations = HeapAllocations() - allocations;
   state.counters["received"] = benchmark::Counter(g_received, benchmark::Counter::kAvgIterations);
+  state.counters["allocs_per_sample"] =
+      benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
 }
 
 void Sample_Stock(benchmark::State& state) {
@@ -115,6 +125,83 @@ void Sample_ProxyGestureOn(benchmark::State& state) {
   PlaySamples(state, b.proxyCallback);
 }
 
+// The whole device as it boots, the stock driver its quiet variant, so that the proxy the window
+// system enabled can be called with samples directly, as the driver's sample thread calls it.
+struct SystemBench {
+  SystemBench() {
+    namespace fs = std::filesystem;
+    dir = fs::temp_directory_path() / ("vexori-bench-system-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (const auto& f : fs::directory_iterator(VEXORI_WINDOWS_DIR)) {
+      if (f.is_regular_file() && f.path().filename() != "touch.dll")
+        fs::copy_file(f.path(), dir / f.path().filename());
+    }
+    fs::copy_file(fs::path(VEXORI_WINDOWS_DIR) / "touchbench.dll", dir / "touch.dll");
+    dev::DeviceConfig config;
+    config.windows_dir = dir.string();
+    config.reg_files = {std::string(VEXORI_SOURCE_DIR) + "/platform/registry/device.reg",
+                        std::string(VEXORI_SOURCE_DIR) + "/install/vexori.reg"};
+    device = std::make_unique<dev::Device>(config);
+    device->boot();
+    device->reg_set_dword("HKLM\\Software\\Quob\\Gesture", "Activate", 1);
+    dev::apps::WindowSpec list;
+    list.kind = dev::apps::Kind::List;
+    list.x = 0, list.y = 26, list.width = 240, list.height = 268;
+    list.lines = 1000000;
+    list.page = 12;
+    dev::apps::set_foreground(*device, dev::apps::place(*device, list));
+    device->settle();
+    device->log().enabled = false;
+    broker = FindWindowW(u"MSGBROKER", nullptr);
+    device->as_process("gwes.exe", [&] {
+      proxyCallback = Resolve<CallbackQuery>(LoadLibraryW(u"touch.dll"), u"TouchBenchCallback")();
+    });
+  }
+  ~SystemBench() {
+    device.reset();
+    std::filesystem::remove_all(dir);
+  }
+
+  std::filesystem::path dir;
+  std::unique_ptr<dev::Device> device;
+  HWND broker = nullptr;
+  PFN_TOUCH_PANEL_CALLBACK proxyCallback = nullptr;
+};
+
+// Strokes of 100 samples as PlaySamples plays them, each a gesture: 2 pixels a sample across the
+// list. Between strokes, untimed, the device runs: the worker's engine, the hand-over to the
+// broker, and the broker, whose momentum is stopped before its first step.
+void Sample_ProxyGesture(benchmark::State& state) {
+  SystemBench b;
+  const TOUCH_PANEL_SAMPLE_FLAGS kDown = TouchSampleValidFlag | TouchSampleDownFlag;
+  const TOUCH_PANEL_SAMPLE_FLAGS kMove = kDown | TouchSamplePreviousDownFlag;
+  const TOUCH_PANEL_SAMPLE_FLAGS kUp = TouchSampleValidFlag | TouchSamplePreviousDownFlag;
+  uint64_t allocations = 0, posts = 0;
+  b.device->as_process("gwes.exe", [&] {
+    int i = 0;
+    for (auto _ : state) {
+      int step = i++ % 100;
+      TOUCH_PANEL_SAMPLE_FLAGS flags = step == 0 ? kDown : step == 99 ? kUp : kMove;
+      // Counted around the call alone: pausing the timer allocates too.
+      uint64_t from = HeapAllocations();
+      b.proxyCallback(flags, 400 + step * 4, 800 - step * 4);
+      allocations += HeapAllocations() - from;
+      if (step == 99) {
+        state.PauseTiming();
+        b.device->settle();
+        PostMessageW(b.broker, WM_USER + 252, 0, 0);  // the momentum stops here
+        b.device->settle();
+        ++posts;
+        state.ResumeTiming();
+      }
+    }
+  });
+  state.counters["allocs_per_sample"] =
+      benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
+  state.counters["strokes"] = static_cast<double>(posts);
+}
+
 }  // namespace
 
 BENCHMARK_CAPTURE(Forward, Direct, false)->Name("Forward_Direct");
@@ -122,4 +209,5 @@ BENCHMARK_CAPTURE(Forward, Proxy, true)->Name("Forward_Proxy");
 BENCHMARK(Sample_Stock);
 BENCHMARK(Sample_ProxyGestureOff);
 BENCHMARK(Sample_ProxyGestureOn);
+BENCHMARK(Sample_ProxyGesture);
 BENCHMARK_MAIN();

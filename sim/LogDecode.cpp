@@ -132,6 +132,24 @@ void LogDecoder::to_screen(int px, int py, int* sx, int* sy) const {
   }
 }
 
+bool LogDecoder::adds_to(const dev::LogEntry& e) {
+  return e.kind == "panel" || e.kind == "post" || e.kind == "send" || e.kind == "app-received" ||
+         e.kind == "send-answer";
+}
+
+const dev::LogEntry& LogDecoder::decoded(const dev::LogEntry& e, dev::LogEntry& copy) {
+  if (!adds_to(e)) {
+    if (e.kind == "reg-write") {
+      copy = e;
+      decode(copy);
+    }
+    return e;
+  }
+  copy = e;
+  decode(copy);
+  return copy;
+}
+
 void LogDecoder::decode(dev::LogEntry& e) {
   if (e.kind == "panel") {
     int sx = 0, sy = 0;

@@ -35,12 +35,16 @@ class LogDecoder {
 
   // Adds the decoded fields to one entry; entries are to come in the order they were logged.
   void decode(dev::LogEntry& e);
+  // The entry decoded: e itself where decoding adds nothing to it, else copy holding the decoded
+  // entry. Spares the copy of every entry that stays as it is.
+  const dev::LogEntry& decoded(const dev::LogEntry& e, dev::LogEntry& copy);
 
   // A panel point in whole pixels as the screen of the angle in force shows it.
   void to_screen(int px, int py, int* sx, int* sy) const;
 
  private:
   void decode_message(dev::LogEntry& e) const;
+  static bool adds_to(const dev::LogEntry& e);
   int wide_, narrow_;  // the screen's sides in pixels
   uint32_t angle_;
 };

@@ -353,8 +353,8 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   };
   device.log().keep = opt.keep_log;
   device.log().on_entry = [&](const dev::LogEntry& e) {
-    dev::LogEntry decoded = e;
-    decoder.decode(decoded);
+    dev::LogEntry copy;
+    const dev::LogEntry& decoded = decoder.decoded(e, copy);
     tally.add(decoded);
     if (pictures.reads_log()) pictures.add(decoded);
     // An outcome the entry completes was complete before the entry was made.

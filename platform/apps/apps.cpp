@@ -128,7 +128,7 @@ LRESULT CALLBACK scrolling_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT CALLBACK recording_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-  if (m != WM_CREATE && m != WM_DESTROY) {
+  if (m != WM_CREATE && m != WM_DESTROY && log_on()) {
     log_event("app-received", {{"window", window_name(window_of(w))},
                                {"msg", m},
                                {"wParam", hex(wp)},

@@ -15,6 +15,7 @@ namespace dev {
 
 std::string to_utf8(const std::u16string& s) {
   std::string out;
+  out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
     uint32_t c = s[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
@@ -117,19 +118,6 @@ std::string LogEntry::text() const {
   for (auto& [k, v] : fields.items()) out += fmt::format(" {}={}", k, field_text(v));
   while (!out.empty() && out.back() == ' ') out.pop_back();
   return out;
-}
-
-std::string LogEntry::json() const {
-  Fields j;
-  j["t"] = time;
-  j["tick"] = tick;
-  j["process"] = process;
-  j["thread"] = thread;
-  j["kind"] = kind;
-  // A field named like one of the entry's columns ("process" of process-start) must not replace
-  // the column: it keeps its value under "field_<name>".
-  for (auto& [k, v] : fields.items()) j[j.contains(k) ? "field_" + k : k] = v;
-  return j.dump();
 }
 
 std::string LogEntry::str(const std::string& key) const {
@@ -262,6 +250,10 @@ void log_event(const std::string& kind, Fields fields) {
   d.log.add(std::move(e));
 }
 
+bool log_on() {
+  return impl().log.enabled;
+}
+
 // ---- Debug zones ----------------------------------------------------------------------------
 
 std::u16string zones_name(const DBGPARAM* zones) {
@@ -369,6 +361,7 @@ namespace {
 std::string format_debug(LPCWSTR fmt, va_list ap) {
   std::string f = dev::to_utf8(fmt);
   std::string out;
+  out.reserve(f.size() + 32);
   for (size_t i = 0; i < f.size(); ++i) {
     if (f[i] != '%') {
       out += f[i];
@@ -432,13 +425,14 @@ extern "C" {
 
 void NKDbgPrintfW(LPCWSTR fmt, ...) {
   DEVICE_CALL_POINT("NKDbgPrintfW");
-  if (fmt == nullptr) return;
+  // The text goes nowhere but the log.
+  if (fmt == nullptr || !dev::log_on()) return;
   va_list ap;
   va_start(ap, fmt);
   std::string text = format_debug(fmt, ap);
   va_end(ap);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  dev::log_event("debug", {{"text", text}});
+  dev::log_event("debug", {{"text", std::move(text)}});
 }
 
 int _snwprintf(WCHAR* out, size_t count, const WCHAR* fmt, ...) {
@@ -481,7 +475,7 @@ DWORD WINAPI GetSystemPowerState(LPWSTR buf, DWORD chars, PDWORD flags) {
 
 BOOL WINAPI PowerPolicyNotify(DWORD message, DWORD data) {
   DEVICE_CALL_POINT("PowerPolicyNotify");
-  dev::log_event("power-notify", {{"message", message}, {"data", data}});
+  if (dev::log_on()) dev::log_event("power-notify", {{"message", message}, {"data", data}});
   return TRUE;
 }
 

@@ -150,7 +150,7 @@ BOOL WINAPI SetEventData(HANDLE h, DWORD data) {
   DEVICE_CALL_POINT("SetEventData");
   auto ev = dev::event_of(h, "SetEventData");
   if (!ev) return FALSE;
-  if (ev->data != data && !ev->name.empty()) {
+  if (ev->data != data && !ev->name.empty() && dev::log_on()) {
     dev::log_event("event-data", {{"event", dev::to_utf8(ev->name)}, {"data", data}});
   }
   ev->data = data;

@@ -24,9 +24,10 @@ Fields turned_position(INT x, INT y) {
 BOOL window_system_sample(TOUCH_PANEL_SAMPLE_FLAGS flags, INT x, INT y) {
   auto& d = impl();
   d.received.push_back({d.clock, flags, x, y});
+  if (!log_on()) return TRUE;
   Fields fields = {{"flags", hex(flags)}, {"x", x}, {"y", y}};
   if (d.display_angle == 90 || d.display_angle == 270) fields["screen"] = turned_position(x, y);
-  log_event("sample", fields);
+  log_event("sample", std::move(fields));
   return TRUE;
 }
 

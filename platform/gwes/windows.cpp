@@ -591,7 +591,7 @@ BOOL WINAPI PostMessageW(HWND h, UINT m, WPARAM wp, LPARAM lp) {
   }
   MSG msg = dev::queued_message(h, m, wp, lp);
   w->thread->queue.push_back(msg);
-  dev::log_event("post", dev::message_fields(w, m, wp, lp));
+  if (dev::log_on()) dev::log_event("post", dev::message_fields(w, m, wp, lp));
   return TRUE;
 }
 
@@ -601,7 +601,7 @@ LRESULT WINAPI SendMessageW(HWND h, UINT m, WPARAM wp, LPARAM lp) {
   Window* w = dev::window_of(h, "SendMessageW");
   if (w == nullptr) return 0;
   dev::Thread* self = d.current();
-  if (m != WM_DESTROY) dev::log_event("send", dev::message_fields(w, m, wp, lp));
+  if (m != WM_DESTROY && dev::log_on()) dev::log_event("send", dev::message_fields(w, m, wp, lp));
   if (w->thread == self) return dev::call_proc(w, m, wp, lp);
   if (w->thread->finished) return 0;
   dev::SentMessage sent{w, m, wp, lp};
@@ -717,9 +717,11 @@ int WINAPI SetScrollPos(HWND h, int bar, int pos, BOOL) {
   SCROLLINFO& s = w->bars[bar];
   int old = s.nPos;
   s.nPos = dev::clamp_pos(s, pos);
-  dev::log_event("scroll-pos", {{"window", dev::window_name(w)},
-                                {"bar", bar == SB_VERT ? "vert" : "horz"},
-                                {"pos", s.nPos}});
+  if (dev::log_on()) {
+    dev::log_event("scroll-pos", {{"window", dev::window_name(w)},
+                                  {"bar", bar == SB_VERT ? "vert" : "horz"},
+                                  {"pos", s.nPos}});
+  }
   return old;
 }
 
@@ -765,9 +767,11 @@ UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
   } else {
     d.timers.push_back({w, id, period, d.clock + period, proc});
   }
-  dev::log_event(
-      "timer-set",
-      {{"window", dev::window_name(w)}, {"id", id}, {"period", period}, {"restart", restart}});
+  if (dev::log_on()) {
+    dev::log_event(
+        "timer-set",
+        {{"window", dev::window_name(w)}, {"id", id}, {"period", period}, {"restart", restart}});
+  }
   return id;
 }
 
@@ -787,7 +791,7 @@ BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
                          [&](const dev::Timer& t) { return t.window == w && t.id == id; });
   if (it == d.timers.end()) return FALSE;
   d.timers.erase(it);
-  dev::log_event("timer-killed", {{"window", dev::window_name(w)}, {"id", id}});
+  if (dev::log_on()) dev::log_event("timer-killed", {{"window", dev::window_name(w)}, {"id", id}});
   return TRUE;
 }
 

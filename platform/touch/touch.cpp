@@ -32,11 +32,12 @@ inline void record(const char*, std::initializer_list<Word>, bool = false, Word 
 #else
 void record(const char* entry, std::initializer_list<Word> args, bool has_result = false,
             Word result = 0) {
+  if (!dev::log_on()) return;
   dev::Fields list = dev::Fields::array();
   for (Word a : args) list.push_back(dev::hex(a));
   dev::Fields f = {{"driver", TOUCH_NAME}, {"entry", entry}, {"args", list}};
   if (has_result) f["result"] = dev::hex(result);
-  dev::log_event("touch-call", f);
+  dev::log_event("touch-call", std::move(f));
 }
 #endif
 
@@ -52,11 +53,14 @@ DWORD WINAPI sample_thread(LPVOID) {
   dev::set_thread_name("touch-ist");
   for (;;) {
     dev::PanelSample s = dev::hw::panel_next();
+    bool log = dev::log_on();
     if (!g_enabled || g_callback == nullptr) {
-      dev::log_event("panel-dropped", {{"flags", dev::hex(s.flags)}, {"x", s.x}, {"y", s.y}});
+      if (log) {
+        dev::log_event("panel-dropped", {{"flags", dev::hex(s.flags)}, {"x", s.x}, {"y", s.y}});
+      }
       continue;
     }
-    dev::log_event("panel", {{"flags", dev::hex(s.flags)}, {"x", s.x}, {"y", s.y}});
+    if (log) dev::log_event("panel", {{"flags", dev::hex(s.flags)}, {"x", s.x}, {"y", s.y}});
     g_callback(s.flags, s.x, s.y);
   }
 }

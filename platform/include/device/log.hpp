@@ -25,8 +25,12 @@ struct LogEntry {
 
   // One line of text: time, process/thread, kind, then key=value pairs.
   std::string text() const;
-  // One JSON object, for JSON Lines output.
+  // One JSON object, for JSON Lines output: the columns, then the fields in their order, a field
+  // named like a column as "field_<name>".
   std::string json() const;
+  // The same line built through the JSON library, as json() was; json() falls back to it for
+  // what it does not write itself.
+  std::string json_tree() const;
   // A field as text ("" when absent), and as a number (0 when absent or not a number).
   std::string str(const std::string& key) const;
   int64_t num(const std::string& key) const;
@@ -75,5 +79,9 @@ std::string hex(uint64_t v);
 
 // Adds an entry stamped with the calling device thread's time, process and thread.
 void log_event(const std::string& kind, Fields fields = Fields::object());
+
+// False while the log is off, when log_event drops every entry: code on a hot path asks first and
+// spares itself building fields that nobody would read.
+bool log_on();
 
 }  // namespace dev
