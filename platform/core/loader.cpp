@@ -31,6 +31,7 @@
 #include <optional>
 
 #include "device/hardware.hpp"
+#include "kept_libraries.hpp"
 #include "kernel.hpp"
 
 namespace dev {
@@ -115,6 +116,7 @@ void drop_copy(Module* mod) {
 void unmap(Module* mod) {
   auto& procs = mod->process->modules;
   procs.erase(std::remove(procs.begin(), procs.end(), mod), procs.end());
+  give_back_library(mod->dl, true);  // unmapped while the device runs: no longer kept
   dlclose(mod->dl);
   mod->dl = nullptr;
   mod->refs = 0;
@@ -188,10 +190,17 @@ void Device::Impl::unload_all() {
 void Device::Impl::unmap_all() {
   // A host program boots device after device (a replay boots one per stroke): a library left
   // mapped would keep its file's pages and its place in the dynamic linker's list for good.
+  // A library kept for the next device stays mapped, as it is, with its copy.
   for (size_t i = modules.size(); i-- > 0;) {
-    if (modules[i]->dl != nullptr) dlclose(modules[i]->dl);
-    modules[i]->dl = nullptr;
-    if (modules[i]->memory >= 0) drop_copy(modules[i].get());
+    Module* m = modules[i].get();
+    if (m->dl != nullptr && give_back_library(m->dl, false)) {
+      m->dl = nullptr;
+      m->memory = -1;
+      continue;
+    }
+    if (m->dl != nullptr) dlclose(m->dl);
+    m->dl = nullptr;
+    if (m->memory >= 0) drop_copy(m);
   }
 }
 
@@ -256,14 +265,20 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
   mod->name = dev::to_utf16(found.filename().string());
   mod->process = p;
   mod->handle = 0x10000000u + static_cast<uintptr_t>(d.modules.size()) * 0x10000u;
-  bool copied = dev::copy_module(d, found, mod.get());
-  mod->dl = copied ? dlopen(mod->host_path.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
-  if (mod->dl == nullptr) {
-    const char* why = copied ? dlerror() : "cannot copy";
-    dev::log_event("module-bad", {{"module", dev::to_utf8(mod->name)}, {"error", why ? why : ""}});
-    if (copied) dev::drop_copy(mod.get());
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+  // A copy an earlier device left (in memory only), as it was mapped; else a fresh one.
+  bool keep = d.module_dir.empty() && dev::keeping_libraries();
+  if (!keep || !dev::take_kept_library(found.string(), &mod->dl, &mod->memory, &mod->host_path)) {
+    bool copied = dev::copy_module(d, found, mod.get());
+    mod->dl = copied ? dlopen(mod->host_path.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+    if (mod->dl == nullptr) {
+      const char* why = copied ? dlerror() : "cannot copy";
+      dev::log_event("module-bad",
+                     {{"module", dev::to_utf8(mod->name)}, {"error", why ? why : ""}});
+      if (copied) dev::drop_copy(mod.get());
+      SetLastError(ERROR_MOD_NOT_FOUND);
+      return nullptr;
+    }
+    if (keep) dev::keep_library(found.string(), mod->dl, mod->memory, mod->host_path);
   }
   mod->refs = 1;
   dev::Module* m = mod.get();
