@@ -2,7 +2,8 @@
 //
 // Every process gets its own instance of a library, as on the phone: the loader copies the file
 // (into memory, or to a name of its own in the device's folder) before it maps it, so two
-// processes (or two devices in a row) never share a library's module-wide state. Libraries are
+// processes never share a library's module-wide state. A copy in memory outlives its device for
+// the next one, which gets it as it was first mapped (kept_libraries.hpp). Libraries are
 // mapped with local binding, so two libraries that define the same class never bind to each other's
 // symbols.
 #include <dlfcn.h>
@@ -27,8 +28,11 @@
 #include <fmt/format.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "device/hardware.hpp"
 #include "kept_libraries.hpp"
@@ -68,16 +72,56 @@ BOOL call_main(Module* mod, DWORD reason, LPVOID reserved) {
 
 }  // namespace
 
+namespace {
+
+// The files of a \Windows folder by their folded names, in the order the folder lists them. A
+// listing is kept for the next look-up while the folder's status is the same, and only when the
+// folder had not changed for a while before it was listed: a change within the file system's
+// time stamp's granularity of the listing could leave its status as it was.
+struct FolderListing {
+  std::string dir;
+  struct stat status {};
+  std::vector<std::pair<std::u16string, std::string>> files;
+};
+
+bool same_status(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+const std::vector<std::pair<std::u16string, std::string>>& folder_files(const std::string& dir) {
+  static FolderListing kept;
+  static std::vector<std::pair<std::u16string, std::string>> listed;
+  struct stat now {};
+  bool known = stat(dir.c_str(), &now) == 0;
+  if (known && kept.dir == dir && same_status(kept.status, now)) return kept.files;
+  listed.clear();
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+    listed.emplace_back(fold(to_utf16(entry.path().filename().string())), entry.path().string());
+  const time_t kSettled = 2;  // seconds
+  kept.dir.clear();
+  if (known && now.st_mtim.tv_sec + kSettled < time(nullptr) &&
+      now.st_ctim.tv_sec + kSettled < time(nullptr)) {
+    kept.dir = dir;
+    kept.status = now;
+    kept.files = listed;
+  }
+  return listed;
+}
+
+}  // namespace
+
 std::string windows_file(const std::u16string& name) {
   auto& d = impl();
   std::u16string wanted = fold(file_part(name));
   for (const auto& out : d.config.left_out) {
     if (fold(to_utf16(out)) == wanted) return "";
   }
-  std::error_code ec;
   std::string found;
-  for (const auto& entry : std::filesystem::directory_iterator(d.config.windows_dir, ec)) {
-    if (fold(to_utf16(entry.path().filename().string())) == wanted) found = entry.path().string();
+  for (const auto& [folded, path] : folder_files(d.config.windows_dir)) {
+    if (folded == wanted) found = path;
   }
   return found;
 }
