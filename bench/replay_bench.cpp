@@ -1,11 +1,12 @@
 // How fast stroke sets replay: each stroke boots a device of its own.
 //
-//   Replay_Stroke/1   one recorded caret, booted, replayed, its outcome read, in this process.
-//   Replay_Stroke/0   the same, the device loading the libraries with their debug information
-//                     (\Windows\.debug), as every boot copied them before they were stripped.
+//   Replay_Stroke/1   one recorded caret, booted, replayed, its outcome read, in this process;
+//                     the device takes the libraries an earlier device kept, as first mapped.
+//   Replay_Stroke/0   the same, every boot mapping fresh copies of the libraries
+//                     (VEXORI_FRESH_LIBRARIES), as every boot did before they were kept.
 //   Replay_Set/1/1    the 240 strokes of one person (all speeds), one worker process.
 //   Replay_Set/0/1    the same with one worker per core.
-//   Replay_Set/J/0    the same with the libraries' debug information, as Replay_Stroke/0.
+//   Replay_Set/J/0    the same with fresh copies, as Replay_Stroke/0.
 // cpu_ms_per_stroke counts the CPU time of this process and of its workers (user and system).
 //
 // The strokes are the shared recordings beside the project; without them the benchmarks say so.
@@ -26,6 +27,14 @@ const std::string kSubject =
     std::string(getenv("VEXORI_SHARED") != nullptr ? getenv("VEXORI_SHARED")
                                                    : VEXORI_SOURCE_DIR "/../shared") +
     "/data/touch/dollar1-unistroke/xml_logs/s02";
+
+// Every boot maps fresh copies of the libraries while one lives (`fresh` true).
+struct FreshLibraries {
+  explicit FreshLibraries(bool fresh) {
+    if (fresh) setenv("VEXORI_FRESH_LIBRARIES", "1", 1);
+  }
+  ~FreshLibraries() { unsetenv("VEXORI_FRESH_LIBRARIES"); }
+};
 
 // User and system CPU time of this process and of the workers it has waited for, in seconds.
 double cpu_seconds() {
@@ -54,7 +63,7 @@ void ReplayStroke(benchmark::State& state) {
   if (Missing(state)) return;
   auto strokes = sim::load_stroke_set({kSubject + "/fast/caret01.xml"});
   sim::RunOptions options;
-  if (state.range(0) == 0) options.windows_dir += "/.debug";
+  FreshLibraries fresh(state.range(0) == 0);
   double start = cpu_seconds();
   for (auto _ : state) {
     auto r = sim::replay_stroke(strokes.front(), {}, options);
@@ -71,7 +80,7 @@ void ReplaySet(benchmark::State& state) {
   sim::ReplaySetup setup;
   setup.jobs = static_cast<unsigned>(state.range(0));
   sim::RunOptions options;
-  if (state.range(1) == 0) options.windows_dir += "/.debug";
+  FreshLibraries fresh(state.range(1) == 0);
   double start = cpu_seconds();
   for (auto _ : state) benchmark::DoNotOptimize(sim::replay_strokes(strokes, setup, options));
   CountCpu(state, start, strokes.size());

@@ -299,7 +299,8 @@ int main(int argc, char** argv) {
   };
   CLI::App* replay = app.add_subcommand(
       "replay",
-      "replay recorded strokes, each on a freshly booted device, and count what they did");
+      "replay recorded strokes, each on a device booted for it (its libraries as first mapped), "
+      "and count what they did");
   stroke_set(replay);
   once(replay->add_flag("--table-only", replay_args.table_only, "no line per stroke"));
   once(replay->add_flag("--no-color", replay_args.no_colour,

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "replay/ReplayReport.h"
 #include "replay/StrokeReplay.h"
@@ -167,6 +168,55 @@ TEST(StrokeReplay, RecordedStrokesKeepTheirSamplesAndCodeTheirSides) {
     EXPECT_GE(double(m.second) / m.first, least.at(gesture))
         << gesture << ": " << m.second << " of " << m.first << "\n"
         << misses[gesture];
+}
+
+// A device keeps its libraries for the next device, each put back as it was first mapped: every
+// stroke does the same after any other, on the same window or another, as on a device whose
+// libraries are fresh copies. Among them a tap and a hold passed through, flicks with momentum
+// both ways, a caret handed over (a zoom) and a rectangle that turns the screen.
+TEST(StrokeReplay, KeptLibrariesGiveEveryStrokeTheOutcomeOfAFreshDevice) {
+  const std::string traces = VEXORI_SOURCE_DIR "/data/traces/";
+  std::vector<sim::NamedStroke> strokes;
+  for (const char* file : {"taps.csv", "holds.csv", "pans.csv", "still-pans.csv"}) {
+    auto set = sim::load_stroke_set({traces + file});
+    ASSERT_GE(set.size(), 2u);
+    strokes.push_back(set[0]);
+    strokes.push_back(set[1]);
+  }
+  auto drawn = [](const std::string& name, std::vector<std::pair<int, int>> corners) {
+    sim::NamedStroke s{name, name, {}};
+    s.stroke.name = name;
+    s.stroke.points = sim::polyline_stroke(corners, 600, 0, 100);
+    return s;
+  };
+  strokes.push_back(drawn("caret", {{60, 250}, {120, 120}, {180, 250}}));
+  strokes.push_back(drawn("rectangle", {{70, 80}, {70, 220}, {180, 220}, {180, 80}, {70, 80}}));
+  std::vector<sim::ReplaySetup> setups(strokes.size());
+  setups.back().settings = {{"Rotation", 1}};
+  setups[2].window = sim::ReplayWindow::kAware;  // a hold on a gesture-aware window
+  setups[4].window = sim::ReplayWindow::kBrowser;
+
+  auto outcome = [&](size_t i) {
+    return sim::result_json(sim::replay_stroke(strokes[i], setups[i], sim::RunOptions{})).dump();
+  };
+  setenv("VEXORI_FRESH_LIBRARIES", "1", 1);
+  std::vector<std::string> fresh;
+  for (size_t i = 0; i < strokes.size(); ++i) fresh.push_back(outcome(i));
+  unsetenv("VEXORI_FRESH_LIBRARIES");
+  std::set<std::string> decisions;  // what each did
+  for (const auto& f : fresh) decisions.insert(dev::Fields::parse(f)["outcome"]["did"]);
+  EXPECT_GE(decisions.size(), 6u) << "the strokes do different things";
+  EXPECT_NE(fresh.back().find("screen turned from 0 to 90 degrees"), std::string::npos)
+      << fresh.back();
+
+  std::vector<size_t> order(strokes.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  for (int round = 0; round < 3; ++round) {
+    if (round == 1) std::reverse(order.begin(), order.end());
+    if (round == 2) std::rotate(order.begin(), order.begin() + 3, order.end());
+    for (size_t i : order)
+      EXPECT_EQ(outcome(i), fresh[i]) << strokes[i].file << ", round " << round;
+  }
 }
 
 // Each bad stroke file, setting or window names where it is wrong and why.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #ifdef VEXORI_FIBER_ASAN
 #include <sanitizer/asan_interface.h>
@@ -70,6 +71,13 @@ namespace {
 // Only the pages a thread touches take memory.
 const size_t kStackBytes = size_t{1} << 20;
 
+// Stacks of fibers that have ended, kept for the next: a device starts the same few threads at
+// every boot, and a stack mapped again costs system calls and a fault for every page it touches.
+const size_t kKeptStacks = 32;
+std::mutex g_kept_lock;
+void* g_kept_stacks[kKeptStacks];
+size_t g_kept_count = 0;
+
 // The fiber a switch in progress leaves, and whether it left for good.
 Fiber* g_leaving = nullptr;
 bool g_leaving_finished = false;
@@ -96,15 +104,21 @@ Fiber::~Fiber() {
 void Fiber::prepare(void (*entry)(void*), void* arg) {
   size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   mapping_size_ = kStackBytes + page;
-  mapping_ = mmap(nullptr, mapping_size_, PROT_READ | PROT_WRITE,
-                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
-  if (mapping_ == MAP_FAILED) {
-    std::fprintf(stderr, "vexori device: no memory for a thread's stack\n");
-    std::abort();
+  std::unique_lock<std::mutex> kept(g_kept_lock);
+  if (g_kept_count > 0) {
+    mapping_ = g_kept_stacks[--g_kept_count];
+  } else {
+    kept.unlock();
+    mapping_ = mmap(nullptr, mapping_size_, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+    if (mapping_ == MAP_FAILED) {
+      std::fprintf(stderr, "vexori device: no memory for a thread's stack\n");
+      std::abort();
+    }
+    // A page at the low end that faults: a thread that overflows its stack stops there instead
+    // of writing over whatever lies below.
+    mprotect(mapping_, page, PROT_NONE);
   }
-  // A page at the low end that faults: a thread that overflows its stack stops there instead of
-  // writing over whatever lies below.
-  mprotect(mapping_, page, PROT_NONE);
   stack_bottom_ = static_cast<char*>(mapping_) + page;
   stack_size_ = kStackBytes;
   entry_ = entry;
@@ -194,11 +208,16 @@ void Fiber::finish(Fiber& from, Fiber& to) {
 void Fiber::release_stack() {
   if (mapping_ == nullptr) return;
 #ifdef VEXORI_FIBER_ASAN
-  // The frames the fiber never left are still marked; the next mapping here must not inherit
-  // their marks.
+  // The frames the fiber never left are still marked; the next fiber on this stack, or the next
+  // mapping here, must not inherit their marks.
   __asan_unpoison_memory_region(mapping_, mapping_size_);
 #endif
-  munmap(mapping_, mapping_size_);
+  std::lock_guard<std::mutex> kept(g_kept_lock);
+  if (g_kept_count < kKeptStacks) {
+    g_kept_stacks[g_kept_count++] = mapping_;
+  } else {
+    munmap(mapping_, mapping_size_);
+  }
   mapping_ = nullptr;
 }
 

@@ -2,7 +2,8 @@
 //
 // Every process gets its own instance of a library, as on the phone: the loader copies the file
 // (into memory, or to a name of its own in the device's folder) before it maps it, so two
-// processes (or two devices in a row) never share a library's module-wide state. Libraries are
+// processes never share a library's module-wide state. A copy in memory outlives its device for
+// the next one, which gets it as it was first mapped (kept_libraries.hpp). Libraries are
 // mapped with local binding, so two libraries that define the same class never bind to each other's
 // symbols.
 #include <dlfcn.h>
@@ -27,10 +28,14 @@
 #include <fmt/format.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "device/hardware.hpp"
+#include "kept_libraries.hpp"
 #include "kernel.hpp"
 
 namespace dev {
@@ -67,16 +72,56 @@ BOOL call_main(Module* mod, DWORD reason, LPVOID reserved) {
 
 }  // namespace
 
+namespace {
+
+// The files of a \Windows folder by their folded names, in the order the folder lists them. A
+// listing is kept for the next look-up while the folder's status is the same, and only when the
+// folder had not changed for a while before it was listed: a change within the file system's
+// time stamp's granularity of the listing could leave its status as it was.
+struct FolderListing {
+  std::string dir;
+  struct stat status {};
+  std::vector<std::pair<std::u16string, std::string>> files;
+};
+
+bool same_status(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+const std::vector<std::pair<std::u16string, std::string>>& folder_files(const std::string& dir) {
+  static FolderListing kept;
+  static std::vector<std::pair<std::u16string, std::string>> listed;
+  struct stat now {};
+  bool known = stat(dir.c_str(), &now) == 0;
+  if (known && kept.dir == dir && same_status(kept.status, now)) return kept.files;
+  listed.clear();
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+    listed.emplace_back(fold(to_utf16(entry.path().filename().string())), entry.path().string());
+  const time_t kSettled = 2;  // seconds
+  kept.dir.clear();
+  if (known && now.st_mtim.tv_sec + kSettled < time(nullptr) &&
+      now.st_ctim.tv_sec + kSettled < time(nullptr)) {
+    kept.dir = dir;
+    kept.status = now;
+    kept.files = listed;
+  }
+  return listed;
+}
+
+}  // namespace
+
 std::string windows_file(const std::u16string& name) {
   auto& d = impl();
   std::u16string wanted = fold(file_part(name));
   for (const auto& out : d.config.left_out) {
     if (fold(to_utf16(out)) == wanted) return "";
   }
-  std::error_code ec;
   std::string found;
-  for (const auto& entry : std::filesystem::directory_iterator(d.config.windows_dir, ec)) {
-    if (fold(to_utf16(entry.path().filename().string())) == wanted) found = entry.path().string();
+  for (const auto& [folded, path] : folder_files(d.config.windows_dir)) {
+    if (folded == wanted) found = path;
   }
   return found;
 }
@@ -115,6 +160,7 @@ void drop_copy(Module* mod) {
 void unmap(Module* mod) {
   auto& procs = mod->process->modules;
   procs.erase(std::remove(procs.begin(), procs.end(), mod), procs.end());
+  give_back_library(mod->dl, true);  // unmapped while the device runs: no longer kept
   dlclose(mod->dl);
   mod->dl = nullptr;
   mod->refs = 0;
@@ -188,10 +234,17 @@ void Device::Impl::unload_all() {
 void Device::Impl::unmap_all() {
   // A host program boots device after device (a replay boots one per stroke): a library left
   // mapped would keep its file's pages and its place in the dynamic linker's list for good.
+  // A library kept for the next device stays mapped, as it is, with its copy.
   for (size_t i = modules.size(); i-- > 0;) {
-    if (modules[i]->dl != nullptr) dlclose(modules[i]->dl);
-    modules[i]->dl = nullptr;
-    if (modules[i]->memory >= 0) drop_copy(modules[i].get());
+    Module* m = modules[i].get();
+    if (m->dl != nullptr && give_back_library(m->dl, false)) {
+      m->dl = nullptr;
+      m->memory = -1;
+      continue;
+    }
+    if (m->dl != nullptr) dlclose(m->dl);
+    m->dl = nullptr;
+    if (m->memory >= 0) drop_copy(m);
   }
 }
 
@@ -256,14 +309,20 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
   mod->name = dev::to_utf16(found.filename().string());
   mod->process = p;
   mod->handle = 0x10000000u + static_cast<uintptr_t>(d.modules.size()) * 0x10000u;
-  bool copied = dev::copy_module(d, found, mod.get());
-  mod->dl = copied ? dlopen(mod->host_path.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
-  if (mod->dl == nullptr) {
-    const char* why = copied ? dlerror() : "cannot copy";
-    dev::log_event("module-bad", {{"module", dev::to_utf8(mod->name)}, {"error", why ? why : ""}});
-    if (copied) dev::drop_copy(mod.get());
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+  // A copy an earlier device left (in memory only), as it was mapped; else a fresh one.
+  bool keep = d.module_dir.empty() && dev::keeping_libraries();
+  if (!keep || !dev::take_kept_library(found.string(), &mod->dl, &mod->memory, &mod->host_path)) {
+    bool copied = dev::copy_module(d, found, mod.get());
+    mod->dl = copied ? dlopen(mod->host_path.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+    if (mod->dl == nullptr) {
+      const char* why = copied ? dlerror() : "cannot copy";
+      dev::log_event("module-bad",
+                     {{"module", dev::to_utf8(mod->name)}, {"error", why ? why : ""}});
+      if (copied) dev::drop_copy(mod.get());
+      SetLastError(ERROR_MOD_NOT_FOUND);
+      return nullptr;
+    }
+    if (keep) dev::keep_library(found.string(), mod->dl, mod->memory, mod->host_path);
   }
   mod->refs = 1;
   dev::Module* m = mod.get();
