@@ -77,6 +77,9 @@ class Stroke:
         self.writes = {}  # "Activate": 1, in order of the last write
         self.sounds = 0
         self.turned = False
+        # Commands the screen did not show what they needed for: the simulator's run would have
+        # stopped (exit 4), so on its side there are none.
+        self.missed = []
 
     def fields(self):
         f = {"decision": self.decision}
@@ -95,6 +98,8 @@ class Stroke:
             f["browser"] = ", ".join(self.browser)
         for name, data in self.writes.items():
             f["wrote " + name] = data
+        if self.missed:
+            f["not carried out"] = ", ".join(self.missed)
         return f
 
     def text(self, fields):
@@ -186,8 +191,9 @@ def wine_strokes(out, labels):
             current.decision = "handed over"
             current.codes = rest.split(":", 1)[1].split() if ":" in rest else []
             broker = current
-        elif line.startswith("Gesture tick: "):
-            ticked = broker
+        elif line.startswith("Gesture tick: ") and broker is not None and broker.behaviour in (
+                100, 101):
+            ticked = broker  # a tick of a momentum, which moves a line
         elif line.startswith("Gesture behaviour "):
             current.behaviour = int(re.match(r"Gesture behaviour (\d+)", line).group(1))
         m = re.match(r"apps: (\S+) ([vh])scroll (-?\d+)$", line)
@@ -206,6 +212,8 @@ def wine_strokes(out, labels):
         m = re.match(r"apps: \S+ browser (?:back |forward )?(page \d+ of \d+|zoom level \d+)", line)
         if m:
             current.browser.append(m.group(1))
+        if re.match(r"(scene: .*: (no |not |a message box waits)|touch: not played: )", line):
+            current.missed.append(line.split(": ", 1)[1])
         m = re.match(r"touch: reg(?:-delete)? (\S+) (\S+)$", line)
         if m:
             own.append((long_key(m.group(1)).lower(), m.group(2)))
