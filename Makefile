@@ -43,7 +43,7 @@ if [ -n "$$missing" ]; then \
 fi
 endef
 
-.PHONY: all deps fuzz-deps wine-deps screenshot-deps browser-deps browser-test build-win32 wine-test wine-screenshot build build-asan demo test test-plain test-asan fuzz explore bench format clean
+.PHONY: all deps fuzz-deps wine-deps screenshot-deps browser-deps browser-test build-win32 wine-test wine-table wine-screenshot build build-asan demo test test-plain test-asan fuzz explore bench format clean
 
 all: build
 
@@ -139,6 +139,11 @@ wine-test: build-win32 build
 	cmake --build $(WIN32_I686_BUILD) -j$(JOBS)
 	timeout 900 python3 desktop/wine/wine_test.py --sim $(BUILD)/vexori-sim \
 	  --windows $(WIN32_BUILD)/windows
+
+# The table of docs/wine.md: every example and the tour's steps on both platforms, regenerated.
+wine-table: build-win32 build
+	timeout 900 ./$(BUILD)/vexori-sim compare-wine scenarios/*.scn --tour --win32 $(WIN32_BUILD)/windows \
+	  --markdown docs/wine.md --keep-going
 
 # The settings dialog as Wine draws it, on an X server of its own (not run by .ci/run).
 wine-screenshot: screenshot-deps build-win32

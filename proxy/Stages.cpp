@@ -61,7 +61,9 @@ void SearchTarget(Gestures& engine, POINT penDown) {
       if (aware) return;
     }
   }
-  // Downward from the foreground window; each level is asked in its own client coordinates.
+  // Downward from the foreground window; each level is asked in its own client coordinates. A
+  // null answer is a point outside the level's client area (on its scroll bars, say): the finger
+  // is on that window, which stays the target.
   for (HWND w = GetForegroundWindow();;) {
     StoreWord(engine.TargetWnd, w);
     if (w == nullptr) return;
@@ -71,7 +73,8 @@ void SearchTarget(Gestures& engine, POINT penDown) {
     POINT p = penDown;
     ScreenToClient(w, &p);
     HWND child = ChildWindowFromPoint(w, p);
-    w = child == w ? nullptr : child;
+    if (child == nullptr || child == w) return;
+    w = child;
   }
 }
 
@@ -97,12 +100,13 @@ void RefineBrowserTarget(Gestures& engine, const MSG& record) {
   HWND w = WindowFromPoint(screen);
   if (w == nullptr) return;
   // The deepest window under the finger.
+  StoreWord(engine.TargetWnd, w);
   for (;;) {
     POINT p = screen;
     ScreenToClient(w, &p);
     HWND child = ChildWindowFromPoint(w, p);
+    if (child == nullptr || child == w) break;  // null: on w's scroll bars, w stays the target
     StoreWord(engine.TargetWnd, child);
-    if (child == nullptr || child == w) break;
     w = child;
   }
   if (engine.IsScrollableWnd(LoadWord(engine.TargetWnd))) return;

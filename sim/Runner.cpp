@@ -364,6 +364,8 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
   if (opt.preempt || opt.count_points) {
     dev::start_preempting(device, {opt.preempt_seed, opt.preempt ? opt.preempt_steps : 0});
   }
+  if (opt.on_command)
+    for (const Command& c : s.before_boot) opt.on_command(c, 0);
   boot_whole(device, s, config.windows_dir);
   uint64_t cursor = device.now();
   DeviceClock clock(s);
@@ -405,6 +407,7 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
     }
     // Everything else acts at the cursor's time.
     clock.run_until(device, cursor);
+    if (opt.on_command) opt.on_command(c, cursor);
     if (is_window_command(c)) {
       std::string failure = run_window_command(c, s.file, device, windows);
       if (!failure.empty()) result.failures.push_back(failure);

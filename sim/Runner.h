@@ -47,6 +47,9 @@ struct RunOptions {
   // When not 0, the run ends this many ms after boot: later commands are not played and a wait
   // past it stops there (strokes already begun still end, and the device settles after them).
   uint64_t max_device_ms = 0;
+  // Sees each command other than a wait or a stroke as it is played, with the device time it acts
+  // at; the setup commands (preset, fail, broker, ...) first, at 0.
+  std::function<void(const Command&, uint64_t time)> on_command;
   // Runs once the scenario's own setup is in and before any device process starts.
   std::function<void(dev::Device&)> before_start;
   PictureFiles pictures;  // drawn at the end of the run

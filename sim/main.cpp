@@ -19,6 +19,8 @@
 #include "Runner.h"
 #include "Terminal.h"
 #include "Tour.h"
+#include "WineCompare.h"
+#include "WinePlan.h"
 #include "explore/Explore.h"
 #include "replay/Explain.h"
 #include "replay/ReplayCommand.h"
@@ -32,6 +34,7 @@ struct Output {
   std::string log;    // "brief" or "full"; "" for the subcommand's own default
   bool tour = false;  // the tour: its summary table follows, and a step not as expected fails
   bool no_colour = false;
+  std::string wine_plan;  // the file that takes what the Wine hosts play, when given
 };
 
 // A caption as the brief text shows it: set apart from the outcomes of the step before.
@@ -64,6 +67,13 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
     options.audio_file = audio->path();
   }
   for (const auto& w : scenario.warnings) std::cerr << "vexori-sim: " << w << '\n';
+  std::optional<sim::OutputFile> plan_file;
+  std::optional<sim::WinePlan> plan;
+  if (!out.wine_plan.empty()) {
+    plan_file.emplace(out.wine_plan);
+    plan.emplace(scenario);
+    options.on_command = [&](const sim::Command& c, uint64_t t) { plan->command(c, t); };
+  }
   std::ofstream jsonl_file;
   if (jsonl) {
     jsonl_file.open(jsonl->path());
@@ -84,6 +94,7 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
   // The brief log tells what the programs and the settings did besides the strokes.
   sim::ProgramStory story;
   options.live = [&](const dev::LogEntry& e) {
+    if (plan) plan->entry(e);
     std::string told = full || e.kind == "note" ? std::string() : story.line(e);
     bool shown = full || e.kind == "note" || !told.empty();
     std::string json = (out.json && shown) || any_jsonl ? e.json() : std::string();
@@ -122,6 +133,14 @@ int play(const sim::Scenario& scenario, sim::RunOptions options, const Output& o
     jsonl->commit();
   }
   if (audio) audio->commit();
+  if (plan) {
+    plan->finish(result.end_time);
+    std::ofstream plan_out(plan_file->path());
+    plan_out << plan->text();
+    plan_out.close();
+    if (!plan_out) sim::end_on_write_failure(out.wine_plan, errno);
+    plan_file->commit();
+  }
   if (out.json) {
     for (const auto& r : records) std::cout << r << '\n';
   } else {
@@ -158,7 +177,7 @@ void end_cleanly_on_signals() {
 
 bool is_subcommand(const std::string& name) {
   return name == "demo" || name == "run" || name == "replay" || name == "tune" || name == "fit" ||
-         name == "explain" || name == "explore" || name == "serve";
+         name == "explain" || name == "explore" || name == "serve" || name == "compare-wine";
 }
 
 // One option at most once: a repeated one is a mistake, not a choice of the last.
@@ -239,6 +258,11 @@ int main(int argc, char** argv) {
       ->required()
       ->type_name("SCENARIO");
   common(run);
+  once(run->add_option("--wine-plan", out.wine_plan,
+                       "also write what the desktop hosts play under Wine for the scenario to "
+                       "FILE: its panel samples, windows, registry writes and program commands "
+                       "at their times, and the commands only the simulated device can carry out"))
+      ->type_name("FILE");
   once(run->add_option("--preempt", options.preempt_seed,
                        "pre-empt device threads as the schedule of SEED says (see explore)"))
       ->type_name("SEED");
@@ -397,6 +421,27 @@ int main(int argc, char** argv) {
   once(explain->add_option("--windows", options.windows_dir,
                            "folder of the device's \\Windows libraries"))
       ->check(CLI::ExistingDirectory);
+  sim::WineCompareArgs wine_args;
+  CLI::App* compare_wine = app.add_subcommand(
+      "compare-wine",
+      "play scenarios under Wine with the system built for desktop Win32 and set each stroke's "
+      "outcome beside the simulator's; needs Wine and mingw-w64 (make wine-deps), the desktop "
+      "build (make build-win32) and python3");
+  compare_wine->add_option("files", wine_args.files, "scenario files")->type_name("SCENARIO");
+  once(compare_wine->add_flag("--tour", wine_args.tour, "the built-in tour's steps too"));
+  once(compare_wine->add_option("--win32", wine_args.windows,
+                                "folder of the desktop build's programs (default: build-win32/"
+                                "windows of the source tree)"))
+      ->type_name("DIR");
+  once(compare_wine->add_option("--wine", wine_args.wine,
+                                "the Wine loader (default: /usr/lib/wine/wine64, else wine64 or "
+                                "wine on PATH)"))
+      ->type_name("PROGRAM");
+  once(compare_wine->add_option("--markdown", wine_args.markdown,
+                                "also write the table, a row per stroke, as Markdown to FILE"))
+      ->type_name("FILE");
+  once(compare_wine->add_flag("--keep-going", wine_args.keep_going,
+                              "exit 0 even when a row that should agree does not"));
   sim::serve::ServeArgs serve_args;
   CLI::App* serve = app.add_subcommand(
       "serve", "a live device in a web page on this machine: draw strokes, change settings");
@@ -419,21 +464,23 @@ int main(int argc, char** argv) {
     std::string first = argc > 1 ? argv[1] : "";
     if (!first.empty() && first[0] != '-' && !is_subcommand(first))
       what = "no subcommand '" + first +
-             "'; the subcommands are demo, run, replay, tune, fit, explain, explore and serve";
+             "'; the subcommands are demo, run, replay, tune, fit, explain, explore, serve and "
+             "compare-wine";
     std::cerr << "vexori-sim: " << what << "\n(vexori-sim --help lists every option)\n";
     return sim::kExitUsage;
   }
 
-  CLI::App* chosen = *demo      ? demo
-                     : *run     ? run
-                     : *replay  ? replay
-                     : *explore ? explore
-                     : *serve   ? serve
-                     : *fit     ? fit
-                     : *explain ? explain
-                                : tune;
+  CLI::App* chosen = *demo           ? demo
+                     : *run          ? run
+                     : *replay       ? replay
+                     : *explore      ? explore
+                     : *serve        ? serve
+                     : *fit          ? fit
+                     : *explain      ? explain
+                     : *compare_wine ? compare_wine
+                                     : tune;
   options.preempt = run->count("--preempt") > 0;
-  use_device_dir(device_dir, chosen->count("--windows") > 0, options);
+  use_device_dir(device_dir, chosen != compare_wine && chosen->count("--windows") > 0, options);
 
   try {
     if (*replay) return sim::replay_command(replay_args, options);
@@ -442,6 +489,7 @@ int main(int argc, char** argv) {
     if (*explain) return sim::explain_command(explain_args, options);
     if (*explore) return sim::explore_command(explore_args, options);
     if (*serve) return sim::serve::serve_command(serve_args, options);
+    if (*compare_wine) return sim::compare_wine_command(wine_args);
     if (*demo && print_tour) {
       std::cout << sim::tour_scenario_text();
       sim::flush_stdout();

@@ -116,6 +116,8 @@ TEST_F(PassThroughTest, TapsHoldsBandsAndStripsReachTheWindowSystemFlicksDoNot) 
       AtOnce(Line(x, y, x, y < 100 ? y + 100 : y - 100, 100), "band");
   }
   EXPECT_EQ(HandOvers(), handOvers) << "nothing of these strokes is handed over";
+  // The list stays the target on its scroll bar, outside its client area.
+  EXPECT_EQ(Log("debug", "text", "Stroke passes through: vertical scroll-bar strip").size(), 2u);
 
   EXPECT_TRUE(Received(Line(120, 200, 120, 140, 150)).empty()) << "a flick";
   EXPECT_EQ(HandOvers(), handOvers + 1);

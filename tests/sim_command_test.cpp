@@ -103,6 +103,45 @@ TEST_F(SimCommand, StandardInputAndOutput) {
   EXPECT_EQ(Run("run - --log brief < s.scn").out, Run("run s.scn --log brief").out);
 }
 
+// What the Wine hosts play: the panel's samples at their times after the setup, and the commands
+// only the simulated device carries out named with their line. compare-wine names what is missing
+// before it starts anything.
+TEST_F(SimCommand, WinePlanAndWhatCompareWineNeeds) {
+  Write("p.scn",
+        "fail CreateThread 1\nreg HKLM\\Software\\Quob\\Gesture Activate dword 1\n"
+        "window list list 0 26 240 268 lines 400\nwait 100\ntap 120 160\nwait 200\n"
+        "start Corvane.exe\nscreenshot p.png\n");
+  Ran plan = Run("run p.scn --log brief --wine-plan plan.txt");
+  ASSERT_EQ(plan.code, 0) << plan.err;
+  std::string text = Read("plan.txt");
+  for (const char* line :
+       {"# cannot play p.scn:1: fail CreateThread 1 error 8: only the simulated device fails",
+        "# cannot play p.scn:8: screenshot p.png: pictures are the simulator's",
+        "setup reg HKLM\\Software\\Quob\\Gesture Activate dword 1\n",
+        "setup window list list 0 26 240 268 lines 400\n", "\n0 sample 3 480 640\n",
+        " start Corvane.exe\n", " end\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << " not in\n" << text;
+
+  fs::create_directories(dir_ / "empty");
+  const struct {
+    std::string args;
+    int code;
+    std::string err;
+  } cases[] = {
+      {"compare-wine missing.scn", 2, "vexori-sim: missing.scn: no such scenario file"},
+      {"compare-wine", 2, "no scenario given"},
+      {"compare-wine p.scn --wine /nonexistent/wine64", 69,
+       "compare-wine: no Wine loader /nonexistent/wine64"},
+      {"compare-wine p.scn --wine /bin/true --win32 empty", 69,
+       "needs the desktop build: no wsys.exe in empty (make build-win32 makes it)"},
+  };
+  for (const auto& c : cases) {
+    Ran r = Run(c.args);
+    EXPECT_EQ(r.code, c.code) << c.args;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << ": " << r.err;
+  }
+}
+
 // The tuning's table for a spreadsheet: a row per value and class with as many cells as the
 // header, each a single number or word; the JSON carries every count by name.
 TEST_F(SimCommand, TuneTablesHoldOneValuePerCell) {

@@ -1,13 +1,19 @@
 // The applications on screen under Wine, placed from the "window" and "foreground" lines of a
-// scenario (the simulator's syntax: window LABEL KIND X Y W H [options]). Real windows stand for
-// the scenario's: a LISTBOX with WS_VSCROLL for a list, "IExplore" and "PIEHTML" for the browser,
+// scenario (the simulator's syntax: window LABEL KIND X Y W H [options]), or of the plan the
+// simulator wrote for it, whose setup lines start "setup" and whose timed ones come later through
+// AppsCommand. Real windows stand for the scenario's: a LISTBOX with WS_VSCROLL for a list,
+// "IExplore" and "PIEHTML" for the browser (the frame carries out page and zoom commands and
+// keeps "ZoomSetting" as the simulator's browser does; the view moves by its scroll messages),
 // "GST_Viewer" for a gesture-aware application, plain windows for the rest. A thread of their own
-// serves them and prints a line for each thing the checks look for, and at the end the scroll
-// position of every window with a vertical scroll bar.
+// serves them and prints a line for each thing the checks look for (each move of a scroll bar,
+// the browser's pages and zoom, a close), and at the end the scroll position of every window
+// with a vertical scroll bar.
 #include "Apps.h"
 
 #include <windows.h>
 
+#include <ctype.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,18 +26,30 @@
 
 namespace {
 
+// Browser commands: a page back or forward in the history, and the zoom levels 4 down to 0.
+const WORD kPageBack = 2200;
+const WORD kPageForward = 2205;
+const WORD kZoomLevel0 = 5677;
+const int kZoomLevels = 5;
+const UINT kCommandLine = WM_APP + 0x40;  // lParam: a window command's line, carried out at once
+
 struct Placed {
   std::string label;
   std::string kind;
   HWND window;
-  WNDPROC own;  // the control's own procedure, for a subclassed LISTBOX
+  WNDPROC own;     // the control's own procedure, for a subclassed LISTBOX
+  int vpos, hpos;  // the scroll positions last said
+  bool refusesClose;
+  int pages, page;  // a browser's history and the page shown
+  bool storesZoom;
 };
 
 std::vector<Placed> Windows;
 HANDLE SceneEnd = nullptr;
+HWND Commands = nullptr;  // the applications' thread's message window
 
-const Placed* Find(HWND window) {
-  for (const Placed& p : Windows) {
+Placed* Find(HWND window) {
+  for (Placed& p : Windows) {
     if (p.window == window) return &p;
   }
   return nullptr;
@@ -54,23 +72,121 @@ void SayMouse(const Placed* p, UINT message, LPARAM lParam) {
   }
 }
 
+int Position(HWND window, int bar) {
+  SCROLLINFO info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SIF_POS;
+  return GetScrollInfo(window, bar, &info) ? info.nPos : 0;
+}
+
+// A line for each move of a scroll bar, as the simulator logs each position.
+void SayScroll(Placed* p) {
+  if (p == nullptr) return;
+  int v = Position(p->window, SB_VERT), h = Position(p->window, SB_HORZ);
+  if (v != p->vpos) Say("apps: %s vscroll %d\n", p->label.c_str(), v);
+  if (h != p->hpos) Say("apps: %s hscroll %d\n", p->label.c_str(), h);
+  p->vpos = v;
+  p->hpos = h;
+}
+
+// A view moves by lines, pages or to a thumb position within its range, as the simulator's does.
+void ScrollView(HWND window, int bar, WPARAM wParam) {
+  SCROLLINFO si = {};
+  si.cbSize = sizeof(si);
+  si.fMask = SIF_ALL;
+  if (!GetScrollInfo(window, bar, &si)) return;
+  int pos = si.nPos;
+  switch (LOWORD(wParam)) {
+    case SB_LINEDOWN:
+      ++pos;
+      break;
+    case SB_LINEUP:
+      --pos;
+      break;
+    case SB_PAGEDOWN:
+      pos += static_cast<int>(si.nPage);
+      break;
+    case SB_PAGEUP:
+      pos -= static_cast<int>(si.nPage);
+      break;
+    case SB_THUMBPOSITION:
+    case SB_THUMBTRACK: {
+      int low = HIWORD(wParam);
+      pos = (si.nPos & ~0xFFFF) | low;
+      if (pos - si.nPos > 0x8000) pos -= 0x10000;
+      if (si.nPos - pos > 0x8000) pos += 0x10000;
+      break;
+    }
+    default:
+      return;
+  }
+  if (pos != si.nPos) SetScrollPos(window, bar, pos, TRUE);
+}
+
+void BrowserCommand(Placed* p, WORD command) {
+  if (command == kPageBack || command == kPageForward) {
+    bool back = command == kPageBack;
+    if (back && p->page > 1) --p->page;
+    if (!back && p->page < p->pages) ++p->page;
+    Say("apps: %s browser %s page %d of %d\n", p->label.c_str(), back ? "back" : "forward", p->page,
+        p->pages);
+  } else if (command <= kZoomLevel0 && command > kZoomLevel0 - kZoomLevels) {
+    DWORD zoom = kZoomLevel0 - command;
+    if (p->storesZoom) {
+      RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Internet Explorer\\Main",
+                      L"ZoomSetting", REG_DWORD, &zoom, sizeof(zoom));
+    }
+    Say("apps: %s browser zoom level %lu\n", p->label.c_str(), static_cast<unsigned long>(zoom));
+  }
+}
+
+bool AnswerClose(Placed* p) {
+  if (p == nullptr) return false;
+  Say("apps: %s %s\n", p->label.c_str(), p->refusesClose ? "stays" : "closes");
+  if (!p->refusesClose) DestroyWindow(p->window);
+  return true;
+}
+
 LRESULT CALLBACK ListProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  const Placed* p = Find(window);
+  Placed* p = Find(window);
   SayMouse(p, message, lParam);
+  if (message == WM_CLOSE && AnswerClose(p)) return 0;
   WNDPROC own = p != nullptr ? p->own : nullptr;
-  return own != nullptr ? CallWindowProcW(own, window, message, wParam, lParam)
-                        : DefWindowProcW(window, message, wParam, lParam);
+  LRESULT result = own != nullptr ? CallWindowProcW(own, window, message, wParam, lParam)
+                                  : DefWindowProcW(window, message, wParam, lParam);
+  if (message != WM_NCDESTROY && IsWindow(window)) SayScroll(Find(window));
+  return result;
 }
 
 LRESULT CALLBACK AppProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  const Placed* p = Find(window);
+  Placed* p = Find(window);
   SayMouse(p, message, lParam);
+  if (message == WM_CLOSE && AnswerClose(p)) return 0;
+  if (p != nullptr && p->kind == "view" && (message == WM_VSCROLL || message == WM_HSCROLL)) {
+    ScrollView(window, message == WM_VSCROLL ? SB_VERT : SB_HORZ, wParam);
+    SayScroll(p);
+    return 0;
+  }
+  if (p != nullptr && p->kind == "browser" && message == WM_COMMAND) {
+    Say("apps: %s command %u\n", p->label.c_str(), static_cast<unsigned>(LOWORD(wParam)));
+    BrowserCommand(p, LOWORD(wParam));
+    return 0;
+  }
   if (p != nullptr && message >= WM_USER) {
     Say("apps: %s message %u wParam 0x%08llx lParam 0x%08llx\n", p->label.c_str(), message,
         static_cast<unsigned long long>(wParam), static_cast<unsigned long long>(lParam));
   }
   if (p != nullptr && message == WM_COMMAND) {
     Say("apps: %s command %u\n", p->label.c_str(), static_cast<unsigned>(LOWORD(wParam)));
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool WindowCommand(const std::string& line);
+
+LRESULT CALLBACK CommandProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kCommandLine) {
+    return WindowCommand(reinterpret_cast<const char*>(lParam)) ? 1 : 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -85,6 +201,11 @@ const char* ClassOf(const std::string& kind) {
 }
 
 void RegisterClasses() {
+  WNDCLASSW commands = {};
+  commands.lpfnWndProc = CommandProcedure;
+  commands.hInstance = GetModuleHandleW(nullptr);
+  commands.lpszClassName = L"VexoriAppsCommands";
+  RegisterClassW(&commands);
   for (const char* kind : {"browser", "view", "aware", "sip", "opera", "plain"}) {
     WCHAR name[64];
     MultiByteToWideChar(CP_UTF8, 0, ClassOf(kind), -1, name, 64);
@@ -111,8 +232,15 @@ bool Place(std::istringstream& words) {
   if (!(words >> p.label >> p.kind >> x >> y >> w >> h)) return false;
   std::map<std::string, std::string> options;
   std::string key, value;
-  while (words >> key >> value) {
+  while (words >> key) {
     if (key[0] == '#') break;
+    if (!(words >> std::ws)) break;
+    if (words.peek() == '"') {
+      words.get();
+      std::getline(words, value, '"');
+    } else if (!(words >> value)) {
+      break;
+    }
     options[key] = value;
   }
   HWND parent = options.count("parent") ? LabelWindow(options["parent"]) : nullptr;
@@ -126,10 +254,30 @@ bool Place(std::istringstream& words) {
   if (options.count("title"))
     MultiByteToWideChar(CP_UTF8, 0, options["title"].c_str(), -1, title, 128);
   if (p.kind == "list") style |= WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
-  if (p.kind == "view" && lines > h) style |= WS_VSCROLL;
+  if (p.kind == "view") style |= WS_VSCROLL | WS_HSCROLL;
   p.window = CreateWindowExW(0, wideClass, title, style, x, y, w, h, parent, nullptr,
                              GetModuleHandleW(nullptr), nullptr);
   if (p.window == nullptr) return false;
+  p.refusesClose = options.count("refuses-close") && options["refuses-close"] != "0";
+  p.pages = options.count("pages") ? atoi(options["pages"].c_str()) : 1;
+  if (p.pages < 1) p.pages = 1;
+  int at = options.count("at") ? atoi(options["at"].c_str()) : 0;
+  p.page = at >= 1 && at <= p.pages ? at : p.pages;
+  p.storesZoom = !(options.count("no-zoom-store") && options["no-zoom-store"] != "0");
+  if (p.kind == "view") {
+    // As the simulator's view: a page of its height over its lines, and its width across.
+    SCROLLINFO v = {sizeof(SCROLLINFO),
+                    SIF_RANGE | SIF_PAGE | SIF_POS,
+                    0,
+                    lines > 0 ? lines - 1 : 0,
+                    static_cast<UINT>(h),
+                    0,
+                    0};
+    SetScrollInfo(p.window, SB_VERT, &v, FALSE);
+    SCROLLINFO across = {
+        sizeof(SCROLLINFO), SIF_RANGE | SIF_PAGE | SIF_POS, 0, w - 1, static_cast<UINT>(w), 0, 0};
+    SetScrollInfo(p.window, SB_HORZ, &across, FALSE);
+  }
   if (p.kind == "list") {
     int page = options.count("page") ? atoi(options["page"].c_str()) : 12;
     SendMessageW(p.window, LB_SETITEMHEIGHT, 0, h / (page > 0 ? page : 12));
@@ -143,7 +291,37 @@ bool Place(std::istringstream& words) {
   } else {
     p.own = nullptr;
   }
+  p.vpos = Position(p.window, SB_VERT);
+  p.hpos = Position(p.window, SB_HORZ);
   Windows.push_back(p);
+  return true;
+}
+
+Placed* Labelled(const std::string& label) {
+  for (Placed& p : Windows) {
+    if (p.label == label && IsWindow(p.window)) return &p;
+  }
+  return nullptr;
+}
+
+// window, foreground, show, hide, destroy: on the applications' thread.
+bool WindowCommand(const std::string& line) {
+  std::istringstream words(line);
+  std::string command, label;
+  words >> command;
+  if (command == "window") return Place(words);
+  words >> label;
+  Placed* p = Labelled(label);
+  if (p == nullptr) return false;
+  if (command == "foreground") {
+    SetForegroundWindow(GetAncestor(p->window, GA_ROOT));
+  } else if (command == "show" || command == "hide") {
+    ShowWindow(p->window, command == "show" ? SW_SHOW : SW_HIDE);
+  } else if (command == "destroy") {
+    DestroyWindow(p->window);
+  } else {
+    return false;
+  }
   return true;
 }
 
@@ -157,6 +335,9 @@ bool ReadScene(const char* path) {
     std::istringstream words(line);
     std::string command;
     if (!(words >> command)) continue;
+    // A plan's setup lines; its timed ones come through AppsCommand.
+    if (command == "setup" && !(words >> command)) continue;
+    if (isdigit(static_cast<unsigned char>(command[0]))) continue;
     if (command == "window") {
       if (!Place(words)) {
         Say("apps: %s:%d: window not placed\n", path, number);
@@ -174,7 +355,7 @@ bool ReadScene(const char* path) {
 
 void SayScrollPositions() {
   for (const Placed& p : Windows) {
-    if (!(GetWindowLongW(p.window, GWL_STYLE) & WS_VSCROLL)) continue;
+    if (!IsWindow(p.window) || !(GetWindowLongW(p.window, GWL_STYLE) & WS_VSCROLL)) continue;
     SCROLLINFO info = {};
     info.cbSize = sizeof(info);
     info.fMask = SIF_ALL;
@@ -200,6 +381,8 @@ HANDLE AppsThread = nullptr;
 DWORD WINAPI AppsThreadRoutine(LPVOID data) {
   AppsRun* run = static_cast<AppsRun*>(data);
   RegisterClasses();
+  Commands = CreateWindowExW(0, L"VexoriAppsCommands", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                             GetModuleHandleW(nullptr), nullptr);
   run->placed = ReadScene(run->scene.c_str());
   HWND front = GetForegroundWindow();
   const Placed* p = Find(front);
@@ -237,6 +420,19 @@ bool StartApps(const char* scene, DWORD timeout) {
   if (AppsThread == nullptr) return false;
   WaitForSingleObject(run.ready, INFINITE);
   return run.placed;
+}
+
+bool AppsCommand(const char* line) {
+  DWORD_PTR done = 0;
+  return Commands != nullptr &&
+         SendMessageTimeoutW(Commands, kCommandLine, 0, reinterpret_cast<LPARAM>(line), SMTO_NORMAL,
+                             10000, &done) != 0 &&
+         done != 0;
+}
+
+HWND AppsWindow(const char* label) {
+  Placed* p = Labelled(label);
+  return p != nullptr ? p->window : nullptr;
 }
 
 void EndApps() {

@@ -10,6 +10,10 @@
 // Injected input (SendInput) needs a graphics driver that delivers it; Wine's headless "null"
 // driver does not, so "post" (the default) posts the mouse messages to the window under the point,
 // held by the window the pen came down on until the pen-up, as mouse capture would.
+// The samples file may be the plan the simulator wrote for a scenario (sim/WinePlan.h): the stock
+// driver stand-in plays it, handing its commands to the scene player here; the registry writes
+// the comparison looks for are printed as they happen, and programs the plan started that still
+// run at the end are ended.
 #include <windows.h>
 
 #include <stdio.h>
@@ -18,6 +22,8 @@
 #include "Apps.h"
 #include "DebugZones.h"
 #include "DeviceManager.h"
+#include "RegistryWatch.h"
+#include "ScenePlayer.h"
 
 typedef BOOL (*SampleCallback)(UINT32 flags, INT x, INT y);
 typedef UINT_PTR (*EnableEntry)(SampleCallback, UINT_PTR);
@@ -104,6 +110,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   SetEnvironmentVariableA("VEXORI_SAMPLES", samples);
+  StartRegistryWatch();
   if (apps != nullptr && !StartApps(apps, 120000)) return 3;
   if (deviceManager) {
     StartBuiltInDrivers();
@@ -132,6 +139,8 @@ int main(int argc, char** argv) {
   HANDLE played = CreateEventW(nullptr, TRUE, FALSE, L"VexoriSamplesPlayed");
   DWORD waited = WaitForSingleObject(played, 120000);
   Sleep(settle);
+  EndScene();
+  EndRegistryWatch();
   printf("window system: %s, %ld samples reached the window system\n",
          waited == WAIT_OBJECT_0 ? "all samples played" : "samples not all played",
          static_cast<long>(Received));

@@ -8,6 +8,7 @@ The prefix lives in a temporary folder that is removed at the end, and its wines
 even when a check fails or the run is interrupted. Every Wine process runs under a time-out.
 """
 import argparse
+import glob
 import json
 import os
 import re
@@ -17,6 +18,7 @@ import subprocess
 import sys
 import tempfile
 
+from compare_wine import compare_all, preset_reg, read_plan, write_markdown
 from prefix import Prefix
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -39,17 +41,21 @@ class Checks:
         print("%s  %s: %s" % ("PASS" if ok else "FAIL", what, measured), flush=True)
 
     def simulate(self, scene):
-        """The simulator's outcomes for a scenario, and what the hosts play for it."""
+        """The simulator's outcomes for a scenario, and the plan the hosts play for it: the
+        samples, the windows and the commands (samples.txt, read by the stock driver stand-in and
+        the applications alike) and the setup's registry values (preset.reg)."""
         name = os.path.splitext(os.path.basename(scene))[0]
         run = os.path.join(self.work, name + ".jsonl")
-        subprocess.run([self.sim, "run", scene, "--log", "brief", "--jsonl", run],
-                       stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT, timeout=120,
-                       check=True)
+        plan = os.path.join(self.work, name + ".plan")
+        subprocess.run([self.sim, "run", scene, "--log", "brief", "--jsonl", run,
+                        "--wine-plan", plan], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.STDOUT, timeout=120, check=True)
         w = self.prefix.windows
-        subprocess.run([sys.executable, os.path.join(HERE, "from_sim.py"), run,
-                        os.path.join(w, "samples.txt"), os.path.join(w, "preset.reg")],
-                       check=True, timeout=60)
-        shutil.copy(scene, os.path.join(w, "scene.scn"))
+        setup = read_plan(plan)[0]
+        with open(os.path.join(w, "preset.reg"), "w") as f:
+            f.write(preset_reg(setup)[0])
+        shutil.copy(plan, os.path.join(w, "samples.txt"))
+        shutil.copy(plan, os.path.join(w, "scene.scn"))
         outcomes = []
         for line in open(run, encoding="utf-8"):
             entry = json.loads(line)
@@ -191,6 +197,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--sim", required=True)
     parser.add_argument("--windows", required=True, help="the desktop build's programs")
+    parser.add_argument("--markdown", help="write the comparison's table to FILE (see "
+                        "compare_wine.py)")
     args = parser.parse_args()
     # An interrupt or a time-out of the whole run still removes the prefix.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
@@ -207,6 +215,13 @@ def main():
                 check()
             except (RuntimeError, subprocess.SubprocessError, OSError, IndexError) as e:
                 checks.say(False, check.__name__.replace("_", " "), "did not run: %s" % e)
+        # Every example and the tour's steps on both platforms, a line per stroke.
+        scenarios = sorted(glob.glob(os.path.join(ROOT, "scenarios", "*.scn")))
+        comparison = compare_all(prefix, args.sim, work, scenarios, tour=True)
+        checks.failed += comparison.failed()
+        checks.passed += len(comparison.rows) - comparison.failed()
+        if args.markdown:
+            write_markdown(args.markdown, comparison.markdown())
     finally:
         prefix.remove()
         shutil.rmtree(work, ignore_errors=True)

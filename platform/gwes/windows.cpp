@@ -486,12 +486,17 @@ HWND WINAPI WindowFromPoint(POINT p) {
   return w ? reinterpret_cast<HWND>(w->handle) : nullptr;
 }
 
+// The point must lie in the parent's client area, which its scroll bars are not part of: a point
+// on a scroll bar is answered null, as the platform answers it.
 HWND WINAPI ChildWindowFromPoint(HWND parent, POINT p) {
   DEVICE_CALL_POINT("ChildWindowFromPoint");
   Window* w = dev::window_of(parent);
   if (w == nullptr) return nullptr;
   POINT screen{p.x + w->rect.left, p.y + w->rect.top};
-  if (!dev::contains(w->rect, screen)) return nullptr;
+  RECT client = w->rect;
+  if (w->style & WS_VSCROLL) client.right -= GetSystemMetrics(SM_CXVSCROLL);
+  if (w->style & WS_HSCROLL) client.bottom -= GetSystemMetrics(SM_CYHSCROLL);
+  if (!dev::contains(client, screen)) return nullptr;
   for (Window* c : w->children) {
     if (dev::contains(c->rect, screen)) return reinterpret_cast<HWND>(c->handle);
   }
