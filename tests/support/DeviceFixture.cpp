@@ -62,6 +62,7 @@ void DeviceTest::Boot(const BootOptions& options) {
   config.start_window_system = options.window_system;
   config.desktop_thread_queues = options.desktop_thread_queues;
   config.desktop_timer_handles = options.desktop_timer_handles;
+  config.desktop_address_spaces = options.desktop_address_spaces;
   config.reg_files.push_back(std::string(VEXORI_SOURCE_DIR) + "/platform/registry/device.reg");
   if (options.install) {
     config.reg_files.push_back(std::string(VEXORI_SOURCE_DIR) + "/install/vexori.reg");

@@ -51,6 +51,7 @@ struct BootOptions {
   bool window_system = true;  // boot gwes.exe, which loads the touch driver
   bool desktop_thread_queues = false;
   bool desktop_timer_handles = false;
+  bool desktop_address_spaces = false;
   dev::Screen screen;
   std::vector<FailingCall> failing;
 };

@@ -83,6 +83,11 @@ struct DeviceConfig {
   // SetTimer named (as desktop Win32 checks). The phone's documentation says lParam is the
   // procedure and is called as it stands.
   bool desktop_timer_handles = false;
+  // Each process has an address space of its own, as on desktop: a pointer that MapPtrToProcess
+  // makes valid for other processes leads, in them, to memory that is not mapped, and reading
+  // through it faults. The phone's processes share one address space, where it leads to the
+  // memory itself.
+  bool desktop_address_spaces = false;
   // Files of the Windows folder the device behaves as if they were not there (case ignored).
   std::vector<std::string> left_out;
   // Runs in boot() once the registry files are in and before any device process starts: what the
