@@ -2,8 +2,9 @@
 // scenario (the simulator's syntax: window LABEL KIND X Y W H [options]). Real windows stand for
 // the scenario's: a LISTBOX with WS_VSCROLL for a list, "IExplore" and "PIEHTML" for the browser,
 // "GST_Viewer" for a gesture-aware application, plain windows for the rest. A thread of their own
-// serves them and prints a line for each thing the checks look for, and at the end the scroll
-// position of every window with a vertical scroll bar.
+// serves them, answers for their scroll bars to other processes, and prints a line for each
+// thing the checks look for, and at the end the scroll position of every window with a vertical
+// scroll bar.
 #include "Apps.h"
 
 #include <windows.h>
@@ -17,6 +18,9 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+// The desktop layer's: this thread answers for the scroll bars of the process's windows.
+extern "C" BOOL WINAPI DesktopAnswerScrollQueries(void);
 
 namespace {
 
@@ -199,6 +203,8 @@ HANDLE AppsThread = nullptr;
 
 DWORD WINAPI AppsThreadRoutine(LPVOID data) {
   AppsRun* run = static_cast<AppsRun*>(data);
+  // The broker reads and sets their scroll bars from its own process.
+  DesktopAnswerScrollQueries();
   RegisterClasses();
   run->placed = ReadScene(run->scene.c_str());
   HWND front = GetForegroundWindow();
