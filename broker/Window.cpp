@@ -26,18 +26,20 @@ static LRESULT CALLBACK BrokerWndProc(HWND window, UINT message, WPARAM wParam, 
     case WM_CREATE:
       if (engine != nullptr) engine->SetMsgBroker(window);
       break;
-    case kHandOverMsg:
-      if (!IsHandOverSource(reinterpret_cast<const void*>(wParam))) {
+    case kHandOverMsg: {
+      Gestures* source = HandedOverSource(wParam);
+      if (source == nullptr) {
         // Not the proxy's engine: nothing is read through the address.
         DEBUGMSG(ZONE_ERROR, (TEXT("Hand-over from an unknown address ignored\r\n")));
         break;
       }
       if (engine != nullptr) {
-        engine->DuplicateGestureData(reinterpret_cast<Gestures*>(wParam));
+        engine->DuplicateGestureData(source);
         Broker.BrokerTimer =
             SetTimer(window, kGestureTimer, kGestureTimerPeriodMs, BrokerTimerProc);
       }
       break;
+    }
     case kResetMsg:
       if (engine != nullptr) engine->ResetData();
       break;

@@ -22,10 +22,6 @@ static DWORD ButtonDowns = 0;
 // validation.
 static bool StrokeOpen = false;
 
-// The engine's address as other processes see it; worked out at the first hand-over.
-static Gestures* MappedSelf = nullptr;
-static bool MappedSelfKnown = false;
-
 const float kThousandth = 0.001f;
 const DWORD kTickBeforeZero = 0xFFFFFFFF;
 
@@ -111,14 +107,7 @@ bool Gestures::ProcessMouseMsg(UINT message, UINT wParam, LONG lParam, HWND brok
     case WM_LBUTTONUP:
       StrokeOpen = false;
       MsgToBehavior(LoadWord(TargetWnd), message, wParam, lParam, broker);
-      if (!Panning) {
-        if (!MappedSelfKnown) {
-          MappedSelf = static_cast<Gestures*>(
-              MapPtrToProcess(LoadWord(CurrentGestures), GetCurrentProcess()));
-          MappedSelfKnown = true;
-        }
-        PostMessageW(broker, kHandOverMsg, reinterpret_cast<WPARAM>(MappedSelf), 0);
-      }
+      if (!Panning) PostMessageW(broker, kHandOverMsg, HandOverWord(), 0);
       // 0 means "consumed": a button-up at tick 0 is taken as one a millisecond earlier, or the
       // next stroke would keep this stroke's pan or code.
       UpTick = GetTickCount();

@@ -147,10 +147,11 @@ bool WatchSettings();
 void CloseSettingsWatch();
 void OnSettingsChanged(HREGNOTIFY notify, DWORD userData, const PBYTE data, const UINT size);
 
-// The one engine whose hand-overs the broker carries out, as other processes address it: the
-// touch driver proxy of the window system publishes its engine when the window system enables it,
-// publishes it again at a stroke that finds it no longer named, and withdraws it when it goes.
-// Creates the key that holds the published engine (and so the settings key above it).
+// The hand-over means, one source per platform (HandOverByAddress.cpp, HandOverBySection.cpp).
+// The one engine whose hand-overs the broker carries out: the touch driver proxy of the window
+// system publishes its engine when the window system enables it, publishes it again at a stroke
+// that finds it no longer named, and withdraws it when it goes.
+// Creates where the engine is published (and so the settings key).
 bool CreateHandOverKey();
 bool PublishHandOverSource(Gestures* engine);
 // True when the engine is the published one, publishing it first when it is not.
@@ -158,3 +159,9 @@ bool KeepHandOverSource(Gestures* engine);
 // Withdraws the published engine only while it is this one.
 void WithdrawHandOverSource(Gestures* engine);
 bool IsHandOverSource(const void* address);
+// What the hand-over message carries in wParam for the gesture this process's engine
+// (CurrentGestures) has just captured, at its button-up.
+WPARAM HandOverWord();
+// The broker's side: the source to copy a handed-over gesture from, named by the hand-over
+// message's wParam; null, with nothing read, when it names no gesture of the published engine.
+Gestures* HandedOverSource(WPARAM wParam);

@@ -1,6 +1,7 @@
 // The hand-over: a gesture captured by the proxy's engine crosses to the broker's engine, which
-// reads it in place through the address the proxy posted, and the code slots are taken out again
-// for filtering.
+// copies it out of a source object with the proxy's members, and the code slots are taken out
+// again for filtering. How the source reaches the broker's process is up to the means the build
+// chooses: HandOverByAddress.cpp on the phone, HandOverBySection.cpp on desktop.
 #include <string.h>
 #include <wchar.h>
 
@@ -13,67 +14,6 @@
 #include "gesture/Word.h"
 
 const DWORD kAllProcesses = 0xFFFFFFFF;
-
-// Where the touch driver proxy publishes the one address that hand-overs may carry: the broker
-// window can be found by its class, so any program can post it a hand-over, and the address is
-// compared with this before anything is read through it.
-static const WCHAR kHandOverKey[] = TEXT("Software\\Quob\\Gesture\\HandOver");
-static const WCHAR kSourceValue[] = TEXT("Source");
-
-// The engine's address as other processes see it, which is what the broker compares.
-static const void* SharedAddress(Gestures* engine) {
-  return MapPtrToProcess(engine, GetCurrentProcess());
-}
-
-bool CreateHandOverKey() {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kHandOverKey, 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(key);
-  return true;
-}
-
-bool PublishHandOverSource(Gestures* engine) {
-  const void* mapped = SharedAddress(engine);
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kHandOverKey, 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  LONG written = RegSetValueExW(key, kSourceValue, 0, REG_BINARY,
-                                reinterpret_cast<const BYTE*>(&mapped), sizeof(mapped));
-  RegCloseKey(key);
-  return written == ERROR_SUCCESS;
-}
-
-bool KeepHandOverSource(Gestures* engine) {
-  return IsHandOverSource(SharedAddress(engine)) || PublishHandOverSource(engine);
-}
-
-void WithdrawHandOverSource(Gestures* engine) {
-  // Another engine's value is left for its owner: withdrawing it would silence that engine.
-  if (!IsHandOverSource(SharedAddress(engine))) return;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHandOverKey, 0, 0, &key) != ERROR_SUCCESS) return;
-  RegDeleteValueW(key, kSourceValue);
-  RegCloseKey(key);
-}
-
-bool IsHandOverSource(const void* address) {
-  if (address == nullptr) return false;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHandOverKey, 0, 0, &key) != ERROR_SUCCESS) return false;
-  const void* published = nullptr;
-  DWORD type = REG_NONE;
-  DWORD size = sizeof(published);
-  LONG read = RegQueryValueExW(key, kSourceValue, nullptr, &type,
-                               reinterpret_cast<BYTE*>(&published), &size);
-  RegCloseKey(key);
-  return read == ERROR_SUCCESS && type == REG_BINARY && size == sizeof(published) &&
-         published == address;
-}
 
 // The eight direction letters. The source is another process's object that its owner may be
 // rewriting while it is read, so anything else found in a used slot is not a code.

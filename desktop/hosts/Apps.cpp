@@ -5,9 +5,9 @@
 // "IExplore" and "PIEHTML" for the browser (the frame carries out page and zoom commands and
 // keeps "ZoomSetting" as the simulator's browser does; the view moves by its scroll messages),
 // "GST_Viewer" for a gesture-aware application, plain windows for the rest. A thread of their own
-// serves them and prints a line for each thing the checks look for (each move of a scroll bar,
-// the browser's pages and zoom, a close), and at the end the scroll position of every window
-// with a vertical scroll bar.
+// serves them, answers for their scroll bars to other processes, and prints a line for each
+// thing the checks look for (each move of a scroll bar, the browser's pages and zoom, a close),
+// and at the end the scroll position of every window with a vertical scroll bar.
 #include "Apps.h"
 
 #include <windows.h>
@@ -23,6 +23,9 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+// The desktop layer's: this thread answers for the scroll bars of the process's windows.
+extern "C" BOOL WINAPI DesktopAnswerScrollQueries(void);
 
 namespace {
 
@@ -380,6 +383,8 @@ HANDLE AppsThread = nullptr;
 
 DWORD WINAPI AppsThreadRoutine(LPVOID data) {
   AppsRun* run = static_cast<AppsRun*>(data);
+  // The broker reads and sets their scroll bars from its own process.
+  DesktopAnswerScrollQueries();
   RegisterClasses();
   Commands = CreateWindowExW(0, L"VexoriAppsCommands", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                              GetModuleHandleW(nullptr), nullptr);

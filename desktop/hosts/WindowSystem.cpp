@@ -1,10 +1,9 @@
 // wsys.exe: the window system's process under Wine. It loads the touch driver the registry names
 // (HKLM\HARDWARE\DEVICEMAP\TOUCH "DriverName", the proxy once installed), enables it with its own
 // sample callback and turns the samples that reach it into mouse input for the window under the
-// point. With --device-manager it also starts the built-in drivers in this process, the broker
-// among them, and with --apps the scenario's applications: Wine's GetScrollInfo reads the scroll
-// bars of the caller's own process only, so the broker can read a list's position only where the
-// list lives in its process.
+// point. It starts once the broker's window is there, as the phone's window system starts once
+// the device manager has loaded its drivers: in devmgr.exe, its own process, or with
+// --device-manager in this one. With --apps it also places the scenario's applications.
 //   wsys.exe --samples FILE [--settle MS] [--device-manager] [--apps SCENARIO]
 //            [--input post|inject]
 // Injected input (SendInput) needs a graphics driver that delivers it; Wine's headless "null"
@@ -76,8 +75,9 @@ BOOL SystemSample(UINT32 flags, INT x, INT y) {
   return TRUE;
 }
 
+// Real time: a device manager of its own process may take a while to load its drivers.
 bool WaitForBroker() {
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; i < 2000; ++i) {
     if (FindWindowW(L"MSGBROKER", nullptr) != nullptr) return true;
     Sleep(5);
   }
@@ -112,10 +112,8 @@ int main(int argc, char** argv) {
   SetEnvironmentVariableA("VEXORI_SAMPLES", samples);
   StartRegistryWatch();
   if (apps != nullptr && !StartApps(apps, 120000)) return 3;
-  if (deviceManager) {
-    StartBuiltInDrivers();
-    if (!WaitForBroker()) printf("window system: no broker window\n");
-  }
+  if (deviceManager) StartBuiltInDrivers();
+  if (!WaitForBroker()) printf("window system: no broker window\n");
 
   WCHAR driver[MAX_PATH] = L"touch.dll";
   DWORD size = sizeof(driver) - sizeof(WCHAR);

@@ -1,7 +1,8 @@
 // The desktop Win32 headers, with what the phone's core library has beyond them: event data,
 // pointer mapping between processes, process permissions, kernel mode, GetProcAddressW, and the
-// phone's rules where desktop's differ (registry access, window text, dialog frames), which the
-// desktop layer keeps for the code built against this header.
+// phone's rules where desktop's differ (registry access, window text, dialog frames, the scroll
+// bars of other processes' windows), which the desktop layer keeps for the code built against
+// this header.
 #ifndef VEXORI_DESKTOP_WINDOWS_H
 #define VEXORI_DESKTOP_WINDOWS_H
 
@@ -53,6 +54,12 @@ BOOL WINAPI SetKMode(BOOL fMode);
 // An entry point looked up by its wide name.
 FARPROC WINAPI GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
 
+// Scroll bars of any process's window, as the phone's window system keeps them: a window of
+// another process is asked through that process, where it answers (DesktopAnswerScrollQueries).
+BOOL WINAPI DesktopGetScrollInfo(HWND hwnd, int nBar, LPSCROLLINFO lpsi);
+int WINAPI DesktopSetScrollPos(HWND hWnd, int nBar, int nPos, BOOL bRedraw);
+BOOL WINAPI DesktopAnswerScrollQueries(void);
+
 #ifdef __cplusplus
 }
 #endif
@@ -66,6 +73,8 @@ int WINAPI PhoneWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpC
 #include "PhoneRules.h"
 
 #ifndef VEXORI_DESKTOP_LAYER
+#define GetScrollInfo DesktopGetScrollInfo
+#define SetScrollPos DesktopSetScrollPos
 #define WinMain PhoneWinMain
 #endif
 

@@ -64,16 +64,27 @@ class Checks:
         return outcomes
 
     def play(self, scene, settle=3500):
-        """A scenario on the hosts: the window system and the device manager in one process with
-        the applications (Wine reads scroll bars only in the caller's own process)."""
+        """A scenario on the hosts, in two processes as on the phone: the device manager with the
+        broker in devmgr.exe, and the window system with the applications in wsys.exe, which
+        starts once the broker's window is there. devmgr.exe ends when wsys.exe's scene does."""
         outcomes = self.simulate(scene)
         self.prefix.install()
-        code, out = self.prefix.run(["wsys.exe", "--samples", "samples.txt", "--settle",
-                                     str(settle), "--device-manager", "--apps", "scene.scn"],
-                                    timeout=90)
+        devmgr = self.prefix.start(["devmgr.exe", "--timeout", "120000"])
+        try:
+            code, out = self.prefix.run(["wsys.exe", "--samples", "samples.txt", "--settle",
+                                         str(settle), "--apps", "scene.scn"], timeout=90)
+            try:
+                broker_out = devmgr.communicate(timeout=20)[0].decode("utf-8", "replace")
+            except subprocess.TimeoutExpired:
+                broker_out = "(devmgr.exe did not end)"
+        finally:
+            if devmgr.poll() is None:
+                devmgr.kill()
+                devmgr.wait()
         if code != 0:
             out += "\n(wsys.exe %s)" % ("timed out" if code is None else "exited %d" % code)
-        return outcomes, out, code == 0
+        ran = code == 0 and devmgr.returncode == 0 and "no broker window" not in out
+        return outcomes, out + "\n" + broker_out, ran
 
     def scene(self, name):
         for folder in (os.path.join(HERE, "checks"), os.path.join(ROOT, "scenarios")):
@@ -99,7 +110,8 @@ class Checks:
         before, after = self.sim_scroll(outcomes[0])
         pos = self.vscroll(out, "list")
         self.say(ran and pos == after and after > 0, "flick on the list box",
-                 "nPos 0 -> %s, the simulator %d -> %d" % (pos, before, after))
+                 "nPos 0 -> %s, the simulator %d -> %d; the broker in devmgr.exe" %
+                 (pos, before, after))
         return out
 
     def tap_on_list(self):

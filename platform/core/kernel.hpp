@@ -27,7 +27,7 @@ struct Thread;
 
 // ---- Kernel objects and handles ---------------------------------------------------------------
 
-enum class ObjType { Event, Thread, Process };
+enum class ObjType { Event, Thread, Process, Section };
 
 struct KObject {
   explicit KObject(ObjType t) : type(t) {}
@@ -41,6 +41,33 @@ struct EventObj : KObject {
   bool manual = false;
   bool signalled = false;
   DWORD data = 0;
+};
+
+// Memory that processes share by name; it lasts while a handle or a view holds it.
+struct SectionObj : KObject {
+  SectionObj() : KObject(ObjType::Section) {}
+  ~SectionObj() override;
+  std::u16string name;
+  size_t size = 0;
+  void* memory = nullptr;  // zeroed pages, `size` rounded up to whole pages
+  DWORD protect = 0;       // PAGE_READONLY or PAGE_READWRITE
+};
+
+// A mapped view of a section: its process and the section it keeps alive.
+struct SectionView {
+  std::shared_ptr<SectionObj> section;
+  Process* process = nullptr;
+  size_t offset = 0;
+};
+
+// Address space reserved with no access, made at the first use; given back with the device.
+struct UnmappedRange {
+  static constexpr size_t kSize = 1 << 20;
+  void* base = nullptr;
+  ~UnmappedRange();
+  // Where `p` leads in a process that has not mapped it: inside the range, with room after it
+  // for the members of any object of the system.
+  void* foreign(const void* p);
 };
 
 struct ThreadObj : KObject {
@@ -289,6 +316,11 @@ struct Device::Impl {
   std::unordered_map<uintptr_t, std::shared_ptr<KObject>> handles;
   uintptr_t next_handle = 0x1000;
   std::map<std::u16string, std::weak_ptr<EventObj>> named_events;
+  std::map<std::u16string, std::weak_ptr<SectionObj>> named_sections;
+  std::multimap<uintptr_t, SectionView> views;  // by the address MapViewOfFile gave
+  // Under the desktop address-space rule: where another process finds nothing (see
+  // DeviceConfig::desktop_address_spaces).
+  UnmappedRange unmapped;
 
   // Registry.
   std::map<std::string, std::unique_ptr<RegKey>> roots;  // "hklm", "hkcu", ...

@@ -208,6 +208,9 @@ LPVOID WINAPI MapPtrToProcess(LPVOID p, HANDLE proc) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
+  // Under desktop address spaces, another process finds nothing mapped there. The device cannot
+  // tell at a read which process reads, so the pointer it gives leads nowhere for the caller too.
+  if (d.config.desktop_address_spaces && p != nullptr) return d.unmapped.foreign(p);
   return p;
 }
 

@@ -43,6 +43,7 @@ typedef intptr_t INT_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t DWORD_PTR;
+typedef uintptr_t SIZE_T;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
@@ -219,6 +220,7 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_ADDRESS 487L
 
 // ---- Waits ----------------------------------------------------------------------------------
 
@@ -622,6 +624,23 @@ LPVOID WINAPI MapPtrToProcess(LPVOID lpv, HANDLE hProc);
 DWORD WINAPI SetProcPermissions(DWORD newperms);
 DWORD WINAPI GetCurrentPermissions(void);
 BOOL WINAPI SetKMode(BOOL fMode);
+
+// Sections: memory that processes share by name, backed by no file.
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define PAGE_READONLY 0x02
+#define PAGE_READWRITE 0x04
+#define FILE_MAP_WRITE 0x0002
+#define FILE_MAP_READ 0x0004
+#define FILE_MAP_ALL_ACCESS 0x000F001F
+HANDLE WINAPI CreateFileMappingW(HANDLE hFile, LPSECURITY_ATTRIBUTES lpAttributes, DWORD flProtect,
+                                 DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow, LPCWSTR lpName);
+HANDLE WINAPI OpenFileMappingW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
+LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess,
+                            DWORD dwFileOffsetHigh, DWORD dwFileOffsetLow,
+                            SIZE_T dwNumberOfBytesToMap);
+BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress);
+#define CreateFileMapping CreateFileMappingW
+#define OpenFileMapping OpenFileMappingW
 
 // Thread message queues.
 BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);

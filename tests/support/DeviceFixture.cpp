@@ -94,6 +94,7 @@ void DeviceTest::Boot(const BootOptions& options) {
   config.desktop_registry_access = options.desktop_registry_access;
   config.desktop_window_text = options.desktop_window_text;
   config.desktop_frames = options.desktop_frames;
+  config.desktop_address_spaces = options.desktop_address_spaces;
   config.reg_files.push_back(std::string(VEXORI_SOURCE_DIR) + "/platform/registry/device.reg");
   if (options.install) {
     config.reg_files.push_back(std::string(VEXORI_SOURCE_DIR) + "/install/vexori.reg");

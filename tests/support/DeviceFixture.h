@@ -68,6 +68,7 @@ struct BootOptions {
   bool desktop_registry_access = false;
   bool desktop_window_text = false;
   bool desktop_frames = false;
+  bool desktop_address_spaces = false;
   dev::Screen screen;
   std::vector<FailingCall> failing;
 };

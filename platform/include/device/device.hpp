@@ -97,6 +97,11 @@ struct DeviceConfig {
   // that reaches the default procedure (logged `frame-painted`), as on desktop Win32. On the
   // phone the shell draws a dialog's frame and caption itself.
   bool desktop_frames = false;
+  // Each process has an address space of its own, as on desktop: a pointer that MapPtrToProcess
+  // makes valid for other processes leads, in them, to memory that is not mapped, and reading
+  // through it faults. The phone's processes share one address space, where it leads to the
+  // memory itself.
+  bool desktop_address_spaces = false;
   // Files of the Windows folder the device behaves as if they were not there (case ignored).
   std::vector<std::string> left_out;
   // Runs in boot() once the registry files are in and before any device process starts: what the
