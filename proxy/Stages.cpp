@@ -62,8 +62,8 @@ void SearchTarget(Gestures& engine, POINT penDown) {
     }
   }
   // Downward from the foreground window; each level is asked in its own client coordinates. A
-  // null answer is a point outside the level's client area (on its scroll bars, say): the finger
-  // is on that window, which stays the target.
+  // window that is not gesture-aware ends the search with no target: the refinement at the
+  // stroke's samples finds the window under the finger.
   for (HWND w = GetForegroundWindow();;) {
     StoreWord(engine.TargetWnd, w);
     if (w == nullptr) return;
@@ -73,8 +73,7 @@ void SearchTarget(Gestures& engine, POINT penDown) {
     POINT p = penDown;
     ScreenToClient(w, &p);
     HWND child = ChildWindowFromPoint(w, p);
-    if (child == nullptr || child == w) return;
-    w = child;
+    w = child == w ? nullptr : child;
   }
 }
 
