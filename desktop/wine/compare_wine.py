@@ -4,7 +4,7 @@ stroke on Wine is set beside the simulator's, a row per stroke (an example witho
 one row for what its programs wrote).
 
 usage: compare_wine.py --sim VEXORI-SIM --windows BUILD-WIN32/windows [--wine WINE]
-                       [--markdown FILE] [--tour] [--keep-going] SCENARIO...
+                       [--markdown FILE] [--tour] [--keep-going] [--one-process] SCENARIO...
 
 What is compared, per stroke: what the proxy decided (passed through and why, panned, handed
 over), the codes and the behaviour of a hand-over, the lines each labelled window moved, the
@@ -18,7 +18,9 @@ not counted as a failure. Exits 1 when a row that should agree does not.
 Wine's own output of a run: the stock driver stand-in says "touch: stroke K down" at each pen-down,
 the engines' debug lines come on the standard error (VEXORI_DEBUG_PRINT), the applications say
 each scroll position, message and browser command, the registry watch each write ("reg: ...").
-Everything between two pen-downs belongs to the first, as the simulator's reader has it.
+Everything between two pen-downs belongs to the first, as the simulator's reader has it. The
+broker runs in devmgr.exe, the proxy and the applications in wsys.exe; both write into one file,
+so the lines of the two processes keep the order in which they were written.
 """
 import argparse
 import json
@@ -279,10 +281,11 @@ def read_plan(path):
 
 
 class Comparison:
-    def __init__(self, prefix, sim, work):
+    def __init__(self, prefix, sim, work, one_process=False):
         self.prefix = prefix
         self.sim = sim
         self.work = work
+        self.one_process = one_process  # the broker in wsys.exe rather than in devmgr.exe
         self.rows = []  # (scenario, stroke, simulator, wine, agree, failed)
 
     def row(self, scenario, stroke, sim, wine, agree, counts):
@@ -321,9 +324,8 @@ class Comparison:
         os.remove(os.path.join(w, "preset.reg"))
         self.prefix.env["VEXORI_DEBUG_PRINT"] = "1"
         try:
-            code, out = self.prefix.run(["wsys.exe", "--samples", "plan.txt", "--settle", "1500",
-                                         "--device-manager", "--apps", "plan.txt"],
-                                        timeout=end / 1000.0 * 3 + 60)
+            code, out, _ = self.prefix.play(["--samples", "plan.txt", "--settle", "1500", "--apps",
+                                             "plan.txt"], end / 1000.0 * 3 + 60, self.one_process)
         finally:
             del self.prefix.env["VEXORI_DEBUG_PRINT"]
         with open(os.path.join(self.work, name + ".wine.txt"), "w") as f:
@@ -414,9 +416,9 @@ class Comparison:
         return "\n".join(out) + "\n"
 
 
-def compare_all(prefix, sim, work, scenarios, tour):
+def compare_all(prefix, sim, work, scenarios, tour, one_process=False):
     """Each scenario file, and the tour's steps when asked, in a prefix made and filled."""
-    comparison = Comparison(prefix, os.path.abspath(sim), work)
+    comparison = Comparison(prefix, os.path.abspath(sim), work, one_process)
     scenes = [(s, os.path.relpath(s)) for s in scenarios]
     if tour:
         path = os.path.join(work, "tour.scn")
@@ -454,6 +456,8 @@ def main():
     parser.add_argument("--markdown", help="write the table as Markdown to FILE")
     parser.add_argument("--tour", action="store_true", help="the built-in tour's steps too")
     parser.add_argument("--keep-going", action="store_true")
+    parser.add_argument("--one-process", action="store_true",
+                        help="the broker in wsys.exe beside the applications, not in devmgr.exe")
     parser.add_argument("scenarios", nargs="*")
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
@@ -465,7 +469,8 @@ def main():
     try:
         prefix.make()
         prefix.copy_programs(args.windows)
-        comparison = compare_all(prefix, args.sim, work, args.scenarios, args.tour)
+        comparison = compare_all(prefix, args.sim, work, args.scenarios, args.tour,
+                                 args.one_process)
     finally:
         prefix.remove()
         if os.environ.get("VEXORI_KEEP_WINE_RUNS"):

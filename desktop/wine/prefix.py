@@ -56,6 +56,49 @@ class Prefix:
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT)
 
+    def play(self, wsys_args, timeout, one_process=False):
+        """The window system's host with WSYS_ARGS, and the device manager's broker in devmgr.exe,
+        a process of its own as on the phone (wsys.exe waits for the broker's window; devmgr.exe
+        ends when wsys.exe's scene does). With one_process the broker runs in wsys.exe instead.
+        Both write into one file opened for appending, so that their lines stay in the order they
+        were written. Answers wsys.exe's exit code (None on a time-out), the output, and whether
+        both hosts ran to their end."""
+        if one_process:
+            code, out = self.run(["wsys.exe"] + wsys_args + ["--device-manager"], timeout)
+            ran = code == 0 and "no broker window" not in out
+            if code != 0:
+                out += "\n(wsys.exe %s)" % ("timed out" if code is None else "exited %d" % code)
+            return code, out, ran
+        with tempfile.TemporaryFile() as shared:
+            fd = os.open("/proc/self/fd/%d" % shared.fileno(), os.O_WRONLY | os.O_APPEND)
+            hosts = []
+            try:
+                for args in (["devmgr.exe", "--timeout", str(int(timeout * 1000) + 30000)],
+                             ["wsys.exe"] + wsys_args):
+                    hosts.append(subprocess.Popen([self.wine] + args, env=self.env,
+                                                  cwd=self.windows, stdin=subprocess.DEVNULL,
+                                                  stdout=fd, stderr=fd))
+                codes = []
+                for host, wait in zip(reversed(hosts), (timeout, 20)):
+                    try:
+                        codes.append(host.wait(timeout=wait))
+                    except subprocess.TimeoutExpired:
+                        codes.append(None)
+            finally:
+                os.close(fd)
+                for host in hosts:
+                    if host.poll() is None:
+                        host.kill()
+                        host.wait()
+            shared.seek(0)
+            out = shared.read().decode("utf-8", "replace")
+        code, broker_code = codes
+        for name, c in (("wsys.exe", code), ("devmgr.exe", broker_code)):
+            if c != 0:
+                out += "\n(%s %s)" % (name, "did not end" if c is None else "exited %d" % c)
+        ran = code == 0 and broker_code == 0 and "no broker window" not in out
+        return code, out, ran
+
     def reg(self, *args):
         self.run(["reg"] + list(args) + ["/f"], timeout=60, check=True)
 

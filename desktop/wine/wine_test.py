@@ -26,8 +26,10 @@ ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 
 
 class Checks:
-    def __init__(self, prefix, sim, work):
+    def __init__(self, prefix, sim, work, one_process=False):
         self.prefix = prefix
+        self.one_process = one_process
+        self.verbose = False
         self.sim = sim
         self.work = work
         self.passed = 0
@@ -64,18 +66,17 @@ class Checks:
         return outcomes
 
     def play(self, scene, settle=3500):
-        """A scenario on the hosts: the device manager's broker in the window system's process,
-        with the applications (wsys.exe --device-manager). With the broker in devmgr.exe of its
-        own, the flick on the list stops after 3 lines in this merged build: the scroll bars of
-        the applications' windows are not yet answered across processes reliably."""
+        """A scenario on the hosts, in two processes as on the phone: the device manager with the
+        broker in devmgr.exe, and the window system with the applications in wsys.exe, which
+        starts once the broker's window is there. devmgr.exe ends when wsys.exe's scene does.
+        With one_process, the broker runs in wsys.exe beside the applications instead."""
         outcomes = self.simulate(scene)
         self.prefix.install()
-        code, out = self.prefix.run(["wsys.exe", "--samples", "samples.txt", "--settle",
-                                     str(settle), "--device-manager", "--apps", "scene.scn"],
-                                    timeout=90)
-        if code != 0:
-            out += "\n(wsys.exe %s)" % ("timed out" if code is None else "exited %d" % code)
-        return outcomes, out, code == 0 and "no broker window" not in out
+        code, out, ran = self.prefix.play(["--samples", "samples.txt", "--settle", str(settle),
+                                           "--apps", "scene.scn"], 90, self.one_process)
+        if self.verbose:
+            print(out, flush=True)
+        return outcomes, out, ran
 
     def scene(self, name):
         for folder in (os.path.join(HERE, "checks"), os.path.join(ROOT, "scenarios")):
@@ -101,8 +102,8 @@ class Checks:
         before, after = self.sim_scroll(outcomes[0])
         pos = self.vscroll(out, "list")
         self.say(ran and pos == after and after > 0, "flick on the list box",
-                 "nPos 0 -> %s, the simulator %d -> %d" %
-                 (pos, before, after))
+                 "nPos 0 -> %s, the simulator %d -> %d; the broker in %s" %
+                 (pos, before, after, "wsys.exe" if self.one_process else "devmgr.exe"))
         return out
 
     def tap_on_list(self):
@@ -202,6 +203,12 @@ def main():
     parser.add_argument("--windows", required=True, help="the desktop build's programs")
     parser.add_argument("--markdown", help="write the comparison's table to FILE (see "
                         "compare_wine.py)")
+    parser.add_argument("--only", action="append", metavar="CHECK",
+                        help="run only this check (flick_on_list, tap_on_list, ...), without "
+                        "the comparison; may be given more than once")
+    parser.add_argument("--one-process", action="store_true",
+                        help="the broker in wsys.exe beside the applications, not in devmgr.exe")
+    parser.add_argument("--verbose", action="store_true", help="print each play's output")
     args = parser.parse_args()
     # An interrupt or a time-out of the whole run still removes the prefix.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
@@ -211,20 +218,29 @@ def main():
     try:
         prefix.make()
         prefix.copy_programs(args.windows)
-        checks = Checks(prefix, os.path.abspath(args.sim), work)
-        for check in (checks.flick_on_list, checks.tap_on_list, checks.gesture_aware,
-                      checks.activate_at_run_time, checks.browser_page, checks.settings_program):
+        checks = Checks(prefix, os.path.abspath(args.sim), work, args.one_process)
+        checks.verbose = args.verbose
+        every = (checks.flick_on_list, checks.tap_on_list, checks.gesture_aware,
+                 checks.activate_at_run_time, checks.browser_page, checks.settings_program)
+        unknown = set(args.only or []) - {c.__name__ for c in every}
+        if unknown:
+            parser.error("no check %s" % ", ".join(sorted(unknown)))
+        for check in every:
+            if args.only and check.__name__ not in args.only:
+                continue
             try:
                 check()
             except (RuntimeError, subprocess.SubprocessError, OSError, IndexError) as e:
                 checks.say(False, check.__name__.replace("_", " "), "did not run: %s" % e)
         # Every example and the tour's steps on both platforms, a line per stroke.
-        scenarios = sorted(glob.glob(os.path.join(ROOT, "scenarios", "*.scn")))
-        comparison = compare_all(prefix, args.sim, work, scenarios, tour=True)
-        checks.failed += comparison.failed()
-        checks.passed += len(comparison.rows) - comparison.failed()
-        if args.markdown:
-            write_markdown(args.markdown, comparison.markdown())
+        if not args.only:
+            scenarios = sorted(glob.glob(os.path.join(ROOT, "scenarios", "*.scn")))
+            comparison = compare_all(prefix, args.sim, work, scenarios, tour=True,
+                                     one_process=args.one_process)
+            checks.failed += comparison.failed()
+            checks.passed += len(comparison.rows) - comparison.failed()
+            if args.markdown:
+                write_markdown(args.markdown, comparison.markdown())
     finally:
         prefix.remove()
         shutil.rmtree(work, ignore_errors=True)
