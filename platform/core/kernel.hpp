@@ -17,6 +17,7 @@
 
 #include "device/device.hpp"
 #include "fiber.hpp"
+#include "msg_queue.hpp"
 
 namespace dev {
 
@@ -114,7 +115,7 @@ struct Thread {
   bool timed_out = false;
   bool wake_when_idle = false;
 
-  std::deque<MSG> queue;             // the thread's message queue
+  RingQueue<MSG> queue;              // the thread's message queue
   bool made_message_call = true;     // desktop Win32 gives a thread its queue at its first
   std::deque<SentMessage*> sent_in;  // sent to its windows by other threads, not yet handled
   std::shared_ptr<ThreadObj> object;
