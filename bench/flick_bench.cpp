@@ -7,6 +7,7 @@
 //
 // Both run on a booted device with the window system and a long list in front, and count the CPU
 // time of the whole process (every device thread), so the device's own scheduling is in both.
+// `allocs` counts the heap allocations of a flick's timed span, the device's own included.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <time.h>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "AllocCount.h"
 #include "Scenario.h"
 #include "device/apps.hpp"
 #include "device/device.hpp"
@@ -74,21 +76,26 @@ struct FlickBench {
 void Flick(benchmark::State& state, bool system) {
   FlickBench b(system);
   long switches = 0;
+  uint64_t allocations = 0;
   for (auto _ : state) {
     uint64_t penDown = b.Queue();
     b.device->run_until(penDown - 1);
     long switchesBefore = HostSwitches();
+    uint64_t allocationsBefore = HeapAllocations();
     double cpu = ProcessCpuSeconds();
     // The pen-up comes a sample period after the last move; the first tick 80 ms after it.
     uint64_t penUp = penDown + (kSamples - 1) * 10;
     b.device->run_until(system ? penUp + kTickMs : penUp);
     state.SetIterationTime(ProcessCpuSeconds() - cpu);
+    allocations += HeapAllocations() - allocationsBefore;
     switches += HostSwitches() - switchesBefore;
     if (system) PostMessageW(b.broker, WM_USER + 252, 0, 0);  // the momentum stops here
     b.device->settle();
   }
   // One line per flick shows that each timed span held the first momentum step.
   state.counters["switches"] = benchmark::Counter(switches, benchmark::Counter::kAvgIterations);
+  state.counters["allocs"] =
+      benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
   state.counters["lines"] = benchmark::Counter(dev::apps::scroll_pos(*b.device, b.window),
                                                benchmark::Counter::kAvgIterations);
 }

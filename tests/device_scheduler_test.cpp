@@ -1,6 +1,7 @@
 // The device CPU and clock, events, thread handles and thread message queues.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cfenv>
 #include <functional>
@@ -297,6 +298,74 @@ TEST_F(DeviceCpu, ThreadMessageQueues) {
     EXPECT_FALSE(PostThreadMessageW(id, WM_USER, 0, 0)) << "no such thread, or it has ended";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
   }
+}
+
+// A queue long in use: filtered takes from the middle, peeks that leave messages, and posts enough
+// to outgrow the queue while its oldest message is not at the start of its room. The order of what
+// stays is the order of posting throughout.
+TEST_F(DeviceCpu, ThreadMessageQueueKeepsOrderThroughFilteredTakesAndGrowth) {
+  BootBare();
+  static const UINT kGo = WM_USER + 100;
+  DWORD tid = 0;
+  std::vector<int64_t> expected;  // what the thread should take, in order
+  HANDLE h = Spawn(
+      [] {
+        MSG m;
+        for (int round = 0; round < 3; ++round) {
+          GetMessageW(&m, nullptr, kGo, kGo);  // the last one posted: the round may start
+          // Each WM_USER + 3, from anywhere in the queue, then a peek that leaves the front.
+          while (PeekMessageW(&m, nullptr, WM_USER + 3, WM_USER + 3, PM_REMOVE))
+            dev::log_event("got", {{"w", m.wParam}});
+          if (PeekMessageW(&m, nullptr, WM_USER, WM_USER + 2, PM_NOREMOVE))
+            dev::log_event("peeked", {{"w", m.wParam}});
+          GetMessageW(&m, nullptr, WM_USER + 2, WM_USER + 2);  // one from the middle
+          dev::log_event("got", {{"w", m.wParam}});
+          GetMessageW(&m, nullptr, 0, 0);
+          dev::log_event("got", {{"w", m.wParam}});
+        }
+        while (GetMessageW(&m, nullptr, 0, 0)) dev::log_event("got", {{"w", m.wParam}});
+        return DWORD{0};
+      },
+      &tid);
+  device->settle();
+  std::vector<int64_t> queued;
+  auto post = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      int64_t w = static_cast<int64_t>(queued.size() + expected.size()) + 1000;
+      ASSERT_TRUE(PostThreadMessageW(tid, WM_USER + static_cast<UINT>(w % 4), w, 0));
+      queued.push_back(w);
+    }
+  };
+  auto take = [&](auto pick) {
+    auto it = std::find_if(queued.begin(), queued.end(), pick);
+    if (it == queued.end()) return false;
+    expected.push_back(*it);
+    queued.erase(it);
+    return true;
+  };
+  std::vector<int64_t> peeked;
+  // A round as the thread plays it, on the model: a vector in posting order.
+  auto round = [&] {
+    while (take([](int64_t w) { return w % 4 == 3; })) {
+    }
+    auto front = std::find_if(queued.begin(), queued.end(), [](int64_t w) { return w % 4 != 3; });
+    if (front != queued.end()) peeked.push_back(*front);
+    take([](int64_t w) { return w % 4 == 2; });
+    take([](int64_t) { return true; });
+  };
+  for (int count : {13, 21, 70}) {  // within the first room, wrapping round it, then outgrowing it
+    post(count);
+    ASSERT_TRUE(PostThreadMessageW(tid, kGo, 0, 0));
+    device->settle();
+    round();
+  }
+  post(5);
+  ASSERT_TRUE(PostThreadMessageW(tid, WM_QUIT, 0, 0));
+  device->settle();
+  expected.insert(expected.end(), queued.begin(), queued.end());
+  EXPECT_EQ(Nums(Log("got"), "w"), expected);
+  EXPECT_EQ(Nums(Log("peeked"), "w"), peeked);
+  CloseHandle(h);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <regext.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -12,11 +13,13 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "device/device.hpp"
 #include "fiber.hpp"
+#include "msg_queue.hpp"
 
 namespace dev {
 
@@ -114,7 +117,7 @@ struct Thread {
   bool timed_out = false;
   bool wake_when_idle = false;
 
-  std::deque<MSG> queue;             // the thread's message queue
+  RingQueue<MSG> queue;              // the thread's message queue
   bool made_message_call = true;     // desktop Win32 gives a thread its queue at its first
   std::deque<SentMessage*> sent_in;  // sent to its windows by other threads, not yet handled
   std::shared_ptr<ThreadObj> object;
@@ -218,12 +221,66 @@ struct RegValue {
   std::vector<BYTE> data;
 };
 
+// Orders names as their folded spellings order: the maps hold folded names, and any spelling of
+// one finds it without a folded copy being made.
+struct FoldedLess {
+  using is_transparent = void;
+  static char16_t fold(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+  }
+  bool operator()(std::u16string_view a, std::u16string_view b) const {
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+      if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]);
+    }
+    return a.size() < b.size();
+  }
+};
+
 struct RegKey {
   std::u16string name;
   std::string path;  // canonical, folded: "hklm\software\quob"
   RegKey* parent = nullptr;
-  std::map<std::u16string, RegValue> values;                  // by folded name
-  std::map<std::u16string, std::unique_ptr<RegKey>> subkeys;  // by folded name
+  std::map<std::u16string, RegValue, FoldedLess> values;                  // by folded name
+  std::map<std::u16string, std::unique_ptr<RegKey>, FoldedLess> subkeys;  // by folded name
+};
+
+// The open keys by handle, with what each was opened for. Few are open at once: a sorted array
+// that keeps its room when keys close, so that opening and closing a key takes nothing from the
+// heap.
+struct OpenKey {
+  uintptr_t handle;
+  RegKey* key;
+  REGSAM access;
+};
+
+class OpenKeys {
+ public:
+  size_t size() const { return keys_.size(); }
+  const OpenKey* begin() const { return keys_.data(); }
+  const OpenKey* end() const { return keys_.data() + keys_.size(); }
+
+  void add(uintptr_t handle, RegKey* key, REGSAM access) {
+    keys_.insert(lower(handle), OpenKey{handle, key, access});
+  }
+  const OpenKey* find(uintptr_t handle) const {
+    auto it = const_cast<OpenKeys*>(this)->lower(handle);
+    return it != keys_.end() && it->handle == handle ? &*it : nullptr;
+  }
+  bool erase(uintptr_t handle) {
+    auto it = lower(handle);
+    if (it == keys_.end() || it->handle != handle) return false;
+    keys_.erase(it);
+    return true;
+  }
+  void clear() { keys_.clear(); }
+
+ private:
+  std::vector<OpenKey>::iterator lower(uintptr_t handle) {
+    return std::lower_bound(keys_.begin(), keys_.end(), handle,
+                            [](const OpenKey& k, uintptr_t h) { return k.handle < h; });
+  }
+
+  std::vector<OpenKey> keys_;
 };
 
 struct Notification {
@@ -324,8 +381,7 @@ struct Device::Impl {
 
   // Registry.
   std::map<std::string, std::unique_ptr<RegKey>> roots;  // "hklm", "hkcu", ...
-  std::unordered_map<uintptr_t, RegKey*> open_keys;
-  std::unordered_map<uintptr_t, REGSAM> key_access;  // what each open key was opened for
+  OpenKeys open_keys;
   std::map<uint32_t, Notification> notifications;
   uint32_t next_notify = 1;
 
@@ -395,7 +451,7 @@ struct Device::Impl {
   // Under the desktop rules, whether a call through an open key lacks the access it needs (the
   // refusal is logged); a root key has every access.
   bool reg_access_refused(HKEY h, REGSAM needed, const char* call);
-  RegKey* reg_walk(RegKey* base, const std::u16string& path, bool create);
+  RegKey* reg_walk(RegKey* base, std::u16string_view path, bool create);
   void reg_write(RegKey* key, const std::u16string& value, DWORD type, std::vector<BYTE> data,
                  bool quiet = false);
   bool reg_delete(RegKey* key, const std::u16string& value);

@@ -256,7 +256,7 @@ BOOL WINAPI GetMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi) {
     int i = dev::find_msg(self, hwnd, lo, hi);
     if (i >= 0) {
       m = self->queue[i];
-      self->queue.erase(self->queue.begin() + i);
+      self->queue.erase(static_cast<size_t>(i));
       break;
     }
     // Paint and timers come only when nothing else is queued.
@@ -283,7 +283,7 @@ BOOL WINAPI PeekMessageW(LPMSG out, HWND hwnd, UINT lo, UINT hi, UINT remove) {
   MSG m;
   if (i >= 0) {
     m = self->queue[i];
-    if (remove & PM_REMOVE) self->queue.erase(self->queue.begin() + i);
+    if (remove & PM_REMOVE) self->queue.erase(static_cast<size_t>(i));
   } else if (!dev::take_paint(self, hwnd, lo, hi, &m, (remove & PM_REMOVE) != 0) &&
              !dev::take_due_timer(self, hwnd, lo, hi, &m, (remove & PM_REMOVE) != 0)) {
     return FALSE;
