@@ -139,10 +139,9 @@ bool LogDecoder::adds_to(const dev::LogEntry& e) {
 
 const dev::LogEntry& LogDecoder::decoded(const dev::LogEntry& e, dev::LogEntry& copy) {
   if (!adds_to(e)) {
-    if (e.kind == "reg-write") {
-      copy = e;
-      decode(copy);
-    }
+    // A write of the rotation's angle adds no field; the decoder only follows it, so the entry
+    // is read where it is (a boot logs hundreds of writes).
+    if (e.kind == "reg-write") follow_angle(e);
     return e;
   }
   copy = e;
@@ -156,12 +155,17 @@ void LogDecoder::decode(dev::LogEntry& e) {
     to_screen(floor_div4(e.num("x")), floor_div4(e.num("y")), &sx, &sy);
     e.fields["screen_x"] = sx;
     e.fields["screen_y"] = sy;
-  } else if (e.kind == "reg-write" && e.str("key") == kRotationKey && e.str("value") == "Angle") {
-    angle_ = static_cast<uint32_t>(e.num("data"));
+  } else if (e.kind == "reg-write") {
+    follow_angle(e);
   } else if (e.kind == "post" || e.kind == "send" || e.kind == "app-received" ||
              e.kind == "send-answer") {
     decode_message(e);
   }
+}
+
+void LogDecoder::follow_angle(const dev::LogEntry& e) {
+  if (e.str("key") == kRotationKey && e.str("value") == "Angle")
+    angle_ = static_cast<uint32_t>(e.num("data"));
 }
 
 void LogDecoder::decode_message(dev::LogEntry& e) const {

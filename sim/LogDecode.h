@@ -44,6 +44,7 @@ class LogDecoder {
 
  private:
   void decode_message(dev::LogEntry& e) const;
+  void follow_angle(const dev::LogEntry& e);
   static bool adds_to(const dev::LogEntry& e);
   int wide_, narrow_;  // the screen's sides in pixels
   uint32_t angle_;

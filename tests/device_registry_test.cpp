@@ -216,4 +216,26 @@ TEST_F(DeviceRegistry, BadRegFilesNameFileAndLineAndApplyNothing) {
   EXPECT_THROW(device->load_reg_file(WriteFile("x", "") + ".missing"), dev::InputError);
 }
 
+TEST_F(DeviceRegistry, RegFileRewrittenBetweenLoadsGivesItsNewValues) {
+  // A file's lines are kept after its first load; a file rewritten since (even to the same size
+  // within one tick of the file system's clock) must give what it holds now.
+  const std::string key = "HKLM\\Software\\Quob\\Kept";
+  auto file = [&](char digit) {
+    return WriteFile("kept.reg",
+                     std::string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Quob\\Kept]\n"
+                                 "\"N\"=dword:") +
+                         digit + "\n");
+  };
+  uint32_t n = 0;
+  for (char digit : {'1', '2', '2', '3'}) {
+    device->load_reg_file(file(digit));
+    ASSERT_TRUE(device->reg_get_dword(key, "N", &n));
+    EXPECT_EQ(n, static_cast<uint32_t>(digit - '0'));
+  }
+  // A file that became bad is refused, not taken from what was kept.
+  EXPECT_THROW(device->load_reg_file(file('x')), dev::InputError);
+  EXPECT_THROW(device->load_reg_file(WriteFile("kept.reg", "REGEDIT4\n\"N\"=dword:4\n")),
+               dev::InputError);
+}
+
 }  // namespace

@@ -16,8 +16,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
+#include "kept_libraries.hpp"
 #include "kernel.hpp"
 
 namespace dev {
@@ -146,7 +148,34 @@ std::vector<RegLine> parse(const std::string& file, std::istream& in) {
 // before it takes the memory.
 const size_t kMaxRegFileBytes = size_t{32} << 20;
 
+// The whole text of a .reg file, checked to be one and UTF-8.
+std::string read_text(const std::string& path);
+
+// A device boots from the same few .reg files again and again in one process (a worker of a
+// replay boots one per stroke): the lines of a file's text are parsed once and kept, and a file
+// whose text is the same as when it was kept gives those lines again. Only a file parsed
+// without fault is kept; VEXORI_FRESH_LIBRARIES parses every file afresh.
+struct KeptRegFile {
+  std::string text;
+  std::vector<RegLine> lines;
+};
+
 std::vector<RegLine> read(const std::string& path) {
+  static std::map<std::string, KeptRegFile> kept;
+  std::string text = read_text(path);
+  if (!keeping_libraries()) {
+    std::istringstream in(text);
+    return parse(path, in);
+  }
+  auto it = kept.find(path);
+  if (it != kept.end() && it->second.text == text) return it->second.lines;
+  std::istringstream in(text);
+  std::vector<RegLine> lines = parse(path, in);
+  kept[path] = {std::move(text), lines};
+  return lines;
+}
+
+std::string read_text(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec))
     throw InputError(path, 0, "is a directory, not a .reg file");
@@ -169,8 +198,7 @@ std::vector<RegLine> read(const std::string& path) {
         1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(bad), '\n'));
     throw InputError(path, line, "not valid UTF-8");
   }
-  std::istringstream lines(text);
-  return parse(path, lines);
+  return text;
 }
 
 }  // namespace
