@@ -221,13 +221,16 @@ struct RegValue {
   std::vector<BYTE> data;
 };
 
+// The registry's names compare without regard to the case of A to Z.
+inline char16_t fold_char(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
 // Orders names as their folded spellings order: the maps hold folded names, and any spelling of
 // one finds it without a folded copy being made.
 struct FoldedLess {
   using is_transparent = void;
-  static char16_t fold(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-  }
+  static char16_t fold(char16_t c) { return fold_char(c); }
   bool operator()(std::u16string_view a, std::u16string_view b) const {
     for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
       if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]);

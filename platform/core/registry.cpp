@@ -10,9 +10,7 @@ namespace dev {
 
 std::u16string fold(const std::u16string& s) {
   std::u16string r(s);
-  for (auto& c : r) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-  }
+  for (auto& c : r) c = fold_char(c);
   return r;
 }
 
