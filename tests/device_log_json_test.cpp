@@ -2,7 +2,9 @@
 // entry, for every entry the tour and the shipped scenarios make and for the values and names
 // that need escaping, renaming or the library's own number format.
 #include <gtest/gtest.h>
+#include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -92,3 +94,27 @@ TEST(LogJson, TextThatIsNotUtf8FailsAsBefore) {
 }
 
 }  // namespace
+
+// The debug print's formatter (behind NKDbgPrintfW and _snwprintf): the text between
+// conversions as it stands, 16-bit text beyond ASCII in UTF-8 (a pair of surrogates one
+// character), printf's flags and widths, both 64-bit spellings, and what it does not know kept.
+TEST(DebugPrint, ConversionsFlagsAndTheTextBetweenThem) {
+  auto print = [](auto... args) {
+    WCHAR out[256];
+    int n = _snwprintf(out, 255, args...);
+    EXPECT_GE(n, 0);
+    return dev::to_utf8(std::u16string(out, static_cast<size_t>(std::max(n, 0))));
+  };
+  EXPECT_EQ(print(u"plain"), "plain");
+  EXPECT_EQ(print(u"%d|%5d|%-4d|%04x|%X|%u|%%", -7, 42, 3, 0xbe, 0xCAFE, 9u),
+            "-7|   42|3   |00be|CAFE|9|%");
+  EXPECT_EQ(print(u"%lld %I64d %I64x", -(1LL << 40), 1LL << 33, 0x123456789abLL),
+            "-1099511627776 8589934592 123456789ab");
+  EXPECT_EQ(
+      print(u"[%s] [%ls] [%hs] [%S] [%c]", u"wide", u"\u00e9t\u00e9", "narrow", "capital", 'z'),
+      "[wide] [\xc3\xa9t\xc3\xa9] [narrow] [capital] [z]");
+  EXPECT_EQ(print(u"%s %hs", static_cast<const WCHAR*>(nullptr), static_cast<const char*>(nullptr)),
+            "(null) (null)");
+  EXPECT_EQ(print(u"\u00e9\U0001F600=%d\u00e9", 1), "\xc3\xa9\xf0\x9f\x98\x80=1\xc3\xa9");
+  EXPECT_EQ(print(u"%q %\u00e9 end %"), "%q %\xc3\xa9 end ");
+}

@@ -4,6 +4,7 @@
 #include <regext.h>
 
 #include <algorithm>
+#include <charconv>
 #include <set>
 #include <cstdarg>
 #include <cstdio>
@@ -13,18 +14,18 @@
 
 namespace dev {
 
-std::string to_utf8(const std::u16string& s) {
-  std::string out;
-  out.reserve(s.size());
+void append_utf8(std::string& out, std::u16string_view s) {
   for (size_t i = 0; i < s.size(); ++i) {
     uint32_t c = s[i];
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
         s[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
     }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
+    if (c < 0x800) {
       out += static_cast<char>(0xC0 | (c >> 6));
       out += static_cast<char>(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
@@ -38,11 +39,19 @@ std::string to_utf8(const std::u16string& s) {
       out += static_cast<char>(0x80 | (c & 0x3F));
     }
   }
+}
+
+std::string to_utf8(const std::u16string& s) {
+  std::string out;
+  out.reserve(s.size());
+  append_utf8(out, s);
   return out;
 }
 
 std::string to_utf8(const WCHAR* s) {
-  return s ? to_utf8(std::u16string(s)) : std::string();
+  std::string out;
+  if (s != nullptr) append_utf8(out, std::u16string_view(s));
+  return out;
 }
 
 size_t first_bad_utf8(const std::string& text) {
@@ -392,63 +401,97 @@ const WCHAR* wcsstr(const WCHAR* hay, const WCHAR* needle) {
 namespace {
 
 // Formats a debug-print format of 16-bit text; %s and %ls take 16-bit strings, %hs and %S
-// 8-bit ones; numeric conversions follow printf.
+// 8-bit ones; numeric conversions follow printf, with ll or I64 for 64-bit numbers. The text
+// between conversions is copied as it is converted, with no copy of the whole format first: a
+// busy device prints thousands of lines.
 std::string format_debug(LPCWSTR fmt, va_list ap) {
-  std::string f = dev::to_utf8(fmt);
+  std::u16string_view f(fmt);
   std::string out;
   out.reserve(f.size() + 32);
-  for (size_t i = 0; i < f.size(); ++i) {
-    if (f[i] != '%') {
-      out += f[i];
-      continue;
-    }
-    size_t start = i++;
-    while (i < f.size() && std::strchr("-+ #0123456789.", f[i])) ++i;
-    std::string mods;
-    while (i < f.size() && std::strchr("hlI", f[i])) mods += f[i++];
+  auto is_flag = [](char16_t ch) {
+    return ch < 0x80 && ch != 0 && std::strchr("-+ #0123456789.", static_cast<char>(ch));
+  };
+  auto is_mod = [](char16_t ch) { return ch == u'h' || ch == u'l' || ch == u'I'; };
+  size_t i = 0;
+  while (i < f.size()) {
+    size_t start = f.find(u'%', i);
+    if (start == std::u16string_view::npos) start = f.size();
+    dev::append_utf8(out, f.substr(i, start - i));
+    if (start == f.size()) break;
+    i = start + 1;
+    while (i < f.size() && is_flag(f[i])) ++i;
+    // The conversion as printf takes it: '%' and its flags, all of them ASCII.
+    std::string spec;
+    for (size_t k = start; k < i; ++k) spec += static_cast<char>(f[k]);
+    size_t mods_at = i;
+    while (i < f.size() && is_mod(f[i])) ++i;
+    if (f.substr(mods_at, i - mods_at) == u"I" && f.substr(i, 2) == u"64") i += 2;
     if (i >= f.size()) break;
-    char conv = f[i];
-    std::string head = f.substr(start, i - start - mods.size());
+    std::u16string_view mods = f.substr(mods_at, i - mods_at);
+    char16_t conv = f[i++];
     char buf[128];
     switch (conv) {
-      case '%':
+      case u'%':
         out += '%';
         break;
-      case 's':
-        if (mods == "h") {
+      case u's':
+        if (mods == u"h") {
           const char* s = va_arg(ap, const char*);
           out += s ? s : "(null)";
         } else {
           const WCHAR* s = va_arg(ap, const WCHAR*);
-          out += s ? dev::to_utf8(s) : "(null)";
+          if (s) {
+            dev::append_utf8(out, std::u16string_view(s));
+          } else {
+            out += "(null)";
+          }
         }
         break;
-      case 'S': {
+      case u'S': {
         const char* s = va_arg(ap, const char*);
         out += s ? s : "(null)";
         break;
       }
-      case 'c':
+      case u'c':
         out += static_cast<char>(va_arg(ap, int));
         break;
-      case 'p':
+      case u'p':
         std::snprintf(buf, sizeof buf, "%p", va_arg(ap, void*));
         out += buf;
         break;
-      case 'd':
-      case 'i':
-      case 'u':
-      case 'x':
-      case 'X':
-        if (mods == "ll" || mods == "I64") {
-          std::snprintf(buf, sizeof buf, (head + "ll" + conv).c_str(), va_arg(ap, long long));
+      case u'd':
+      case u'i':
+      case u'u':
+      case u'x':
+      case u'X':
+        if (spec.size() == 1 && mods.empty()) {
+          // Without flags or a width, as printf writes it; printf itself is costly, and a
+          // debug print's numbers are mostly plain.
+          int v = va_arg(ap, int);
+          char* end = buf;
+          if (conv == u'd' || conv == u'i') {
+            end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+          } else {
+            auto u = static_cast<unsigned>(v);
+            end = std::to_chars(buf, buf + sizeof buf, u, conv == u'u' ? 10 : 16).ptr;
+            if (conv == u'X')
+              std::transform(buf, end, buf, [](char ch) {
+                return ch >= 'a' ? static_cast<char>(ch - 'a' + 'A') : ch;
+              });
+          }
+          *end = 0;
+        } else if (mods == u"ll" || mods == u"I64") {
+          spec += "ll";
+          spec += static_cast<char>(conv);
+          std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(ap, long long));
         } else {
-          std::snprintf(buf, sizeof buf, (head + conv).c_str(), va_arg(ap, int));
+          spec += static_cast<char>(conv);
+          std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(ap, int));
         }
         out += buf;
         break;
       default:
-        out += f.substr(start, i - start + 1);
+        dev::append_utf8(out, f.substr(start, i - start));
     }
   }
   return out;

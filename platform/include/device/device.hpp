@@ -11,6 +11,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/log.hpp"
@@ -268,6 +269,8 @@ void set_thread_name(const std::string& name);
 // UTF-16 <-> UTF-8 helpers used across the device.
 std::string to_utf8(const std::u16string& s);
 std::string to_utf8(const WCHAR* s);
+// Appends the UTF-8 of `s` to `out`; a surrogate without its pair becomes three bytes.
+void append_utf8(std::string& out, std::u16string_view s);
 std::u16string to_utf16(const std::string& s);
 // The offset of the first byte that is not part of well-formed UTF-8, or std::string::npos.
 size_t first_bad_utf8(const std::string& text);
