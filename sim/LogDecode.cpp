@@ -149,7 +149,7 @@ const dev::LogEntry& LogDecoder::decoded(const dev::LogEntry& e, dev::LogEntry& 
   return copy;
 }
 
-void LogDecoder::decode(dev::LogEntry& e) {
+const dev::LogEntry& LogDecoder::decode(dev::LogEntry& e) {
   if (e.kind == "panel") {
     int sx = 0, sy = 0;
     to_screen(floor_div4(e.num("x")), floor_div4(e.num("y")), &sx, &sy);
@@ -161,6 +161,7 @@ void LogDecoder::decode(dev::LogEntry& e) {
              e.kind == "send-answer") {
     decode_message(e);
   }
+  return e;
 }
 
 void LogDecoder::follow_angle(const dev::LogEntry& e) {

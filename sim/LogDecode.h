@@ -33,8 +33,9 @@ class LogDecoder {
   // The "Angle" in force from now on, when the log does not show it written.
   void set_angle(uint32_t angle) { angle_ = angle; }
 
-  // Adds the decoded fields to one entry; entries are to come in the order they were logged.
-  void decode(dev::LogEntry& e);
+  // Adds the decoded fields to one entry, and gives it; entries are to come in the order they
+  // were logged.
+  const dev::LogEntry& decode(dev::LogEntry& e);
   // The entry decoded: e itself where decoding adds nothing to it, else copy holding the decoded
   // entry. Spares the copy of every entry that stays as it is.
   const dev::LogEntry& decoded(const dev::LogEntry& e, dev::LogEntry& copy);

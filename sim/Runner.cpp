@@ -256,7 +256,7 @@ void boot_whole(dev::Device& device, const Scenario& s, const std::string& windo
   std::vector<std::string> failed;
   bool touch = false;
   auto after = device.log().on_entry;
-  device.log().on_entry = [&](const dev::LogEntry& e) {
+  device.log().on_entry = [&](dev::LogEntry& e) {
     // A file the scenario left out of \Windows is missing as asked, and so is what needs it.
     if (kBootFailures.count(e.kind) && names_left_out(e, s)) {
       if (e.kind == "touch-driver-failed") touch = true;
@@ -352,9 +352,10 @@ RunResult run_scenario(const Scenario& s, const RunOptions& opt) {
     if (opt.on_outcome) opt.on_outcome(o);
   };
   device.log().keep = opt.keep_log;
-  device.log().on_entry = [&](const dev::LogEntry& e) {
+  device.log().on_entry = [&](dev::LogEntry& e) {
+    // An entry not kept is decoded where it is; a kept one stays as the device logged it.
     dev::LogEntry copy;
-    const dev::LogEntry& decoded = decoder.decoded(e, copy);
+    const dev::LogEntry& decoded = opt.keep_log ? decoder.decoded(e, copy) : decoder.decode(e);
     tally.add(decoded);
     if (pictures.reads_log()) pictures.add(decoded);
     // An outcome the entry completes was complete before the entry was made.

@@ -130,13 +130,14 @@ std::string LogEntry::text() const {
 }
 
 std::string LogEntry::str(const std::string& key) const {
-  if (!fields.contains(key)) return "";
-  return fields[key].is_string() ? fields[key].get<std::string>() : fields[key].dump();
+  auto it = fields.find(key);
+  if (it == fields.end()) return "";
+  return it->is_string() ? it->get<std::string>() : it->dump();
 }
 
 int64_t LogEntry::num(const std::string& key) const {
-  if (!fields.contains(key) || !fields[key].is_number()) return 0;
-  return fields[key].get<int64_t>();
+  auto it = fields.find(key);
+  return it == fields.end() || !it->is_number() ? 0 : it->get<int64_t>();
 }
 
 namespace {

@@ -53,8 +53,9 @@ class EventLog {
   // While false, entries reach on_entry and the counts but are not kept, so that a long run's
   // memory stays flat (the simulator streams them out as they come).
   bool keep = true;
-  // Called for each entry as it is added (the simulator prints live with it).
-  std::function<void(const LogEntry&)> on_entry;
+  // Called for each entry as it is added (the simulator prints live with it). It may add to an
+  // entry that is not kept, which ends with the call; a kept entry it leaves as it is.
+  std::function<void(LogEntry&)> on_entry;
   // Host addresses appear in entries as "mem#1", "mem#2"... in order of first appearance, so that
   // a run's log is the same every time; this gives the address behind such a name (0 if none).
   uintptr_t address(const std::string& alias) const;
