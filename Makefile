@@ -12,7 +12,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev \
               nlohmann-json3-dev libcli11-dev libpugixml-dev clang-format \
               binutils-mingw-w64-x86-64 python3 libcairo2-dev fonts-dejavu-core pkg-config \
-              libcpp-httplib-dev
+              libcpp-httplib-dev libmimalloc-dev
 FUZZ_PACKAGES := clang
 WINE_PACKAGES := g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine
 # What `make wine-screenshot` adds: an X server without a screen, xwininfo, xwd, and netpbm for the PNG.
