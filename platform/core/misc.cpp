@@ -511,7 +511,7 @@ void NKDbgPrintfW(LPCWSTR fmt, ...) {
   std::string text = format_debug(fmt, ap);
   va_end(ap);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  dev::log_event("debug", {{"text", std::move(text)}});
+  dev::log_event("debug", dev::fields("text", std::move(text)));
 }
 
 int _snwprintf(WCHAR* out, size_t count, const WCHAR* fmt, ...) {

@@ -60,7 +60,7 @@ DWORD WINAPI sample_thread(LPVOID) {
       }
       continue;
     }
-    if (log) dev::log_event("panel", {{"flags", dev::hex(s.flags)}, {"x", s.x}, {"y", s.y}});
+    if (log) dev::log_event("panel", dev::fields("flags", dev::hex(s.flags), "x", s.x, "y", s.y));
     g_callback(s.flags, s.x, s.y);
   }
 }
