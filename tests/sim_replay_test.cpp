@@ -15,6 +15,7 @@
 #include <set>
 
 #include "replay/ReplayReport.h"
+#include "replay/ResultLine.h"
 #include "replay/StrokeReplay.h"
 #include "replay/Workers.h"
 
@@ -216,6 +217,56 @@ TEST(StrokeReplay, KeptLibrariesGiveEveryStrokeTheOutcomeOfAFreshDevice) {
     if (round == 2) std::rotate(order.begin(), order.begin() + 3, order.end());
     for (size_t i : order)
       EXPECT_EQ(outcome(i), fresh[i]) << strokes[i].file << ", round " << round;
+  }
+}
+
+// A worker's result line gives back every field of a result, text with tabs, line ends,
+// backslashes and non-ASCII included, and a line cut short, run on or mangled is refused.
+TEST(StrokeReplay, AResultLineGivesBackWhatTheWorkerFound) {
+  sim::StrokeResult r;
+  r.file = "s02/fast/caret\t01.xml";
+  r.gesture = "caret";
+  r.name = "line\nbreak \\ back\\slash\r\xc3\xa9";
+  r.panel = 61;
+  r.unchanged = 3;
+  r.rebuilt = 1;
+  r.engine = 57;
+  r.dropped = 0;
+  r.partial = true;
+  r.error = "";
+  sim::StrokeOutcome& o = r.outcome;
+  o.start = 100;
+  o.end = UINT64_MAX;
+  o.line = -1;
+  o.drawn = "stroke\t";
+  o.x = -3;
+  o.y = 319;
+  o.decision = "handed over";
+  o.reason = "";
+  o.stopped_momentum = true;
+  o.codes = {"Z34", "", "D\\12"};
+  o.filtered = "ZD";
+  o.behaviour = 106;
+  o.meaning = "zoom level up";
+  o.cut_short = true;
+  o.scrolls = {{"VexoriList:0x20004", "vert", -5, 1LL << 40, "list"}, {"w", "horz", 0, 0, ""}};
+  o.effects = {"screen turned from 0 to 90 degrees", "\t"};
+  o.notifications = 2;
+  o.ticks = 17;
+  o.sounds = {{"Quenza.dll:VEXORISND", 4}, {"a\tb", 1}};
+  o.samples = 61;
+  o.received = 4;
+  std::string line = sim::result_line(r);
+  EXPECT_EQ(line.find('\n'), std::string::npos);
+  EXPECT_EQ(sim::result_json(sim::result_from_line(line)), sim::result_json(r));
+  sim::StrokeResult empty;
+  EXPECT_EQ(sim::result_json(sim::result_from_line(sim::result_line(empty))),
+            sim::result_json(empty));
+
+  for (const std::string& bad :
+       {std::string(), line.substr(0, line.size() / 2), line + "\t1", line + "\\",
+        std::string("a\tb\tc\t1\t2\t3\t4\t5\tx"), line.substr(0, line.rfind('\t')) + "\t-1"}) {
+    EXPECT_THROW(sim::result_from_line(bad), std::runtime_error) << bad;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <charconv>
 
 #include "OutcomeText.h"
+#include "replay/ResultLine.h"
 #include "replay/Workers.h"
 
 namespace sim {
@@ -204,7 +205,7 @@ std::vector<StrokeResult> replay_strokes(
   std::vector<StrokeResult> results(strokes.size());
   run_in_workers(
       strokes.size(), setup.jobs,
-      [&](size_t i) { return result_json(replay_stroke(strokes[i], setup, base)).dump(); },
+      [&](size_t i) { return result_line(replay_stroke(strokes[i], setup, base)); },
       [&](size_t i, const std::string& text, const WorkerReport& report) {
         StrokeResult& r = results[i];
         if (report.lost) {
@@ -213,7 +214,7 @@ std::vector<StrokeResult> replay_strokes(
           r.name = strokes[i].stroke.name;
           r.error = report.why;
         } else {
-          r = result_from_json(dev::Fields::parse(text));
+          r = result_from_line(text);
         }
         if (each) each(i, r);
       });

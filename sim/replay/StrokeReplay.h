@@ -10,6 +10,7 @@
 #include "Outcome.h"
 #include "Runner.h"
 #include "replay/StrokeFiles.h"
+#include "replay/StrokeResult.h"
 
 namespace sim {
 
@@ -43,17 +44,6 @@ struct ReplaySetup {
   uint32_t rate_hz = 100;  // the panel samples the recorded stroke at this rate
   bool native = false;     // ... or at the recorded time stamps themselves
   unsigned jobs = 0;       // worker processes; 0 for one per core
-};
-
-struct StrokeResult {
-  std::string file, gesture, name;
-  StrokeOutcome outcome;
-  // What became of its samples: reported by the panel, received by the window system unchanged
-  // or rebuilt on whole pixels, taken by the engine, dropped; `partial` when the window system
-  // got only some of them.
-  size_t panel = 0, unchanged = 0, rebuilt = 0, engine = 0, dropped = 0;
-  bool partial = false;
-  std::string error;  // why the stroke could not be replayed; "" when it was
 };
 
 // A stroke's scenario: the settings, the window, a moment for the system to come up, the stroke.
