@@ -113,7 +113,7 @@ void scroll(HWND w, int bar, WPARAM wp) {
 LRESULT answer_close(HWND w) {
   bool stays = state_of(w).refuses_close;
   log_event("app-close",
-            {{"window", window_name(window_of(w))}, {"did", stays ? "stays" : "closes"}});
+            dev::fields("window", window_name(window_of(w)), "did", stays ? "stays" : "closes"));
   if (!stays) DestroyWindow(w);
   return 0;
 }
@@ -129,20 +129,16 @@ LRESULT CALLBACK scrolling_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 
 LRESULT CALLBACK recording_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   if (m != WM_CREATE && m != WM_DESTROY && log_on()) {
-    log_event("app-received", {{"window", window_name(window_of(w))},
-                               {"msg", m},
-                               {"wParam", hex(wp)},
-                               {"lParam", hex(static_cast<uint64_t>(lp))}});
+    log_event("app-received", dev::fields("window", window_name(window_of(w)), "msg", m, "wParam",
+                                          hex(wp), "lParam", hex(static_cast<uint64_t>(lp))));
   }
   if (m == WM_CLOSE) return answer_close(w);
   return DefWindowProcW(w, m, wp, lp);
 }
 
 void log_browser(HWND w, WORD command, const char* action, const std::string& did) {
-  log_event("browser", {{"window", window_name(window_of(w))},
-                        {"command", command},
-                        {"action", action},
-                        {"did", did}});
+  log_event("browser", dev::fields("window", window_name(window_of(w)), "command", command,
+                                   "action", action, "did", did));
 }
 
 // The browser's frame carries out its page and zoom commands; a page at either end of the
@@ -168,7 +164,7 @@ void browser_command(HWND w, WORD command) {
 LRESULT CALLBACK plain_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   if (m == WM_CLOSE) return answer_close(w);
   if (m == WM_COMMAND) {
-    log_event("app-command", {{"window", window_name(window_of(w))}, {"id", LOWORD(wp)}});
+    log_event("app-command", dev::fields("window", window_name(window_of(w)), "id", LOWORD(wp)));
     if (state_of(w).browser) browser_command(w, LOWORD(wp));
     return 0;
   }
@@ -250,7 +246,7 @@ void ask(Device& device, UINT what, Request& r) {
   auto& d = device.impl();
   if (g_thread_id == 0 || d.find_process("apps.exe") == nullptr) {
     Process* p = d.create_process("apps.exe");
-    log_event("process-start", {{"name", p->name}, {"id", hex(p->id)}});
+    log_event("process-start", dev::fields("name", p->name, "id", hex(p->id)));
     g_thread_id = d.create_thread(p, apps_main, "main")->id;
   }
   PostThreadMessageW(g_thread_id, what, 0, reinterpret_cast<LPARAM>(&r));

@@ -12,7 +12,7 @@ namespace {
 
 void start_process(Device::Impl& d, const std::string& name, DWORD (*main)()) {
   Process* p = d.create_process(name);
-  log_event("process-start", {{"name", p->name}, {"id", hex(p->id)}});
+  log_event("process-start", dev::fields("name", p->name, "id", hex(p->id)));
   d.create_thread(p, main, "main");
 }
 

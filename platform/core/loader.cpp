@@ -132,9 +132,8 @@ std::string windows_file(const std::u16string& name) {
 void set_zones(Module* mod) {
   auto* zones = static_cast<DBGPARAM*>(dlsym(mod->dl, "dpCurSettings"));
   if (zones == nullptr || !zones_from_registry(zones)) return;
-  log_event("debug-zones", {{"module", to_utf8(mod->name)},
-                            {"name", to_utf8(zones_name(zones))},
-                            {"mask", hex(zones->ulZoneMask)}});
+  log_event("debug-zones", dev::fields("module", to_utf8(mod->name), "name",
+                                       to_utf8(zones_name(zones)), "mask", hex(zones->ulZoneMask)));
 }
 
 namespace {
@@ -206,7 +205,7 @@ bool copy_module(Device::Impl& d, const std::filesystem::path& found, Module* mo
 }  // namespace
 
 void Device::Impl::detach(Module* mod, bool process_exit) {
-  log_event("module-unload", {{"module", to_utf8(mod->name)}});
+  log_event("module-unload", dev::fields("module", to_utf8(mod->name)));
   mod->detached = true;
   // The reserved argument tells a library whether its process is ending (non-null) or it is
   // being unloaded while the process goes on (null).
@@ -301,7 +300,7 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
   // Look the file up in \Windows without regard to case.
   std::filesystem::path found = dev::windows_file(name);
   if (found.empty()) {
-    dev::log_event("module-missing", {{"module", dev::to_utf8(dev::file_part(name))}});
+    dev::log_event("module-missing", dev::fields("module", dev::to_utf8(dev::file_part(name))));
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
@@ -317,7 +316,7 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
     if (mod->dl == nullptr) {
       const char* why = copied ? dlerror() : "cannot copy";
       dev::log_event("module-bad",
-                     {{"module", dev::to_utf8(mod->name)}, {"error", why ? why : ""}});
+                     dev::fields("module", dev::to_utf8(mod->name), "error", why ? why : ""));
       if (copied) dev::drop_copy(mod.get());
       SetLastError(ERROR_MOD_NOT_FOUND);
       return nullptr;
@@ -329,10 +328,10 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR name) {
   d.modules.push_back(std::move(mod));
   p->modules.push_back(m);
   dev::log_event("module-load",
-                 {{"module", dev::to_utf8(m->name)}, {"handle", dev::hex(m->handle)}});
+                 dev::fields("module", dev::to_utf8(m->name), "handle", dev::hex(m->handle)));
   dev::set_zones(m);
   if (!dev::call_main(m, DLL_PROCESS_ATTACH, nullptr)) {
-    dev::log_event("module-attach-failed", {{"module", dev::to_utf8(m->name)}});
+    dev::log_event("module-attach-failed", dev::fields("module", dev::to_utf8(m->name)));
     d.detach(m, false);
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -379,8 +378,8 @@ BOOL WINAPI FreeLibrary(HMODULE h) {
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE h) {
   DEVICE_CALL_POINT("DisableThreadLibraryCalls");
   dev::Module* m = dev::module_of(h);
-  dev::log_event("kernel", {{"call", "DisableThreadLibraryCalls"},
-                            {"module", dev::hex(reinterpret_cast<uintptr_t>(h))}});
+  dev::log_event("kernel", dev::fields("call", "DisableThreadLibraryCalls", "module",
+                                       dev::hex(reinterpret_cast<uintptr_t>(h))));
   if (m == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -324,7 +324,7 @@ void Device::set_power_state(const std::u16string& name, uint32_t flags, uint32_
   impl_->power_name = name;
   impl_->power_flags = flags;
   impl_->power_error = error;
-  log_event("power-state", {{"name", to_utf8(name)}, {"flags", hex(flags)}, {"error", error}});
+  log_event("power-state", dev::fields("name", to_utf8(name), "flags", hex(flags), "error", error));
 }
 
 }  // namespace dev
@@ -530,8 +530,8 @@ int _snwprintf(WCHAR* out, size_t count, const WCHAR* fmt, ...) {
 BOOL RegisterDbgZones(HMODULE, LPDBGPARAM p) {
   if (p == nullptr) return FALSE;
   dev::zones_from_registry(p);
-  dev::log_event("debug-zones",
-                 {{"name", dev::to_utf8(dev::zones_name(p))}, {"mask", dev::hex(p->ulZoneMask)}});
+  dev::log_event("debug-zones", dev::fields("name", dev::to_utf8(dev::zones_name(p)), "mask",
+                                            dev::hex(p->ulZoneMask)));
   return TRUE;
 }
 
@@ -554,7 +554,7 @@ DWORD WINAPI GetSystemPowerState(LPWSTR buf, DWORD chars, PDWORD flags) {
 
 BOOL WINAPI PowerPolicyNotify(DWORD message, DWORD data) {
   DEVICE_CALL_POINT("PowerPolicyNotify");
-  if (dev::log_on()) dev::log_event("power-notify", {{"message", message}, {"data", data}});
+  if (dev::log_on()) dev::log_event("power-notify", dev::fields("message", message, "data", data));
   return TRUE;
 }
 

@@ -13,7 +13,7 @@ HANDLE Device::Impl::add_handle(std::shared_ptr<KObject> obj) {
 }
 
 void Device::Impl::bad_handle(const char* call, uintptr_t h) {
-  log_event("bad-handle", {{"call", call}, {"handle", hex(h)}});
+  log_event("bad-handle", dev::fields("call", call, "handle", hex(h)));
 }
 
 std::shared_ptr<KObject> Device::Impl::lookup(HANDLE h, const char* call) {
@@ -151,7 +151,7 @@ BOOL WINAPI SetEventData(HANDLE h, DWORD data) {
   auto ev = dev::event_of(h, "SetEventData");
   if (!ev) return FALSE;
   if (ev->data != data && !ev->name.empty() && dev::log_on()) {
-    dev::log_event("event-data", {{"event", dev::to_utf8(ev->name)}, {"data", data}});
+    dev::log_event("event-data", dev::fields("event", dev::to_utf8(ev->name), "data", data));
   }
   ev->data = data;
   return TRUE;
@@ -216,7 +216,7 @@ LPVOID WINAPI MapPtrToProcess(LPVOID p, HANDLE proc) {
 
 DWORD WINAPI SetProcPermissions(DWORD perms) {
   DEVICE_CALL_POINT("SetProcPermissions");
-  dev::log_event("kernel", {{"call", "SetProcPermissions"}, {"perms", dev::hex(perms)}});
+  dev::log_event("kernel", dev::fields("call", "SetProcPermissions", "perms", dev::hex(perms)));
   return 1;
 }
 
@@ -226,7 +226,7 @@ DWORD WINAPI GetCurrentPermissions(void) {
 
 BOOL WINAPI SetKMode(BOOL mode) {
   DEVICE_CALL_POINT("SetKMode");
-  dev::log_event("kernel", {{"call", "SetKMode"}, {"mode", mode}});
+  dev::log_event("kernel", dev::fields("call", "SetKMode", "mode", mode));
   return FALSE;
 }
 
@@ -236,7 +236,8 @@ BOOL WINAPI PostThreadMessageW(DWORD id, UINT msg, WPARAM w, LPARAM l) {
   bool no_queue = t != nullptr && impl().config.desktop_thread_queues && !t->made_message_call;
   if (t == nullptr || no_queue) {
     if (no_queue)
-      dev::log_event("post-refused", {{"to_thread", dev::hex(id)}, {"reason", "no message queue"}});
+      dev::log_event("post-refused",
+                     dev::fields("to_thread", dev::hex(id), "reason", "no message queue"));
     SetLastError(ERROR_INVALID_THREAD_ID);
     return FALSE;
   }

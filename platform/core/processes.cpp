@@ -44,7 +44,7 @@ DWORD run_program(Process* p, std::u16string module, std::u16string command_line
 }
 
 DWORD run_help_viewer(Process* p, const std::u16string& command_line) {
-  log_event("help-viewer", {{"command_line", to_utf8(command_line)}});
+  log_event("help-viewer", dev::fields("command_line", to_utf8(command_line)));
   impl().end_process(p, 0);
   return 0;
 }
@@ -63,7 +63,7 @@ void Device::Impl::end_process(Process* p, DWORD code) {
   p->modules.clear();
   p->ended = true;
   p->exit_code = code;
-  log_event("process-end", {{"name", p->name}, {"id", hex(p->id)}, {"code", code}});
+  log_event("process-end", dev::fields("name", p->name, "id", hex(p->id), "code", code));
   auto before = windows.find(p->previous_foreground);
   if (foreground == nullptr && before != windows.end()) {
     SetForegroundWindow(reinterpret_cast<HWND>(before->second->handle));
@@ -99,9 +99,8 @@ BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECURITY_
   p->object = std::make_shared<dev::ProcessObj>();
   p->object->process = p;
   p->previous_foreground = d.foreground ? d.foreground->handle : 0;
-  dev::log_event(
-      "process-start",
-      {{"name", p->name}, {"id", dev::hex(p->id)}, {"command_line", dev::to_utf8(arguments)}});
+  dev::log_event("process-start", dev::fields("name", p->name, "id", dev::hex(p->id),
+                                              "command_line", dev::to_utf8(arguments)));
   std::function<DWORD()> body;
   if (help) {
     body = [p, arguments] { return dev::run_help_viewer(p, arguments); };

@@ -247,7 +247,7 @@ void Device::load_reg_file(const std::string& path) {
     ++values;
   }
   log_event("reg-load",
-            {{"file", std::filesystem::path(path).filename().string()}, {"values", values}});
+            dev::fields("file", std::filesystem::path(path).filename().string(), "values", values));
 }
 
 }  // namespace dev

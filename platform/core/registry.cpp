@@ -146,7 +146,7 @@ bool Device::Impl::reg_access_refused(HKEY h, REGSAM needed, const char* call) {
   const OpenKey* open = open_keys.find(reinterpret_cast<uintptr_t>(h));
   if (open == nullptr || (open->access & needed) == needed) return false;
   log_event("call-refused",
-            {{"call", call}, {"key", display_path(open->key)}, {"access", hex(open->access)}});
+            dev::fields("call", call, "key", display_path(open->key), "access", hex(open->access)));
   SetLastError(ERROR_ACCESS_DENIED);
   return true;
 }
@@ -158,10 +158,8 @@ void Device::Impl::reg_write(RegKey* key, const std::u16string& value, DWORD typ
   if (it != key->values.end() && it->second.type == type && it->second.data == data) {
     // The write is seen, but nothing changed: nobody is notified.
     if (!quiet) {
-      log_event("reg-write", {{"key", display_path(key)},
-                              {"value", to_utf8(value)},
-                              {"data", value_fields(it->second)},
-                              {"unchanged", true}});
+      log_event("reg-write", dev::fields("key", display_path(key), "value", to_utf8(value), "data",
+                                         value_fields(it->second), "unchanged", true));
     }
     return;
   }
@@ -170,8 +168,8 @@ void Device::Impl::reg_write(RegKey* key, const std::u16string& value, DWORD typ
   v.type = type;
   v.data = std::move(data);
   if (!quiet) {
-    log_event("reg-write",
-              {{"key", display_path(key)}, {"value", to_utf8(value)}, {"data", value_fields(v)}});
+    log_event("reg-write", dev::fields("key", display_path(key), "value", to_utf8(value), "data",
+                                       value_fields(v)));
   }
   reg_notify(key, folded, &v);
   // As a debugger would, a change under DebugZones reaches the loaded libraries at once.
@@ -186,7 +184,7 @@ bool Device::Impl::reg_delete(RegKey* key, const std::u16string& value) {
   auto it = key->values.find(fold(value));
   if (it == key->values.end()) return false;
   key->values.erase(it);
-  log_event("reg-delete", {{"key", display_path(key)}, {"value", to_utf8(value)}});
+  log_event("reg-delete", dev::fields("key", display_path(key), "value", to_utf8(value)));
   reg_notify(key, fold(value), nullptr);
   return true;
 }
@@ -216,7 +214,7 @@ DWORD notify_thread_main(Process* p) {
     auto it = d.notifications.find(pending.notify_id);
     if (it == d.notifications.end() || !it->second.open) continue;  // closed since the change
     Notification& n = it->second;
-    log_event("reg-notify", {{"value", to_utf8(n.value)}, {"user", n.user_data}});
+    log_event("reg-notify", dev::fields("value", to_utf8(n.value), "user", n.user_data));
     n.callback(reinterpret_cast<HREGNOTIFY>(static_cast<uintptr_t>(0x30000 + n.id * 4)),
                n.user_data, pending.deleted ? nullptr : pending.data.data(),
                pending.deleted ? 0 : static_cast<UINT>(pending.data.size()));
@@ -405,7 +403,7 @@ LONG WINAPI RegFlushKey(HKEY h) {
   auto& d = impl();
   dev::RegKey* k = d.reg_resolve(h, nullptr, false, "RegFlushKey");
   if (k == nullptr) return ERROR_INVALID_HANDLE;
-  dev::log_event("reg-flush", {{"key", dev::display_path(k)}});
+  dev::log_event("reg-flush", dev::fields("key", dev::display_path(k)));
   return ERROR_SUCCESS;
 }
 

@@ -79,7 +79,7 @@ void Device::Impl::preemption_point(const char* call) {
     if (--it->remaining > 0) return;
     std::function<void()> action = std::move(it->action);
     preemptions.erase(it);
-    log_event("preempted", {{"call", call}});
+    log_event("preempted", dev::fields("call", call));
     if (action) action();
     block(nullptr, clock);  // like Sleep(0): everything else that can run runs first
     return;
@@ -148,7 +148,7 @@ void Device::Impl::thread_main(Thread* t) {
   }
   t->exit_code = code;
   t->finished = true;
-  if (!halting) log_event("thread-exit", {{"id", hex(t->id)}, {"code", code}});
+  if (!halting) log_event("thread-exit", dev::fields("id", hex(t->id), "code", code));
   tls_thread = nullptr;
   Thread* next = pick_next();
   running = next;
@@ -583,7 +583,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE 
       p, [start, param] { return start(param); }, name);
   // Only threads the system starts itself lack a queue at first; the device's own have one.
   t->made_message_call = false;
-  dev::log_event("thread-start", {{"id", dev::hex(t->id)}, {"in", p->name}});
+  dev::log_event("thread-start", dev::fields("id", dev::hex(t->id), "in", p->name));
   if (id_out != nullptr) *id_out = t->id;
   return d.add_handle(t->object);
 }

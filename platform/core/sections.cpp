@@ -37,10 +37,9 @@ std::shared_ptr<SectionObj> named_section(const std::u16string& name) {
 }
 
 void log_section(const char* call, const SectionObj& s, bool existed) {
-  log_event("section", {{"call", call},
-                        {"name", s.name.empty() ? std::string() : to_utf8(s.name)},
-                        {"size", s.size},
-                        {"existed", existed}});
+  log_event("section",
+            dev::fields("call", call, "name", s.name.empty() ? std::string() : to_utf8(s.name),
+                        "size", s.size, "existed", existed));
 }
 
 }  // namespace
@@ -173,8 +172,8 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID address) {
   auto it = first;
   while (it != last && it->second.process != d.current()->process) ++it;
   if (it == last) {
-    dev::log_event("bad-view", {{"call", "UnmapViewOfFile"},
-                                {"address", dev::hex(reinterpret_cast<uintptr_t>(address))}});
+    dev::log_event("bad-view", dev::fields("call", "UnmapViewOfFile", "address",
+                                           dev::hex(reinterpret_cast<uintptr_t>(address))));
     SetLastError(ERROR_INVALID_ADDRESS);
     return FALSE;
   }

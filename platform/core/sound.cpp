@@ -222,7 +222,7 @@ BOOL WINAPI sndPlaySoundW(LPCWSTR sound, UINT flags) {
   auto& d = impl();
   if (sound == nullptr) return TRUE;  // stops what plays; nothing plays past its call
   if (!(flags & SND_MEMORY)) {
-    dev::log_event("sound", {{"played", false}, {"reason", "only sounds in memory"}});
+    dev::log_event("sound", dev::fields("played", false, "reason", "only sounds in memory"));
     return FALSE;
   }
   auto p = reinterpret_cast<const BYTE*>(sound);

@@ -25,10 +25,8 @@ const DWORD kContextBase = 0x5700;
 DWORD g_inits = 0;
 
 void record(const char* entry, dev::Fields args, dev::Fields result) {
-  dev::log_event("stream-call", {{"driver", "teststream.dll"},
-                                 {"entry", entry},
-                                 {"args", std::move(args)},
-                                 {"result", std::move(result)}});
+  dev::log_event("stream-call", dev::fields("driver", "teststream.dll", "entry", entry, "args",
+                                            std::move(args), "result", std::move(result)));
 }
 
 DWORD init(const char* entry, LPCWSTR active_key, LPCVOID bus_context) {

@@ -232,7 +232,8 @@ void modal_loop(HWND dialog) {
 void finish_dialog(HWND dialog, INT_PTR result, uintptr_t foreground_before) {
   auto& d = impl();
   if (Window* w = window_of(dialog)) {
-    log_event("dialog-end", {{"window", window_name(w)}, {"result", static_cast<int64_t>(result)}});
+    log_event("dialog-end",
+              dev::fields("window", window_name(w), "result", static_cast<int64_t>(result)));
     DestroyWindow(dialog);
   }
   auto before = d.windows.find(foreground_before);
@@ -270,10 +271,10 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialo
   uintptr_t before = d.foreground ? d.foreground->handle : 0;
   HWND dialog = dev::build(instance, t, owner, proc);
   if (dialog == nullptr) return -1;
-  dev::log_event("dialog", {{"window", dev::window_name(dev::window_of(dialog))},
-                            {"caption", dev::to_utf8(t.caption)},
-                            {"owner", dev::window_name(owner ? dev::window_of(owner) : nullptr)},
-                            {"controls", t.controls.size()}});
+  dev::log_event("dialog", dev::fields("window", dev::window_name(dev::window_of(dialog)),
+                                       "caption", dev::to_utf8(t.caption), "owner",
+                                       dev::window_name(owner ? dev::window_of(owner) : nullptr),
+                                       "controls", t.controls.size()));
   SendMessageW(dialog, WM_INITDIALOG, 0, param);
   dev::Window* w = dev::window_of(dialog);
   if (w != nullptr && !w->dialog->ended) {

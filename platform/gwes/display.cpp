@@ -68,7 +68,7 @@ void lay_out(const RECT& before, const RECT& after) {
   for (Window* w : d.top_levels) {
     if (!same_rect(w->rect, before)) continue;
     w->rect = after;
-    log_event("window-resized", {{"window", window_name(w)}, {"rect", rect_text(after)}});
+    log_event("window-resized", dev::fields("window", window_name(w), "rect", rect_text(after)));
     resized.push_back(w->handle);
   }
   LPARAM size = MAKELPARAM(after.right - after.left, after.bottom - after.top);
@@ -119,10 +119,9 @@ LONG WINAPI ChangeDisplaySettingsExW(LPCWSTR, LPDEVMODEW mode, HWND, DWORD flags
 
   RECT before = dev::work_area();
   d.display_angle = angle;
-  dev::log_event("display-change", {{"orientation", dev::orientation_of(angle)},
-                                    {"angle", angle},
-                                    {"width", GetSystemMetrics(SM_CXSCREEN)},
-                                    {"height", GetSystemMetrics(SM_CYSCREEN)}});
+  dev::log_event("display-change", dev::fields("orientation", dev::orientation_of(angle), "angle",
+                                               angle, "width", GetSystemMetrics(SM_CXSCREEN),
+                                               "height", GetSystemMetrics(SM_CYSCREEN)));
   dev::lay_out(before, dev::work_area());
   return DISP_CHANGE_SUCCESSFUL;
 }

@@ -37,16 +37,17 @@ DWORD gwes_main() {
   WCHAR driver[MAX_PATH] = u"touch.dll";
   RegistryGetString(HKEY_LOCAL_MACHINE, u"HARDWARE\\DEVICEMAP\\TOUCH", u"DriverName", driver,
                     MAX_PATH);
-  log_event("touch-driver", {{"name", to_utf8(driver)}});
+  log_event("touch-driver", dev::fields("name", to_utf8(driver)));
   HMODULE module = LoadLibraryW(driver);
   if (module == nullptr) {
-    log_event("touch-driver-failed", {{"name", to_utf8(driver)}, {"error", GetLastError()}});
+    log_event("touch-driver-failed", dev::fields("name", to_utf8(driver), "error", GetLastError()));
   } else if (auto enable = reinterpret_cast<TouchPanelEnableFn>(
                  reinterpret_cast<void (*)()>(GetProcAddressW(module, u"TouchPanelEnable")))) {
     UINT_PTR result = enable(window_system_sample, 0);
-    log_event("touch-enabled", {{"name", to_utf8(driver)}, {"result", result}});
+    log_event("touch-enabled", dev::fields("name", to_utf8(driver), "result", result));
   } else {
-    log_event("touch-driver-failed", {{"name", to_utf8(driver)}, {"error", "no TouchPanelEnable"}});
+    log_event("touch-driver-failed",
+              dev::fields("name", to_utf8(driver), "error", "no TouchPanelEnable"));
   }
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0)) {

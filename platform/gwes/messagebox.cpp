@@ -48,10 +48,9 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
                   (width - button_w) / 2, height - button_h - margin, button_w, button_h, h,
                   reinterpret_cast<HMENU>(static_cast<uintptr_t>(IDOK)), nullptr, nullptr);
   dev::log_event("message-box",
-                 {{"window", dev::window_name(box)},
-                  {"text", dev::to_utf8(message)},
-                  {"caption", dev::to_utf8(title)},
-                  {"owner", dev::window_name(owner ? dev::window_of(owner) : nullptr)}});
+                 dev::fields("window", dev::window_name(box), "text", dev::to_utf8(message),
+                             "caption", dev::to_utf8(title), "owner",
+                             dev::window_name(owner ? dev::window_of(owner) : nullptr)));
   ShowWindow(h, SW_SHOW);
   SetForegroundWindow(h);
   dev::modal_loop(h);

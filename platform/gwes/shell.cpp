@@ -74,9 +74,8 @@ Window* make_bar(HWND owner, const std::vector<SoftKey>& keys) {
     bar->soft_key_commands.push_back(k.command);
     names += (names.empty() ? "" : ",") + to_utf8(k.text);
   }
-  log_event(
-      "menu-bar",
-      {{"window", window_name(bar)}, {"owner", window_name(bar->owner)}, {"soft_keys", names}});
+  log_event("menu-bar", dev::fields("window", window_name(bar), "owner", window_name(bar->owner),
+                                    "soft_keys", names));
   return bar;
 }
 
@@ -93,9 +92,8 @@ BOOL WINAPI SHInitDialog(PSHINITDLGINFO info) {
   dev::Window* w = dev::window_of(info->hDlg, "SHInitDialog");
   if (w == nullptr) return FALSE;
   DWORD flags = info->dwFlags;
-  dev::log_event(
-      "shell",
-      {{"call", "SHInitDialog"}, {"window", dev::window_name(w)}, {"flags", dev::hex(flags)}});
+  dev::log_event("shell", dev::fields("call", "SHInitDialog", "window", dev::window_name(w),
+                                      "flags", dev::hex(flags)));
   if (flags & (SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIZEDLG)) dev::place_window(w, dev::work_area());
   if (flags & SHIDIF_FULLSCREENNOMENUBAR) {
     RECT r = dev::work_area();

@@ -133,7 +133,7 @@ void destroy(Window* w) {
   d.timers.erase(std::remove_if(d.timers.begin(), d.timers.end(),
                                 [w](const Timer& t) { return t.window == w; }),
                  d.timers.end());
-  log_event("window-destroyed", {{"window", window_name(w)}});
+  log_event("window-destroyed", dev::fields("window", window_name(w)));
   d.windows.erase(w->handle);
 }
 
@@ -366,7 +366,8 @@ BOOL WINAPI DestroyWindow(HWND h) {
   // destroys it. A thread that has ended cannot, so its windows are anybody's.
   dev::Thread* self = d.current();
   if (w->thread != self && !self->is_host && !w->thread->finished) {
-    dev::log_event("call-refused", {{"call", "DestroyWindow"}, {"window", dev::window_name(w)}});
+    dev::log_event("call-refused",
+                   dev::fields("call", "DestroyWindow", "window", dev::window_name(w)));
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
@@ -396,7 +397,8 @@ BOOL WINAPI ShowWindow(HWND h, int cmd) {
     w->style |= WS_VISIBLE;
   }
   if (was != ((w->style & WS_VISIBLE) != 0)) {
-    dev::log_event("window-shown", {{"window", dev::window_name(w)}, {"visible", cmd != SW_HIDE}});
+    dev::log_event("window-shown",
+                   dev::fields("window", dev::window_name(w), "visible", cmd != SW_HIDE));
     if (dev::is_dialog_control(w)) dev::log_control_change(w, "visible", cmd != SW_HIDE);
     if (cmd != SW_HIDE) w->needs_paint = true;
     if (cmd != SW_HIDE && impl().config.desktop_frames && (w->style & WS_CAPTION) != 0) {
@@ -476,7 +478,7 @@ BOOL WINAPI SetForegroundWindow(HWND h) {
   auto& list = d.top_levels;
   list.erase(std::remove(list.begin(), list.end(), w), list.end());
   list.insert(list.begin(), w);
-  dev::log_event("foreground", {{"window", dev::window_name(w)}});
+  dev::log_event("foreground", dev::fields("window", dev::window_name(w)));
   return TRUE;
 }
 
@@ -644,7 +646,8 @@ LRESULT WINAPI DefWindowProcW(HWND h, UINT m, WPARAM wp, LPARAM lp) {
     bool text = false;
     LRESULT result = dev::default_text(w, m, wp, lp, &text);
     if (text) return result;
-    if (m == WM_NCPAINT) dev::log_event("frame-painted", {{"window", dev::window_name(w)}});
+    if (m == WM_NCPAINT)
+      dev::log_event("frame-painted", dev::fields("window", dev::window_name(w)));
   }
   if (m == WM_CLOSE) DestroyWindow(h);
   return 0;
@@ -723,9 +726,8 @@ int WINAPI SetScrollPos(HWND h, int bar, int pos, BOOL) {
   int old = s.nPos;
   s.nPos = dev::clamp_pos(s, pos);
   if (dev::log_on()) {
-    dev::log_event("scroll-pos", {{"window", dev::window_name(w)},
-                                  {"bar", bar == SB_VERT ? "vert" : "horz"},
-                                  {"pos", s.nPos}});
+    dev::log_event("scroll-pos", dev::fields("window", dev::window_name(w), "bar",
+                                             bar == SB_VERT ? "vert" : "horz", "pos", s.nPos));
   }
   return old;
 }
@@ -773,9 +775,8 @@ UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     d.timers.push_back({w, id, period, d.clock + period, proc});
   }
   if (dev::log_on()) {
-    dev::log_event(
-        "timer-set",
-        {{"window", dev::window_name(w)}, {"id", id}, {"period", period}, {"restart", restart}});
+    dev::log_event("timer-set", dev::fields("window", dev::window_name(w), "id", id, "period",
+                                            period, "restart", restart));
   }
   return id;
 }
@@ -788,7 +789,7 @@ BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
   // The platform documents nothing here; desktop Win32 refuses a timer of another thread's window.
   // The host, which drives engines directly in tests, stands in for the window's own thread.
   if (w->thread != d.current() && !d.current()->is_host) {
-    dev::log_event("call-refused", {{"call", "KillTimer"}, {"window", dev::window_name(w)}});
+    dev::log_event("call-refused", dev::fields("call", "KillTimer", "window", dev::window_name(w)));
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
@@ -796,7 +797,8 @@ BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
                          [&](const dev::Timer& t) { return t.window == w && t.id == id; });
   if (it == d.timers.end()) return FALSE;
   d.timers.erase(it);
-  if (dev::log_on()) dev::log_event("timer-killed", {{"window", dev::window_name(w)}, {"id", id}});
+  if (dev::log_on())
+    dev::log_event("timer-killed", dev::fields("window", dev::window_name(w), "id", id));
   return TRUE;
 }
 

@@ -56,7 +56,8 @@ DWORD WINAPI sample_thread(LPVOID) {
     bool log = dev::log_on();
     if (!g_enabled || g_callback == nullptr) {
       if (log) {
-        dev::log_event("panel-dropped", {{"flags", dev::hex(s.flags)}, {"x", s.x}, {"y", s.y}});
+        dev::log_event("panel-dropped",
+                       dev::fields("flags", dev::hex(s.flags), "x", s.x, "y", s.y));
       }
       continue;
     }
