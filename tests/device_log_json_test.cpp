@@ -118,3 +118,15 @@ TEST(DebugPrint, ConversionsFlagsAndTheTextBetweenThem) {
   EXPECT_EQ(print(u"\u00e9\U0001F600=%d\u00e9", 1), "\xc3\xa9\xf0\x9f\x98\x80=1\xc3\xa9");
   EXPECT_EQ(print(u"%q %\u00e9 end %"), "%q %\xc3\xa9 end ");
 }
+
+// Fields built straight keep their order and their values' kinds, as the list of pairs gave them.
+TEST(LogJson, FieldsBuiltStraightAreTheObjectOfTheirPairs) {
+  std::vector<std::string> codes = {"Z34", "D12"};
+  dev::Fields straight = dev::fields("window", std::string("list"), "b", true, "msg", 0x115u, "z",
+                                     -3, "codes", codes, "none", nullptr, "text", "caret");
+  dev::Fields pairs = {{"window", "list"}, {"b", true},       {"msg", 0x115u},  {"z", -3},
+                       {"codes", codes},   {"none", nullptr}, {"text", "caret"}};
+  EXPECT_EQ(straight, pairs);
+  EXPECT_EQ(straight.dump(), pairs.dump());
+  EXPECT_EQ(dev::fields().dump(), "{}");
+}
