@@ -1,9 +1,12 @@
 #include "Boot.h"
 
 #include <fmt/format.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <set>
 
 #include "Runner.h"
@@ -26,6 +29,33 @@ std::string lower(std::string s) {
   return s;
 }
 
+// The lower-case names of the regular files in `dir`. A replay checks the folder at every
+// stroke, so the listing is kept, with the folder's modification time, which moves whenever a
+// name in it is added, removed or renamed; it is listed again when that time is not the one kept.
+std::set<std::string> folder_files(const std::string& dir) {
+  static std::mutex lock;
+  static std::map<std::string, std::pair<struct timespec, std::set<std::string>>> kept;
+  struct stat st {};
+  bool dated = stat(dir.c_str(), &st) == 0;
+  std::lock_guard<std::mutex> hold(lock);
+  auto it = kept.find(dir);
+  if (dated && it != kept.end() && it->second.first.tv_sec == st.st_mtim.tv_sec &&
+      it->second.first.tv_nsec == st.st_mtim.tv_nsec) {
+    return it->second.second;
+  }
+  std::set<std::string> files;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    if (entry.is_regular_file(ec)) files.insert(lower(entry.path().filename().string()));
+  }
+  if (dated) {
+    kept[dir] = {st.st_mtim, files};
+  } else {
+    kept.erase(dir);
+  }
+  return files;
+}
+
 }  // namespace
 
 void write_value(dev::Device& device, const cmd::RegValue& v) {
@@ -38,11 +68,7 @@ void write_value(dev::Device& device, const cmd::RegValue& v) {
 
 void check_setup(const Scenario& s, const std::string& windows_dir) {
   // The device's loader ignores case, as the platform's file system does.
-  std::set<std::string> files;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(windows_dir, ec)) {
-    if (entry.is_regular_file(ec)) files.insert(lower(entry.path().filename().string()));
-  }
+  const std::set<std::string> files = folder_files(windows_dir);
   auto missing = [&](const Command& c, const std::string& name) {
     throw dev::InputError(s.file, c.line,
                           "no file " + name + " in the \\Windows folder (" + windows_dir + ")");

@@ -19,6 +19,7 @@
 
 #include <fmt/format.h>
 
+#include "Boot.h"
 #include "Replay.h"
 #include "Runner.h"
 #include "Tour.h"
@@ -340,6 +341,28 @@ TEST_F(SimTest, SetupBeforeBootTouchDriverAndBroker) {
     EXPECT_EQ(broker_at, c.broker_at) << c.setup;
     EXPECT_TRUE(r.failures.empty()) << r.failures.front();
   }
+}
+
+// The check of the \Windows folder before a run sees a file added or removed since the run
+// before, in the same process (a replay checks once a stroke, and keeps the folder's listing).
+TEST(SimSetup, TheWindowsFolderCheckSeesFilesComeAndGo) {
+  auto dir =
+      std::filesystem::temp_directory_path() / ("vexori-setup-test-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  auto s = sim::parse_scenario("leave-out Extra.dll\nwait 5\nstart Extra.exe\n", "s.scn", "");
+  EXPECT_THROW(sim::check_setup(s, dir.string()), dev::InputError);
+  std::ofstream(dir / "extra.DLL") << "x";
+  try {
+    sim::check_setup(s, dir.string());
+    FAIL() << "Extra.exe is not there yet";
+  } catch (const dev::InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("no file Extra.exe"), std::string::npos) << e.what();
+  }
+  std::ofstream(dir / "Extra.exe") << "x";
+  EXPECT_NO_THROW(sim::check_setup(s, dir.string()));
+  std::filesystem::remove(dir / "extra.DLL");
+  EXPECT_THROW(sim::check_setup(s, dir.string()), dev::InputError);
+  std::filesystem::remove_all(dir);
 }
 
 // Stroke points are screen pixels of the orientation in force as the stroke starts; the panel
