@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <string_view>
 
 #include "InputFiles.h"
 
@@ -17,16 +18,17 @@ long long attribute(const pugi::xml_node& p, const char* name, long long lo, lon
                     const std::string& path, int line) {
   pugi::xml_attribute a = p.attribute(name);
   if (!a) throw dev::InputError(path, line, std::string("the point has no ") + name);
-  std::string s = a.value();
+  std::string_view s = a.value();
   long long v = 0;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
   if (ec == std::errc::result_out_of_range || (ec == std::errc() && (v < lo || v > hi))) {
     throw dev::InputError(path, line,
-                          std::string(name) + "=\"" + s + "\" is out of range (" +
+                          std::string(name) + "=\"" + std::string(s) + "\" is out of range (" +
                               std::to_string(lo) + " to " + std::to_string(hi) + ")");
   }
   if (ec != std::errc() || end != s.data() + s.size() || s.empty()) {
-    throw dev::InputError(path, line, std::string(name) + "=\"" + s + "\" is not a whole number");
+    throw dev::InputError(path, line,
+                          std::string(name) + "=\"" + std::string(s) + "\" is not a whole number");
   }
   return v;
 }
