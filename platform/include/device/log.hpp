@@ -98,7 +98,9 @@ Fields fields(NamesAndValues&&... names_and_values) {
   static_assert(sizeof...(names_and_values) % 2 == 0, "a name and a value for each field");
   Fields f = Fields::object();
   auto& object = f.get_ref<Fields::object_t&>();
-  object.reserve(sizeof...(names_and_values) / 2);
+  // With room for two more: a reader of the log adds its own (the simulator gives each panel
+  // sample its screen position), and growing the object would copy every field.
+  object.reserve(sizeof...(names_and_values) / 2 + 2);
   detail::put_fields(object, std::forward<NamesAndValues>(names_and_values)...);
   return f;
 }
