@@ -486,7 +486,16 @@ HRESULT WINAPI RegistryNotifyCallback(HKEY h, LPCTSTR subkey, LPCTSTR name,
   // The key need not exist yet: the request names a path and is kept until it is closed.
   std::string path = base->path;
   if (subkey != nullptr) {
-    for (const auto& part : dev::split_path(subkey)) path += "\\" + dev::to_utf8(dev::fold(part));
+    // Its parts folded, each after one backslash, as split_path gives them.
+    std::u16string folded = dev::fold(subkey);
+    for (size_t i = 0; i < folded.size();) {
+      size_t end = std::min(folded.find(u'\\', i), folded.size());
+      if (end > i) {
+        path += '\\';
+        dev::append_utf8(path, std::u16string_view(folded).substr(i, end - i));
+      }
+      i = end + 1;
+    }
   }
   dev::Process* p = d.current()->process;
   dev::Notification n;
