@@ -1,7 +1,6 @@
 #include "Boot.h"
 
 #include <fmt/format.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include <set>
 
 #include "Runner.h"
+#include "device/file_stamp.hpp"
 
 namespace sim {
 namespace {
@@ -30,26 +30,23 @@ std::string lower(std::string s) {
 }
 
 // The lower-case names of the regular files in `dir`. A replay checks the folder at every
-// stroke, so the listing is kept, with the folder's modification time, which moves whenever a
-// name in it is added, removed or renamed; it is listed again when that time is not the one kept.
+// stroke, so the listing is kept with the folder's stamp, which changes whenever a name in it is
+// added, removed or renamed, and listed again when the stamp is not the one kept.
 std::set<std::string> folder_files(const std::string& dir) {
   static std::mutex lock;
-  static std::map<std::string, std::pair<struct timespec, std::set<std::string>>> kept;
-  struct stat st {};
-  bool dated = stat(dir.c_str(), &st) == 0;
+  static std::map<std::string, std::pair<dev::FileStamp, std::set<std::string>>> kept;
+  dev::FileStamp stamp;
+  bool stamped = dev::file_stamp(dir, &stamp);
   std::lock_guard<std::mutex> hold(lock);
   auto it = kept.find(dir);
-  if (dated && it != kept.end() && it->second.first.tv_sec == st.st_mtim.tv_sec &&
-      it->second.first.tv_nsec == st.st_mtim.tv_nsec) {
-    return it->second.second;
-  }
+  if (stamped && it != kept.end() && it->second.first == stamp) return it->second.second;
   std::set<std::string> files;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
     if (entry.is_regular_file(ec)) files.insert(lower(entry.path().filename().string()));
   }
-  if (dated) {
-    kept[dir] = {st.st_mtim, files};
+  if (stamped) {
+    kept[dir] = {stamp, files};
   } else {
     kept.erase(dir);
   }

@@ -11,17 +11,15 @@
 // A file is checked whole before any of it is applied; an error names the file and the line.
 #include <fmt/format.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 
+#include "device/file_stamp.hpp"
 #include "kept_libraries.hpp"
 #include "kernel.hpp"
 
@@ -156,38 +154,12 @@ std::string read_text(const std::string& path);
 
 // A device boots from the same few .reg files again and again in one process (a worker of a
 // replay boots one per stroke): the lines of a file's text are parsed once and kept, and a file
-// whose text is the same as when it was kept gives those lines again. A file the file system
-// says is untouched since (the same file, size, and times of change, which the kernel sets at
-// every write) is not even read again. Only a file parsed without fault is kept;
-// VEXORI_FRESH_LIBRARIES reads and parses every file afresh.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  struct timespec modified {
-  }, changed{};
-  bool operator==(const FileIdentity& o) const {
-    return device == o.device && inode == o.inode && size == o.size &&
-           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
-           changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
-  }
-};
-
-// The identity of a regular file; false for anything else, when it cannot be told, and for a
-// file changed in the last two seconds: the file system stamps its times from a clock that moves
-// a few milliseconds at a time, so a file written twice within one of its steps would keep them.
-bool identity_of(const std::string& path, FileIdentity* id) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  struct timespec now {};
-  if (clock_gettime(CLOCK_REALTIME, &now) != 0 || now.tv_sec - st.st_ctim.tv_sec < 2) return false;
-  *id = {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-  return true;
-}
-
+// whose text is the same as when it was kept gives those lines again. A file whose stamp is the
+// one it had then (device/file_stamp.hpp) is not even read again. Only a file parsed without fault
+// is kept; VEXORI_FRESH_LIBRARIES reads and parses every file afresh.
 struct KeptRegFile {
-  FileIdentity identity;
-  bool identified = false;
+  FileStamp stamp;
+  bool stamped = false;
   std::string text;
   std::vector<RegLine> lines;
 };
@@ -198,20 +170,20 @@ std::vector<RegLine> read(const std::string& path) {
     std::istringstream in(read_text(path));
     return parse(path, in);
   }
-  FileIdentity identity;
-  bool identified = identity_of(path, &identity);
+  FileStamp stamp;
+  bool stamped = file_stamp(path, &stamp) && stamp.regular();
   auto it = kept.find(path);
-  if (identified && it != kept.end() && it->second.identified && it->second.identity == identity)
+  if (stamped && it != kept.end() && it->second.stamped && it->second.stamp == stamp)
     return it->second.lines;
   std::string text = read_text(path);
   if (it != kept.end() && it->second.text == text) {
-    it->second.identity = identity;
-    it->second.identified = identified;
+    it->second.stamp = stamp;
+    it->second.stamped = stamped;
     return it->second.lines;
   }
   std::istringstream in(text);
   std::vector<RegLine> lines = parse(path, in);
-  kept[path] = {identity, identified, std::move(text), lines};
+  kept[path] = {stamp, stamped, std::move(text), lines};
   return lines;
 }
 
